@@ -1,0 +1,21 @@
+#!/bin/sh
+# Installs every build, run and test dependency from Debian 12's packages.
+set -eu
+PACKAGES="cmake ninja-build pkg-config g++ qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libmpv-dev
+libboost1.81-dev libqrencode-dev libgtest-dev libgmock-dev libbenchmark-dev ffmpeg xvfb xauth fonts-noto-cjk"
+
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null 2>&1 || { echo "Run as root or install sudo: missing packages:$missing" >&2; exit 1; }
+    SUDO=sudo
+fi
+echo "Installing:$missing"
+$SUDO apt-get update
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing

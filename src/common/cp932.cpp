@@ -1,0 +1,101 @@
+#include "common/cp932.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace tarv {
+namespace {
+
+class Iconv
+{
+public:
+    Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+    ~Iconv()
+    {
+        if (m_cd != reinterpret_cast<iconv_t>(-1))
+            iconv_close(m_cd);
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+
+    bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts the whole input; onBadInput(in, left) decides how many bytes to skip and what to emit.
+    template <typename OnBad>
+    QByteArray convert(QByteArrayView input, OnBad onBadInput)
+    {
+        QByteArray out;
+        if (!valid())
+            return out;
+        out.reserve(input.size() * 2 + 16);
+        char* in = const_cast<char*>(input.data());
+        size_t inLeft = size_t(input.size());
+        char buffer[4096];
+        while (inLeft > 0) {
+            char* outPtr = buffer;
+            size_t outLeft = sizeof buffer;
+            const size_t rc = iconv(m_cd, &in, &inLeft, &outPtr, &outLeft);
+            out.append(buffer, qsizetype(outPtr - buffer));
+            if (rc != size_t(-1))
+                continue;
+            if (errno == E2BIG)
+                continue;
+            // EILSEQ or EINVAL: a sequence that does not convert.
+            const size_t skip = onBadInput(in, inLeft, out);
+            in += skip;
+            inLeft -= skip;
+            iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        return out;
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+size_t utf8SequenceLength(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0)
+        return 2;
+    if ((lead & 0xF0) == 0xE0)
+        return 3;
+    return 4;
+}
+
+} // namespace
+
+QString decodeCp932(QByteArrayView bytes)
+{
+    Iconv cd("UTF-8", "CP932");
+    const QByteArray utf8 = cd.convert(bytes, [](const char*, size_t, QByteArray& out) -> size_t {
+        out.append("\xEF\xBF\xBD"); // U+FFFD
+        return 1;
+    });
+    return QString::fromUtf8(utf8);
+}
+
+QByteArray encodeCp932(QStringView text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    Iconv cd("CP932", "UTF-8");
+    return cd.convert(utf8, [](const char* in, size_t left, QByteArray& out) -> size_t {
+        out.append('?');
+        return std::min(left, utf8SequenceLength(static_cast<unsigned char>(*in)));
+    });
+}
+
+bool encodableInCp932(QStringView text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    Iconv cd("CP932", "UTF-8");
+    bool ok = true;
+    cd.convert(utf8, [&ok](const char* in, size_t left, QByteArray&) -> size_t {
+        ok = false;
+        return std::min(left, utf8SequenceLength(static_cast<unsigned char>(*in)));
+    });
+    return ok;
+}
+
+} // namespace tarv
