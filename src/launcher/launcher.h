@@ -1,0 +1,43 @@
+#pragma once
+
+#include "common/apppaths.h"
+#include "common/clock.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace tarv {
+
+class InstanceGuard;
+class MainWindow;
+
+// The application folder named by --app-dir, else the executable's folder.
+QString applicationFolder(const QStringList& arguments, const QString& executableDir);
+
+// Start-up and the windows reached from the main window's menus.
+class Launcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    Launcher(const AppPaths& paths, Clock& clock);
+    ~Launcher() override;
+
+    // The single-instance check, the backup and the main window. False when another copy runs
+    // (after the message box); nothing has been written then.
+    bool start();
+
+    MainWindow* mainWindow() const { return m_main.get(); }
+
+private:
+    AppPaths m_paths;
+    Clock& m_clock;
+    std::unique_ptr<InstanceGuard> m_guard;
+    std::unique_ptr<MainWindow> m_main;
+};
+
+} // namespace tarv

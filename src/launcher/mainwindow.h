@@ -1,0 +1,72 @@
+#pragma once
+
+#include "common/apppaths.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+
+class QAction;
+class QLabel;
+class QUrl;
+
+namespace tarv {
+
+// The window shown while the program runs (Form1): information text, menus, version dialog.
+// Closing it ends the program.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(const AppPaths& paths, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The version kept in lbl_system's tag.
+    QString systemVersion() const;
+    // "act" for a local start, otherwise the remote PC's address (lbl_mode).
+    QString connectionMode() const;
+    void setConnectionMode(const QString& mode);
+
+    // Rebuilds lbl_system's four lines from the files' dates.
+    void refreshInformation();
+    // lbl_system's text as the four lines joined with CR LF.
+    QString informationText() const { return m_information; }
+
+    // How the version dialog opens the maker's page (the desktop's browser unless a test replaces it).
+    void setUrlOpener(std::function<void(const QUrl&)> opener);
+
+    QAction* action(const QString& objectName) const;
+
+signals:
+    void startRequested();          // mem_TarvActive
+    void timeSignalStartRequested(); // mem_ZihoActive
+    void wirelessStartRequested();  // men_Wirelessmode
+    void libraryRequested();        // men_Db
+    void timeSignalSettingsRequested(); // men_Signal
+    void connectionRequested();     // men_Connection
+
+public slots:
+    void showVersionDialog();
+    void showPersonalityWindow();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QAction* addItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut = {},
+                     bool enabled = true);
+    void buildMenus();
+
+    AppPaths m_paths;
+    QLabel* m_system = nullptr; // lbl_system
+    QLabel* m_mode = nullptr;   // lbl_mode
+    QString m_information;
+    std::function<void(const QUrl&)> m_openUrl;
+    QPointer<QWidget> m_personality;
+};
+
+} // namespace tarv

@@ -1,0 +1,70 @@
+#include "launcher/startup.h"
+
+#include "library/songlist.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QStringList>
+
+namespace tarv {
+
+InstanceGuard::InstanceGuard(const AppPaths& paths)
+{
+    const QByteArray key = QCryptographicHash::hash(QFile::encodeName(paths.root()), QCryptographicHash::Sha1).toHex();
+    m_path = QDir(QDir::tempPath()).filePath(QStringLiteral("tarv-%1.lock").arg(QString::fromLatin1(key.left(16))));
+    m_lock = std::make_unique<QLockFile>(m_path);
+    m_lock->setStaleLockTime(0); // a lock left by a crashed copy is recognised by its dead process
+}
+
+InstanceGuard::~InstanceGuard() = default;
+
+bool InstanceGuard::acquire()
+{
+    return m_lock->tryLock(0);
+}
+
+QString InstanceGuard::lockPath() const
+{
+    return m_path;
+}
+
+QString startupBackup(const AppPaths& paths, const QDateTime& now)
+{
+    if (!QFileInfo(paths.songList()).isFile() || !QFileInfo(paths.backupDir()).isDir())
+        return {};
+    if (!backupSongList(paths, now).isEmpty())
+        return {};
+    return QDir(paths.backupDir()).filePath(backupFileName(now));
+}
+
+QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,
+                        const QLocale& locale)
+{
+    const auto modified = [&locale](const QString& path) {
+        const QFileInfo info(path);
+        return info.exists() ? locale.toString(info.lastModified(), QLocale::ShortFormat) : QString();
+    };
+    return QStringList{
+        QStringLiteral("System Version:") + version,
+        QString(25, QChar(0xFFE3)),
+        QStringLiteral("Softwere Last UpDate:") + modified(executablePath),
+        QStringLiteral("DB Last UpDate:") + modified(songListPath),
+    }
+        .join(QStringLiteral("\r\n"));
+}
+
+QString versionText(const QString& version)
+{
+    return QStringList{
+        QStringLiteral("Application Name : Tarv"),
+        QStringLiteral("System Version : ") + version,
+        QString(),
+        MakerPage,
+        QStringLiteral("アクセスしますか？"),
+    }
+        .join(QStringLiteral("\r\n"));
+}
+
+} // namespace tarv

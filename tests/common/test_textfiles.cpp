@@ -1,0 +1,70 @@
+#include "common/cp932.h"
+#include "common/linepairs.h"
+#include "common/textfile.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarv;
+
+TEST(Cp932, KaraokeTitleCharactersRoundTrip)
+{
+    const QString titles[] = {
+        QStringLiteral("ひらがな カタカナ 漢字"),
+        QStringLiteral("全角記号！？＆＃＄％（）「」『』【】・ー"),
+        QStringLiteral("①②⑨⑳ ㈱ ～ 〜 髙 﨑"),
+        QStringLiteral("ｶﾗｵｹ ﾊﾟｰﾃｨｰ"),
+        QStringLiteral("ASCII ~!@#$%^&*() | $ENT"),
+        QStringLiteral("…￥"),
+    };
+    for (const QString& title : titles) {
+        const QByteArray bytes = encodeCp932(title);
+        // "〜" and "−" have no distinct CP932 code: they come back as their full-width forms.
+        QString expected = title;
+        expected.replace(QChar(0x301C), QChar(0xFF5E)).replace(QChar(0x2212), QChar(0xFF0D));
+        EXPECT_EQ(decodeCp932(bytes), expected) << title.toStdString();
+    }
+    // Characters that CP932 folds onto another code still encode to something, never "?".
+    EXPECT_FALSE(encodeCp932(u"−—‖¥").contains('?'));
+    EXPECT_EQ(encodeCp932(u"ア"), QByteArray("\x83\x41"));
+    EXPECT_EQ(encodeCp932(u"ｱ"), QByteArray("\xB1"));
+    EXPECT_EQ(encodeCp932(u"①"), QByteArray("\x87\x40"));
+}
+
+TEST(Cp932, BadInputNeverFails)
+{
+    EXPECT_EQ(decodeCp932(QByteArray("A\x82")), QStringLiteral("A\uFFFD"));  // lone lead byte
+    EXPECT_EQ(decodeCp932(QByteArray("\xFF" "B")), QStringLiteral("\uFFFD" "B")); // not CP932
+    EXPECT_EQ(encodeCp932(u"😀x"), QByteArray("?x"));
+    EXPECT_FALSE(encodableInCp932(u"😀"));
+    EXPECT_TRUE(encodableInCp932(u"髙"));
+    EXPECT_EQ(decodeCp932(QByteArray()), QString());
+}
+
+TEST(TextFiles, SplitsOnCrLfAndToleratesLf)
+{
+    EXPECT_EQ(splitLines("a\r\nb\r\n"), (QList<QByteArray>{"a", "b"}));
+    EXPECT_EQ(splitLines("a\nb"), (QList<QByteArray>{"a", "b"}));
+    EXPECT_EQ(splitLines("\r\n\r\n"), (QList<QByteArray>{"", ""}));
+    EXPECT_EQ(splitLines("a\rb\r\n"), (QList<QByteArray>{"a\rb"})); // a lone CR belongs to the line
+    EXPECT_TRUE(splitLines("").isEmpty());
+    EXPECT_EQ(joinLines({"a", ""}), QByteArray("a\r\n\r\n"));
+}
+
+TEST(TextFiles, InvalidBytesSurviveALinePairRoundTrip)
+{
+    const QByteArray content("100001\r\n\x82\r\n 100002 \r\n\xFF\xFE title \x83\r\n");
+    const LinePairs pairs = readLinePairs(content);
+    ASSERT_EQ(pairs.pairs.size(), 2);
+    EXPECT_FALSE(pairs.danglingLine);
+    EXPECT_EQ(pairs.pairs[1].firstLine, 3);
+    EXPECT_EQ(writeLinePairs(pairs.pairs), content);
+
+    const LinePairs odd = readLinePairs("1\r\nx\r\n2\r\n");
+    EXPECT_EQ(odd.pairs.size(), 1);
+    EXPECT_TRUE(odd.danglingLine);
+}
+
+TEST(TextFiles, EncodesLinesWithCrLf)
+{
+    EXPECT_EQ(encodeTextLines({QStringLiteral("起動"), QString()}), QByteArray("\x8B\x4E\x93\xAE\r\n\r\n"));
+}

@@ -1,0 +1,184 @@
+#include "common/savefile.h"
+#include "launcher/launcher.h"
+#include "launcher/mainwindow.h"
+#include "launcher/startup.h"
+#include "support/fakeclock.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace tarv;
+
+namespace {
+
+// Answers the next modal dialog with the given button, and remembers its title and text.
+struct DialogAnswer
+{
+    QString title;
+    QString text;
+    void answerWith(QMessageBox::StandardButton button)
+    {
+        QTimer::singleShot(0, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            title = box->windowTitle();
+            text = box->text();
+            box->button(button)->click();
+        });
+    }
+};
+
+} // namespace
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(paths.backupDir()));
+        ASSERT_TRUE(saveFile(paths.songList(), QByteArray(" 100001 \r\nA\r\n")).isEmpty());
+    }
+    QTemporaryDir dir;
+    AppPaths paths{dir.path()};
+};
+
+TEST_F(MainWindowTest, MenusAreAsTheOperatorKnowsThem)
+{
+    MainWindow window(paths);
+    const QList<QAction*> menus = window.menuBar()->actions();
+    ASSERT_EQ(menus.size(), 3);
+    EXPECT_EQ(menus[0]->text(), QStringLiteral("メニュー(&M)"));
+    EXPECT_EQ(menus[1]->text(), QStringLiteral("オプション(&O)"));
+    EXPECT_EQ(menus[2]->text(), QStringLiteral("システム(&S)"));
+
+    struct Item
+    {
+        const char* name;
+        QString caption;
+        QKeySequence shortcut;
+        bool enabled;
+    };
+    const QList<QList<Item>> expected = {
+        {{"mem_TarvActive", QStringLiteral("起動(&S)"), QKeySequence(Qt::Key_F1), true},
+         {"mem_ZihoActive", QStringLiteral("時報有効起動(&Z)"), QKeySequence(Qt::Key_F4), true},
+         {"mh11", QString(), {}, true},
+         {"men_Wirelessmode", QStringLiteral("ワイヤレスモード(&W)"), {}, false},
+         {"mh12", QString(), {}, true},
+         {"men_Quit", QStringLiteral("終了(&X)"), {}, true}},
+        {{"men_Db", QStringLiteral("DB操作(&D)"), {}, true},
+         {"men_Signal", QStringLiteral("時報設定(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S), true},
+         {"men_Chara", QStringLiteral("性格設定(&C)"), {}, false},
+         {"men_Comment", QStringLiteral("コメント設定(&T)"), QKeySequence(Qt::CTRL | Qt::Key_C), false}},
+        {{"men_Connection", QStringLiteral("コネクション(&C)"), QKeySequence(Qt::CTRL | Qt::Key_N), true},
+         {"mh31", QString(), {}, true},
+         {"men_Version", QStringLiteral("バージョン情報(&A)"), {}, true}},
+    };
+    for (int m = 0; m < 3; ++m) {
+        const QList<QAction*> items = menus[m]->menu()->actions();
+        ASSERT_EQ(items.size(), expected[m].size());
+        for (int i = 0; i < items.size(); ++i) {
+            const Item& want = expected[m][i];
+            EXPECT_EQ(items[i]->objectName(), QString::fromLatin1(want.name));
+            EXPECT_EQ(items[i]->isSeparator(), want.caption.isEmpty()) << want.name;
+            if (want.caption.isEmpty())
+                continue;
+            EXPECT_EQ(items[i]->text(), want.caption);
+            EXPECT_EQ(items[i]->shortcut(), want.shortcut) << want.name;
+            EXPECT_EQ(items[i]->isEnabled(), want.enabled) << want.name;
+        }
+    }
+}
+
+TEST_F(MainWindowTest, ShowsTheInformationTextAndRefreshesItOnReturn)
+{
+    MainWindow window(paths);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* label = window.findChild<QLabel*>(QStringLiteral("lbl_system"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_TRUE(label->text().startsWith(QStringLiteral("System Version:1.00\n")));
+    EXPECT_EQ(window.connectionMode(), QStringLiteral("act"));
+
+    // The library window changed the list: coming back to the main window shows its new date.
+    const QDateTime stamp(QDate(2030, 1, 2), QTime(3, 4, 0));
+    QFile list(paths.songList());
+    ASSERT_TRUE(list.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(list.setFileTime(stamp, QFileDevice::FileModificationTime));
+    list.close();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(!window.isActiveWindow());
+    window.activateWindow();
+    QTRY_VERIFY(window.isActiveWindow());
+    EXPECT_TRUE(window.informationText().endsWith(QLocale::system().toString(stamp, QLocale::ShortFormat)));
+}
+
+TEST_F(MainWindowTest, VersionDialogOpensTheMakerPageOnlyOnYes)
+{
+    MainWindow window(paths);
+    QList<QUrl> opened;
+    window.setUrlOpener([&opened](const QUrl& url) { opened << url; });
+
+    DialogAnswer answer;
+    answer.answerWith(QMessageBox::No);
+    window.showVersionDialog();
+    EXPECT_EQ(answer.title, QStringLiteral("バージョン情報"));
+    EXPECT_TRUE(answer.text.contains(QStringLiteral("System Version : 1.00")));
+    EXPECT_TRUE(opened.isEmpty());
+
+    answer.answerWith(QMessageBox::Yes);
+    window.showVersionDialog();
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(MakerPage)});
+}
+
+TEST_F(MainWindowTest, StartMenuItemsAskForKaraokeMode)
+{
+    MainWindow window(paths);
+    QSignalSpy start(&window, &MainWindow::startRequested);
+    QSignalSpy timeSignal(&window, &MainWindow::timeSignalStartRequested);
+    window.action(QStringLiteral("mem_TarvActive"))->trigger();
+    window.action(QStringLiteral("mem_ZihoActive"))->trigger();
+    EXPECT_EQ(start.count(), 1);
+    EXPECT_EQ(timeSignal.count(), 1);
+}
+
+TEST_F(MainWindowTest, ASecondCopyIsRefusedAndWritesNothing)
+{
+    test::FakeClock clock;
+    Launcher first(paths, clock);
+    ASSERT_TRUE(first.start());
+    ASSERT_EQ(QDir(paths.backupDir()).entryList(QDir::Files).size(), 1);
+
+    clock.advanceMs(2000);
+    Launcher second(paths, clock);
+    DialogAnswer answer;
+    answer.answerWith(QMessageBox::Ok);
+    EXPECT_FALSE(second.start());
+    EXPECT_EQ(answer.title, QStringLiteral("エラー"));
+    EXPECT_EQ(answer.text, QStringLiteral("既に起動しています"));
+    EXPECT_EQ(second.mainWindow(), nullptr);
+    EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files).size(), 1);
+}
+
+TEST(AppFolder, OptionOverridesTheExecutableFolder)
+{
+    EXPECT_EQ(applicationFolder({QStringLiteral("tarv")}, QStringLiteral("/opt/tarv")), QStringLiteral("/opt/tarv"));
+    EXPECT_EQ(applicationFolder({QStringLiteral("tarv"), QStringLiteral("--app-dir"), QStringLiteral("/srv/k")},
+                                QStringLiteral("/opt/tarv")),
+              QStringLiteral("/srv/k"));
+    EXPECT_EQ(applicationFolder({QStringLiteral("tarv"), QStringLiteral("--app-dir=/srv/k")}, QStringLiteral("/x")),
+              QStringLiteral("/srv/k"));
+}

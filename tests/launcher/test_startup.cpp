@@ -1,0 +1,82 @@
+#include "common/savefile.h"
+#include "launcher/startup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace tarv;
+
+class Startup : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(paths.backupDir()));
+        ASSERT_TRUE(saveFile(paths.songList(), QByteArray(" 100001 \r\nA\r\n")).isEmpty());
+    }
+    QTemporaryDir dir;
+    AppPaths paths{dir.path()};
+};
+
+TEST_F(Startup, BacksUpTheListAtEachStart)
+{
+    const QString written = startupBackup(paths, QDateTime(QDate(2026, 3, 14), QTime(21, 5, 9)));
+    EXPECT_EQ(QFileInfo(written).fileName(), QStringLiteral("20260314210509.txt"));
+    EXPECT_TRUE(QFileInfo::exists(written));
+    startupBackup(paths, QDateTime(QDate(2026, 3, 14), QTime(21, 5, 10)));
+    EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(Startup, SkipsTheBackupWithoutListOrFolder)
+{
+    QFile::remove(paths.songList());
+    EXPECT_TRUE(startupBackup(paths, QDateTime::currentDateTime()).isEmpty());
+    EXPECT_TRUE(QDir(paths.backupDir()).isEmpty());
+
+    ASSERT_TRUE(saveFile(paths.songList(), QByteArray()).isEmpty());
+    ASSERT_TRUE(QDir(paths.backupDir()).removeRecursively());
+    EXPECT_TRUE(startupBackup(paths, QDateTime::currentDateTime()).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(paths.backupDir())); // not created behind the operator's back
+}
+
+TEST_F(Startup, InformationTextHasFourLinesWithTheFilesDates)
+{
+    const QDateTime stamp(QDate(2026, 3, 14), QTime(21, 5, 0));
+    QFile list(paths.songList());
+    ASSERT_TRUE(list.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(list.setFileTime(stamp, QFileDevice::FileModificationTime));
+    list.close();
+
+    const QLocale locale(QLocale::Japanese, QLocale::Japan);
+    const QString text = informationText(QStringLiteral("1.00"), dir.filePath(QStringLiteral("missing-exe")),
+                                         paths.songList(), locale);
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], QStringLiteral("System Version:1.00"));
+    EXPECT_EQ(lines[1], QString(25, QChar(0xFFE3)));
+    EXPECT_EQ(lines[2], QStringLiteral("Softwere Last UpDate:")); // a missing file leaves its date empty
+    EXPECT_EQ(lines[3], QStringLiteral("DB Last UpDate:") + locale.toString(stamp, QLocale::ShortFormat));
+}
+
+TEST_F(Startup, VersionTextLines)
+{
+    EXPECT_EQ(versionText(QStringLiteral("1.00")).split(QStringLiteral("\r\n")),
+              (QStringList{QStringLiteral("Application Name : Tarv"), QStringLiteral("System Version : 1.00"), QString(),
+                           MakerPage, QStringLiteral("アクセスしますか？")}));
+    EXPECT_TRUE(MakerPage.startsWith(QStringLiteral("http")));
+}
+
+TEST_F(Startup, OneCopyPerApplicationFolder)
+{
+    InstanceGuard first(paths);
+    InstanceGuard second(paths);
+    QTemporaryDir otherDir;
+    InstanceGuard other{AppPaths(otherDir.path())};
+    ASSERT_TRUE(first.acquire());
+    EXPECT_FALSE(second.acquire());
+    EXPECT_TRUE(other.acquire());
+    EXPECT_FALSE(first.lockPath().startsWith(paths.root())); // the guard writes nothing in the folder
+}

@@ -1,0 +1,173 @@
+#include "common/savefile.h"
+#include "common/textfile.h"
+#include "library/songlist.h"
+#include "support/referencesort.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace tarv;
+
+namespace {
+
+QList<qint64> numbers(const QList<Song>& songs)
+{
+    QList<qint64> out;
+    for (const Song& s : songs)
+        out << s.number;
+    return out;
+}
+
+QList<QByteArray> titles(const QList<Song>& songs)
+{
+    QList<QByteArray> out;
+    for (const Song& s : songs)
+        out << s.rawTitle;
+    return out;
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    ASSERT_TRUE(saveFile(path, bytes).isEmpty());
+}
+
+} // namespace
+
+TEST(SongListOrder, MatchesTheSelectionSortOnRandomListsWithDuplicates)
+{
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 200; ++round) {
+        QList<Song> songs;
+        const int size = random.bounded(0, 60);
+        for (int i = 0; i < size; ++i) {
+            const int kind = random.bounded(4);
+            const qint64 number = kind == 0 ? 0 : kind == 1 ? 999998 : 100000 + random.bounded(20);
+            songs << Song{number, QByteArray::number(i)};
+        }
+        const QList<Song> expected = test::referenceSelectionSort(songs);
+        const QList<Song> actual = orderSongs(songs);
+        ASSERT_EQ(numbers(actual), numbers(expected)) << "round " << round;
+        ASSERT_EQ(titles(actual), titles(expected)) << "round " << round;
+    }
+}
+
+TEST(SongListOrder, PutsASmallerLaterNumberFirstAndKeepsNumbersBeyondTheMark)
+{
+    const QList<Song> ordered = orderSongs({Song{100002, "b"}, Song{100001, "a"}});
+    EXPECT_EQ(numbers(ordered), (QList<qint64>{100001, 100002}));
+    // A number at or above the placed mark is not lost (the literal selection sort would drop it).
+    const QList<Song> big = orderSongs({Song{1000000, "big"}, Song{100001, "a"}});
+    EXPECT_EQ(titles(big), (QList<QByteArray>{"a", "big"}));
+}
+
+TEST(SongListFile, ReadsEveryFormOfNumberLine)
+{
+    const SongListLoad load = parseSongList(" 100001 \r\nA\r\n100002\r\nB\r\n0100003\r\nC\r\n  100004\r\n\r\n");
+    EXPECT_EQ(numbers(load.songs), (QList<qint64>{100001, 100002, 100003, 100004}));
+    EXPECT_EQ(load.songs[3].rawTitle, QByteArray());
+    EXPECT_TRUE(load.warnings.isEmpty());
+}
+
+TEST(SongListFile, OddLinesAndBadNumbersAreSkippedAndReported)
+{
+    const SongListLoad load = parseSongList(" 100001 \r\nA\r\nabc\r\nB\r\n 100002 \r\nC\r\n 100003 \r\n");
+    EXPECT_EQ(numbers(load.songs), (QList<qint64>{100001, 100002}));
+    ASSERT_EQ(load.warnings.size(), 2);
+    EXPECT_TRUE(load.warnings[0].contains(QStringLiteral("3行目")));
+}
+
+TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("musiclist.txt"));
+    const QByteArray original(" 100002 \r\n\x82\r\n 100001 \r\n | \r\n 100003 \r\n\r\n 100004 \r\n\xFF\x81\x40\x87\x54\r\n");
+    writeBytes(path, original);
+
+    const SongListLoad load = loadSongList(path);
+    ASSERT_TRUE(load.found);
+    ASSERT_TRUE(rewriteSongList(path, orderSongs(load.songs)).isEmpty());
+    EXPECT_EQ(readFileBytes(path).value(),
+              QByteArray(" 100001 \r\n | \r\n 100002 \r\n\x82\r\n 100003 \r\n\r\n 100004 \r\n\xFF\x81\x40\x87\x54\r\n"));
+
+    // Rewriting an ordered list again changes nothing.
+    const QByteArray once = readFileBytes(path).value();
+    ASSERT_TRUE(rewriteSongList(path, orderSongs(loadSongList(path).songs)).isEmpty());
+    EXPECT_EQ(readFileBytes(path).value(), once);
+}
+
+TEST(SongListFile, TypedTitlesAreEncodedAndShownInDisplayForm)
+{
+    const Song song = Song::fromTitle(100001, QStringLiteral("夜明けのメロディー"));
+    EXPECT_EQ(song.title(), QStringLiteral("夜明けのメロディー"));
+    EXPECT_EQ(song.displayText(), QStringLiteral("100001 | 夜明けのメロディー"));
+    EXPECT_EQ(song.displayText().left(6), QStringLiteral("100001"));
+    EXPECT_EQ(song.displayText().mid(9), song.title());
+}
+
+TEST(SongListFile, MissingFileIsAnEmptyLibrary)
+{
+    const SongListLoad load = loadSongList(QStringLiteral("/nonexistent/musiclist.txt"));
+    EXPECT_FALSE(load.found);
+    EXPECT_TRUE(load.songs.isEmpty());
+    EXPECT_TRUE(load.error.isEmpty());
+}
+
+class LibraryFolder : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(paths.backupDir()));
+        ASSERT_TRUE(QDir().mkpath(paths.srcDir()));
+    }
+    QTemporaryDir dir;
+    AppPaths paths{dir.path()};
+};
+
+TEST_F(LibraryFolder, BackupIsAByteCopyNamedByTheMoment)
+{
+    const QByteArray list(" 100001 \r\n\x82\xA0\r\n");
+    writeBytes(paths.songList(), list);
+    const QDateTime when(QDate(2026, 3, 14), QTime(21, 5, 9));
+    EXPECT_EQ(backupFileName(when), QStringLiteral("20260314210509.txt"));
+    ASSERT_TRUE(backupSongList(paths, when).isEmpty());
+    const QString backup = QDir(paths.backupDir()).filePath(QStringLiteral("20260314210509.txt"));
+    EXPECT_EQ(readFileBytes(backup).value(), list);
+
+    // A second backup in the same second replaces the first.
+    writeBytes(paths.songList(), QByteArray(" 100002 \r\nB\r\n"));
+    ASSERT_TRUE(backupSongList(paths, when.addMSecs(500)).isEmpty());
+    EXPECT_EQ(readFileBytes(backup).value(), QByteArray(" 100002 \r\nB\r\n"));
+    EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(LibraryFolder, BackupWithoutListOrFolderIsReported)
+{
+    EXPECT_FALSE(backupSongList(paths, QDateTime::currentDateTime()).isEmpty());
+    writeBytes(paths.songList(), QByteArray());
+    QDir(paths.backupDir()).removeRecursively();
+    EXPECT_FALSE(backupSongList(paths, QDateTime::currentDateTime()).isEmpty());
+}
+
+TEST_F(LibraryFolder, TotalsTruncateAndNameMissingVideos)
+{
+    EXPECT_EQ(summaryLine(libraryTotals(paths, {})), QStringLiteral("--- All files:0Count (0MB : 0GB) ---"));
+
+    QFile video(paths.video(QStringLiteral("100001")));
+    ASSERT_TRUE(video.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(video.resize(3 * 1024 * 1024 + 1024 * 1024 * 99 / 100)); // 3.99 MB
+    video.close();
+    const LibraryTotals totals = libraryTotals(paths, {Song{100001, "a"}, Song{100002, "b"}});
+    EXPECT_EQ(totals.count, 2);
+    EXPECT_EQ(totals.missingVideos, QStringList{QStringLiteral("100002")});
+    EXPECT_EQ(summaryLine(totals), QStringLiteral("--- All files:2Count (3.9MB : 0GB) ---"));
+
+    LibraryTotals large;
+    large.count = 5;
+    large.bytes = qint64(1024) * 1024 * 1024 * 2 + qint64(1024) * 1024 * 1024 * 999 / 1000; // 2.999 GB
+    EXPECT_EQ(summaryLine(large), QStringLiteral("--- All files:5Count (3070.9MB : 2.99GB) ---"));
+}
