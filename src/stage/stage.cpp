@@ -354,8 +354,8 @@ void Stage::reserve(const QString& number)
         restartHideTimer();
         return;
     }
-    showStatus(StatusColour::White,
-               QStringLiteral("予受(") + QString::number(m_queue.size() + 1) + QStringLiteral(")：") + entryText(entry));
+    showStatus(StatusColour::White, QStringLiteral("予受(") + QString::number(m_queue.size() + 1) +
+                                        QStringLiteral(")：") + entryText(entry));
     m_queue.append(entry);
     setPendingCount(int(m_queue.size()));
     clearSelection();
@@ -417,8 +417,8 @@ void Stage::cancelReviewed()
     clearSelection();
     setPendingCount(int(m_queue.size()));
     queueChanged();
-    showStatus(StatusColour::Cyan, QStringLiteral("予消(N/") + QString::number(m_queue.size()) +
-                                       QStringLiteral(")：") + entryText(entry));
+    showStatus(StatusColour::Cyan,
+               QStringLiteral("予消(N/") + QString::number(m_queue.size()) + QStringLiteral(")：") + entryText(entry));
     publishFull();
     restartHideTimer();
 }
@@ -432,8 +432,8 @@ void Stage::moveToFront(qsizetype index, bool publish)
     clearSelection();
     setPendingCount(int(m_queue.size()));
     queueChanged();
-    showStatus(StatusColour::Cyan, QStringLiteral("予割(1/") + QString::number(m_queue.size()) +
-                                       QStringLiteral(")：") + entryText(m_queue[0]));
+    showStatus(StatusColour::Cyan, QStringLiteral("予割(1/") + QString::number(m_queue.size()) + QStringLiteral(")：") +
+                                       entryText(m_queue[0]));
     if (publish)
         publishFull();
     restartHideTimer();

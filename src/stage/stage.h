@@ -165,18 +165,18 @@ public:
 private:
     void dispatch(const QString& code);
 
-    void start();                // 000000
-    void quit();                 // 000002
-    void playNext();             // 000003
-    void noReservations();       // 000005
-    void stopSong();             // 000009
-    void reviewStart();          // 000012
-    void reviewNext();           // 000007
-    void cancelReviewed();       // 000008
+    void start();                                    // 000000
+    void quit();                                     // 000002
+    void playNext();                                 // 000003
+    void noReservations();                           // 000005
+    void stopSong();                                 // 000009
+    void reviewStart();                              // 000012
+    void reviewNext();                               // 000007
+    void cancelReviewed();                           // 000008
     void moveToFront(qsizetype index, bool publish); // 000010, 000011
-    void timeSignal();           // 000013
-    void fastForward();          // 000014
-    void singAgain(bool really); // 000015, 000016
+    void timeSignal();                               // 000013
+    void fastForward();                              // 000014
+    void singAgain(bool really);                     // 000015, 000016
     void setVolume(const QString& step);
     void reserve(const QString& number);
 

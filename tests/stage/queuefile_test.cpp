@@ -5,11 +5,6 @@
 using namespace tarv;
 using namespace tarv::test;
 
-TEST(FullQueueFile, FirstLineBeforeAnySongAndOneLineForAnEmptyQueue)
-{
-    EXPECT_EQ(fullQueueFile(NowPlaying{}, {}), encodeCp932(u"000000$起動$$ENT") + "\r\n");
-}
-
 TEST(FullQueueFile, ShortNumberIsCutAtFixedPlaces)
 {
     NowPlaying now{QStringLiteral("12345"), QStringLiteral("title"), {}, QStringLiteral("ユキ")};

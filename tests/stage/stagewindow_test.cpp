@@ -25,8 +25,8 @@ protected:
         QDir(dir.path()).mkpath(QStringLiteral("db"));
         QFile list(dir.filePath(QStringLiteral("db/musiclist.txt")));
         EXPECT_TRUE(list.open(QIODevice::WriteOnly));
-        list.write(encodeTextLines({QStringLiteral(" 100001 "), QStringLiteral("夜明けの歌"), QStringLiteral(" 100002 "),
-                                    QStringLiteral("海の声")}));
+        list.write(encodeTextLines({QStringLiteral(" 100001 "), QStringLiteral("夜明けの歌"),
+                                    QStringLiteral(" 100002 "), QStringLiteral("海の声")}));
         list.close();
         control.setGeometry(0, 0, 1280, 720);
         window.setControlWindow(&control);
