@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace tarv {
+
+// One reservation: the number as it was reserved, the title from the song list (its bytes kept
+// as read, so they reach the published file unchanged) and the user who reserved it.
+struct QueueEntry
+{
+    QString number;
+    QString title;
+    QByteArray rawTitle;
+    QString user;
+};
+
+// The song now playing: "number | title" plus the user who reserved it.
+struct NowPlaying
+{
+    QString number = QStringLiteral("000000");
+    QString title = QStringLiteral("起動");
+    QByteArray rawTitle;
+    QString user;
+
+    QString text() const { return number + QStringLiteral(" | ") + title; }
+};
+
+// The queue file the web pages read (tarvlist.txt), in CP932 with CR LF: first the song now
+// playing, then every reservation in playing order, each as number$title$user$ENT.
+// The now-playing line is cut at fixed places of its "number | title" text (first six
+// characters, then from the tenth on), so a short number never splits into number and title.
+QByteArray fullQueueFile(const NowPlaying& now, const QList<QueueEntry>& queue);
+
+// The queue file's name inside the exchange folder.
+inline QString queueFileName()
+{
+    return QStringLiteral("tarvlist.txt");
+}
+
+// Replaces the queue file in the exchange folder of the web root (an empty content is the empty
+// form: zero bytes). Karaoke goes on without the web side: when there is no web root or its
+// exchange folder does not exist, nothing is written and no error is given.
+// Returns the reason when a write failed, otherwise an empty text.
+QString writeQueueFile(const std::optional<QString>& webRoot, const QByteArray& content);
+
+} // namespace tarv

@@ -1,0 +1,225 @@
+#pragma once
+
+#include "common/apppaths.h"
+#include "stage/queuefile.h"
+#include "stage/songlookup.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+namespace tarv {
+
+class Clock;
+class Player;
+
+// Colours of the status line, by the kind of message.
+enum class StatusColour { White, Yellow, PaleYellow, Red, Cyan };
+
+struct Rgb
+{
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+constexpr Rgb statusRgb(StatusColour colour)
+{
+    switch (colour) {
+    case StatusColour::White:
+        return {255, 255, 255};
+    case StatusColour::Yellow:
+        return {255, 255, 0};
+    case StatusColour::PaleYellow:
+        return {255, 255, 192};
+    case StatusColour::Red:
+        return {255, 0, 0};
+    case StatusColour::Cyan:
+        return {0, 255, 255};
+    }
+    return {255, 255, 255};
+}
+
+// What the stage logic asks of its window. The window owns the two timers: tmr_visible (5 s,
+// single shot, calls Stage::tmr_visible_Timer) and tmr_voldown (100 ms, calls Stage::tmr_voldown_Timer).
+class StageView
+{
+public:
+    virtual ~StageView() = default;
+
+    // Lay the strip over the control window, keep it above other windows and show it without
+    // taking the keyboard focus.
+    virtual void showStage() = 0;
+    virtual void hideStage() = 0;
+
+    // tmr_visible: restart its 5-second count / start it only when it is not already counting.
+    virtual void restartHideTimer() = 0;
+    virtual void startHideTimer() = 0;
+
+    // tmr_voldown: start the fade ticks (they run until the window is closed).
+    virtual void startFade() = 0;
+
+    virtual void statusChanged(const QString& text, StatusColour colour) = 0;
+    // The queue or its selection changed; read Stage::queue() and Stage::selectedIndex().
+    virtual void queueChanged() = 0;
+    virtual void nowPlayingChanged() = 0;
+};
+
+// Values the stage reads from the other windows of karaoke mode.
+class StageEnvironment
+{
+public:
+    virtual ~StageEnvironment() = default;
+
+    // "act" for a local start, otherwise the remote PC's address (wireless start).
+    virtual QString connectionMode() const = 0;
+    // The system version shown in the start banner ("1.00").
+    virtual QString systemVersion() const = 0;
+    // Whether time signals are switched on.
+    virtual bool timeSignalsOn() const = 0;
+};
+
+// An environment of plain values, for a start without the other windows and for tests.
+class FixedStageEnvironment : public StageEnvironment
+{
+public:
+    QString connectionMode() const override { return mode; }
+    QString systemVersion() const override { return version; }
+    bool timeSignalsOn() const override { return timeSignals; }
+
+    QString mode = QStringLiteral("act");
+    QString version = QStringLiteral("1.00");
+    bool timeSignals = false;
+};
+
+// Chooses the time-signal video to play now (provided by the time-signal settings).
+class TimeSignalSource
+{
+public:
+    virtual ~TimeSignalSource() = default;
+    // The video's name in src/ (such as "001001"); nullopt when no time signal is enabled.
+    virtual std::optional<QString> chooseVideo() = 0;
+};
+
+// The stage of karaoke mode: every action of karaoke mode is a code posted here. It holds the
+// status line, the reservation queue, the song now playing and the pending count, drives the main
+// and second players, and publishes the queue for the web pages.
+//
+// A post writes the code slot, shows the stage and schedules one run of the activation step on
+// the event loop, so the action runs after the poster's handler has returned. The activation
+// step runs whatever the slot holds; a click on the stage window runs it once more, which repeats
+// the last action (the stage leaves "000004" after "000003" and "000007" after "000012").
+class Stage : public QObject
+{
+    Q_OBJECT
+
+public:
+    Stage(Player& mainPlayer, Player& secondPlayer, const StageEnvironment& environment, AppPaths paths,
+          const Clock& clock, QObject* parent = nullptr);
+    ~Stage() override;
+
+    // The window; without one nothing is drawn and the timers are the caller's business.
+    void setView(StageView* view);
+    void setTimeSignalSource(TimeSignalSource* source);
+
+    // Write the code slot, show the stage and schedule one activation.
+    void post(const QString& code);
+
+    // The activation step: show the stage, read the web root, run the code slot.
+    void Form_Activate();
+    // tmr_visible fired: the stage hides itself.
+    void tmr_visible_Timer();
+    // tmr_voldown tick: one step of the farewell fade.
+    void tmr_voldown_Timer();
+
+    // lbl_title's Tag: the last code posted, or "000004" / "000007" left by the stage itself.
+    QString codeSlot() const { return m_codeSlot; }
+    // The stage window is on screen (from a post until tmr_visible hides it).
+    bool isShowing() const { return m_showing; }
+    // Reservations waiting: the queue length after each change, or -1 once the idle screen was shown.
+    int pendingCount() const { return m_pendingCount; }
+    // The user on whose behalf the next code is given ("Guest" at start and for the keypad).
+    QString currentUser() const { return m_currentUser; }
+    void setCurrentUser(const QString& user) { m_currentUser = user; }
+
+    const NowPlaying& nowPlaying() const { return m_nowPlaying; }
+    const QList<QueueEntry>& queue() const { return m_queue; }
+    // The entry shown by the review (0-based), -1 for none.
+    int selectedIndex() const { return m_selected; }
+
+    QString statusText() const { return m_statusText; }
+    StatusColour statusColour() const { return m_statusColour; }
+
+    // tmr_voldown's Tag: the volume the fade started from (50 until the farewell).
+    int fadeFrom() const { return m_fadeFrom; }
+
+    Player& mainPlayer() { return m_main; }
+    Player& secondPlayer() { return m_second; }
+
+    // Why the last write of the queue file failed; empty after a successful or skipped write.
+    QString lastPublishError() const { return m_publishError; }
+
+private:
+    void dispatch(const QString& code);
+
+    void start();                                    // 000000
+    void quit();                                     // 000002
+    void playNext();                                 // 000003
+    void noReservations();                           // 000005
+    void stopSong();                                 // 000009
+    void reviewStart();                              // 000012
+    void reviewNext();                               // 000007
+    void cancelReviewed();                           // 000008
+    void moveToFront(qsizetype index, bool publish); // 000010, 000011
+    void timeSignal();                               // 000013
+    void fastForward();                              // 000014
+    void singAgain(bool really);                     // 000015, 000016
+    void setVolume(const QString& step);
+    void reserve(const QString& number);
+
+    void showStatus(StatusColour colour, const QString& text);
+    void message(StatusColour colour, const QString& text); // show, then restart the hide timer
+    void setColour(StatusColour colour);
+    void restartHideTimer();
+    void startPlayback(const QString& number);
+    void showIdleScreen();
+    void setPendingCount(int count);
+    void clearSelection();
+    void queueChanged();
+    void setNowPlaying(NowPlaying now);
+    void publishFull();
+    void publishEmpty();
+    QString entryText(const QueueEntry& entry) const;
+
+    StageView& view();
+
+    Player& m_main;
+    Player& m_second;
+    const StageEnvironment& m_environment;
+    AppPaths m_paths;
+    const Clock& m_clock;
+    StageView* m_view = nullptr;
+    TimeSignalSource* m_timeSignals = nullptr;
+    SongLookup m_songs;
+
+    QString m_codeSlot;
+    bool m_showing = false;
+    int m_pendingCount = 0;
+    QString m_currentUser = QStringLiteral("Guest");
+    NowPlaying m_nowPlaying;
+    QList<QueueEntry> m_queue;
+    int m_selected = -1;
+    QString m_statusText = QStringLiteral("label");
+    StatusColour m_statusColour = StatusColour::White;
+    int m_fadeFrom = 50;
+    std::optional<QString> m_webRoot;
+    QString m_publishError;
+};
+
+// The user part of a status text: nothing for "Guest", otherwise the name and " - ".
+QString userPart(const QString& user);
+
+} // namespace tarv

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "common/textfile.h"
+#include "stage/stage.h"
+#include "support/fakeclock.h"
+#include "support/fakeplayer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace tarv::test {
+
+// A stage window stand-in: records what the stage asks for and runs the hide timer on the fake clock.
+class RecordingView : public StageView
+{
+public:
+    explicit RecordingView(FakeClock& clock) : m_clock(clock) {}
+
+    void showStage() override { visible = true; }
+    void hideStage() override { visible = false; }
+    void restartHideTimer() override
+    {
+        ++restarts;
+        hideDue = m_clock.now().addMSecs(5000);
+    }
+    void startHideTimer() override
+    {
+        if (!hideDue)
+            hideDue = m_clock.now().addMSecs(5000);
+    }
+    void startFade() override { fading = true; }
+    void statusChanged(const QString&, StatusColour) override { ++statusChanges; }
+    void queueChanged() override {}
+    void nowPlayingChanged() override {}
+
+    bool visible = false;
+    bool fading = false;
+    int restarts = 0;
+    int statusChanges = 0;
+    std::optional<QDateTime> hideDue;
+
+private:
+    FakeClock& m_clock;
+};
+
+class StageTest : public ::testing::Test
+{
+protected:
+    StageTest()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("db"));
+        QDir(dir.path()).mkpath(QStringLiteral("web/cgi-bin/tarv"));
+        writeLines(QStringLiteral("db/path.txt"), {dir.filePath(QStringLiteral("web"))});
+        writeSongs({QStringLiteral(" 100001 "), QStringLiteral("夜明けの歌"), QStringLiteral(" 100002 "),
+                    QStringLiteral("海の声"), QStringLiteral(" 100003 "), QStringLiteral("星の道")});
+        stage.setView(&view);
+    }
+
+    void writeLines(const QString& relative, const QStringList& lines)
+    {
+        QFile file(dir.filePath(relative));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(encodeTextLines(lines));
+    }
+    void writeSongs(const QStringList& lines) { writeLines(QStringLiteral("db/musiclist.txt"), lines); }
+
+    // Post a code and let the event loop run the activation it schedules.
+    void run(const QString& code)
+    {
+        stage.post(code);
+        QCoreApplication::processEvents();
+    }
+
+    // Moves the fake clock on, firing the hide timer when it falls due.
+    void advanceMs(qint64 ms)
+    {
+        clock.advanceMs(ms);
+        if (view.hideDue && clock.now() >= *view.hideDue) {
+            view.hideDue.reset();
+            stage.tmr_visible_Timer();
+        }
+    }
+
+    QString queueFile() const { return dir.filePath(QStringLiteral("web/cgi-bin/tarv/tarvlist.txt")); }
+    QByteArray queueFileBytes() const { return readFileBytes(queueFile()).value_or(QByteArray("<missing>")); }
+    QStringList queueFileLines() const { return readTextLines(queueFile()).value_or(QStringList()); }
+    QString video(const QString& name) const { return AppPaths(dir.path()).video(name); }
+
+    QTemporaryDir dir;
+    FakePlayer main;
+    FakePlayer second;
+    FakeClock clock;
+    FixedStageEnvironment environment;
+    Stage stage{main, second, environment, AppPaths(dir.path()), clock};
+    RecordingView view{clock};
+};
+
+} // namespace tarv::test
