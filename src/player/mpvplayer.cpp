@@ -440,6 +440,9 @@ void MpvPlayer::handleEvent(const mpv_event& event)
 
     case MPV_EVENT_LOG_MESSAGE: {
         const auto* message = static_cast<const mpv_event_log_message*>(event.data);
+        // The null audio output of headless players complains about a harmless pause race.
+        if (std::strcmp(message->prefix, "ao/null") == 0)
+            break;
         std::fprintf(stderr, "tarv: %s: mpv %s: %s", qPrintable(name()), message->prefix, message->text);
         break;
     }
