@@ -168,6 +168,7 @@ void MpvPlayer::setMediaPath(const QString& path)
 void MpvPlayer::openCurrent(double start)
 {
     m_openDeferred = false;
+    m_seek = Seek::None;
     setPaused(!m_wantPlay);
 
     // An absolute path, so that nothing in the name is read as a URL or an option.
@@ -178,6 +179,7 @@ void MpvPlayer::openCurrent(double start)
     mpv_node result;
     const int error = mpv_command_ret(m_mpv, command, &result);
     if (error < 0) {
+        unload();
         fail(fromUtf8(mpv_error_string(error)));
         return;
     }
@@ -280,7 +282,7 @@ double MpvPlayer::position() const
 void MpvPlayer::setPosition(double seconds)
 {
     drainEvents();
-    if (std::isnan(seconds) || (m_media != Media::Opening && m_media != Media::Open))
+    if (!std::isfinite(seconds) || (m_media != Media::Opening && m_media != Media::Open))
         return;
     if (seconds > 0 || m_atEnd)
         m_stopped = false;
@@ -380,6 +382,9 @@ void MpvPlayer::handleEvent(const mpv_event& event)
             break;
         m_media = Media::Open;
         m_pendingLoaded = true;
+        // The duration may have been announced before this event, while it was not yet taken.
+        if (double duration = -1; mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0)
+            m_duration = duration;
         if (m_seekOnOpen) {
             const double target = *m_seekOnOpen;
             m_seekOnOpen.reset();

@@ -19,9 +19,11 @@ namespace tarv {
 // so reads never wait for mpv.
 //
 // Exact behaviour, beyond the contract of Player:
-// - setMediaPath(path) loads the file paused on its first frame (state Stopped). A missing, empty
-//   or unreadable file, or one mpv cannot play, gives state Failed, a line on standard error and
-//   loadFailed(); it never plays. The empty path unloads (state NoMedia, black picture).
+// - setMediaPath(path) loads the file paused on its first frame (state Stopped). A missing or
+//   empty path or a folder gives state Failed at once; a file that mpv then cannot open or play
+//   (corrupt, not a video, a playlist) gives Failed a few milliseconds later. Either way a line goes
+//   to standard error and loadFailed() is emitted; it never plays. The empty path unloads (state
+//   NoMedia, black picture).
 // - play() starts or resumes. After the end of the media it starts again from the beginning.
 //   playState() is Playing as soon as play() returns, also while the file is still opening.
 // - pause() keeps the position; stop() pauses and goes back to the first frame, which stays on
@@ -29,7 +31,8 @@ namespace tarv {
 // - At the end of the media the last frame stays on screen, the state becomes Ended and
 //   fileEnded() is emitted.
 // - setPosition() seeks exactly (not to a keyframe) and keeps playing or paused as before;
-//   position() reads the new value at once. Positions below 0 count as 0.
+//   position() reads the new value at once. Positions below 0 count as 0; NaN and infinity are
+//   ignored. After the end, a new position leaves the media paused there (play() goes on from it).
 // - durationText() is "hh:mm:ss" (rounded to whole seconds; "00:00:00" while unknown).
 // - setVolume() keeps fractions; values are clamped to 0..100, NaN is ignored.
 // - Signals are queued onto the event loop, never emitted from inside a call.

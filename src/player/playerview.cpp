@@ -81,7 +81,8 @@ void VideoSurface::initializeGL()
         [](void* context) {
             auto* self = static_cast<VideoSurface*>(context);
             if (!self->m_updateQueued.exchange(true))
-                QMetaObject::invokeMethod(self, [self] { self->frameReady(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    self, [self] { self->frameReady(); }, Qt::QueuedConnection);
         },
         this);
 

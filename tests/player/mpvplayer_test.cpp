@@ -137,9 +137,14 @@ TEST_F(MpvPlayerTest, PositionZeroRestartsAndALargerOneSkipsExactly)
     EXPECT_LT(player.position(), 1.0);
     EXPECT_TRUE(player.isPlaying());
 
-    // Skipping past the end ends the media.
+    // Skipping past the end ends the media; a position after the end is where play goes on.
     player.setPosition(20.0);
     ASSERT_TRUE(waitFor([&] { return player.playState() == MpvPlayer::Ended; }));
+    player.setPosition(11.0);
+    EXPECT_EQ(player.playState(), MpvPlayer::Paused);
+    player.play();
+    ASSERT_TRUE(waitFor([&] { return !player.isSeeking() && player.position() > 11.1; }));
+    EXPECT_LT(player.position(), 11.9);
 }
 
 TEST_F(MpvPlayerTest, SetPlayStopLeavesTheFirstFrameLoadedAndStopped)
@@ -286,6 +291,9 @@ TEST_F(MpvPlayerTest, BadMediaNeverPlaysAndSaysWhy)
         QTest::qWait(200);
         EXPECT_FALSE(player.isPlaying());
         EXPECT_EQ(player.position(), 0.0);
+        int idle = 0;
+        mpv_get_property(player.mpvHandle(), "idle-active", MPV_FORMAT_FLAG, &idle);
+        EXPECT_TRUE(idle) << "mpv itself plays nothing";
     }
 
     // A player that failed plays the next good file.

@@ -14,16 +14,17 @@ QString makeTestClip(const QString& dir, const QString& name, double seconds, co
     const QString length = QString::number(seconds, 'f', 3);
     const QString output = QDir(dir).filePath(name);
     QStringList arguments{
-        QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-nostdin"), QStringLiteral("-y"),
-        QStringLiteral("-f"), QStringLiteral("lavfi"),
-        QStringLiteral("-i"), QStringLiteral("testsrc=duration=%1:size=320x180:rate=30").arg(length),
-        QStringLiteral("-f"), QStringLiteral("lavfi"),
-        QStringLiteral("-i"), QStringLiteral("sine=frequency=440:duration=%1").arg(length),
+        QStringLiteral("-v"),       QStringLiteral("error"),
+        QStringLiteral("-nostdin"), QStringLiteral("-y"),
+        QStringLiteral("-f"),       QStringLiteral("lavfi"),
+        QStringLiteral("-i"),       QStringLiteral("testsrc=duration=%1:size=320x180:rate=30").arg(length),
+        QStringLiteral("-f"),       QStringLiteral("lavfi"),
+        QStringLiteral("-i"),       QStringLiteral("sine=frequency=440:duration=%1").arg(length),
     };
 
     // The label goes through a file next to the clip, so that no character of it needs escaping
     // in the filter text; ffmpeg runs in that folder and names it without a path.
-    const QString labelFile = QStringLiteral(".label-%1.txt").arg(name);
+    const QString labelFile = QStringLiteral(".tarv-clip-label.txt");
     if (!label.isEmpty()) {
         QFile file(QDir(dir).filePath(labelFile));
         if (!file.open(QIODevice::WriteOnly) || file.write(label.toUtf8()) < 0) {
@@ -37,8 +38,8 @@ QString makeTestClip(const QString& dir, const QString& name, double seconds, co
     }
     arguments << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset")
               << QStringLiteral("ultrafast") << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p")
-              << QStringLiteral("-c:a") << QStringLiteral("aac") << QStringLiteral("-shortest")
-              << QStringLiteral("-f") << QStringLiteral("mp4") << output;
+              << QStringLiteral("-c:a") << QStringLiteral("aac") << QStringLiteral("-shortest") << QStringLiteral("-f")
+              << QStringLiteral("mp4") << output;
 
     QProcess ffmpeg;
     ffmpeg.setWorkingDirectory(dir);
