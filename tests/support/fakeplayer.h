@@ -50,6 +50,7 @@ public:
     {
         calls << QStringLiteral("position:") + QString::number(seconds);
         m_position = seconds;
+        m_ended = false; // like the real player: a later play() goes on from here
     }
 
     QString durationText() const override { return durationTextValue; }

@@ -1,0 +1,156 @@
+#pragma once
+
+#include "player/player.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+struct mpv_handle;
+struct mpv_event;
+
+namespace tarv {
+
+// A Player on libmpv. One instance owns one mpv core; events are drained on the Qt event loop of
+// the thread that created it (the GUI thread), and every read is answered from state kept here,
+// so reads never wait for mpv.
+//
+// Exact behaviour, beyond the contract of Player:
+// - setMediaPath(path) loads the file paused on its first frame (state Stopped). A missing or
+//   empty path or a folder gives state Failed at once; a file that mpv then cannot open or play
+//   (corrupt, not a video, a playlist) gives Failed a few milliseconds later. Either way a line goes
+//   to standard error and loadFailed() is emitted; it never plays. The empty path unloads (state
+//   NoMedia, black picture).
+// - play() starts or resumes. After the end of the media it starts again from the beginning.
+//   playState() is Playing as soon as play() returns, also while the file is still opening.
+// - pause() keeps the position; stop() pauses and goes back to the first frame, which stays on
+//   screen (it does not unload).
+// - At the end of the media the last frame stays on screen, the state becomes Ended and
+//   fileEnded() is emitted.
+// - setPosition() seeks exactly (not to a keyframe) and keeps playing or paused as before;
+//   position() reads the new value at once. Positions below 0 count as 0; NaN and infinity are
+//   ignored. After the end, a new position leaves the media paused there (play() goes on from it).
+// - durationText() is "hh:mm:ss" (rounded to whole seconds; "00:00:00" while unknown).
+// - setVolume() keeps fractions; values are clamped to 0..100, NaN is ignored.
+// - Signals are queued onto the event loop, never emitted from inside a call.
+//
+// Video: with Video::Render the picture is drawn by a PlayerView through mpv's render API. Such a
+// player opens its media only once the view has attached its renderer (the view's first show);
+// until then the calls above already answer as if the file were open.
+class MpvPlayer : public QObject, public Player
+{
+    Q_OBJECT
+
+public:
+    enum class Video { None, Render };
+    enum class Sound { None, System };
+
+    // Values of playState(); only Playing (4) is part of the Player contract.
+    enum State { NoMedia = 0, Stopped = 1, Paused = 2, Playing = Player::Playing, Ended = 8, Failed = 10 };
+
+    // Headless: no video output and no audio device (tests, tools, benchmarks).
+    explicit MpvPlayer(QObject* parent = nullptr) : MpvPlayer(Video::None, Sound::None, parent) {}
+    MpvPlayer(Video video, Sound sound, QObject* parent = nullptr);
+    ~MpvPlayer() override;
+
+    MpvPlayer(const MpvPlayer&) = delete;
+    MpvPlayer& operator=(const MpvPlayer&) = delete;
+
+    // False when mpv could not be started; the player then never plays (and said why on stderr).
+    bool isValid() const { return m_mpv != nullptr; }
+    Video video() const { return m_video; }
+
+    QString mediaPath() const override { return m_path; }
+    void setMediaPath(const QString& path) override;
+
+    void play() override;
+    void pause() override;
+    void stop() override;
+
+    int playState() const override;
+
+    double position() const override;
+    void setPosition(double seconds) override;
+
+    QString durationText() const override;
+    // Seconds, or a negative value while unknown.
+    double duration() const { return m_duration; }
+
+    double volume() const override { return m_volume; }
+    void setVolume(double volume) override;
+
+    // True between setMediaPath() of a playable file and the moment mpv has opened it.
+    bool isOpening() const { return m_media == Media::Opening; }
+    // True while a seek asked for by setPosition()/stop()/play() has not been carried out yet.
+    bool isSeeking() const { return m_seek != Seek::None || m_seekOnOpen.has_value(); }
+
+    // "hh:mm:ss" of whole seconds (rounded); negative or NaN gives "00:00:00".
+    static QString formatDuration(double seconds);
+
+    // For PlayerView only: the mpv core, and the news that its renderer exists (true) or was freed
+    // (false).
+    mpv_handle* mpvHandle() const { return m_mpv; }
+    void setRendererAttached(bool attached);
+
+signals:
+    // The current media was opened; its first frame is ready.
+    void fileLoaded();
+    // The current media played to its end.
+    void fileEnded();
+    // The current media cannot be played.
+    void loadFailed(const QString& path, const QString& reason);
+    void playStateChanged(int state);
+    // The media was replaced or unloaded (the view repaints).
+    void mediaChanged();
+
+private:
+    enum class Media { None, Opening, Open, Failed };
+    enum class Seek { None, Requested, Running };
+
+    void drainEvents();
+    void handleEvent(const mpv_event& event);
+    void scheduleNotify();
+    void notify();
+    void openCurrent(double start);
+    void unload();
+    void fail(const QString& reason);
+    void seekTo(double seconds);
+    void reachEnd();
+    void setPaused(bool paused);
+    void logError(const QString& text) const;
+    QString name() const;
+
+    mpv_handle* m_mpv = nullptr;
+    Video m_video = Video::None;
+    bool m_rendererAttached = false;
+
+    QString m_path;
+    Media m_media = Media::None;
+    bool m_openDeferred = false; // waiting for the renderer before opening
+    int64_t m_entryId = 0;       // mpv playlist entry of the current media
+    int64_t m_startedId = 0;     // entry of the last start-file event
+
+    bool m_wantPlay = false; // play() called and not paused, stopped or ended since
+    bool m_stopped = true;
+    bool m_atEnd = false;
+    double m_position = 0;
+    Seek m_seek = Seek::None;
+    std::optional<double> m_seekOnOpen;
+    double m_duration = -1;
+    double m_volume = 100;
+
+    // Signals waiting for the event loop.
+    bool m_pendingLoaded = false;
+    bool m_pendingEnded = false;
+    bool m_pendingMedia = false;
+    std::optional<QString> m_pendingFailure;
+    int m_lastNotifiedState = NoMedia;
+
+    std::atomic<bool> m_drainQueued{false};
+    std::atomic<bool> m_notifyQueued{false};
+};
+
+} // namespace tarv
