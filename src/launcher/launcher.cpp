@@ -1,8 +1,11 @@
 #include "launcher/launcher.h"
 
+#include "launcher/karaokemode.h"
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
+#include "launcher/wireless.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 
 namespace tarv {
@@ -21,7 +24,10 @@ QString applicationFolder(const QStringList& arguments, const QString& executabl
 
 Launcher::Launcher(const AppPaths& paths, Clock& clock) : m_paths(paths), m_clock(clock) {}
 
-Launcher::~Launcher() = default;
+Launcher::~Launcher()
+{
+    m_karaoke.reset(); // the karaoke windows go before the main window they read
+}
 
 bool Launcher::start()
 {
@@ -33,8 +39,30 @@ bool Launcher::start()
     startupBackup(m_paths, m_clock.now());
 
     m_main = std::make_unique<MainWindow>(m_paths);
+    m_karaoke = std::make_unique<KaraokeMode>(m_paths, m_clock, *m_main);
+    connect(m_main.get(), &MainWindow::startRequested, m_karaoke.get(), &KaraokeMode::start);
+    // Time signals join this start with their settings window; until then it is the common start.
+    connect(m_main.get(), &MainWindow::timeSignalStartRequested, m_karaoke.get(), &KaraokeMode::start);
+    connect(m_main.get(), &MainWindow::wirelessStartRequested, this, &Launcher::startWireless);
     m_main->show();
     return true;
+}
+
+void Launcher::startWireless()
+{
+    QString error;
+    const QString address = readRemoteAddress(m_paths, &error);
+    if (error.isEmpty()) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        error = downloadSongList(m_paths, address);
+        QGuiApplication::restoreOverrideCursor();
+    }
+    if (!error.isEmpty()) {
+        QMessageBox::warning(m_main.get(), QStringLiteral("ワイヤレスモード"), error);
+        return;
+    }
+    m_main->setConnectionMode(address);
+    m_karaoke->start();
 }
 
 } // namespace tarv

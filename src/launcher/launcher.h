@@ -13,6 +13,7 @@
 namespace tarv {
 
 class InstanceGuard;
+class KaraokeMode;
 class MainWindow;
 
 // The application folder named by --app-dir, else the executable's folder.
@@ -32,12 +33,18 @@ public:
     bool start();
 
     MainWindow* mainWindow() const { return m_main.get(); }
+    KaraokeMode* karaokeMode() const { return m_karaoke.get(); }
+
+    // The wireless start: fetch the remote PC's song list, then start karaoke mode announcing that PC.
+    // A failure is shown in a message box; the local list stays and karaoke mode does not start.
+    void startWireless();
 
 private:
     AppPaths m_paths;
     Clock& m_clock;
     std::unique_ptr<InstanceGuard> m_guard;
     std::unique_ptr<MainWindow> m_main;
+    std::unique_ptr<KaraokeMode> m_karaoke;
 };
 
 } // namespace tarv

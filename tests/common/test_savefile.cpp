@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace tarv;
 
 class SaveFile : public ::testing::Test
@@ -62,4 +64,15 @@ TEST_F(SaveFile, AFolderInTheWayIsReported)
     ASSERT_TRUE(QDir().mkpath(blocked));
     EXPECT_FALSE(saveFile(blocked, QByteArray("x")).isEmpty());
     EXPECT_TRUE(QFileInfo(blocked).isDir());
+}
+
+TEST_F(SaveFile, AReadOnlyFolderIsReportedAndTheOldFileStays)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QString error = saveFile(path, QByteArray("new"));
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(content(), QByteArray("old\r\n"));
 }

@@ -3,6 +3,7 @@
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
 #include "support/fakeclock.h"
+#include "support/wait.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -120,9 +121,9 @@ TEST_F(MainWindowTest, ShowsTheInformationTextAndRefreshesItOnReturn)
     QWidget other;
     other.show();
     other.activateWindow();
-    QTRY_VERIFY(!window.isActiveWindow());
+    ASSERT_TRUE(test::waitFor([&] { return !window.isActiveWindow(); }));
     window.activateWindow();
-    QTRY_VERIFY(window.isActiveWindow());
+    ASSERT_TRUE(test::waitFor([&] { return window.isActiveWindow(); }));
     EXPECT_TRUE(window.informationText().endsWith(QLocale::system().toString(stamp, QLocale::ShortFormat)));
 }
 
