@@ -1,4 +1,5 @@
 #include "common/savefile.h"
+#include "support/appfolder.h"
 #include "launcher/launcher.h"
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
@@ -43,17 +44,7 @@ struct DialogAnswer
 
 } // namespace
 
-class MainWindowTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(QDir().mkpath(paths.backupDir()));
-        ASSERT_TRUE(saveFile(paths.songList(), QByteArray(" 100001 \r\nA\r\n")).isEmpty());
-    }
-    QTemporaryDir dir;
-    AppPaths paths{dir.path()};
-};
+using MainWindowTest = test::AppFolderTest;
 
 TEST_F(MainWindowTest, MenusAreAsTheOperatorKnowsThem)
 {

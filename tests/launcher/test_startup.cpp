@@ -1,4 +1,5 @@
 #include "common/savefile.h"
+#include "support/appfolder.h"
 #include "launcher/startup.h"
 
 #include <QDir>
@@ -9,17 +10,7 @@
 
 using namespace tarv;
 
-class Startup : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(QDir().mkpath(paths.backupDir()));
-        ASSERT_TRUE(saveFile(paths.songList(), QByteArray(" 100001 \r\nA\r\n")).isEmpty());
-    }
-    QTemporaryDir dir;
-    AppPaths paths{dir.path()};
-};
+using Startup = test::AppFolderTest;
 
 TEST_F(Startup, BacksUpTheListAtEachStart)
 {
