@@ -1,7 +1,7 @@
 // Load + Order + Rewrite of a 100,001-entry song list, with the real ordering and with the literal
 // selection sort it replaces. Prints both and their ratio.
-#include "library/songlist.h"
 #include "common/savefile.h"
+#include "library/songlist.h"
 #include "support/referencesort.h"
 
 #include <QCoreApplication>

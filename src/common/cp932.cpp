@@ -21,8 +21,7 @@ public:
     bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
     // Converts the whole input; onBadInput(in, left) decides how many bytes to skip and what to emit.
-    template <typename OnBad>
-    QByteArray convert(QByteArrayView input, OnBad onBadInput)
+    template <typename OnBad> QByteArray convert(QByteArrayView input, OnBad onBadInput)
     {
         QByteArray out;
         if (!valid())

@@ -27,7 +27,8 @@ QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& wri
     if (!file.open(QIODevice::WriteOnly))
         return QStringLiteral("%1: %2").arg(path, file.errorString());
     if (!writer(file) || file.error() != QFileDevice::NoError) {
-        const QString reason = file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("write failed");
+        const QString reason =
+            file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("write failed");
         file.cancelWriting();
         return QStringLiteral("%1: %2").arg(path, reason);
     }

@@ -1,8 +1,8 @@
 #include "launcher/karaokemode.h"
 
+#include "common/webroot.h"
 #include "control/commandentry.h"
 #include "control/controlwindow.h"
-#include "common/webroot.h"
 #include "launcher/mainwindow.h"
 #include "stage/queuefile.h"
 #include "stage/stagewindow.h"
@@ -36,14 +36,15 @@ KaraokeMode::~KaraokeMode()
 void KaraokeMode::load()
 {
     m_control = std::make_unique<ControlWindow>();
-    m_stage = std::make_unique<StageWindow>(m_control->mainPlayer(), m_control->secondPlayer(), m_environment,
-                                            m_paths, m_clock);
+    m_stage = std::make_unique<StageWindow>(m_control->mainPlayer(), m_control->secondPlayer(), m_environment, m_paths,
+                                            m_clock);
     m_stage->setControlWindow(m_control.get());
     m_link = std::make_unique<StageConnection>(m_stage->stage());
     m_entry = std::make_unique<CommandEntry>(*m_link, m_control->mainPlayer(), m_control->secondPlayer(), m_clock);
     m_control->setCommandEntry(m_entry.get());
     // tmr_quit ends karaoke mode; the windows go once the timer's handler has returned.
-    connect(m_control.get(), &ControlWindow::quitRequested, this, [this] { QTimer::singleShot(0, this, &KaraokeMode::end); });
+    connect(m_control.get(), &ControlWindow::quitRequested, this,
+            [this] { QTimer::singleShot(0, this, &KaraokeMode::end); });
 
     // The web pages see an empty queue until the first reservation.
     const QString error = writeQueueFile(readWebRoot(m_paths), QByteArray());

@@ -85,8 +85,8 @@ void MainWindow::buildMenus()
                     QKeySequence(Qt::CTRL | Qt::Key_N)),
             &QAction::triggered, this, &MainWindow::connectionRequested);
     system->addSeparator()->setObjectName(QStringLiteral("mh31"));
-    connect(addItem(system, QStringLiteral("men_Version"), QStringLiteral("バージョン情報(&A)")),
-            &QAction::triggered, this, &MainWindow::showVersionDialog);
+    connect(addItem(system, QStringLiteral("men_Version"), QStringLiteral("バージョン情報(&A)")), &QAction::triggered,
+            this, &MainWindow::showVersionDialog);
 }
 
 QAction* MainWindow::action(const QString& objectName) const

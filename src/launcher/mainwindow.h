@@ -40,12 +40,12 @@ public:
     QAction* action(const QString& objectName) const;
 
 signals:
-    void startRequested();          // mem_TarvActive
-    void timeSignalStartRequested(); // mem_ZihoActive
-    void wirelessStartRequested();  // men_Wirelessmode
-    void libraryRequested();        // men_Db
+    void startRequested();              // mem_TarvActive
+    void timeSignalStartRequested();    // mem_ZihoActive
+    void wirelessStartRequested();      // men_Wirelessmode
+    void libraryRequested();            // men_Db
     void timeSignalSettingsRequested(); // men_Signal
-    void connectionRequested();     // men_Connection
+    void connectionRequested();         // men_Connection
 
 public slots:
     void showVersionDialog();

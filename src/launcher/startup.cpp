@@ -58,10 +58,7 @@ QString informationText(const QString& version, const QString& executablePath, c
 QString versionText(const QString& version)
 {
     return QStringList{
-        QStringLiteral("Application Name : Tarv"),
-        QStringLiteral("System Version : ") + version,
-        QString(),
-        MakerPage,
+        QStringLiteral("Application Name : Tarv"), QStringLiteral("System Version : ") + version, QString(), MakerPage,
         QStringLiteral("アクセスしますか？"),
     }
         .join(QStringLiteral("\r\n"));

@@ -9,12 +9,9 @@ using namespace tarv;
 TEST(Cp932, KaraokeTitleCharactersRoundTrip)
 {
     const QString titles[] = {
-        QStringLiteral("ひらがな カタカナ 漢字"),
-        QStringLiteral("全角記号！？＆＃＄％（）「」『』【】・ー"),
-        QStringLiteral("①②⑨⑳ ㈱ ～ 〜 髙 﨑"),
-        QStringLiteral("ｶﾗｵｹ ﾊﾟｰﾃｨｰ"),
-        QStringLiteral("ASCII ~!@#$%^&*() | $ENT"),
-        QStringLiteral("…￥"),
+        QStringLiteral("ひらがな カタカナ 漢字"),   QStringLiteral("全角記号！？＆＃＄％（）「」『』【】・ー"),
+        QStringLiteral("①②⑨⑳ ㈱ ～ 〜 髙 﨑"),      QStringLiteral("ｶﾗｵｹ ﾊﾟｰﾃｨｰ"),
+        QStringLiteral("ASCII ~!@#$%^&*() | $ENT"), QStringLiteral("…￥"),
     };
     for (const QString& title : titles) {
         const QByteArray bytes = encodeCp932(title);
@@ -32,8 +29,11 @@ TEST(Cp932, KaraokeTitleCharactersRoundTrip)
 
 TEST(Cp932, BadInputNeverFails)
 {
-    EXPECT_EQ(decodeCp932(QByteArray("A\x82")), QStringLiteral("A\uFFFD"));  // lone lead byte
-    EXPECT_EQ(decodeCp932(QByteArray("\xFF" "B")), QStringLiteral("\uFFFD" "B")); // not CP932
+    EXPECT_EQ(decodeCp932(QByteArray("A\x82")), QStringLiteral("A\uFFFD")); // lone lead byte
+    EXPECT_EQ(decodeCp932(QByteArray("\xFF"
+                                     "B")),
+              QStringLiteral("\uFFFD"
+                             "B")); // not CP932
     EXPECT_EQ(encodeCp932(u"😀x"), QByteArray("?x"));
     EXPECT_FALSE(encodableInCp932(u"😀"));
     EXPECT_TRUE(encodableInCp932(u"髙"));

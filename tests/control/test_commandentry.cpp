@@ -141,8 +141,8 @@ TEST_F(CommandEntryTest, GrammarRowsInOrder)
             playMain();
         else
             main.stop();
-        EXPECT_EQ(run(row.text), row.posts) << "text '" << row.text.toStdString() << "' slot " << row.slot.toStdString()
-                                             << " pending " << row.pending;
+        EXPECT_EQ(run(row.text), row.posts)
+            << "text '" << row.text.toStdString() << "' slot " << row.slot.toStdString() << " pending " << row.pending;
     }
 }
 

@@ -35,7 +35,8 @@ protected:
     static void SetUpTestSuite()
     {
         media = new QTemporaryDir;
-        ASSERT_FALSE(test::makeTestClip(media->path(), QStringLiteral("000000"), 1.5, QStringLiteral("intro")).isEmpty());
+        ASSERT_FALSE(
+            test::makeTestClip(media->path(), QStringLiteral("000000"), 1.5, QStringLiteral("intro")).isEmpty());
         ASSERT_FALSE(test::makeTestClip(media->path(), QStringLiteral("100001"), 2.0, Title1).isEmpty());
         ASSERT_FALSE(test::makeTestClip(media->path(), QStringLiteral("100002"), 2.0, Title2).isEmpty());
     }
@@ -48,8 +49,8 @@ protected:
         ASSERT_TRUE(QDir().mkpath(paths.file(QStringLiteral("www/cgi-bin/tarv"))));
         for (const QString& name : {QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100002")})
             ASSERT_TRUE(QFile::copy(QDir(media->path()).filePath(name), paths.video(name)));
-        const QByteArray list = QByteArray(" 100001 \r\n") + encodeCp932(Title1) + "\r\n 100002 \r\n" +
-                                encodeCp932(Title2) + "\r\n";
+        const QByteArray list =
+            QByteArray(" 100001 \r\n") + encodeCp932(Title1) + "\r\n 100002 \r\n" + encodeCp932(Title2) + "\r\n";
         ASSERT_TRUE(saveFile(paths.songList(), list).isEmpty());
         ASSERT_TRUE(saveFile(paths.webRootFile(), paths.file(QStringLiteral("www")).toUtf8() + "\r\n").isEmpty());
     }
@@ -92,7 +93,7 @@ TEST_F(KaraokeSession, ReserveTwoSongsTheyPlayInTurnThenEscapeEndsAndF1StartsAga
     main.action(QStringLiteral("mem_TarvActive"))->trigger();
     ASSERT_TRUE(karaoke.isRunning());
     ASSERT_TRUE(statusBecomes(QStringLiteral("Tarv Active... System Version:1.00 MovieCount:2"), 3000));
-    EXPECT_EQ(queueFile(), QString()); // emptied when the control window loaded
+    EXPECT_EQ(queueFile(), QString());                              // emptied when the control window loaded
     EXPECT_TRUE(karaoke.controlWindow()->mainPlayer().isPlaying()); // the intro video
 
     // The intro ends, nothing is reserved: the idle message.

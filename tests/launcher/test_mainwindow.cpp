@@ -1,8 +1,8 @@
 #include "common/savefile.h"
-#include "support/appfolder.h"
 #include "launcher/launcher.h"
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
+#include "support/appfolder.h"
 #include "support/fakeclock.h"
 #include "support/wait.h"
 

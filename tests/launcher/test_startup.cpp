@@ -1,6 +1,6 @@
 #include "common/savefile.h"
-#include "support/appfolder.h"
 #include "launcher/startup.h"
+#include "support/appfolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,8 +42,8 @@ TEST_F(Startup, InformationTextHasFourLinesWithTheFilesDates)
     list.close();
 
     const QLocale locale(QLocale::Japanese, QLocale::Japan);
-    const QString text = informationText(QStringLiteral("1.00"), dir.filePath(QStringLiteral("missing-exe")),
-                                         paths.songList(), locale);
+    const QString text =
+        informationText(QStringLiteral("1.00"), dir.filePath(QStringLiteral("missing-exe")), paths.songList(), locale);
     const QStringList lines = text.split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[0], QStringLiteral("System Version:1.00"));
@@ -55,8 +55,8 @@ TEST_F(Startup, InformationTextHasFourLinesWithTheFilesDates)
 TEST_F(Startup, VersionTextLines)
 {
     EXPECT_EQ(versionText(QStringLiteral("1.00")).split(QStringLiteral("\r\n")),
-              (QStringList{QStringLiteral("Application Name : Tarv"), QStringLiteral("System Version : 1.00"), QString(),
-                           MakerPage, QStringLiteral("アクセスしますか？")}));
+              (QStringList{QStringLiteral("Application Name : Tarv"), QStringLiteral("System Version : 1.00"),
+                           QString(), MakerPage, QStringLiteral("アクセスしますか？")}));
     EXPECT_TRUE(MakerPage.startsWith(QStringLiteral("http")));
 }
 

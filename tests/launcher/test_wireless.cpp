@@ -34,8 +34,9 @@ public:
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(server.serverPort()); }
     void serve(const QByteArray& body, int status = 200)
     {
-        response = "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: text/plain\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+        response = "HTTP/1.1 " + QByteArray::number(status) +
+                   " X\r\nContent-Type: text/plain\r\nContent-Length: " + QByteArray::number(body.size()) +
+                   "\r\nConnection: close\r\n\r\n" + body;
     }
 
     QTcpServer server;
@@ -71,7 +72,8 @@ TEST_F(Wireless, ReplacesTheListWithExactlyTheBytesReceived)
     const QString address = readRemoteAddress(paths, &error);
     EXPECT_TRUE(error.isEmpty());
     EXPECT_EQ(address, server.address());
-    EXPECT_EQ(remoteSongListUrl(address).toString(), QStringLiteral("http://") + address + QStringLiteral("/db/musiclist.txt"));
+    EXPECT_EQ(remoteSongListUrl(address).toString(),
+              QStringLiteral("http://") + address + QStringLiteral("/db/musiclist.txt"));
 
     EXPECT_EQ(downloadSongList(paths, address, 3000), QString());
     EXPECT_TRUE(server.request.startsWith("GET /db/musiclist.txt HTTP/1.1\r\n"));

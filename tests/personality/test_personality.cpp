@@ -11,9 +11,9 @@ using namespace tarv;
 
 TEST(Personality, DescriptionsHaveHeadingBlankLineAndLines)
 {
-    EXPECT_EQ(personalityNames(), (QStringList{QStringLiteral("デフォルト"), QStringLiteral("ツンデレ"),
-                                               QStringLiteral("ヤンデレ"), QStringLiteral("⑨"),
-                                               QStringLiteral("ドジっ娘")}));
+    EXPECT_EQ(personalityNames(),
+              (QStringList{QStringLiteral("デフォルト"), QStringLiteral("ツンデレ"), QStringLiteral("ヤンデレ"),
+                           QStringLiteral("⑨"), QStringLiteral("ドジっ娘")}));
     const QStringList nine = personalityDescription(QStringLiteral("⑨")).value().split(QStringLiteral("\r\n"));
     EXPECT_EQ(nine, (QStringList{QStringLiteral(" - ⑨ - "), QString(), QStringLiteral("選曲時に間違えたりする。"),
                                  QStringLiteral("信頼度によっても変わりません。"),
