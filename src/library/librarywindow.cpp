@@ -302,6 +302,8 @@ void LibraryWindow::registerNextFile()
 {
     if (!m_registration)
         return;
+    if (m_progress && m_progress->wasCanceled())
+        m_registration->cancel();
     m_registration->step();
     const int handled = m_registration->handled();
     const int total = m_registration->total();
