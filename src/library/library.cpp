@@ -126,11 +126,6 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
         return EditOutcome::Unchanged;
     }
     const QString title = listableTitle(newTitle);
-    if (!encodableInCp932(title)) {
-        m_prompts.message(QStringLiteral("曲名「%1」には曲目リストに書けない文字があります。").arg(title), {},
-                          MessageIcon::Exclamation);
-        return EditOutcome::Unchanged;
-    }
     SongListLoad list = loadSongList(m_paths.songList());
     if (!list.error.isEmpty()) {
         m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle, MessageIcon::Critical);
@@ -144,6 +139,12 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
     const auto first = std::find_if(songs.begin(), songs.end(), isOld);
     if (first == songs.end()) {
         m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(oldText), {},
+                          MessageIcon::Exclamation);
+        return EditOutcome::Unchanged;
+    }
+    // A title left as it was keeps its bytes, even those that do not decode.
+    if (title != first->title() && !encodableInCp932(title)) {
+        m_prompts.message(QStringLiteral("曲名「%1」には曲目リストに書けない文字があります。").arg(title), {},
                           MessageIcon::Exclamation);
         return EditOutcome::Unchanged;
     }
@@ -203,7 +204,7 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
             m_log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(backupError));
     }
     m_log.addLine(QStringLiteral("--- Edit:") + oldText + QStringLiteral(" -> ") + newText + QStringLiteral(" ** ") +
-                  oldTitle + QStringLiteral(" ->") + decodeCp932(encodeCp932(title)) + QStringLiteral(" ---"));
+                  oldTitle + QStringLiteral(" ->") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Edit ---"));
     m_log.addSummaryBlock(totals);
     resetEditFrame();

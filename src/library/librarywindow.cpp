@@ -317,7 +317,7 @@ void LibraryWindow::registerNextFile()
         return;
     }
     // A long log is slow to lay out; during a big drop show it a few times a second.
-    if (m_logShown.elapsed() > 250) {
+    if (m_logShown.elapsed() > 1000) {
         showLog();
         m_logShown.restart();
     }

@@ -7,6 +7,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
 
 #include <vector>
 
@@ -125,41 +128,43 @@ void Registration::step()
     if (const auto reason = unusableReason(path)) {
         skip(path, *reason);
     } else {
+        // The list is read once per file; nothing else writes it while this step runs.
         const QString name = QFileInfo(path).fileName();
+        QList<Song> songs;
         std::optional<Settled> entry;
         if (m_options.autoNumbering) {
-            QSet<qint64> taken;
-            if (!loadNumbers(&taken))
+            auto loaded = loadSongs();
+            if (!loaded)
                 return;
-            entry = settleAutomatic(name, taken);
+            songs = std::move(*loaded);
+            entry = settleAutomatic(name, songs);
         } else {
-            entry = settleManual(path, name);
+            entry = settleManual(path, name, &songs);
         }
-        if (!entry || !registerFile(index, path, *entry))
+        if (!entry || !registerFile(index, path, *entry, std::move(songs)))
             return;
     }
-
     ++m_next;
     if (m_next == total())
         finish();
 }
 
-bool Registration::loadNumbers(QSet<qint64>* numbers)
+std::optional<QList<Song>> Registration::loadSongs()
 {
-    const SongListLoad list = loadSongList(m_paths.songList());
+    SongListLoad list = loadSongList(m_paths.songList());
     if (!list.error.isEmpty()) {
         stop(QStringLiteral("曲目リストを読み込めません: ") + list.error);
-        return false;
+        return std::nullopt;
     }
-    numbers->clear();
-    numbers->reserve(list.songs.size());
-    for (const Song& song : list.songs)
-        numbers->insert(song.number);
-    return true;
+    return std::move(list.songs);
 }
 
-std::optional<Registration::Settled> Registration::settleAutomatic(const QString& name, const QSet<qint64>& taken)
+std::optional<Registration::Settled> Registration::settleAutomatic(const QString& name, const QList<Song>& songs)
 {
+    QSet<qint64> taken;
+    taken.reserve(songs.size());
+    for (const Song& song : songs)
+        taken.insert(song.number);
     // File i (from 1) tries first + (i - 1), then the numbers after it, so numbers registered
     // earlier in this drop count as taken.
     qint64 number = m_firstNumber + m_next;
@@ -172,7 +177,8 @@ std::optional<Registration::Settled> Registration::settleAutomatic(const QString
     return Settled{number, listableTitle(proposedTitle(name))};
 }
 
-std::optional<Registration::Settled> Registration::settleManual(const QString& path, const QString& name)
+std::optional<Registration::Settled> Registration::settleManual(const QString& path, const QString& name,
+                                                                QList<Song>* songs)
 {
     for (;;) {
         const QString numberAnswer = m_prompts.input(QStringLiteral("FileNo?\r\n") + path,
@@ -197,15 +203,16 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
             continue;
         }
         m_log.addLine(StartProcessLine);
-        QSet<qint64> taken;
-        if (!loadNumbers(&taken))
+        auto loaded = loadSongs();
+        if (!loaded)
             return std::nullopt;
-        if (!taken.contains(*number))
+        *songs = std::move(*loaded);
+        if (std::none_of(songs->cbegin(), songs->cend(), [&](const Song& s) { return s.number == *number; }))
             return Settled{*number, title};
     }
 }
 
-bool Registration::registerFile(int index, const QString& path, const Settled& entry)
+bool Registration::registerFile(int index, const QString& path, const Settled& entry, QList<Song> songs)
 {
     const QString numberText = QString::number(entry.number);
     const QString video = m_paths.video(numberText);
@@ -219,13 +226,8 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
         }
     }
 
-    const SongListLoad list = loadSongList(m_paths.songList());
-    QString error = list.error;
-    if (error.isEmpty()) {
-        QList<Song> songs = list.songs;
-        songs.append(Song::fromTitle(entry.number, entry.title));
-        error = rewriteSongList(m_paths.songList(), orderSongs(std::move(songs)));
-    }
+    songs.append(Song::fromTitle(entry.number, entry.title));
+    const QString error = rewriteSongList(m_paths.songList(), orderSongs(std::move(songs)));
     if (!error.isEmpty()) {
         if (!inPlace)
             QFile::remove(video);

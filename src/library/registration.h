@@ -6,7 +6,6 @@
 #include "library/librarylog.h"
 
 #include <QList>
-#include <QSet>
 #include <QStringList>
 #include <QUrl>
 
@@ -70,10 +69,10 @@ private:
         QString title;
     };
 
-    bool loadNumbers(QSet<qint64>* numbers);
-    std::optional<Settled> settleAutomatic(const QString& name, const QSet<qint64>& taken);
-    std::optional<Settled> settleManual(const QString& path, const QString& name);
-    bool registerFile(int index, const QString& path, const Settled& entry);
+    std::optional<QList<Song>> loadSongs();
+    std::optional<Settled> settleAutomatic(const QString& name, const QList<Song>& songs);
+    std::optional<Settled> settleManual(const QString& path, const QString& name, QList<Song>* songs);
+    bool registerFile(int index, const QString& path, const Settled& entry, QList<Song> songs);
     void skip(const QString& path, const QString& reason);
     void stop(const QString& message);
     void finish();

@@ -128,6 +128,11 @@ TEST_F(EditingTest, ChangingKeepsTheBytesOfOtherTitles)
     selectNumber(100005);
     ASSERT_EQ(library.change(QStringLiteral("100003"), QStringLiteral("ok"), false), Library::EditOutcome::Done);
     EXPECT_EQ(lib.listBytes(), QByteArray(" 100002 \r\nbad \x81\r\n 100003 \r\nok\r\n"));
+
+    // Renumbering the entry whose title does not decode keeps its bytes too.
+    selectNumber(100002);
+    ASSERT_EQ(library.change(QStringLiteral("100004"), library.editFrame().newTitle, false), Library::EditOutcome::Done);
+    EXPECT_EQ(lib.listBytes(), QByteArray(" 100003 \r\nok\r\n 100004 \r\nbad \x81\r\n"));
 }
 
 TEST_F(EditingTest, DeletingRemovesTheEntryAndItsVideo)
