@@ -1,7 +1,5 @@
 #include "library/libraryfixture.h"
 
-#include "support/fakeclock.h"
-#include "support/fakeplayer.h"
 #include "common/webroot.h"
 #include "library/library.h"
 
@@ -65,27 +63,6 @@ TEST_F(CheckTest, WebRootIsSavedAsOneLineAndReadBack)
     // A line written by hand is read up to its comma.
     TempLibrary::writeBytes(lib.paths.webRootFile(), "/srv/www,extra\r\n");
     EXPECT_EQ(readWebRoot(lib.paths), QStringLiteral("/srv/www"));
-}
-
-TEST_F(CheckTest, TheWindowLogicOpensWithoutWebRootOrVideosAndConfirmsASave)
-{
-    QDir(lib.paths.srcDir()).removeRecursively();
-    FakeClock clock;
-    ScriptedPrompts prompts;
-    FakePlayer preview;
-    Library library(lib.paths, clock, prompts, preview);
-    library.load();
-    EXPECT_EQ(library.webRootText(), QString());
-    EXPECT_EQ(library.listItems(), (QStringList{QStringLiteral("100001 | a"), QStringLiteral("100002 | b"),
-                                                QStringLiteral("100003 | c")}));
-    EXPECT_EQ(logLines(library.log()),
-              (QStringList{QStringLiteral("--- All files:3Count (0MB : 0GB) ---"), DropHereLine}));
-    EXPECT_EQ(checkConsistency(lib.paths).differing, (QList<int>{0, 1, 2, 3}));
-
-    EXPECT_TRUE(library.saveWebRoot(QStringLiteral("/srv/www")));
-    EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("変更しました。\r\n/srv/www")});
-    EXPECT_FALSE(library.saveWebRoot(QStringLiteral("a,b")));
-    EXPECT_EQ(library.webRootText(), QStringLiteral("/srv/www"));
 }
 
 } // namespace
