@@ -19,10 +19,17 @@ QByteArray htmlEscaped(const QByteArray& raw)
     out.reserve(raw.size() + 16);
     for (char c : raw) {
         switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        default: out += c;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -59,13 +66,14 @@ QByteArray songBookHtml(const QList<Song>& ordered, const QString& lastUpdate, c
     out += line(QStringLiteral("<html><head><title>Tarv楽曲DB - [DBLastUpDate:") + lastUpdate +
                 QStringLiteral("] [SystemVersion:") + systemVersion +
                 QStringLiteral("]</title></head><body><font style=\"font-family:ＭＳ ゴシック\">"));
-    static const QByteArray help = line(QStringLiteral("楽曲予約：[nnnnnn]→[送信]　※「-」は入力不要<br>")) +
-                                   line(QStringLiteral("予約確認：[送信]を押すたびに切り替え<br>")) +
-                                   line(QStringLiteral("予約取消：予約確認画面で[99]→[送信]<br>")) +
-                                   line(QStringLiteral("予約割込：予約画面で[11]→[送信]、予約確認画面で[11]→[送信]<br>")) +
-                                   line(QStringLiteral("再生終了：[44]→[送信]→確認画面で[44]→[送信]<br>")) +
-                                   line(QStringLiteral("歌い直し：[55]→[送信]→確認画面で[55]→[送信]<br>")) +
-                                   line(QStringLiteral("音量調整：[1]~[10]→[送信]<hr>"));
+    static const QByteArray help =
+        line(QStringLiteral("楽曲予約：[nnnnnn]→[送信]　※「-」は入力不要<br>")) +
+        line(QStringLiteral("予約確認：[送信]を押すたびに切り替え<br>")) +
+        line(QStringLiteral("予約取消：予約確認画面で[99]→[送信]<br>")) +
+        line(QStringLiteral("予約割込：予約画面で[11]→[送信]、予約確認画面で[11]→[送信]<br>")) +
+        line(QStringLiteral("再生終了：[44]→[送信]→確認画面で[44]→[送信]<br>")) +
+        line(QStringLiteral("歌い直し：[55]→[送信]→確認画面で[55]→[送信]<br>")) +
+        line(QStringLiteral("音量調整：[1]~[10]→[送信]<hr>"));
     out += help;
     out += line(QStringLiteral("曲 番 号| 楽 曲 名 (") + QString::number(ordered.size()) + QStringLiteral(")<br>"));
 

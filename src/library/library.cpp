@@ -128,7 +128,8 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
     const QString title = listableTitle(newTitle);
     SongListLoad list = loadSongList(m_paths.songList());
     if (!list.error.isEmpty()) {
-        m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle, MessageIcon::Critical);
+        m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle,
+                          MessageIcon::Critical);
         return EditOutcome::Unchanged;
     }
     const qint64 oldNumber = m_edit.number;
@@ -219,11 +220,12 @@ Library::EditOutcome Library::remove(bool backup)
     const QString numberText = QString::number(number);
     const SongListLoad list = loadSongList(m_paths.songList());
     if (!list.error.isEmpty()) {
-        m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle, MessageIcon::Critical);
+        m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle,
+                          MessageIcon::Critical);
         return EditOutcome::Unchanged;
     }
-    const auto found = std::find_if(list.songs.cbegin(), list.songs.cend(),
-                                    [number](const Song& s) { return s.number == number; });
+    const auto found =
+        std::find_if(list.songs.cbegin(), list.songs.cend(), [number](const Song& s) { return s.number == number; });
     if (found == list.songs.cend()) {
         m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(numberText), {},
                           MessageIcon::Exclamation);

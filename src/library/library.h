@@ -3,8 +3,8 @@
 #include "common/apppaths.h"
 #include "common/clock.h"
 #include "library/exports.h"
-#include "library/libraryprompts.h"
 #include "library/librarylog.h"
+#include "library/libraryprompts.h"
 #include "library/registration.h"
 #include "library/songlist.h"
 

@@ -35,11 +35,16 @@ QString shownText(const QString& text)
 QMessageBox::Icon boxIcon(MessageIcon icon)
 {
     switch (icon) {
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::Question: return QMessageBox::Question;
-    case MessageIcon::Exclamation: return QMessageBox::Warning;
-    case MessageIcon::Critical: return QMessageBox::Critical;
-    case MessageIcon::None: break;
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::Exclamation:
+        return QMessageBox::Warning;
+    case MessageIcon::Critical:
+        return QMessageBox::Critical;
+    case MessageIcon::None:
+        break;
     }
     return QMessageBox::NoIcon;
 }
@@ -89,21 +94,17 @@ public:
     }
 
 protected:
-    void dragEnterEvent(QDragEnterEvent* event) override
-    {
-        if (event->mimeData()->hasUrls())
-            event->acceptProposedAction();
-    }
-    void dragMoveEvent(QDragMoveEvent* event) override
-    {
-        if (event->mimeData()->hasUrls())
-            event->acceptProposedAction();
-    }
+    // Always a copy: a file manager told that its file was moved would delete it, and whether the
+    // source goes is the SauceDelete box's business.
+    void dragEnterEvent(QDragEnterEvent* event) override { acceptCopy(event); }
+    void dragMoveEvent(QDragMoveEvent* event) override { acceptCopy(event); }
     void dropEvent(QDropEvent* event) override
     {
-        event->acceptProposedAction();
+        if (!acceptCopy(event))
+            return;
         // The file manager waits for the drop to return; register after it has.
         auto* data = new QMimeData;
+        data->setParent(this);
         data->setUrls(event->mimeData()->urls());
         QTimer::singleShot(0, this, [this, data] {
             m_onDrop(data);
@@ -112,11 +113,19 @@ protected:
     }
 
 private:
+    static bool acceptCopy(QDropEvent* event)
+    {
+        if (!event->mimeData()->hasUrls())
+            return false;
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        return true;
+    }
+
     std::function<void(const QMimeData*)> m_onDrop;
 };
 
-template <typename T>
-T* named(T* widget, const QString& name)
+template <typename T> T* named(T* widget, const QString& name)
 {
     widget->setObjectName(name);
     return widget;
@@ -133,8 +142,8 @@ QCheckBox* checkedBox(const QString& name, const QString& caption)
 
 LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previewWidget, Player& preview,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window), m_paths(paths), m_prompts(std::make_unique<WindowPrompts>(this)),
-      m_preview(preview), m_library(m_paths, clock, *m_prompts, preview)
+    : QWidget(parent, Qt::Window), m_paths(paths), m_prompts(std::make_unique<WindowPrompts>(this)), m_preview(preview),
+      m_library(m_paths, clock, *m_prompts, preview)
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("DB操作"));
@@ -376,8 +385,8 @@ void LibraryWindow::lst_db_edit_allfile_DblClick(QListWidgetItem* item)
 void LibraryWindow::cmd_db_edit_change_Click()
 {
     const int row = lst_db_edit_allfile->currentRow();
-    const auto outcome = m_library.change(txt_db_edit_aft_no->text(), txt_db_edit_new_title->text(),
-                                          chk_db_edit_autosave->isChecked());
+    const auto outcome =
+        m_library.change(txt_db_edit_aft_no->text(), txt_db_edit_new_title->text(), chk_db_edit_autosave->isChecked());
     showLog();
     if (outcome != Library::EditOutcome::Done)
         return;

@@ -2,8 +2,8 @@
 
 #include "common/apppaths.h"
 #include "common/clock.h"
-#include "library/libraryprompts.h"
 #include "library/librarylog.h"
+#include "library/libraryprompts.h"
 
 #include <QList>
 #include <QStringList>

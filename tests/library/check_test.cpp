@@ -23,8 +23,8 @@ protected:
 TEST_F(CheckTest, AConsistentLibraryGivesIdenticalLists)
 {
     const ConsistencyCheck check = checkConsistency(lib.paths);
-    EXPECT_EQ(check.expected, (QStringList{QStringLiteral("000000"), QStringLiteral("100001"),
-                                           QStringLiteral("100002"), QStringLiteral("100003")}));
+    EXPECT_EQ(check.expected, (QStringList{QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100002"),
+                                           QStringLiteral("100003")}));
     EXPECT_EQ(check.found, check.expected);
     EXPECT_FALSE(check.countDiffers);
     EXPECT_TRUE(check.differing.isEmpty());

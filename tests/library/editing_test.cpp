@@ -1,8 +1,8 @@
 #include "library/libraryfixture.h"
 
+#include "library/library.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
-#include "library/library.h"
 
 #include <QFileInfo>
 
@@ -16,7 +16,8 @@ class EditingTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        lib.writeList({{100002, QStringLiteral("二番")}, {100005, QStringLiteral("五番")}, {100009, QStringLiteral("九番")}});
+        lib.writeList(
+            {{100002, QStringLiteral("二番")}, {100005, QStringLiteral("五番")}, {100009, QStringLiteral("九番")}});
         for (const char* n : {"100002", "100005", "100009"})
             lib.writeVideo(QString::fromLatin1(n), 2000);
         library.load();
@@ -34,7 +35,10 @@ protected:
         FAIL() << "no row for " << number;
     }
 
-    bool videoExists(const char* number) const { return QFileInfo::exists(lib.paths.video(QString::fromLatin1(number))); }
+    bool videoExists(const char* number) const
+    {
+        return QFileInfo::exists(lib.paths.video(QString::fromLatin1(number)));
+    }
 
     TempLibrary lib;
     FakeClock clock;
@@ -50,16 +54,17 @@ TEST_F(EditingTest, ChangingOnlyTheTitleKeepsNumberVideoAndPlace)
     EXPECT_EQ(preview.mediaPath(), lib.paths.video(QStringLiteral("100005")));
     EXPECT_EQ(library.editFrame().beforeLabel, QStringLiteral("100005　->"));
     EXPECT_EQ(library.editFrame().newTitle, QStringLiteral("五番"));
-    ASSERT_EQ(library.change(QStringLiteral("100005"), QStringLiteral("新しい <題>"), true), Library::EditOutcome::Done);
+    ASSERT_EQ(library.change(QStringLiteral("100005"), QStringLiteral("新しい <題>"), true),
+              Library::EditOutcome::Done);
 
     EXPECT_EQ(prompts.confirmTexts, QStringList{QStringLiteral("変更しますか？")});
     EXPECT_EQ(lib.listBytes(), encodeCp932(u" 100002 \r\n二番\r\n 100005 \r\n新しい <題>\r\n 100009 \r\n九番\r\n"));
     EXPECT_TRUE(videoExists("100005"));
     const QStringList lines = logLines(library.log());
-    EXPECT_EQ(lines.mid(0, 5), (QStringList{QStringLiteral("--- All files:3Count (0MB : 0GB) ---"),
-                                            DropHereLine, QStringLiteral("--- Finish Edit ---"),
-                                            QStringLiteral("--- Edit:100005 -> 100005 ** 五番 ->新しい <題> ---"),
-                                            StartProcessLine}));
+    EXPECT_EQ(lines.mid(0, 5),
+              (QStringList{QStringLiteral("--- All files:3Count (0MB : 0GB) ---"), DropHereLine,
+                           QStringLiteral("--- Finish Edit ---"),
+                           QStringLiteral("--- Edit:100005 -> 100005 ** 五番 ->新しい <題> ---"), StartProcessLine}));
     EXPECT_EQ(library.songs()[1].title(), QStringLiteral("新しい <題>"));
     EXPECT_EQ(lib.backups().size(), 1);
     // The frame is back to idle.
@@ -123,7 +128,8 @@ TEST_F(EditingTest, ChangingKeepsTheBytesOfOtherTitles)
 
     // Renumbering the entry whose title does not decode keeps its bytes too.
     selectNumber(100002);
-    ASSERT_EQ(library.change(QStringLiteral("100004"), library.editFrame().newTitle, false), Library::EditOutcome::Done);
+    ASSERT_EQ(library.change(QStringLiteral("100004"), library.editFrame().newTitle, false),
+              Library::EditOutcome::Done);
     EXPECT_EQ(lib.listBytes(), QByteArray(" 100003 \r\nok\r\n 100004 \r\nbad \x81\r\n"));
 }
 

@@ -1,9 +1,9 @@
 #include "library/libraryfixture.h"
 
-#include "support/fakeclock.h"
-#include "support/fakeplayer.h"
 #include "library/exports.h"
 #include "library/library.h"
+#include "support/fakeclock.h"
+#include "support/fakeplayer.h"
 
 #include <QFileInfo>
 
@@ -63,8 +63,9 @@ TEST(SongBook, GeneralDateDropsAMidnightTime)
 
 TEST(WebSongFile, OneDollarLinePerEntryAndNothingForAnEmptyList)
 {
-    EXPECT_EQ(webSongFileContent({Song::fromTitle(100001, QStringLiteral("Hello")), Song::fromTitle(100002, QString())}),
-              QByteArray("100001$Hello$ENT\r\n100002$$ENT\r\n"));
+    EXPECT_EQ(
+        webSongFileContent({Song::fromTitle(100001, QStringLiteral("Hello")), Song::fromTitle(100002, QString())}),
+        QByteArray("100001$Hello$ENT\r\n100002$$ENT\r\n"));
     EXPECT_EQ(webSongFileContent({}), QByteArray());
 }
 

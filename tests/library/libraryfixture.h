@@ -2,8 +2,8 @@
 
 #include "common/apppaths.h"
 #include "common/cp932.h"
-#include "library/libraryprompts.h"
 #include "library/librarylog.h"
+#include "library/libraryprompts.h"
 #include "library/songlist.h"
 
 #include <QDir>
@@ -34,8 +34,8 @@ public:
         QString defaultAnswer;
     };
 
-    QStringList answers;        // input box answers in order; none left means Cancel
-    QList<bool> confirmations;  // Yes/No answers in order; none left means Yes
+    QStringList answers;       // input box answers in order; none left means Cancel
+    QList<bool> confirmations; // Yes/No answers in order; none left means Yes
     QList<Question> questions;
     QStringList confirmTexts;
     QStringList messages;

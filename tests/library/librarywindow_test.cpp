@@ -1,8 +1,8 @@
 #include "library/libraryfixture.h"
 
+#include "library/librarywindow.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
-#include "library/librarywindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -78,7 +78,7 @@ public:
     void then(Answer answer) { m_answers.push_back(std::move(answer)); }
     bool allAnswered() const { return m_answers.empty(); }
 
-    QStringList texts;  // message box texts and input box prompts, in order
+    QStringList texts; // message box texts and input box prompts, in order
     QStringList titles;
 
 private:
@@ -119,8 +119,7 @@ protected:
         window->show();
     }
 
-    template <typename T>
-    T* child(const char* name) const
+    template <typename T> T* child(const char* name) const
     {
         T* widget = window->findChild<T*>(QString::fromLatin1(name));
         EXPECT_TRUE(widget) << name;
@@ -149,8 +148,9 @@ protected:
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(label, &enter);
         ASSERT_TRUE(enter.isAccepted());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(label, &drop);
+        EXPECT_EQ(drop.dropAction(), Qt::CopyAction); // never a move, which would let the file manager delete
     }
 
     void doubleClickRow(int row)
@@ -181,8 +181,8 @@ TEST_F(LibraryWindowTest, OpensWithoutWebRootOrVideosAndADropRefreshesBothLists)
         EXPECT_TRUE(child<QCheckBox>(name)->isChecked()) << name;
     EXPECT_FALSE(child<QPushButton>("cmd_db_edit_change")->isEnabled());
     EXPECT_EQ(child<QLineEdit>("txt_db_edit_new_title")->text(), QStringLiteral("title"));
-    EXPECT_EQ(items("lst_db_edit_allfile"),
-              (QStringList{QStringLiteral("100001 | 一"), QStringLiteral("100002 | 二"), QStringLiteral("100003 | 三")}));
+    EXPECT_EQ(items("lst_db_edit_allfile"), (QStringList{QStringLiteral("100001 | 一"), QStringLiteral("100002 | 二"),
+                                                         QStringLiteral("100003 | 三")}));
     EXPECT_EQ(logShown(), (QStringList{QStringLiteral("--- All files:3Count (0MB : 0GB) ---"), DropHereLine}));
 
     QSignalSpy finished(window, &LibraryWindow::dropFinished);
@@ -244,8 +244,8 @@ TEST_F(LibraryWindowTest, DoubleClickPreviewsThenChangeAndDeleteKeepListAndSrcIn
     child<QPushButton>("cmd_db_edit_change")->click();
     EXPECT_EQ(dialogs.titles.last(), QStringLiteral("確認"));
     EXPECT_EQ(items("lst_allfile").last(), QStringLiteral("100009 | 九"));
-    EXPECT_EQ(lib.srcFiles(), (QStringList{QStringLiteral("000000"), QStringLiteral("100001"),
-                                           QStringLiteral("100003"), QStringLiteral("100009")}));
+    EXPECT_EQ(lib.srcFiles(), (QStringList{QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100003"),
+                                           QStringLiteral("100009")}));
     auto* editList = child<QListWidget>("lst_db_edit_allfile");
     EXPECT_EQ(editList->currentRow(), 1); // the position, which now holds another song
     EXPECT_EQ(editList->currentItem()->text(), QStringLiteral("100003 | 三"));
@@ -256,7 +256,8 @@ TEST_F(LibraryWindowTest, DoubleClickPreviewsThenChangeAndDeleteKeepListAndSrcIn
     doubleClickRow(0);
     dialogs.then(DialogScript::press(QMessageBox::Yes));
     child<QPushButton>("cmd_db_edit_del")->click();
-    EXPECT_EQ(items("lst_db_edit_allfile"), (QStringList{QStringLiteral("100003 | 三"), QStringLiteral("100009 | 九")}));
+    EXPECT_EQ(items("lst_db_edit_allfile"),
+              (QStringList{QStringLiteral("100003 | 三"), QStringLiteral("100009 | 九")}));
     EXPECT_FALSE(QFileInfo::exists(lib.paths.video(QStringLiteral("100001"))));
     EXPECT_EQ(editList->currentRow(), -1);
 }
@@ -274,10 +275,11 @@ TEST_F(LibraryWindowTest, ExportsCheckAndWebRootAnswerWithTheirMessagesAndQuitDi
     for (int i = 0; i < 3; ++i)
         dialogs.then(DialogScript::press(QMessageBox::Ok));
     child<QPushButton>("cmd_errcheck")->click();
-    EXPECT_EQ(dialogs.texts.mid(1), (QStringList{QStringLiteral("DBとデータの数が一致しません。"),
-                                                 QStringLiteral("ここあたりおかしい：2"),
-                                                 QStringLiteral("ここあたりおかしい：3")}));
-    EXPECT_EQ(items("fle_err"), (QStringList{QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100003")}));
+    EXPECT_EQ(dialogs.texts.mid(1),
+              (QStringList{QStringLiteral("DBとデータの数が一致しません。"), QStringLiteral("ここあたりおかしい：2"),
+                           QStringLiteral("ここあたりおかしい：3")}));
+    EXPECT_EQ(items("fle_err"),
+              (QStringList{QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100003")}));
     child<QListWidget>("lst_err")->setCurrentRow(1);
     EXPECT_EQ(child<QListWidget>("fle_err")->currentRow(), 1);
 

@@ -1,8 +1,8 @@
 #include "library/libraryfixture.h"
 
-#include "support/fakeclock.h"
 #include "library/entryrules.h"
 #include "library/registration.h"
+#include "support/fakeclock.h"
 
 #include <QFileInfo>
 
@@ -95,8 +95,8 @@ TEST_F(RegistrationTest, TitlesComeFromFileNamesAndTheListStaysOrdered)
     const QList<Song> songs = loadSongList(lib.paths.songList()).songs;
     ASSERT_EQ(songs.size(), 5);
     EXPECT_EQ(songs[0].title(), QStringLiteral("song"));
-    EXPECT_EQ(songs[1].title(), QStringLiteral("song."));     // a four-letter extension keeps its dot
-    EXPECT_EQ(songs[2].title(), QStringLiteral("ab"));        // too short to lose four characters
+    EXPECT_EQ(songs[1].title(), QStringLiteral("song."));      // a four-letter extension keeps its dot
+    EXPECT_EQ(songs[2].title(), QStringLiteral("ab"));         // too short to lose four characters
     EXPECT_EQ(songs[3].title(), QStringLiteral("line break")); // a line break would split the entry
     EXPECT_EQ(songs[4].number, 200000);
     EXPECT_EQ(songs[0].number, 100000);
@@ -116,7 +116,7 @@ TEST_F(RegistrationTest, ManualNumberingAsksBothQuestionsAgainUntilTheNumberIsFr
 {
     lib.writeList({{100001, QStringLiteral("taken")}});
     const QString file = lib.makeSource(QStringLiteral("mine.mp4"));
-    prompts.answers = {QStringLiteral("100001"), QStringLiteral("first try"), // taken: asked again
+    prompts.answers = {QStringLiteral("100001"), QStringLiteral("first try"),  // taken: asked again
                        QStringLiteral("12345"),  QStringLiteral("second try"), // not a song number: refused
                        QStringLiteral("100007"), QStringLiteral("My Song")};
 
@@ -130,9 +130,9 @@ TEST_F(RegistrationTest, ManualNumberingAsksBothQuestionsAgainUntilTheNumberIsFr
     EXPECT_EQ(prompts.questions[1].defaultAnswer, QStringLiteral("mine"));
     EXPECT_EQ(prompts.messages.size(), 1); // only the refused number; a taken one asks again silently
     EXPECT_EQ(logLines(log).count(StartProcessLine), 2);
-    EXPECT_EQ(logLines(log).mid(2, 4), (QStringList{QStringLiteral("--- Finish Process ---"),
-                                                    QStringLiteral("--- Finish:1/1 (0MB) ---"),
-                                                    QStringLiteral("100007|My Song"), StartProcessLine}));
+    EXPECT_EQ(logLines(log).mid(2, 4),
+              (QStringList{QStringLiteral("--- Finish Process ---"), QStringLiteral("--- Finish:1/1 (0MB) ---"),
+                           QStringLiteral("100007|My Song"), StartProcessLine}));
     EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100007}));
 }
 
