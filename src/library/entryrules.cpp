@@ -1,0 +1,54 @@
+#include "library/entryrules.h"
+
+#include "common/numbers.h"
+#include "library/songlist.h"
+
+#include <cmath>
+
+namespace tarv {
+
+std::optional<qint64> parseSongNumber(const QString& text)
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty() || digits.size() > 12)
+        return std::nullopt;
+    qint64 value = 0;
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    if (value < FirstSongNumber || value > LastSongNumber)
+        return std::nullopt;
+    return value;
+}
+
+QString badSongNumberMessage(const QString& typed)
+{
+    return QStringLiteral("「%1」は曲番号にできません。\r\n曲番号は %2 から %3 までの数字で入力してください。")
+        .arg(typed)
+        .arg(FirstSongNumber)
+        .arg(LastSongNumber);
+}
+
+QString proposedTitle(const QString& fileName)
+{
+    if (fileName.size() < 4)
+        return fileName;
+    return fileName.left(fileName.size() - 4);
+}
+
+QString listableTitle(const QString& title)
+{
+    QString out = title;
+    out.replace(u'\r', u' ');
+    out.replace(u'\n', u' ');
+    return out;
+}
+
+QString megabytesText(qint64 bytes)
+{
+    return decimalText(std::floor(double(bytes) / 1024 / 1024 * 10) / 10);
+}
+
+} // namespace tarv

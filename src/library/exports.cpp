@@ -1,0 +1,148 @@
+#include "library/exports.h"
+
+#include "common/cp932.h"
+#include "common/savefile.h"
+#include "common/webroot.h"
+
+#include <QFileInfo>
+
+namespace tarv {
+namespace {
+
+QByteArray htmlEscaped(const QByteArray& raw)
+{
+    // In CP932 the bytes of < > & never occur inside a double-byte character, so the raw title can
+    // be escaped byte by byte and keeps bytes that do not decode.
+    if (!raw.contains('<') && !raw.contains('>') && !raw.contains('&'))
+        return raw;
+    QByteArray out;
+    out.reserve(raw.size() + 16);
+    for (char c : raw) {
+        switch (c) {
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QByteArray line(const QString& text)
+{
+    return encodeCp932(text) + "\r\n";
+}
+
+std::optional<QList<Song>> orderedSongList(const AppPaths& paths, QString* error)
+{
+    SongListLoad list = loadSongList(paths.songList());
+    if (!list.error.isEmpty()) {
+        *error = QStringLiteral("曲目リストを読み込めません: ") + list.error;
+        return std::nullopt;
+    }
+    return orderSongs(std::move(list.songs));
+}
+
+} // namespace
+
+QString generalDateText(const QDateTime& when)
+{
+    if (when.time() == QTime(0, 0))
+        return when.toString(QStringLiteral("yyyy/MM/dd"));
+    return when.toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
+}
+
+QByteArray songBookHtml(const QList<Song>& ordered, const QString& lastUpdate, const QString& systemVersion)
+{
+    QByteArray out;
+    out.reserve(1024 + ordered.size() * 48);
+    out += line(QStringLiteral("<html><head><title>Tarv楽曲DB - [DBLastUpDate:") + lastUpdate +
+                QStringLiteral("] [SystemVersion:") + systemVersion +
+                QStringLiteral("]</title></head><body><font style=\"font-family:ＭＳ ゴシック\">"));
+    static const QByteArray help =
+        line(QStringLiteral("楽曲予約：[nnnnnn]→[送信]　※「-」は入力不要<br>")) +
+        line(QStringLiteral("予約確認：[送信]を押すたびに切り替え<br>")) +
+        line(QStringLiteral("予約取消：予約確認画面で[99]→[送信]<br>")) +
+        line(QStringLiteral("予約割込：予約画面で[11]→[送信]、予約確認画面で[11]→[送信]<br>")) +
+        line(QStringLiteral("再生終了：[44]→[送信]→確認画面で[44]→[送信]<br>")) +
+        line(QStringLiteral("歌い直し：[55]→[送信]→確認画面で[55]→[送信]<br>")) +
+        line(QStringLiteral("音量調整：[1]~[10]→[送信]<hr>"));
+    out += help;
+    out += line(QStringLiteral("曲 番 号| 楽 曲 名 (") + QString::number(ordered.size()) + QStringLiteral(")<br>"));
+
+    const QByteArray rule = QByteArray(8, '-') + '+' + QByteArray(66, '-') + "<br>\r\n";
+    QByteArray group = "00";
+    for (const Song& song : ordered) {
+        const QByteArray digits = QByteArray::number(song.number);
+        const QByteArray lead = digits.left(2);
+        if (lead != group) {
+            out += rule;
+            group = lead;
+        }
+        out += lead;
+        out += '-';
+        out += digits.right(4);
+        out += " | ";
+        out += htmlEscaped(song.rawTitle);
+        out += "<br>\r\n";
+    }
+    out += "</font></body></html>\r\n";
+    return out;
+}
+
+QByteArray webSongFileContent(const QList<Song>& ordered)
+{
+    QByteArray out;
+    qsizetype size = 0;
+    for (const Song& song : ordered)
+        size += song.rawTitle.size() + 18;
+    out.reserve(size);
+    for (const Song& song : ordered) {
+        out += QByteArray::number(song.number);
+        out += '$';
+        out += song.rawTitle;
+        out += "$ENT\r\n";
+    }
+    return out;
+}
+
+ExportResult exportSongBook(const AppPaths& paths, const QString& systemVersion)
+{
+    QString error;
+    const auto songs = orderedSongList(paths, &error);
+    if (!songs)
+        return {ExportResult::Status::Failed, error};
+    const QFileInfo list(paths.songList());
+    const QString lastUpdate = list.exists() ? generalDateText(list.lastModified()) : QString();
+    const QString path = paths.file(QStringLiteral("db/db.html"));
+    if (!QFileInfo(paths.dbDir()).isDir())
+        return {ExportResult::Status::Failed, QStringLiteral("フォルダ %1 がありません").arg(paths.dbDir())};
+    error = saveFile(path, songBookHtml(*songs, lastUpdate, systemVersion));
+    if (!error.isEmpty())
+        return {ExportResult::Status::Failed, error};
+    return {};
+}
+
+ExportResult exportWebSongFile(const AppPaths& paths)
+{
+    const auto file = existingExchangeFile(paths, QStringLiteral("songdb.txt"));
+    if (!file)
+        return {ExportResult::Status::PathError, WebRootErrorText};
+    QString error;
+    const auto songs = orderedSongList(paths, &error);
+    if (!songs)
+        return {ExportResult::Status::Failed, error};
+    error = saveFile(*file, webSongFileContent(*songs));
+    if (!error.isEmpty())
+        return {ExportResult::Status::Failed, error};
+    return {};
+}
+
+} // namespace tarv

@@ -1,0 +1,307 @@
+#include "library/library.h"
+
+#include "common/cp932.h"
+#include "common/savefile.h"
+#include "common/webroot.h"
+#include "library/entryrules.h"
+#include "player/player.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace tarv {
+namespace {
+
+const QString ConfirmTitle = QStringLiteral("確認");
+const QString ErrorTitle = QStringLiteral("エラー");
+
+} // namespace
+
+ConsistencyCheck checkConsistency(const AppPaths& paths)
+{
+    ConsistencyCheck check;
+    const SongListLoad list = loadSongList(paths.songList());
+    check.expected.reserve(list.songs.size() + 1);
+    check.expected << QStringLiteral("000000");
+    for (const Song& song : list.songs)
+        check.expected << song.numberText();
+    check.found = QDir(paths.srcDir()).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    check.countDiffers = check.expected.size() != check.found.size();
+    const qsizetype positions = std::max(check.expected.size(), check.found.size());
+    for (qsizetype i = 0; i < positions; ++i) {
+        if (i >= check.expected.size() || i >= check.found.size() || check.expected.at(i) != check.found.at(i))
+            check.differing << int(i);
+    }
+    return check;
+}
+
+QString positionDiffersText(int position)
+{
+    return QStringLiteral("ここあたりおかしい：") + QString::number(position);
+}
+
+QString saveWebRoot(const AppPaths& paths, const QString& text)
+{
+    if (text.contains(u','))
+        return QStringLiteral("Pathにカンマ(,)は使えません。\r\n%1").arg(text);
+    if (!encodableInCp932(text))
+        return QStringLiteral("Pathに保存できない文字があります。\r\n%1").arg(text);
+    if (!QFileInfo(paths.dbDir()).isDir())
+        return QStringLiteral("フォルダ %1 がありません。").arg(paths.dbDir());
+    return saveFile(paths.webRootFile(), encodeCp932(text) + "\r\n");
+}
+
+Library::Library(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, Player& preview)
+    : m_paths(paths), m_clock(clock), m_prompts(prompts), m_preview(preview)
+{
+}
+
+void Library::load()
+{
+    m_webRootText = readWebRoot(m_paths).value_or(QString());
+    const SongListLoad list = loadSongList(m_paths.songList());
+    if (!list.error.isEmpty())
+        m_log.addLine(QStringLiteral("--- Error: 曲目リストを読み込めません: %1 ---").arg(list.error));
+    for (const QString& warning : list.warnings)
+        m_log.addLine(QStringLiteral("--- 注意: %1 ---").arg(warning));
+    m_songs = list.songs;
+    ++m_songsRevision;
+    m_log.addSummaryBlock(libraryTotals(m_paths, m_songs));
+}
+
+QStringList Library::listItems() const
+{
+    QStringList items;
+    items.reserve(m_songs.size());
+    for (const Song& song : m_songs)
+        items << song.displayText();
+    return items;
+}
+
+LibraryTotals Library::refreshSongs()
+{
+    m_songs = loadSongList(m_paths.songList()).songs;
+    ++m_songsRevision;
+    return libraryTotals(m_paths, m_songs);
+}
+
+bool Library::saveWebRoot(const QString& text)
+{
+    const QString error = tarv::saveWebRoot(m_paths, text);
+    if (!error.isEmpty()) {
+        m_prompts.message(error, ErrorTitle, MessageIcon::Critical);
+        return false;
+    }
+    m_webRootText = text;
+    m_prompts.message(QStringLiteral("変更しました。\r\n") + text);
+    return true;
+}
+
+bool Library::select(int row)
+{
+    if (row < 0 || row >= m_songs.size())
+        return false;
+    const Song& song = m_songs.at(row);
+    const QString number = song.numberText();
+    m_preview.setMediaPath(m_paths.video(number));
+    m_preview.play();
+    m_edit.selected = true;
+    m_edit.number = song.number;
+    m_edit.beforeLabel = number + QStringLiteral("　->");
+    m_edit.newNumber = number;
+    m_edit.newTitle = song.title();
+    return true;
+}
+
+Library::EditOutcome Library::change(const QString& newNumberText, const QString& newTitle, bool backup)
+{
+    if (!m_edit.selected)
+        return EditOutcome::Unchanged;
+    const auto newNumber = parseSongNumber(newNumberText);
+    if (!newNumber) {
+        m_prompts.message(badSongNumberMessage(newNumberText), {}, MessageIcon::Exclamation);
+        return EditOutcome::Unchanged;
+    }
+    const QString title = listableTitle(newTitle);
+    SongListLoad list = loadSongList(m_paths.songList());
+    if (!list.error.isEmpty()) {
+        m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle,
+                          MessageIcon::Critical);
+        return EditOutcome::Unchanged;
+    }
+    const qint64 oldNumber = m_edit.number;
+    const QString oldText = QString::number(oldNumber);
+    const QString newText = QString::number(*newNumber);
+    QList<Song>& songs = list.songs;
+    const auto isOld = [oldNumber](const Song& s) { return s.number == oldNumber; };
+    const auto first = std::find_if(songs.begin(), songs.end(), isOld);
+    if (first == songs.end()) {
+        m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(oldText), {},
+                          MessageIcon::Exclamation);
+        return EditOutcome::Unchanged;
+    }
+    // A title left as it was keeps its bytes, even those that do not decode.
+    if (title != first->title() && !encodableInCp932(title)) {
+        m_prompts.message(QStringLiteral("曲名「%1」には曲目リストに書けない文字があります。").arg(title), {},
+                          MessageIcon::Exclamation);
+        return EditOutcome::Unchanged;
+    }
+    const QString oldVideo = m_paths.video(oldText);
+    const QString newVideo = m_paths.video(newText);
+    if (*newNumber != oldNumber) {
+        // Two entries under one number, or a video that replaces another, would put the list and
+        // src/ out of step.
+        if (std::any_of(songs.cbegin(), songs.cend(), [&](const Song& s) { return s.number == *newNumber; })) {
+            m_prompts.message(QStringLiteral("曲番号 %1 は既に登録されています。").arg(newText), {},
+                              MessageIcon::Exclamation);
+            return EditOutcome::Unchanged;
+        }
+        if (QFileInfo::exists(newVideo)) {
+            m_prompts.message(QStringLiteral("src に %1 という名前のファイルが既にあります。").arg(newText), {},
+                              MessageIcon::Exclamation);
+            return EditOutcome::Unchanged;
+        }
+    }
+    if (!m_prompts.confirm(QStringLiteral("変更しますか？"), ConfirmTitle, MessageIcon::Question))
+        return EditOutcome::Unchanged;
+
+    m_log.addLine(StartProcessLine);
+    const QString oldTitle = first->title();
+    for (Song& song : songs) {
+        if (song.number != oldNumber)
+            continue;
+        song.number = *newNumber;
+        if (song.title() != title)
+            song.rawTitle = encodeCp932(title);
+    }
+
+    bool renamed = false;
+    if (*newNumber != oldNumber && QFileInfo::exists(oldVideo)) {
+        releasePreview();
+        if (!QFile::rename(oldVideo, newVideo)) {
+            const QString error = QStringLiteral("動画 %1 の名前を変更できません。").arg(oldVideo);
+            m_prompts.message(error, ErrorTitle, MessageIcon::Critical);
+            m_log.addLine(QStringLiteral("--- Error: %1 ---").arg(error));
+            return EditOutcome::Unchanged;
+        }
+        renamed = true;
+    }
+    const QString error = rewriteSongList(m_paths.songList(), orderSongs(std::move(songs)));
+    if (!error.isEmpty()) {
+        if (renamed)
+            QFile::rename(newVideo, oldVideo);
+        m_prompts.message(QStringLiteral("曲目リストに書き込めません: ") + error, ErrorTitle, MessageIcon::Critical);
+        m_log.addLine(QStringLiteral("--- Error: 曲目リストに書き込めません ---"));
+        return EditOutcome::Unchanged;
+    }
+
+    const LibraryTotals totals = refreshSongs();
+    if (backup) {
+        const QString backupError = backupSongList(m_paths, m_clock.now());
+        if (!backupError.isEmpty())
+            m_log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(backupError));
+    }
+    m_log.addLine(QStringLiteral("--- Edit:") + oldText + QStringLiteral(" -> ") + newText + QStringLiteral(" ** ") +
+                  oldTitle + QStringLiteral(" ->") + title + QStringLiteral(" ---"));
+    m_log.addLine(QStringLiteral("--- Finish Edit ---"));
+    m_log.addSummaryBlock(totals);
+    resetEditFrame();
+    return EditOutcome::Done;
+}
+
+Library::EditOutcome Library::remove(bool backup)
+{
+    if (!m_edit.selected)
+        return EditOutcome::Unchanged;
+    const qint64 number = m_edit.number;
+    const QString numberText = QString::number(number);
+    const SongListLoad list = loadSongList(m_paths.songList());
+    if (!list.error.isEmpty()) {
+        m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle,
+                          MessageIcon::Critical);
+        return EditOutcome::Unchanged;
+    }
+    const auto found =
+        std::find_if(list.songs.cbegin(), list.songs.cend(), [number](const Song& s) { return s.number == number; });
+    if (found == list.songs.cend()) {
+        m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(numberText), {},
+                          MessageIcon::Exclamation);
+        return EditOutcome::Unchanged;
+    }
+    const QString title = found->title();
+    if (!m_prompts.confirm(QStringLiteral("削除しますか？\r\n削除すると復元できません"), ConfirmTitle,
+                           MessageIcon::Exclamation))
+        return EditOutcome::Unchanged;
+
+    QList<Song> kept;
+    kept.reserve(list.songs.size());
+    for (const Song& song : orderSongs(list.songs)) {
+        if (song.number != number)
+            kept.append(song);
+    }
+    const QString error = rewriteSongList(m_paths.songList(), kept);
+    if (!error.isEmpty()) {
+        m_prompts.message(QStringLiteral("曲目リストに書き込めません: ") + error, ErrorTitle, MessageIcon::Critical);
+        return EditOutcome::Unchanged;
+    }
+    const QString video = m_paths.video(numberText);
+    releasePreview();
+    if (QFileInfo::exists(video) && !QFile::remove(video))
+        m_log.addLine(QStringLiteral("--- Error: 動画 %1 を削除できません ---").arg(video));
+
+    const LibraryTotals totals = refreshSongs();
+    if (backup) {
+        const QString backupError = backupSongList(m_paths, m_clock.now());
+        if (!backupError.isEmpty())
+            m_log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(backupError));
+    }
+    m_log.addLine(QStringLiteral("--- Delete:") + numberText + QStringLiteral(" ** ") + title + QStringLiteral(" ---"));
+    m_log.addLine(QStringLiteral("--- Finish Delete ---"));
+    m_log.addSummaryBlock(totals);
+    resetEditFrame();
+    return EditOutcome::Done;
+}
+
+void Library::exportSongBook(const QString& systemVersion)
+{
+    const ExportResult result = tarv::exportSongBook(m_paths, systemVersion);
+    if (!result.ok()) {
+        m_prompts.message(QStringLiteral("db.html を書き出せません。\r\n") + result.error, ErrorTitle,
+                          MessageIcon::Critical);
+        return;
+    }
+    m_exportLabel = SongBookDoneText;
+}
+
+void Library::exportWebSongFile()
+{
+    const ExportResult result = tarv::exportWebSongFile(m_paths);
+    if (!result.ok()) {
+        m_prompts.message(result.error, ErrorTitle, MessageIcon::Critical);
+        return;
+    }
+    m_exportLabel = WebSongFileDoneText;
+}
+
+std::unique_ptr<Registration> Library::newRegistration(const QStringList& files, RegistrationOptions options)
+{
+    return std::make_unique<Registration>(m_paths, m_clock, m_prompts, m_log, files, options);
+}
+
+void Library::resetEditFrame()
+{
+    m_edit = EditFrame{};
+    m_edit.newTitle.clear();
+}
+
+void Library::releasePreview()
+{
+    // The preview may hold the video open; let go of it before it is renamed or deleted.
+    m_preview.stop();
+    m_preview.setMediaPath(QString());
+}
+
+} // namespace tarv

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "common/apppaths.h"
+#include "common/clock.h"
+#include "library/exports.h"
+#include "library/librarylog.h"
+#include "library/libraryprompts.h"
+#include "library/registration.h"
+#include "library/songlist.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace tarv {
+
+class Player;
+
+// The song list against the videos in src/: what the check expects (the idle video "000000", then
+// every entry's number in file order) and the files found there, in name order.
+struct ConsistencyCheck
+{
+    QStringList expected;
+    QStringList found;
+    bool countDiffers = false;
+    // Every position whose texts differ, including positions that only the longer list has.
+    QList<int> differing;
+};
+
+ConsistencyCheck checkConsistency(const AppPaths& paths);
+
+inline const QString CountDiffersText = QStringLiteral("DBとデータの数が一致しません。");
+QString positionDiffersText(int position);
+
+// Writes the typed web root as the one line of db/path.txt. Returns an empty text on success,
+// otherwise why it was not saved (a comma, which readers take as the end of the path, is refused).
+QString saveWebRoot(const AppPaths& paths, const QString& text);
+
+// The state of the edit frame ("DB編集/削除").
+struct EditFrame
+{
+    bool selected = false;
+    qint64 number = 0;                                   // the selected song
+    QString beforeLabel = QStringLiteral("xxxxxx 　->"); // lbl_db_edit_bef_no
+    QString newNumber = QStringLiteral("000000");        // txt_db_edit_aft_no
+    QString newTitle = QStringLiteral("title");          // txt_db_edit_new_title
+};
+
+// The behaviour of the library window: the two song lists, the log, the edit frame, the exports,
+// the consistency check and the web root. Questions go to the operator through the prompts.
+class Library
+{
+public:
+    Library(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, Player& preview);
+
+    // Loading the window: the web root, both lists and the summary block on an empty log.
+    void load();
+
+    const AppPaths& paths() const { return m_paths; }
+    LibraryLog& log() { return m_log; }
+    const LibraryLog& log() const { return m_log; }
+    const QString& webRootText() const { return m_webRootText; }
+
+    // The entries both list boxes show, in file order, and their display form.
+    const QList<Song>& songs() const { return m_songs; }
+    QStringList listItems() const;
+    // Changes whenever the lists are filled again.
+    quint64 songsRevision() const { return m_songsRevision; }
+
+    // Reads the song list again for both lists; returns its totals.
+    LibraryTotals refreshSongs();
+
+    // cmd_path: saves the web root and confirms with a message box.
+    bool saveWebRoot(const QString& text);
+
+    // lst_db_edit_allfile double-click: selects the entry at that row of the lists and loads its
+    // video into the preview. False (nothing changes) for a row without an entry.
+    bool select(int row);
+    const EditFrame& editFrame() const { return m_edit; }
+
+    enum class EditOutcome { Unchanged, Done };
+    // cmd_db_edit_change: renumbers and retitles the selected song, renaming its video.
+    EditOutcome change(const QString& newNumberText, const QString& newTitle, bool backup);
+    // cmd_db_edit_del: deletes the selected song and its video.
+    EditOutcome remove(bool backup);
+
+    // cmd_dbtohtml, cmd_dbtohtml_cgi: the export label's text after the last successful export.
+    void exportSongBook(const QString& systemVersion);
+    void exportWebSongFile();
+    const QString& exportLabel() const { return m_exportLabel; }
+
+    // A drop onto the log: the registration, not yet begun.
+    std::unique_ptr<Registration> newRegistration(const QStringList& files, RegistrationOptions options);
+
+private:
+    void resetEditFrame();
+    void releasePreview();
+
+    const AppPaths& m_paths;
+    Clock& m_clock;
+    LibraryPrompts& m_prompts;
+    Player& m_preview;
+
+    LibraryLog m_log;
+    QString m_webRootText;
+    QList<Song> m_songs;
+    quint64 m_songsRevision = 0;
+    EditFrame m_edit;
+    QString m_exportLabel;
+};
+
+} // namespace tarv

@@ -1,0 +1,16 @@
+#include "library/librarylog.h"
+
+namespace tarv {
+
+void LibraryLog::addLine(const QString& line)
+{
+    m_text.prepend(line + QStringLiteral("\r\n"));
+    ++m_revision;
+}
+
+void LibraryLog::addSummaryBlock(const LibraryTotals& totals)
+{
+    addLine(summaryLine(totals) + QStringLiteral("\r\n") + DropHereLine);
+}
+
+} // namespace tarv

@@ -1,0 +1,453 @@
+#include "library/librarywindow.h"
+
+#include "player/player.h"
+
+#include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <functional>
+
+namespace tarv {
+namespace {
+
+QString shownText(const QString& text)
+{
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return out;
+}
+
+QMessageBox::Icon boxIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::Exclamation:
+        return QMessageBox::Warning;
+    case MessageIcon::Critical:
+        return QMessageBox::Critical;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Input boxes and message boxes over the library window.
+class WindowPrompts : public LibraryPrompts
+{
+public:
+    explicit WindowPrompts(QWidget* parent) : m_parent(parent) {}
+
+    QString input(const QString& prompt, const QString& title, const QString& defaultAnswer) override
+    {
+        QInputDialog dialog(m_parent);
+        dialog.setInputMode(QInputDialog::TextInput);
+        dialog.setWindowTitle(title);
+        dialog.setLabelText(shownText(prompt));
+        dialog.setTextValue(defaultAnswer);
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        return dialog.textValue();
+    }
+
+    bool confirm(const QString& text, const QString& title, MessageIcon icon) override
+    {
+        QMessageBox box(boxIcon(icon), title, shownText(text), QMessageBox::Yes | QMessageBox::No, m_parent);
+        return box.exec() == QMessageBox::Yes;
+    }
+
+    void message(const QString& text, const QString& title, MessageIcon icon) override
+    {
+        QMessageBox box(boxIcon(icon), title.isEmpty() ? QStringLiteral("Tarv") : title, shownText(text),
+                        QMessageBox::Ok, m_parent);
+        box.exec();
+    }
+
+private:
+    QWidget* m_parent;
+};
+
+// The log label, which takes files dropped from a file manager.
+class DropLabel : public QLabel
+{
+public:
+    explicit DropLabel(std::function<void(const QMimeData*)> onDrop) : m_onDrop(std::move(onDrop))
+    {
+        setAcceptDrops(true);
+    }
+
+protected:
+    // Always a copy: a file manager told that its file was moved would delete it, and whether the
+    // source goes is the SauceDelete box's business.
+    void dragEnterEvent(QDragEnterEvent* event) override { acceptCopy(event); }
+    void dragMoveEvent(QDragMoveEvent* event) override { acceptCopy(event); }
+    void dropEvent(QDropEvent* event) override
+    {
+        if (!acceptCopy(event))
+            return;
+        // The file manager waits for the drop to return; register after it has.
+        auto* data = new QMimeData;
+        data->setParent(this);
+        data->setUrls(event->mimeData()->urls());
+        QTimer::singleShot(0, this, [this, data] {
+            m_onDrop(data);
+            delete data;
+        });
+    }
+
+private:
+    static bool acceptCopy(QDropEvent* event)
+    {
+        if (!event->mimeData()->hasUrls())
+            return false;
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        return true;
+    }
+
+    std::function<void(const QMimeData*)> m_onDrop;
+};
+
+template <typename T> T* named(T* widget, const QString& name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+QCheckBox* checkedBox(const QString& name, const QString& caption)
+{
+    auto* box = named(new QCheckBox(caption), name);
+    box->setChecked(true);
+    return box;
+}
+
+} // namespace
+
+LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previewWidget, Player& preview,
+                             QWidget* parent)
+    : QWidget(parent, Qt::Window), m_paths(paths), m_prompts(std::make_unique<WindowPrompts>(this)), m_preview(preview),
+      m_library(m_paths, clock, *m_prompts, preview)
+{
+    setObjectName(QStringLiteral("Form4"));
+    setWindowTitle(QStringLiteral("DB操作"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    buildWidgets(previewWidget);
+    Form_Load();
+}
+
+LibraryWindow::~LibraryWindow()
+{
+    m_preview.stop();
+}
+
+void LibraryWindow::buildWidgets(QWidget* previewWidget)
+{
+    // Frame4: the web root.
+    auto* frame4 = named(new QGroupBox(QStringLiteral("Path")), QStringLiteral("Frame4"));
+    txt_path = named(new QLineEdit, QStringLiteral("txt_path"));
+    cmd_path = named(new QPushButton(QStringLiteral("変更")), QStringLiteral("cmd_path"));
+    auto* pathLayout = new QHBoxLayout(frame4);
+    pathLayout->addWidget(named(new QLabel(QStringLiteral("CGIモード保存ルートDIR")), QStringLiteral("Label1")));
+    pathLayout->addWidget(txt_path, 1);
+    pathLayout->addWidget(cmd_path);
+
+    // Frame3: editing and deleting with the preview.
+    auto* frame3 = named(new QGroupBox(QStringLiteral("DB編集/削除")), QStringLiteral("Frame3"));
+    lst_db_edit_allfile = named(new QListWidget, QStringLiteral("lst_db_edit_allfile"));
+    lst_db_edit_allfile->setUniformItemSizes(true);
+    previewWidget->setObjectName(QStringLiteral("gom_tes"));
+    previewWidget->setMinimumSize(256, 144);
+    lbl_db_edit_bef_no = named(new QLabel, QStringLiteral("lbl_db_edit_bef_no"));
+    txt_db_edit_aft_no = named(new QLineEdit, QStringLiteral("txt_db_edit_aft_no"));
+    txt_db_edit_aft_no->setMaxLength(6);
+    txt_db_edit_new_title = named(new QLineEdit, QStringLiteral("txt_db_edit_new_title"));
+    cmd_db_edit_change = named(new QPushButton(QStringLiteral("変更")), QStringLiteral("cmd_db_edit_change"));
+    cmd_db_edit_del = named(new QPushButton(QStringLiteral("削除")), QStringLiteral("cmd_db_edit_del"));
+    chk_db_edit_autosave = checkedBox(QStringLiteral("chk_db_edit_autosave"), QStringLiteral("AutoSave"));
+    auto* editLayout = new QGridLayout(frame3);
+    editLayout->addWidget(lst_db_edit_allfile, 0, 0, 5, 1);
+    editLayout->addWidget(previewWidget, 0, 1, 1, 3);
+    editLayout->addWidget(lbl_db_edit_bef_no, 1, 1);
+    editLayout->addWidget(txt_db_edit_aft_no, 1, 2, 1, 2);
+    editLayout->addWidget(txt_db_edit_new_title, 2, 1, 1, 3);
+    editLayout->addWidget(cmd_db_edit_change, 3, 1);
+    editLayout->addWidget(cmd_db_edit_del, 3, 2);
+    editLayout->addWidget(chk_db_edit_autosave, 3, 3);
+    editLayout->setColumnStretch(0, 1);
+    editLayout->setRowStretch(4, 1);
+
+    // Frame2: exports.
+    auto* frame2 = named(new QGroupBox(QStringLiteral("DB出力")), QStringLiteral("Frame2"));
+    cmd_dbtohtml_cgi = named(new QPushButton(QStringLiteral("DB > CGIDB")), QStringLiteral("cmd_dbtohtml_cgi"));
+    cmd_dbtohtml = named(new QPushButton(QStringLiteral("DB > HTML")), QStringLiteral("cmd_dbtohtml"));
+    lbl_dbtohtml_log = named(new QLabel, QStringLiteral("lbl_dbtohtml_log"));
+    auto* exportLayout = new QHBoxLayout(frame2);
+    exportLayout->addWidget(cmd_dbtohtml_cgi);
+    exportLayout->addWidget(cmd_dbtohtml);
+    exportLayout->addWidget(lbl_dbtohtml_log, 1);
+
+    // Frame1: registration by drag and drop; the drop label is the log.
+    auto* frame1 = named(new QGroupBox(QStringLiteral("DBインストール")), QStringLiteral("Frame1"));
+    lbl_input_dd = named(new DropLabel([this](const QMimeData* data) { lbl_input_dd_OLEDragDrop(data); }),
+                         QStringLiteral("lbl_input_dd"));
+    lbl_input_dd->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lbl_input_dd->setTextFormat(Qt::PlainText);
+    lbl_input_dd->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* logArea = new QScrollArea;
+    logArea->setWidget(lbl_input_dd);
+    logArea->setWidgetResizable(true);
+    logArea->setMinimumHeight(160);
+    lst_allfile = named(new QListWidget, QStringLiteral("lst_allfile"));
+    lst_allfile->setUniformItemSizes(true);
+    chk_autocopy = checkedBox(QStringLiteral("chk_autocopy"), QStringLiteral("AutoNumbering"));
+    chk_srcdel = checkedBox(QStringLiteral("chk_srcdel"), QStringLiteral("SauceDelete"));
+    chk_autosave = checkedBox(QStringLiteral("chk_autosave"), QStringLiteral("AutoSave"));
+    auto* installLayout = new QGridLayout(frame1);
+    installLayout->addWidget(logArea, 0, 0, 1, 3);
+    installLayout->addWidget(lst_allfile, 1, 0, 1, 3);
+    installLayout->addWidget(chk_autocopy, 2, 0);
+    installLayout->addWidget(chk_srcdel, 2, 1);
+    installLayout->addWidget(chk_autosave, 2, 2);
+    installLayout->setRowStretch(0, 1);
+    installLayout->setRowStretch(1, 1);
+
+    // The consistency check and Quit.
+    cmd_errcheck = named(new QPushButton(QStringLiteral("DB照合エラーチェック")), QStringLiteral("cmd_errcheck"));
+    lst_err = named(new QListWidget, QStringLiteral("lst_err"));
+    fle_err = named(new QListWidget, QStringLiteral("fle_err"));
+    lst_err->setUniformItemSizes(true);
+    fle_err->setUniformItemSizes(true);
+    cmd_close = named(new QPushButton(QStringLiteral("Quit")), QStringLiteral("cmd_close"));
+    auto* checkLayout = new QGridLayout;
+    checkLayout->addWidget(cmd_errcheck, 0, 0, 1, 2);
+    checkLayout->addWidget(lst_err, 1, 0);
+    checkLayout->addWidget(fle_err, 1, 1);
+    checkLayout->addWidget(cmd_close, 2, 0, 1, 2);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(frame4);
+    right->addWidget(frame3, 1);
+    right->addWidget(frame2);
+    right->addLayout(checkLayout);
+    auto* top = new QHBoxLayout(this);
+    top->addWidget(frame1, 1);
+    top->addLayout(right, 1);
+    resize(1000, 720);
+
+    connect(cmd_path, &QPushButton::clicked, this, &LibraryWindow::cmd_path_Click);
+    connect(cmd_errcheck, &QPushButton::clicked, this, &LibraryWindow::cmd_errcheck_Click);
+    connect(lst_err, &QListWidget::currentRowChanged, this, &LibraryWindow::lst_err_Click);
+    connect(lst_db_edit_allfile, &QListWidget::itemDoubleClicked, this, &LibraryWindow::lst_db_edit_allfile_DblClick);
+    connect(cmd_db_edit_change, &QPushButton::clicked, this, &LibraryWindow::cmd_db_edit_change_Click);
+    connect(cmd_db_edit_del, &QPushButton::clicked, this, &LibraryWindow::cmd_db_edit_del_Click);
+    connect(cmd_dbtohtml, &QPushButton::clicked, this, &LibraryWindow::cmd_dbtohtml_Click);
+    connect(cmd_dbtohtml_cgi, &QPushButton::clicked, this, &LibraryWindow::cmd_dbtohtml_cgi_Click);
+    connect(cmd_close, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void LibraryWindow::Form_Load()
+{
+    txt_path->setEnabled(true);
+    cmd_path->setEnabled(true);
+    cmd_dbtohtml_cgi->setEnabled(true);
+    m_library.load();
+    txt_path->setText(m_library.webRootText());
+    fillLists();
+    showEditFrame();
+    showLog();
+}
+
+void LibraryWindow::lbl_input_dd_OLEDragDrop(const QMimeData* data)
+{
+    if (m_registration || !data || !data->hasUrls())
+        return;
+    const QStringList files = droppedLocalFiles(data->urls());
+    if (files.isEmpty())
+        return;
+    RegistrationOptions options;
+    options.autoNumbering = chk_autocopy->isChecked();
+    options.deleteSource = chk_srcdel->isChecked();
+    options.backup = chk_autosave->isChecked();
+    m_registration = m_library.newRegistration(files, options);
+    if (!m_registration->begin()) {
+        endDrop();
+        return;
+    }
+    m_progress = new QProgressDialog(QStringLiteral("登録中: 0 / %1").arg(files.size()), QStringLiteral("キャンセル"),
+                                     0, int(files.size()), this);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setWindowTitle(QStringLiteral("DBインストール"));
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    m_progress->setMinimumDuration(files.size() > 1 ? 300 : 60 * 60 * 1000);
+    connect(m_progress, &QProgressDialog::canceled, this, [this] {
+        if (m_registration)
+            m_registration->cancel();
+    });
+    m_progress->setValue(0);
+    m_logShown.start();
+    QTimer::singleShot(0, this, &LibraryWindow::registerNextFile);
+}
+
+void LibraryWindow::registerNextFile()
+{
+    if (!m_registration)
+        return;
+    if (m_progress && m_progress->wasCanceled())
+        m_registration->cancel();
+    m_registration->step();
+    const int handled = m_registration->handled();
+    const int total = m_registration->total();
+    if (m_progress && !m_progress->wasCanceled()) {
+        m_progress->setLabelText(QStringLiteral("登録中: %1 / %2").arg(handled).arg(total));
+        m_progress->setValue(handled);
+    }
+    emit dropProgress(handled, total);
+    if (!m_registration || !m_registration->running()) {
+        endDrop();
+        return;
+    }
+    // A long log is slow to lay out; during a big drop show it a few times a second.
+    if (m_logShown.elapsed() > 1000) {
+        showLog();
+        m_logShown.restart();
+    }
+    QTimer::singleShot(0, this, &LibraryWindow::registerNextFile);
+}
+
+void LibraryWindow::endDrop()
+{
+    if (m_progress) {
+        m_progress->close();
+        m_progress->deleteLater();
+    }
+    if (m_registration && m_registration->refreshLists()) {
+        m_library.refreshSongs();
+        fillLists();
+    }
+    m_registration.reset();
+    showLog();
+    emit dropFinished();
+}
+
+void LibraryWindow::cmd_path_Click()
+{
+    m_library.saveWebRoot(txt_path->text());
+}
+
+void LibraryWindow::cmd_errcheck_Click()
+{
+    const ConsistencyCheck check = checkConsistency(m_paths);
+    lst_err->clear();
+    lst_err->addItems(check.expected);
+    fle_err->clear();
+    fle_err->addItems(check.found);
+    if (check.countDiffers)
+        m_prompts->message(CountDiffersText);
+    for (int position : check.differing) {
+        lst_err->setCurrentRow(position < lst_err->count() ? position : -1);
+        fle_err->setCurrentRow(position < fle_err->count() ? position : -1);
+        m_prompts->message(positionDiffersText(position));
+    }
+}
+
+void LibraryWindow::lst_err_Click(int row)
+{
+    if (row >= 0 && row < fle_err->count())
+        fle_err->setCurrentRow(row);
+}
+
+void LibraryWindow::lst_db_edit_allfile_DblClick(QListWidgetItem* item)
+{
+    if (!item || !m_library.select(lst_db_edit_allfile->row(item)))
+        return;
+    showEditFrame();
+}
+
+void LibraryWindow::cmd_db_edit_change_Click()
+{
+    const int row = lst_db_edit_allfile->currentRow();
+    const auto outcome =
+        m_library.change(txt_db_edit_aft_no->text(), txt_db_edit_new_title->text(), chk_db_edit_autosave->isChecked());
+    showLog();
+    if (outcome != Library::EditOutcome::Done)
+        return;
+    fillLists();
+    showEditFrame();
+    if (row >= 0 && row < lst_db_edit_allfile->count())
+        lst_db_edit_allfile->setCurrentRow(row);
+}
+
+void LibraryWindow::cmd_db_edit_del_Click()
+{
+    const auto outcome = m_library.remove(chk_db_edit_autosave->isChecked());
+    showLog();
+    if (outcome != Library::EditOutcome::Done)
+        return;
+    fillLists();
+    showEditFrame();
+    lst_db_edit_allfile->setCurrentRow(-1);
+    lst_db_edit_allfile->clearSelection();
+}
+
+void LibraryWindow::cmd_dbtohtml_Click()
+{
+    m_library.exportSongBook(m_systemVersion);
+    lbl_dbtohtml_log->setText(m_library.exportLabel());
+}
+
+void LibraryWindow::cmd_dbtohtml_cgi_Click()
+{
+    m_library.exportWebSongFile();
+    lbl_dbtohtml_log->setText(m_library.exportLabel());
+}
+
+void LibraryWindow::fillLists()
+{
+    if (m_listRevision == m_library.songsRevision())
+        return;
+    m_listRevision = m_library.songsRevision();
+    const QStringList items = m_library.listItems();
+    lst_allfile->clear();
+    lst_allfile->addItems(items);
+    lst_db_edit_allfile->clear();
+    lst_db_edit_allfile->addItems(items);
+}
+
+void LibraryWindow::showEditFrame()
+{
+    const EditFrame& frame = m_library.editFrame();
+    lbl_db_edit_bef_no->setText(frame.beforeLabel);
+    txt_db_edit_aft_no->setText(frame.newNumber);
+    txt_db_edit_new_title->setText(frame.newTitle);
+    cmd_db_edit_change->setEnabled(frame.selected);
+    cmd_db_edit_del->setEnabled(frame.selected);
+}
+
+void LibraryWindow::showLog()
+{
+    if (m_logRevision == m_library.log().revision())
+        return;
+    m_logRevision = m_library.log().revision();
+    lbl_input_dd->setText(shownText(m_library.log().text()));
+}
+
+} // namespace tarv
