@@ -4,6 +4,8 @@
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
 #include "launcher/wireless.h"
+#include "library/librarywindow.h"
+#include "player/playerview.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -44,6 +46,7 @@ bool Launcher::start()
     // Time signals join this start with their settings window; until then it is the common start.
     connect(m_main.get(), &MainWindow::timeSignalStartRequested, m_karaoke.get(), &KaraokeMode::start);
     connect(m_main.get(), &MainWindow::wirelessStartRequested, this, &Launcher::startWireless);
+    connect(m_main.get(), &MainWindow::libraryRequested, this, &Launcher::showLibrary);
     m_main->show();
     return true;
 }
@@ -63,6 +66,17 @@ void Launcher::startWireless()
     }
     m_main->setConnectionMode(address);
     m_karaoke->start();
+}
+
+void Launcher::showLibrary()
+{
+    if (!m_library) {
+        auto* preview = new PlayerView;
+        m_library = new LibraryWindow(m_paths, m_clock, preview, preview->player(), m_main.get());
+    }
+    m_library->show();
+    m_library->raise();
+    m_library->activateWindow();
 }
 
 } // namespace tarv

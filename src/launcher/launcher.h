@@ -4,6 +4,7 @@
 #include "common/clock.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,7 @@ namespace tarv {
 
 class InstanceGuard;
 class KaraokeMode;
+class LibraryWindow;
 class MainWindow;
 
 // The application folder named by --app-dir, else the executable's folder.
@@ -38,6 +40,8 @@ public:
     // The wireless start: fetch the remote PC's song list, then start karaoke mode announcing that PC.
     // A failure is shown in a message box; the local list stays and karaoke mode does not start.
     void startWireless();
+    // The library window (men_Db), opened once and brought to the front afterwards.
+    void showLibrary();
 
 private:
     AppPaths m_paths;
@@ -45,6 +49,7 @@ private:
     std::unique_ptr<InstanceGuard> m_guard;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
+    QPointer<LibraryWindow> m_library;
 };
 
 } // namespace tarv
