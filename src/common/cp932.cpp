@@ -1,5 +1,6 @@
 #include "common/cp932.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 
@@ -67,6 +68,9 @@ size_t utf8SequenceLength(unsigned char lead)
 
 QString decodeCp932(QByteArrayView bytes)
 {
+    // Plain ASCII (every number line, most exchange lines) reads the same in CP932.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(bytes.data(), bytes.size());
     Iconv cd("UTF-8", "CP932");
     const QByteArray utf8 = cd.convert(bytes, [](const char*, size_t, QByteArray& out) -> size_t {
         out.append("\xEF\xBF\xBD"); // U+FFFD
