@@ -57,7 +57,8 @@ QString decimalText(double value)
 {
     if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15)
         return QString::number(static_cast<qint64>(value));
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+    // 'f' never switches to an exponent: 0.00001 stays "0.00001", not "1e-05".
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
 }
 
 } // namespace tarv

@@ -44,6 +44,9 @@ TEST(DecimalText, WritesWholeNumbersPlainAndFractionsShortest)
     EXPECT_EQ(decimalText(5.5), QStringLiteral("5.5"));
     EXPECT_EQ(decimalText(0.5), QStringLiteral("0.5"));
     EXPECT_EQ(decimalText(3.4), QStringLiteral("3.4"));
+    // Never an exponent, however small or large the value.
+    EXPECT_EQ(decimalText(0.00001), QStringLiteral("0.00001"));
+    EXPECT_EQ(decimalText(1e20), QStringLiteral("100000000000000000000"));
 }
 
 TEST(Fields, ReadsPlainQuotedAndBlankFields)
