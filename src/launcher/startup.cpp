@@ -12,7 +12,10 @@ namespace tarv {
 
 InstanceGuard::InstanceGuard(const AppPaths& paths)
 {
-    const QByteArray key = QCryptographicHash::hash(QFile::encodeName(paths.root()), QCryptographicHash::Sha1).toHex();
+    // The folder's real path, so that a second copy started through a symbolic link is refused too.
+    const QString canonical = QFileInfo(paths.root()).canonicalFilePath();
+    const QString folder = canonical.isEmpty() ? paths.root() : canonical;
+    const QByteArray key = QCryptographicHash::hash(QFile::encodeName(folder), QCryptographicHash::Sha1).toHex();
     m_path = QDir(QDir::tempPath()).filePath(QStringLiteral("tarv-%1.lock").arg(QString::fromLatin1(key.left(16))));
     m_lock = std::make_unique<QLockFile>(m_path);
     m_lock->setStaleLockTime(0); // a lock left by a crashed copy is recognised by its dead process

@@ -69,5 +69,10 @@ TEST_F(Startup, OneCopyPerApplicationFolder)
     ASSERT_TRUE(first.acquire());
     EXPECT_FALSE(second.acquire());
     EXPECT_TRUE(other.acquire());
+    // The same folder reached through a symbolic link is the same folder.
+    const QString link = otherDir.filePath(QStringLiteral("link"));
+    ASSERT_TRUE(QFile::link(paths.root(), link));
+    InstanceGuard throughLink{AppPaths(link)};
+    EXPECT_FALSE(throughLink.acquire());
     EXPECT_FALSE(first.lockPath().startsWith(paths.root())); // the guard writes nothing in the folder
 }
