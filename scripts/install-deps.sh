@@ -17,5 +17,6 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing:$missing"
 $SUDO apt-get update
+# env, not a plain assignment: sudo would drop DEBIAN_FRONTEND from apt-get's environment.
 # shellcheck disable=SC2086
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
