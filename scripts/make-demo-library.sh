@@ -26,21 +26,15 @@ cat > "$TMP/songs" <<'SONGS'
 100013|さよならは言わない|294
 SONGS
 
-: > "$TMP/list"
-while IFS='|' read -r number title tone; do
-    printf ' %s \r\n%s\r\n' "$number" "$title" >> "$TMP/list"
-done < "$TMP/songs"
-iconv -f UTF-8 -t CP932 "$TMP/list" > "$APP/db/musiclist.txt"
-printf '%s\r\n' "$APP/www" > "$APP/db/path.txt"
-for f in ziholist zihotrue zihotime; do : > "$APP/db/$f.txt"; done
-
-# A short video showing its number and title, with a steady tone.
+# A short video showing its number and title, with a steady tone; written beside its place and
+# renamed, so that an interrupted run leaves no half-written video behind to be kept.
 make_video() { # out seconds tone text-file
     ffmpeg -nostdin -loglevel error -y \
         -f lavfi -i "testsrc2=duration=$2:size=640x360:rate=25" \
         -f lavfi -i "sine=frequency=$3:duration=$2" \
         -vf "drawbox=y=ih/2-60:w=iw:h=120:color=black@0.6:t=fill,drawtext=fontfile=$FONT:textfile=$4:fontcolor=white:fontsize=36:x=(w-text_w)/2:y=(h-text_h)/2" \
-        -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest -f mp4 "$1"
+        -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest -f mp4 "$1.part"
+    mv "$1.part" "$1"
 }
 
 printf 'Tarv へようこそ' > "$TMP/intro.txt"
@@ -49,4 +43,20 @@ while IFS='|' read -r number title tone; do
     printf '%s  %s' "$number" "$title" > "$TMP/title.txt"
     [ -f "$APP/src/$number" ] || make_video "$APP/src/$number" 8 "$tone" "$TMP/title.txt"
 done < "$TMP/songs"
+
+# The data files come last and only where missing: an interrupted run is finished by the next one
+# (run.sh looks for the song list), and an operator's own files are never replaced.
+keep_or_write() { # file: CP932 from standard input, unless the file exists
+    if [ -e "$1" ]; then
+        echo "Kept $1"
+        return
+    fi
+    iconv -f UTF-8 -t CP932 > "$1.new"
+    mv "$1.new" "$1"
+}
+for f in ziholist zihotrue zihotime; do keep_or_write "$APP/db/$f.txt" < /dev/null; done
+printf '%s\r\n' "$APP/www" | keep_or_write "$APP/db/path.txt"
+while IFS='|' read -r number title tone; do
+    printf ' %s \r\n%s\r\n' "$number" "$title"
+done < "$TMP/songs" | keep_or_write "$APP/db/musiclist.txt"
 echo "Demo library ready in $APP"
