@@ -8,6 +8,8 @@
 #include <QLockFile>
 #include <QStringList>
 
+#include <cstdio>
+
 namespace tarv {
 
 InstanceGuard::InstanceGuard(const AppPaths& paths)
@@ -37,8 +39,11 @@ QString startupBackup(const AppPaths& paths, const QDateTime& now)
 {
     if (!QFileInfo(paths.songList()).isFile() || !QFileInfo(paths.backupDir()).isDir())
         return {};
-    if (!backupSongList(paths, now).isEmpty())
+    if (const QString error = backupSongList(paths, now); !error.isEmpty()) {
+        // The start goes on without a backup, but not without saying so.
+        std::fprintf(stderr, "tarv: no backup of the song list was made: %s\n", qPrintable(error));
         return {};
+    }
     return QDir(paths.backupDir()).filePath(backupFileName(now));
 }
 

@@ -33,6 +33,15 @@ TEST_F(Startup, SkipsTheBackupWithoutListOrFolder)
     EXPECT_FALSE(QFileInfo::exists(paths.backupDir())); // not created behind the operator's back
 }
 
+TEST_F(Startup, AFailedBackupIsReportedOnStandardError)
+{
+    const QDateTime now(QDate(2026, 3, 14), QTime(21, 5, 9));
+    ASSERT_TRUE(QDir(paths.backupDir()).mkdir(QStringLiteral("20260314210509.txt"))); // a folder in the way
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(startupBackup(paths, now).isEmpty());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("no backup"), std::string::npos);
+}
+
 TEST_F(Startup, InformationTextHasFourLinesWithTheFilesDates)
 {
     const QDateTime stamp(QDate(2026, 3, 14), QTime(21, 5, 0));
