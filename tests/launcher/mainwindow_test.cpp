@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -154,6 +155,20 @@ TEST_F(MainWindowTest, ASecondCopyIsRefusedAndWritesNothing)
     ASSERT_TRUE(first.start());
     ASSERT_EQ(QDir(paths.backupDir()).entryList(QDir::Files).size(), 1);
 
+    const auto snapshot = [this] {
+        QStringList files;
+        QDirIterator it(paths.root(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            files << info.filePath() + u' ' + QString::number(info.size()) + u' ' +
+                         QString::number(info.lastModified().toMSecsSinceEpoch());
+        }
+        files.sort();
+        return files;
+    };
+    const QStringList before = snapshot();
+
     clock.advanceMs(2000);
     Launcher second(paths, clock);
     DialogAnswer answer;
@@ -163,6 +178,7 @@ TEST_F(MainWindowTest, ASecondCopyIsRefusedAndWritesNothing)
     EXPECT_EQ(answer.text, QStringLiteral("既に起動しています"));
     EXPECT_EQ(second.mainWindow(), nullptr);
     EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(snapshot(), before);
 }
 
 TEST(AppFolder, OptionOverridesTheExecutableFolder)
