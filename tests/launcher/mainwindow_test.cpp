@@ -148,6 +148,23 @@ TEST_F(MainWindowTest, StartMenuItemsAskForKaraokeMode)
     EXPECT_EQ(timeSignal.count(), 1);
 }
 
+TEST_F(MainWindowTest, QuitAndTheCloseBoxEndTheProgramWithOtherWindowsOpen)
+{
+    for (const bool closeBox : {false, true}) {
+        MainWindow window(paths);
+        window.show();
+        window.showPersonalityWindow(); // another window of the program stays open
+        QTimer::singleShot(0, &window, [&window, closeBox] {
+            if (closeBox)
+                window.close();
+            else
+                window.action(QStringLiteral("men_Quit"))->trigger();
+        });
+        QTimer::singleShot(5000, &window, [] { QCoreApplication::exit(1); }); // a safety net only
+        EXPECT_EQ(QApplication::exec(), 0) << (closeBox ? "close box" : "men_Quit");
+    }
+}
+
 TEST_F(MainWindowTest, ASecondCopyIsRefusedAndWritesNothing)
 {
     test::FakeClock clock;
