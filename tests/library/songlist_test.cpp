@@ -78,6 +78,8 @@ TEST(SongListFile, OddLinesAndBadNumbersAreSkippedAndReported)
     EXPECT_EQ(numbers(load.songs), (QList<qint64>{100001, 100002}));
     ASSERT_EQ(load.warnings.size(), 2);
     EXPECT_TRUE(load.warnings[0].contains(QStringLiteral("3行目")));
+    // A blank line after the last pair loses nothing and is not worth a warning.
+    EXPECT_TRUE(parseSongList(" 100001 \r\nA\r\n\r\n").warnings.isEmpty());
 }
 
 TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
