@@ -46,6 +46,24 @@ QString listableTitle(const QString& title)
     return out;
 }
 
+std::optional<QList<Song>> loadSongListForRewrite(const QString& path, QString* error)
+{
+    SongListLoad list = loadSongList(path);
+    if (!list.error.isEmpty()) {
+        *error = QStringLiteral("曲目リストを読み込めません: ") + list.error;
+        return std::nullopt;
+    }
+    if (!list.warnings.isEmpty()) {
+        *error = QStringLiteral("曲目リストに読めない行があり、書き換えると失われるので変更しません。"
+                                "曲目リストを直してください: ") +
+                 list.warnings.constFirst();
+        if (list.warnings.size() > 1)
+            *error += QStringLiteral("（ほか%1件）").arg(list.warnings.size() - 1);
+        return std::nullopt;
+    }
+    return std::move(list.songs);
+}
+
 QString megabytesText(qint64 bytes)
 {
     return decimalText(std::floor(double(bytes) / 1024 / 1024 * 10) / 10);

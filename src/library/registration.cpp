@@ -151,12 +151,11 @@ void Registration::step()
 
 std::optional<QList<Song>> Registration::loadSongs()
 {
-    SongListLoad list = loadSongList(m_paths.songList());
-    if (!list.error.isEmpty()) {
-        stop(QStringLiteral("曲目リストを読み込めません: ") + list.error);
-        return std::nullopt;
-    }
-    return std::move(list.songs);
+    QString error;
+    auto songs = loadSongListForRewrite(m_paths.songList(), &error);
+    if (!songs)
+        stop(error);
+    return songs;
 }
 
 std::optional<Registration::Settled> Registration::settleAutomatic(const QString& name, const QList<Song>& songs)

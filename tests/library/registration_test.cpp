@@ -217,6 +217,22 @@ TEST_F(RegistrationTest, AFileDroppedFromSrcOntoItsOwnNumberIsNotDeleted)
     EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100005"))).size(), 5000);
 }
 
+TEST_F(RegistrationTest, AListWithSkippedLinesIsNeverRewritten)
+{
+    const QByteArray list(" 100001 \r\nA\r\nabc\r\nB\r\n");
+    TempLibrary::writeBytes(lib.paths.songList(), list);
+    const QString file = lib.makeSource(QStringLiteral("new.mp4"));
+    prompts.answers = {QStringLiteral("100001")};
+
+    EXPECT_EQ(drop({file}), Registration::State::Stopped);
+
+    EXPECT_EQ(lib.listBytes(), list);
+    EXPECT_TRUE(lib.srcFiles().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(file));
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("3行目「abc」")));
+}
+
 TEST(EntryRules, SongNumbersAreWholeNumbersInTheSongRange)
 {
     EXPECT_EQ(parseSongNumber(QStringLiteral("100000")), 100000);
