@@ -206,15 +206,25 @@ TEST_F(RegistrationTest, FoldersAndMissingFilesAreLoggedAndSkipped)
     EXPECT_TRUE(QFileInfo::exists(lib.dropDir() + QStringLiteral("/folder")));
 }
 
-TEST_F(RegistrationTest, AFileDroppedFromSrcOntoItsOwnNumberIsNotDeleted)
+TEST_F(RegistrationTest, VideosAlreadyInSrcAreNeverDeletedAsSources)
 {
+    lib.writeList({{100001, QStringLiteral("listed")}});
+    lib.writeVideo(QStringLiteral("100001"), 4000);
     lib.writeVideo(QStringLiteral("100005"), 5000);
+
+    // A stray video registered under its own name stays where it is.
     prompts.answers = {QStringLiteral("100005"), QStringLiteral("stray")};
-
     drop({lib.paths.video(QStringLiteral("100005"))}, RegistrationOptions{false, true, false});
-
-    EXPECT_EQ(lib.listNumbers(), QList<qint64>{100005});
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100005}));
     EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100005"))).size(), 5000);
+
+    // A listed song's video dropped again is copied under a new number; the song keeps its video.
+    prompts.answers = {QStringLiteral("100001")};
+    drop({lib.paths.video(QStringLiteral("100001"))});
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100002, 100005}));
+    EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100001"))).size(), 4000);
+    EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100002"))).size(), 4000);
+    EXPECT_EQ(logLines(log).filter(QStringLiteral("--- 注意:")).size(), 1);
 }
 
 TEST_F(RegistrationTest, AListWithSkippedLinesIsNeverRewritten)
