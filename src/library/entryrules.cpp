@@ -26,9 +26,7 @@ std::optional<qint64> parseSongNumber(const QString& text)
 QString badSongNumberMessage(const QString& typed)
 {
     return QStringLiteral("「%1」は曲番号にできません。\r\n曲番号は %2 から %3 までの数字で入力してください。")
-        .arg(typed)
-        .arg(FirstSongNumber)
-        .arg(LastSongNumber);
+        .arg(typed, QString::number(FirstSongNumber), QString::number(LastSongNumber));
 }
 
 QString proposedTitle(const QString& fileName)

@@ -251,6 +251,7 @@ TEST(EntryRules, SongNumbersAreWholeNumbersInTheSongRange)
     EXPECT_FALSE(parseSongNumber(QStringLiteral("99999")));
     EXPECT_FALSE(parseSongNumber(QStringLiteral("1e5")));
     EXPECT_FALSE(parseSongNumber(QStringLiteral("１００００１")));
+    EXPECT_TRUE(badSongNumberMessage(QStringLiteral("%2")).startsWith(QStringLiteral("「%2」")));
 }
 
 } // namespace
