@@ -70,6 +70,7 @@ public:
     bool confirm(const QString& text, const QString& title, MessageIcon icon) override
     {
         QMessageBox box(boxIcon(icon), title, shownText(text), QMessageBox::Yes | QMessageBox::No, m_parent);
+        box.setTextFormat(Qt::PlainText);
         return box.exec() == QMessageBox::Yes;
     }
 
@@ -77,6 +78,8 @@ public:
     {
         QMessageBox box(boxIcon(icon), title.isEmpty() ? QStringLiteral("Tarv") : title, shownText(text),
                         QMessageBox::Ok, m_parent);
+        // Texts carry file names and typed answers, which must not be read as markup.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
 
@@ -371,8 +374,9 @@ void LibraryWindow::cmd_errcheck_Click()
 
 void LibraryWindow::lst_err_Click(int row)
 {
-    if (row >= 0 && row < fle_err->count())
-        fle_err->setCurrentRow(row);
+    // A position the file list does not have selects nothing there, rather than leaving an older row.
+    if (row >= 0)
+        fle_err->setCurrentRow(row < fle_err->count() ? row : -1);
 }
 
 void LibraryWindow::lst_db_edit_allfile_DblClick(QListWidgetItem* item)

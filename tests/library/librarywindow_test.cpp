@@ -87,8 +87,10 @@ private:
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || qobject_cast<QProgressDialog*>(modal) || m_answers.empty())
             return;
-        if (auto* box = qobject_cast<QMessageBox*>(modal))
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             texts << box->text();
+            EXPECT_EQ(box->textFormat(), Qt::PlainText) << "file names and answers are not markup";
+        }
         else if (auto* input = qobject_cast<QInputDialog*>(modal))
             texts << input->labelText();
         titles << modal->windowTitle();
