@@ -204,9 +204,10 @@ TEST_F(LibraryWindowTest, OpensWithoutWebRootOrVideosAndADropRefreshesBothLists)
     EXPECT_FALSE(enter.isAccepted());
 }
 
-TEST_F(LibraryWindowTest, CancellingTheProgressStopsAfterTheCurrentFile)
+TEST_F(LibraryWindowTest, ManualQuestionsComeUpOverTheProgressAndItsCancelStopsAfterTheCurrentFile)
 {
     open();
+    child<QCheckBox>("chk_autocopy")->setChecked(false);
     QSignalSpy finished(window, &LibraryWindow::dropFinished);
     QObject::connect(window, &LibraryWindow::dropProgress, window, [this](int handled, int) {
         if (handled != 1)
@@ -218,14 +219,20 @@ TEST_F(LibraryWindowTest, CancellingTheProgressStopsAfterTheCurrentFile)
         ASSERT_EQ(buttons.size(), 1);
         buttons.first()->click();
     });
-    dialogs.then(DialogScript::type(QStringLiteral("100001")));
+    for (const QString& answer : {QStringLiteral("100007"), QStringLiteral("七")}) {
+        dialogs.then([answer](QWidget* w) {
+            EXPECT_TRUE(qobject_cast<QProgressDialog*>(w->parentWidget())) << "hidden behind the progress";
+            DialogScript::type(answer)(w);
+        });
+    }
     const QStringList files = {lib.makeSource(QStringLiteral("a.mp4")), lib.makeSource(QStringLiteral("b.mp4")),
                                lib.makeSource(QStringLiteral("c.mp4"))};
     dropFiles(files);
     ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
 
+    EXPECT_TRUE(dialogs.allAnswered());
     EXPECT_EQ(logShown().first(), CancelLine);
-    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100002, 100003, 100004}));
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100002, 100003, 100007}));
     EXPECT_EQ(items("lst_allfile").size(), 4);
     EXPECT_TRUE(QFileInfo::exists(files[1]));
     EXPECT_FALSE(window->dropRunning());
