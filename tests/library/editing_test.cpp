@@ -51,9 +51,6 @@ TEST_F(EditingTest, ChangingOnlyTheTitleKeepsNumberVideoAndPlace)
 {
     EXPECT_FALSE(library.select(3)); // no entry under the pointer
     selectNumber(100005);
-    EXPECT_EQ(preview.mediaPath(), lib.paths.video(QStringLiteral("100005")));
-    EXPECT_EQ(library.editFrame().beforeLabel, QStringLiteral("100005　->"));
-    EXPECT_EQ(library.editFrame().newTitle, QStringLiteral("五番"));
     ASSERT_EQ(library.change(QStringLiteral("100005"), QStringLiteral("新しい <題>"), true),
               Library::EditOutcome::Done);
 

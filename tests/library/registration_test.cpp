@@ -155,25 +155,6 @@ TEST_F(RegistrationTest, CancelAtAQuestionKeepsWhatWasRegisteredAndLeavesTheList
     EXPECT_FALSE(lastRefresh);
 }
 
-TEST_F(RegistrationTest, CancelBetweenFilesStopsAfterTheCurrentFile)
-{
-    const QString a = lib.makeSource(QStringLiteral("a.mp4"));
-    const QString b = lib.makeSource(QStringLiteral("b.mp4"));
-    prompts.answers = {QStringLiteral("100001")};
-    Registration registration(lib.paths, clock, prompts, log, {a, b}, {});
-    ASSERT_TRUE(registration.begin());
-    registration.step();
-    registration.cancel();
-    registration.step();
-
-    EXPECT_EQ(registration.state(), Registration::State::Cancelled);
-    EXPECT_EQ(registration.registered(), 1);
-    EXPECT_TRUE(registration.refreshLists());
-    EXPECT_EQ(logLines(log).first(), CancelLine);
-    EXPECT_EQ(lib.listNumbers(), QList<qint64>{100001});
-    EXPECT_TRUE(QFileInfo::exists(b));
-}
-
 TEST_F(RegistrationTest, NumberingStopsAtTheHighestSongNumberKeepingWhatWasRegistered)
 {
     lib.writeList({{999997, QStringLiteral("x")}});

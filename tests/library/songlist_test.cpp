@@ -101,15 +101,6 @@ TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
     EXPECT_EQ(readFileBytes(path).value(), once);
 }
 
-TEST(SongListFile, TypedTitlesAreEncodedAndShownInDisplayForm)
-{
-    const Song song = Song::fromTitle(100001, QStringLiteral("夜明けのメロディー"));
-    EXPECT_EQ(song.title(), QStringLiteral("夜明けのメロディー"));
-    EXPECT_EQ(song.displayText(), QStringLiteral("100001 | 夜明けのメロディー"));
-    EXPECT_EQ(song.displayText().left(6), QStringLiteral("100001"));
-    EXPECT_EQ(song.displayText().mid(9), song.title());
-}
-
 TEST(SongListFile, MissingFileIsAnEmptyLibrary)
 {
     const SongListLoad load = loadSongList(QStringLiteral("/nonexistent/musiclist.txt"));
