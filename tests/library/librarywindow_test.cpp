@@ -259,6 +259,7 @@ TEST_F(LibraryWindowTest, DoubleClickPreviewsThenChangeAndDeleteKeepListAndSrcIn
     EXPECT_EQ(editList->currentRow(), 1); // the position, which now holds another song
     EXPECT_EQ(editList->currentItem()->text(), QStringLiteral("100003 | 三"));
     EXPECT_FALSE(child<QPushButton>("cmd_db_edit_change")->isEnabled());
+    EXPECT_EQ(child<QLabel>("lbl_db_edit_bef_no")->text(), QStringLiteral("xxxxxx 　->"));
     EXPECT_EQ(child<QLineEdit>("txt_db_edit_aft_no")->text(), QStringLiteral("000000"));
     EXPECT_EQ(child<QLineEdit>("txt_db_edit_new_title")->text(), QString());
 
@@ -291,6 +292,8 @@ TEST_F(LibraryWindowTest, ExportsCheckAndWebRootAnswerWithTheirMessagesAndQuitDi
               (QStringList{QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100003")}));
     child<QListWidget>("lst_err")->setCurrentRow(1);
     EXPECT_EQ(child<QListWidget>("fle_err")->currentRow(), 1);
+    child<QListWidget>("lst_err")->setCurrentRow(3); // beyond the files found
+    EXPECT_EQ(child<QListWidget>("fle_err")->currentRow(), -1);
 
     child<QLineEdit>("txt_path")->setText(QStringLiteral("/srv/www"));
     dialogs.then(DialogScript::press(QMessageBox::Ok));
