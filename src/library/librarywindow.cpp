@@ -149,8 +149,7 @@ LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previ
     : QWidget(parent, Qt::Window), m_paths(paths), m_prompts(std::make_unique<WindowPrompts>([this]() -> QWidget* {
           return m_progress && m_progress->isVisible() ? static_cast<QWidget*>(m_progress.data()) : this;
       })),
-      m_preview(preview),
-      m_library(m_paths, clock, *m_prompts, preview)
+      m_preview(preview), m_library(m_paths, clock, *m_prompts, preview)
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("DB操作"));

@@ -33,7 +33,7 @@ TEST_F(CheckTest, AConsistentLibraryGivesIdenticalListsAndAnExtraFileTheCountAnd
     check = checkConsistency(lib.paths);
     EXPECT_TRUE(check.countDiffers);
     EXPECT_EQ(check.found.at(2), QStringLiteral("100001.txt"));
-    EXPECT_EQ(check.differing, (QList<int>{2, 3, 4})); // 4 exists only in the file list
+    EXPECT_EQ(check.differing, (QList<int>{2, 3, 4}));                 // 4 exists only in the file list
     EXPECT_EQ(checkConsistency(lib.paths).differing, check.differing); // the same result a second time
 }
 

@@ -136,8 +136,9 @@ TEST_F(EditingTest, SkippedListLinesAreShownAndNeitherChangeNorDeleteRewritesThe
     TempLibrary::writeBytes(lib.paths.songList(), list);
     Library opened{lib.paths, clock, prompts, preview};
     opened.load();
-    EXPECT_EQ(logLines(opened.log()).mid(1),
-              (QStringList{DropHereLine, QStringLiteral("--- 注意: 3行目「abc」は曲番号ではないので読み飛ばしました ---")}));
+    EXPECT_EQ(
+        logLines(opened.log()).mid(1),
+        (QStringList{DropHereLine, QStringLiteral("--- 注意: 3行目「abc」は曲番号ではないので読み飛ばしました ---")}));
 
     ASSERT_TRUE(opened.select(0));
     EXPECT_EQ(opened.change(QStringLiteral("100003"), QStringLiteral("x"), false), Library::EditOutcome::Unchanged);

@@ -90,8 +90,7 @@ private:
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             texts << box->text();
             EXPECT_EQ(box->textFormat(), Qt::PlainText) << "file names and answers are not markup";
-        }
-        else if (auto* input = qobject_cast<QInputDialog*>(modal))
+        } else if (auto* input = qobject_cast<QInputDialog*>(modal))
             texts << input->labelText();
         titles << modal->windowTitle();
         Answer answer = std::move(m_answers.front());
