@@ -26,9 +26,7 @@ std::optional<qint64> parseSongNumber(const QString& text)
 QString badSongNumberMessage(const QString& typed)
 {
     return QStringLiteral("「%1」は曲番号にできません。\r\n曲番号は %2 から %3 までの数字で入力してください。")
-        .arg(typed)
-        .arg(FirstSongNumber)
-        .arg(LastSongNumber);
+        .arg(typed, QString::number(FirstSongNumber), QString::number(LastSongNumber));
 }
 
 QString proposedTitle(const QString& fileName)
@@ -44,6 +42,24 @@ QString listableTitle(const QString& title)
     out.replace(u'\r', u' ');
     out.replace(u'\n', u' ');
     return out;
+}
+
+std::optional<QList<Song>> loadSongListForRewrite(const QString& path, QString* error)
+{
+    SongListLoad list = loadSongList(path);
+    if (!list.error.isEmpty()) {
+        *error = QStringLiteral("曲目リストを読み込めません: ") + list.error;
+        return std::nullopt;
+    }
+    if (!list.warnings.isEmpty()) {
+        *error = QStringLiteral("曲目リストに読めない行があり、書き換えると失われるので変更しません。"
+                                "曲目リストを直してください: ") +
+                 list.warnings.constFirst();
+        if (list.warnings.size() > 1)
+            *error += QStringLiteral("（ほか%1件）").arg(list.warnings.size() - 1);
+        return std::nullopt;
+    }
+    return std::move(list.songs);
 }
 
 QString megabytesText(qint64 bytes)

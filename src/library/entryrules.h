@@ -1,5 +1,7 @@
 #pragma once
 
+#include "library/songlist.h"
+
 #include <QString>
 
 #include <optional>
@@ -20,6 +22,11 @@ QString proposedTitle(const QString& fileName);
 // A title as the song list can hold it: a line break would split the entry in two, so CR and LF
 // become spaces.
 QString listableTitle(const QString& title);
+
+// The song list read for a change that rewrites it. nullopt, with the reason in *error, when it
+// cannot be read, or when lines were skipped in reading it: the rewrite would lose them, so the
+// operator has to mend the file first.
+std::optional<QList<Song>> loadSongListForRewrite(const QString& path, QString* error);
 
 // Megabytes of a byte count, truncated to one decimal and written shortest ("12.3", "0", "5").
 QString megabytesText(qint64 bytes);

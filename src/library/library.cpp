@@ -126,16 +126,16 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
         return EditOutcome::Unchanged;
     }
     const QString title = listableTitle(newTitle);
-    SongListLoad list = loadSongList(m_paths.songList());
-    if (!list.error.isEmpty()) {
-        m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle,
-                          MessageIcon::Critical);
+    QString loadError;
+    auto loaded = loadSongListForRewrite(m_paths.songList(), &loadError);
+    if (!loaded) {
+        m_prompts.message(loadError, ErrorTitle, MessageIcon::Critical);
         return EditOutcome::Unchanged;
     }
     const qint64 oldNumber = m_edit.number;
     const QString oldText = QString::number(oldNumber);
     const QString newText = QString::number(*newNumber);
-    QList<Song>& songs = list.songs;
+    QList<Song>& songs = *loaded;
     const auto isOld = [oldNumber](const Song& s) { return s.number == oldNumber; };
     const auto first = std::find_if(songs.begin(), songs.end(), isOld);
     if (first == songs.end()) {
@@ -218,15 +218,15 @@ Library::EditOutcome Library::remove(bool backup)
         return EditOutcome::Unchanged;
     const qint64 number = m_edit.number;
     const QString numberText = QString::number(number);
-    const SongListLoad list = loadSongList(m_paths.songList());
-    if (!list.error.isEmpty()) {
-        m_prompts.message(QStringLiteral("曲目リストを読み込めません: ") + list.error, ErrorTitle,
-                          MessageIcon::Critical);
+    QString loadError;
+    const auto songs = loadSongListForRewrite(m_paths.songList(), &loadError);
+    if (!songs) {
+        m_prompts.message(loadError, ErrorTitle, MessageIcon::Critical);
         return EditOutcome::Unchanged;
     }
     const auto found =
-        std::find_if(list.songs.cbegin(), list.songs.cend(), [number](const Song& s) { return s.number == number; });
-    if (found == list.songs.cend()) {
+        std::find_if(songs->cbegin(), songs->cend(), [number](const Song& s) { return s.number == number; });
+    if (found == songs->cend()) {
         m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(numberText), {},
                           MessageIcon::Exclamation);
         return EditOutcome::Unchanged;
@@ -237,8 +237,8 @@ Library::EditOutcome Library::remove(bool backup)
         return EditOutcome::Unchanged;
 
     QList<Song> kept;
-    kept.reserve(list.songs.size());
-    for (const Song& song : orderSongs(list.songs)) {
+    kept.reserve(songs->size());
+    for (const Song& song : orderSongs(*songs)) {
         if (song.number != number)
             kept.append(song);
     }

@@ -49,15 +49,16 @@ QMessageBox::Icon boxIcon(MessageIcon icon)
     return QMessageBox::NoIcon;
 }
 
-// Input boxes and message boxes over the library window.
+// Input boxes and message boxes over the library window, or over the progress dialog of a drop
+// while it shows, so that they are never hidden behind it.
 class WindowPrompts : public LibraryPrompts
 {
 public:
-    explicit WindowPrompts(QWidget* parent) : m_parent(parent) {}
+    explicit WindowPrompts(std::function<QWidget*()> parent) : m_parent(std::move(parent)) {}
 
     QString input(const QString& prompt, const QString& title, const QString& defaultAnswer) override
     {
-        QInputDialog dialog(m_parent);
+        QInputDialog dialog(m_parent());
         dialog.setInputMode(QInputDialog::TextInput);
         dialog.setWindowTitle(title);
         dialog.setLabelText(shownText(prompt));
@@ -69,19 +70,22 @@ public:
 
     bool confirm(const QString& text, const QString& title, MessageIcon icon) override
     {
-        QMessageBox box(boxIcon(icon), title, shownText(text), QMessageBox::Yes | QMessageBox::No, m_parent);
+        QMessageBox box(boxIcon(icon), title, shownText(text), QMessageBox::Yes | QMessageBox::No, m_parent());
+        box.setTextFormat(Qt::PlainText);
         return box.exec() == QMessageBox::Yes;
     }
 
     void message(const QString& text, const QString& title, MessageIcon icon) override
     {
         QMessageBox box(boxIcon(icon), title.isEmpty() ? QStringLiteral("Tarv") : title, shownText(text),
-                        QMessageBox::Ok, m_parent);
+                        QMessageBox::Ok, m_parent());
+        // Texts carry file names and typed answers, which must not be read as markup.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
 
 private:
-    QWidget* m_parent;
+    std::function<QWidget*()> m_parent;
 };
 
 // The log label, which takes files dropped from a file manager.
@@ -142,8 +146,10 @@ QCheckBox* checkedBox(const QString& name, const QString& caption)
 
 LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previewWidget, Player& preview,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window), m_paths(paths), m_prompts(std::make_unique<WindowPrompts>(this)), m_preview(preview),
-      m_library(m_paths, clock, *m_prompts, preview)
+    : QWidget(parent, Qt::Window), m_paths(paths), m_prompts(std::make_unique<WindowPrompts>([this]() -> QWidget* {
+          return m_progress && m_progress->isVisible() ? static_cast<QWidget*>(m_progress.data()) : this;
+      })),
+      m_preview(preview), m_library(m_paths, clock, *m_prompts, preview)
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("DB操作"));
@@ -303,6 +309,10 @@ void LibraryWindow::lbl_input_dd_OLEDragDrop(const QMimeData* data)
             m_registration->cancel();
     });
     m_progress->setValue(0);
+    // With manual numbering every file asks its questions at once; show the dialog first, so that the
+    // questions come up over it rather than under it.
+    if (!options.autoNumbering && files.size() > 1)
+        m_progress->show();
     m_logShown.start();
     QTimer::singleShot(0, this, &LibraryWindow::registerNextFile);
 }
@@ -371,8 +381,9 @@ void LibraryWindow::cmd_errcheck_Click()
 
 void LibraryWindow::lst_err_Click(int row)
 {
-    if (row >= 0 && row < fle_err->count())
-        fle_err->setCurrentRow(row);
+    // A position the file list does not have selects nothing there, rather than leaving an older row.
+    if (row >= 0)
+        fle_err->setCurrentRow(row < fle_err->count() ? row : -1);
 }
 
 void LibraryWindow::lst_db_edit_allfile_DblClick(QListWidgetItem* item)

@@ -47,6 +47,17 @@ bool sameFile(const QString& a, const QString& b)
     return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
 }
 
+// A video the library or the time signals play: a file of src/ named by digits alone.
+bool isLibraryVideo(const AppPaths& paths, const QString& path)
+{
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    if (name.isEmpty() || std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c < u'0' || c > u'9'; }))
+        return false;
+    const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return !dir.isEmpty() && dir == QFileInfo(paths.srcDir()).canonicalFilePath();
+}
+
 // Why a dropped path cannot be registered, or nullopt when it can.
 std::optional<QString> unusableReason(const QString& path)
 {
@@ -151,12 +162,11 @@ void Registration::step()
 
 std::optional<QList<Song>> Registration::loadSongs()
 {
-    SongListLoad list = loadSongList(m_paths.songList());
-    if (!list.error.isEmpty()) {
-        stop(QStringLiteral("曲目リストを読み込めません: ") + list.error);
-        return std::nullopt;
-    }
-    return std::move(list.songs);
+    QString error;
+    auto songs = loadSongListForRewrite(m_paths.songList(), &error);
+    if (!songs)
+        stop(error);
+    return songs;
 }
 
 std::optional<Registration::Settled> Registration::settleAutomatic(const QString& name, const QList<Song>& songs)
@@ -236,8 +246,13 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
     }
     ++m_registered;
 
-    if (m_options.deleteSource && !inPlace && !QFile::remove(path))
-        m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(path));
+    if (m_options.deleteSource && !inPlace) {
+        // Deleting another song's (or a time signal's) video would leave its entry without one.
+        if (isLibraryVideo(m_paths, path))
+            m_log.addLine(QStringLiteral("--- 注意: %1 は src の動画なので削除しません ---").arg(path));
+        else if (!QFile::remove(path))
+            m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(path));
+    }
     if (m_options.backup) {
         const QString backupError = backupSongList(m_paths, m_clock.now());
         if (!backupError.isEmpty())

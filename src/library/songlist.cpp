@@ -14,6 +14,19 @@
 #include <cmath>
 
 namespace tarv {
+namespace {
+
+// The last line of file content, without its line end.
+QByteArray lastLine(QByteArray content)
+{
+    if (content.endsWith('\n'))
+        content.chop(1);
+    if (content.endsWith('\r'))
+        content.chop(1);
+    return content.mid(content.lastIndexOf('\n') + 1);
+}
+
+} // namespace
 
 QString Song::title() const
 {
@@ -44,7 +57,8 @@ SongListLoad parseSongList(const QByteArray& content)
         }
         result.songs.append(Song{qint64(leadingNumber(numberLine)), pair.second});
     }
-    if (pairs.danglingLine)
+    // A blank line at the end (an editor's extra line end) holds nothing to lose.
+    if (pairs.danglingLine && !lastLine(content).trimmed().isEmpty())
         result.warnings << QStringLiteral("最後の行に曲名がないので読み飛ばしました");
     return result;
 }

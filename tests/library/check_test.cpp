@@ -20,34 +20,21 @@ protected:
     TempLibrary lib;
 };
 
-TEST_F(CheckTest, AConsistentLibraryGivesIdenticalLists)
+TEST_F(CheckTest, AConsistentLibraryGivesIdenticalListsAndAnExtraFileTheCountAndEveryPositionFromIt)
 {
-    const ConsistencyCheck check = checkConsistency(lib.paths);
+    ConsistencyCheck check = checkConsistency(lib.paths);
     EXPECT_EQ(check.expected, (QStringList{QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100002"),
                                            QStringLiteral("100003")}));
     EXPECT_EQ(check.found, check.expected);
     EXPECT_FALSE(check.countDiffers);
     EXPECT_TRUE(check.differing.isEmpty());
-}
 
-TEST_F(CheckTest, AMissingVideoGivesTheCountAndEveryPositionFromItOn)
-{
-    QFile::remove(lib.paths.video(QStringLiteral("100002")));
-    const ConsistencyCheck check = checkConsistency(lib.paths);
-    EXPECT_TRUE(check.countDiffers);
-    EXPECT_EQ(check.differing, (QList<int>{2, 3})); // 3 exists only in the expected list
-    // The same result a second time.
-    EXPECT_EQ(checkConsistency(lib.paths).differing, check.differing);
-}
-
-TEST_F(CheckTest, AnExtraFileGivesTheCountAndPositionsFromTheFirstDifference)
-{
     lib.writeVideo(QStringLiteral("100001.txt"));
-    const ConsistencyCheck check = checkConsistency(lib.paths);
+    check = checkConsistency(lib.paths);
     EXPECT_TRUE(check.countDiffers);
     EXPECT_EQ(check.found.at(2), QStringLiteral("100001.txt"));
-    EXPECT_EQ(check.differing, (QList<int>{2, 3, 4}));
-    EXPECT_EQ(positionDiffersText(2), QStringLiteral("ここあたりおかしい：2"));
+    EXPECT_EQ(check.differing, (QList<int>{2, 3, 4}));                 // 4 exists only in the file list
+    EXPECT_EQ(checkConsistency(lib.paths).differing, check.differing); // the same result a second time
 }
 
 TEST_F(CheckTest, WebRootIsSavedAsOneLineAndReadBack)

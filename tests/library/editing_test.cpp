@@ -51,9 +51,6 @@ TEST_F(EditingTest, ChangingOnlyTheTitleKeepsNumberVideoAndPlace)
 {
     EXPECT_FALSE(library.select(3)); // no entry under the pointer
     selectNumber(100005);
-    EXPECT_EQ(preview.mediaPath(), lib.paths.video(QStringLiteral("100005")));
-    EXPECT_EQ(library.editFrame().beforeLabel, QStringLiteral("100005　->"));
-    EXPECT_EQ(library.editFrame().newTitle, QStringLiteral("五番"));
     ASSERT_EQ(library.change(QStringLiteral("100005"), QStringLiteral("新しい <題>"), true),
               Library::EditOutcome::Done);
 
@@ -131,6 +128,25 @@ TEST_F(EditingTest, ChangingKeepsTheBytesOfOtherTitles)
     ASSERT_EQ(library.change(QStringLiteral("100004"), library.editFrame().newTitle, false),
               Library::EditOutcome::Done);
     EXPECT_EQ(lib.listBytes(), QByteArray(" 100003 \r\nok\r\n 100004 \r\nbad \x81\r\n"));
+}
+
+TEST_F(EditingTest, SkippedListLinesAreShownAndNeitherChangeNorDeleteRewritesTheList)
+{
+    const QByteArray list = encodeCp932(u" 100002 \r\n二番\r\nabc\r\n五番\r\n 100009 \r\n九番\r\n");
+    TempLibrary::writeBytes(lib.paths.songList(), list);
+    Library opened{lib.paths, clock, prompts, preview};
+    opened.load();
+    EXPECT_EQ(
+        logLines(opened.log()).mid(1),
+        (QStringList{DropHereLine, QStringLiteral("--- 注意: 3行目「abc」は曲番号ではないので読み飛ばしました ---")}));
+
+    ASSERT_TRUE(opened.select(0));
+    EXPECT_EQ(opened.change(QStringLiteral("100003"), QStringLiteral("x"), false), Library::EditOutcome::Unchanged);
+    EXPECT_EQ(opened.remove(false), Library::EditOutcome::Unchanged);
+    EXPECT_EQ(prompts.messages.size(), 2);
+    EXPECT_TRUE(prompts.confirmTexts.isEmpty());
+    EXPECT_EQ(lib.listBytes(), list);
+    EXPECT_TRUE(videoExists("100002"));
 }
 
 TEST_F(EditingTest, DeletingRemovesTheEntryAndItsVideo)

@@ -87,9 +87,10 @@ private:
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || qobject_cast<QProgressDialog*>(modal) || m_answers.empty())
             return;
-        if (auto* box = qobject_cast<QMessageBox*>(modal))
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             texts << box->text();
-        else if (auto* input = qobject_cast<QInputDialog*>(modal))
+            EXPECT_EQ(box->textFormat(), Qt::PlainText) << "file names and answers are not markup";
+        } else if (auto* input = qobject_cast<QInputDialog*>(modal))
             texts << input->labelText();
         titles << modal->windowTitle();
         Answer answer = std::move(m_answers.front());
@@ -202,9 +203,10 @@ TEST_F(LibraryWindowTest, OpensWithoutWebRootOrVideosAndADropRefreshesBothLists)
     EXPECT_FALSE(enter.isAccepted());
 }
 
-TEST_F(LibraryWindowTest, CancellingTheProgressStopsAfterTheCurrentFile)
+TEST_F(LibraryWindowTest, ManualQuestionsComeUpOverTheProgressAndItsCancelStopsAfterTheCurrentFile)
 {
     open();
+    child<QCheckBox>("chk_autocopy")->setChecked(false);
     QSignalSpy finished(window, &LibraryWindow::dropFinished);
     QObject::connect(window, &LibraryWindow::dropProgress, window, [this](int handled, int) {
         if (handled != 1)
@@ -216,14 +218,20 @@ TEST_F(LibraryWindowTest, CancellingTheProgressStopsAfterTheCurrentFile)
         ASSERT_EQ(buttons.size(), 1);
         buttons.first()->click();
     });
-    dialogs.then(DialogScript::type(QStringLiteral("100001")));
+    for (const QString& answer : {QStringLiteral("100007"), QStringLiteral("七")}) {
+        dialogs.then([answer](QWidget* w) {
+            EXPECT_TRUE(qobject_cast<QProgressDialog*>(w->parentWidget())) << "hidden behind the progress";
+            DialogScript::type(answer)(w);
+        });
+    }
     const QStringList files = {lib.makeSource(QStringLiteral("a.mp4")), lib.makeSource(QStringLiteral("b.mp4")),
                                lib.makeSource(QStringLiteral("c.mp4"))};
     dropFiles(files);
     ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
 
+    EXPECT_TRUE(dialogs.allAnswered());
     EXPECT_EQ(logShown().first(), CancelLine);
-    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100002, 100003, 100004}));
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100002, 100003, 100007}));
     EXPECT_EQ(items("lst_allfile").size(), 4);
     EXPECT_TRUE(QFileInfo::exists(files[1]));
     EXPECT_FALSE(window->dropRunning());
@@ -250,6 +258,7 @@ TEST_F(LibraryWindowTest, DoubleClickPreviewsThenChangeAndDeleteKeepListAndSrcIn
     EXPECT_EQ(editList->currentRow(), 1); // the position, which now holds another song
     EXPECT_EQ(editList->currentItem()->text(), QStringLiteral("100003 | 三"));
     EXPECT_FALSE(child<QPushButton>("cmd_db_edit_change")->isEnabled());
+    EXPECT_EQ(child<QLabel>("lbl_db_edit_bef_no")->text(), QStringLiteral("xxxxxx 　->"));
     EXPECT_EQ(child<QLineEdit>("txt_db_edit_aft_no")->text(), QStringLiteral("000000"));
     EXPECT_EQ(child<QLineEdit>("txt_db_edit_new_title")->text(), QString());
 
@@ -282,6 +291,8 @@ TEST_F(LibraryWindowTest, ExportsCheckAndWebRootAnswerWithTheirMessagesAndQuitDi
               (QStringList{QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100003")}));
     child<QListWidget>("lst_err")->setCurrentRow(1);
     EXPECT_EQ(child<QListWidget>("fle_err")->currentRow(), 1);
+    child<QListWidget>("lst_err")->setCurrentRow(3); // beyond the files found
+    EXPECT_EQ(child<QListWidget>("fle_err")->currentRow(), -1);
 
     child<QLineEdit>("txt_path")->setText(QStringLiteral("/srv/www"));
     dialogs.then(DialogScript::press(QMessageBox::Ok));

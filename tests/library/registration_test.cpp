@@ -155,25 +155,6 @@ TEST_F(RegistrationTest, CancelAtAQuestionKeepsWhatWasRegisteredAndLeavesTheList
     EXPECT_FALSE(lastRefresh);
 }
 
-TEST_F(RegistrationTest, CancelBetweenFilesStopsAfterTheCurrentFile)
-{
-    const QString a = lib.makeSource(QStringLiteral("a.mp4"));
-    const QString b = lib.makeSource(QStringLiteral("b.mp4"));
-    prompts.answers = {QStringLiteral("100001")};
-    Registration registration(lib.paths, clock, prompts, log, {a, b}, {});
-    ASSERT_TRUE(registration.begin());
-    registration.step();
-    registration.cancel();
-    registration.step();
-
-    EXPECT_EQ(registration.state(), Registration::State::Cancelled);
-    EXPECT_EQ(registration.registered(), 1);
-    EXPECT_TRUE(registration.refreshLists());
-    EXPECT_EQ(logLines(log).first(), CancelLine);
-    EXPECT_EQ(lib.listNumbers(), QList<qint64>{100001});
-    EXPECT_TRUE(QFileInfo::exists(b));
-}
-
 TEST_F(RegistrationTest, NumberingStopsAtTheHighestSongNumberKeepingWhatWasRegistered)
 {
     lib.writeList({{999997, QStringLiteral("x")}});
@@ -206,15 +187,41 @@ TEST_F(RegistrationTest, FoldersAndMissingFilesAreLoggedAndSkipped)
     EXPECT_TRUE(QFileInfo::exists(lib.dropDir() + QStringLiteral("/folder")));
 }
 
-TEST_F(RegistrationTest, AFileDroppedFromSrcOntoItsOwnNumberIsNotDeleted)
+TEST_F(RegistrationTest, VideosAlreadyInSrcAreNeverDeletedAsSources)
 {
+    lib.writeList({{100001, QStringLiteral("listed")}});
+    lib.writeVideo(QStringLiteral("100001"), 4000);
     lib.writeVideo(QStringLiteral("100005"), 5000);
+
+    // A stray video registered under its own name stays where it is.
     prompts.answers = {QStringLiteral("100005"), QStringLiteral("stray")};
-
     drop({lib.paths.video(QStringLiteral("100005"))}, RegistrationOptions{false, true, false});
-
-    EXPECT_EQ(lib.listNumbers(), QList<qint64>{100005});
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100005}));
     EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100005"))).size(), 5000);
+
+    // A listed song's video dropped again is copied under a new number; the song keeps its video.
+    prompts.answers = {QStringLiteral("100001")};
+    drop({lib.paths.video(QStringLiteral("100001"))});
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100002, 100005}));
+    EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100001"))).size(), 4000);
+    EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100002"))).size(), 4000);
+    EXPECT_EQ(logLines(log).filter(QStringLiteral("--- 注意:")).size(), 1);
+}
+
+TEST_F(RegistrationTest, AListWithSkippedLinesIsNeverRewritten)
+{
+    const QByteArray list(" 100001 \r\nA\r\nabc\r\nB\r\n");
+    TempLibrary::writeBytes(lib.paths.songList(), list);
+    const QString file = lib.makeSource(QStringLiteral("new.mp4"));
+    prompts.answers = {QStringLiteral("100001")};
+
+    EXPECT_EQ(drop({file}), Registration::State::Stopped);
+
+    EXPECT_EQ(lib.listBytes(), list);
+    EXPECT_TRUE(lib.srcFiles().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(file));
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("3行目「abc」")));
 }
 
 TEST(EntryRules, SongNumbersAreWholeNumbersInTheSongRange)
@@ -225,6 +232,7 @@ TEST(EntryRules, SongNumbersAreWholeNumbersInTheSongRange)
     EXPECT_FALSE(parseSongNumber(QStringLiteral("99999")));
     EXPECT_FALSE(parseSongNumber(QStringLiteral("1e5")));
     EXPECT_FALSE(parseSongNumber(QStringLiteral("１００００１")));
+    EXPECT_TRUE(badSongNumberMessage(QStringLiteral("%2")).startsWith(QStringLiteral("「%2」")));
 }
 
 } // namespace

@@ -78,6 +78,8 @@ TEST(SongListFile, OddLinesAndBadNumbersAreSkippedAndReported)
     EXPECT_EQ(numbers(load.songs), (QList<qint64>{100001, 100002}));
     ASSERT_EQ(load.warnings.size(), 2);
     EXPECT_TRUE(load.warnings[0].contains(QStringLiteral("3行目")));
+    // A blank line after the last pair loses nothing and is not worth a warning.
+    EXPECT_TRUE(parseSongList(" 100001 \r\nA\r\n\r\n").warnings.isEmpty());
 }
 
 TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
@@ -97,15 +99,6 @@ TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
     const QByteArray once = readFileBytes(path).value();
     ASSERT_TRUE(rewriteSongList(path, orderSongs(loadSongList(path).songs)).isEmpty());
     EXPECT_EQ(readFileBytes(path).value(), once);
-}
-
-TEST(SongListFile, TypedTitlesAreEncodedAndShownInDisplayForm)
-{
-    const Song song = Song::fromTitle(100001, QStringLiteral("夜明けのメロディー"));
-    EXPECT_EQ(song.title(), QStringLiteral("夜明けのメロディー"));
-    EXPECT_EQ(song.displayText(), QStringLiteral("100001 | 夜明けのメロディー"));
-    EXPECT_EQ(song.displayText().left(6), QStringLiteral("100001"));
-    EXPECT_EQ(song.displayText().mid(9), song.title());
 }
 
 TEST(SongListFile, MissingFileIsAnEmptyLibrary)
