@@ -51,11 +51,15 @@ SongListLoad parseSongList(const QByteArray& content)
     result.songs.reserve(pairs.pairs.size());
     for (const LinePair& pair : pairs.pairs) {
         const QString numberLine = decodeCp932(pair.first);
-        if (!beginsWithNumber(numberLine)) {
-            result.warnings << QStringLiteral("%1行目「%2」は曲番号ではないので読み飛ばしました").arg(pair.firstLine).arg(numberLine);
+        const double number = leadingNumber(numberLine);
+        // Numbers are whole numbers of at most ten digits; anything else is no song number.
+        if (!beginsWithNumber(numberLine) || !(std::fabs(number) < 1e10)) {
+            result.warnings << QStringLiteral("%1行目「%2」は曲番号ではないので読み飛ばしました")
+                                   .arg(pair.firstLine)
+                                   .arg(numberLine);
             continue;
         }
-        result.songs.append(Song{qint64(leadingNumber(numberLine)), pair.second});
+        result.songs.append(Song{qint64(number), pair.second});
     }
     // A blank line at the end (an editor's extra line end) holds nothing to lose.
     if (pairs.danglingLine && !lastLine(content).trimmed().isEmpty())
@@ -132,8 +136,8 @@ QString summaryLine(const LibraryTotals& totals)
     const double bytes = double(totals.bytes);
     const double mb = std::floor(bytes / 1024 / 1024 * 10) / 10;
     const double gb = std::floor(bytes / 1024 / 1024 / 1024 * 100) / 100;
-    return QStringLiteral("--- All files:") + QString::number(totals.count) + QStringLiteral("Count (") + decimalText(mb) +
-           QStringLiteral("MB : ") + decimalText(gb) + QStringLiteral("GB) ---");
+    return QStringLiteral("--- All files:") + QString::number(totals.count) + QStringLiteral("Count (") +
+           decimalText(mb) + QStringLiteral("MB : ") + decimalText(gb) + QStringLiteral("GB) ---");
 }
 
 } // namespace tarv

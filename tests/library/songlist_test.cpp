@@ -74,9 +74,10 @@ TEST(SongListFile, ReadsEveryFormOfNumberLine)
 
 TEST(SongListFile, OddLinesAndBadNumbersAreSkippedAndReported)
 {
-    const SongListLoad load = parseSongList(" 100001 \r\nA\r\nabc\r\nB\r\n 100002 \r\nC\r\n 100003 \r\n");
+    const SongListLoad load =
+        parseSongList(" 100001 \r\nA\r\nabc\r\nB\r\n 100002 \r\nC\r\n 99999999999999999999 \r\nD\r\n 100003 \r\n");
     EXPECT_EQ(numbers(load.songs), (QList<qint64>{100001, 100002}));
-    ASSERT_EQ(load.warnings.size(), 2);
+    ASSERT_EQ(load.warnings.size(), 3);
     EXPECT_TRUE(load.warnings[0].contains(QStringLiteral("3行目")));
     // A blank line after the last pair loses nothing and is not worth a warning.
     EXPECT_TRUE(parseSongList(" 100001 \r\nA\r\n\r\n").warnings.isEmpty());
@@ -86,14 +87,16 @@ TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("musiclist.txt"));
-    const QByteArray original(" 100002 \r\n\x82\r\n 100001 \r\n | \r\n 100003 \r\n\r\n 100004 \r\n\xFF\x81\x40\x87\x54\r\n");
+    const QByteArray original(
+        " 100002 \r\n\x82\r\n 100001 \r\n | \r\n 100003 \r\n\r\n 100004 \r\n\xFF\x81\x40\x87\x54\r\n");
     writeBytes(path, original);
 
     const SongListLoad load = loadSongList(path);
     ASSERT_TRUE(load.found);
     ASSERT_TRUE(rewriteSongList(path, orderSongs(load.songs)).isEmpty());
-    EXPECT_EQ(readFileBytes(path).value(),
-              QByteArray(" 100001 \r\n | \r\n 100002 \r\n\x82\r\n 100003 \r\n\r\n 100004 \r\n\xFF\x81\x40\x87\x54\r\n"));
+    EXPECT_EQ(
+        readFileBytes(path).value(),
+        QByteArray(" 100001 \r\n | \r\n 100002 \r\n\x82\r\n 100003 \r\n\r\n 100004 \r\n\xFF\x81\x40\x87\x54\r\n"));
 
     // Rewriting an ordered list again changes nothing.
     const QByteArray once = readFileBytes(path).value();
