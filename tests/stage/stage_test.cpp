@@ -91,9 +91,11 @@ TEST_F(Posting, StartBanner)
     EXPECT_EQ(stage.statusText(), u"Tarv Active... System Version:1.00 MovieCount:3 -時報有効"_s);
     environment.mode = u"192.168.1.20"_s;
     QFile::remove(dir.filePath(u"db/musiclist.txt"_s));
+    main.setMediaPath(QString()); // a control window just loaded
     run(u"000000"_s);
     EXPECT_EQ(stage.statusText(),
               u"WirelessMode Active... System Version:1.00 MovieCount:0 ConnectionIP:192.168.1.20"_s);
+    EXPECT_EQ(main.mediaPath(), QString()); // no intro video in wireless mode
 }
 
 TEST_F(Reserve, NotFoundChangesNothingButTheStatus)
