@@ -84,6 +84,8 @@ public:
 
 private:
     void post(const QString& code);
+    // The farewell ("000002") and tmr_quit.
+    void quit();
 
     StageLink& m_stage;
     Player& m_main;
@@ -92,6 +94,7 @@ private:
     ControlView* m_view = nullptr;
     QString m_text;
     bool m_keepFocus = false;
+    bool m_quitting = false;
 };
 
 } // namespace tarv
