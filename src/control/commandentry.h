@@ -43,7 +43,7 @@ class ControlView
 {
 public:
     virtual ~ControlView() = default;
-    // tmr_quit: karaoke mode ends 5 s later.
+    // tmr_quit: karaoke mode ends 5 s later. Starting it again while it runs does not postpone the end.
     virtual void startQuitTimer() = 0;
     // Give txt_input the keyboard focus (and the control window the activation).
     virtual void focusCommandBox() = 0;
