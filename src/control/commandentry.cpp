@@ -46,6 +46,14 @@ void CommandEntry::post(const QString& code)
     m_stage.post(code);
 }
 
+void CommandEntry::quit()
+{
+    post(QStringLiteral("000002"));
+    m_quitting = true;
+    if (m_view)
+        m_view->startQuitTimer();
+}
+
 void CommandEntry::DoCommand()
 {
     const QString t = m_text;
@@ -54,9 +62,7 @@ void CommandEntry::DoCommand()
     const int pending = m_stage.pendingCount();
 
     if (t.size() == 6 && t == QStringLiteral("000000")) {
-        post(QStringLiteral("000002"));
-        if (m_view)
-            m_view->startQuitTimer();
+        quit();
     } else if (t.size() == 6) {
         post(t);
     } else if (t == QStringLiteral("0") || t.isEmpty()) {
@@ -113,11 +119,8 @@ void CommandEntry::txt_input_KeyDown(int key)
 
 void CommandEntry::txt_input_KeyUp(int key)
 {
-    if (key == Qt::Key_Escape) {
-        post(QStringLiteral("000002"));
-        if (m_view)
-            m_view->startQuitTimer();
-    }
+    if (key == Qt::Key_Escape)
+        quit();
     if (key == Qt::Key_Up) {
         m_text = volumeLevel(+1);
         DoCommand();
@@ -165,7 +168,8 @@ void CommandEntry::tmr_sf_Timer()
         m_second.stop();
     }
 
-    if (!timeSignalPlaying && !m_main.isPlaying()) {
+    // While karaoke mode ends the farewell stays on screen: no idle message, no next song.
+    if (!timeSignalPlaying && !m_quitting && !m_main.isPlaying()) {
         const int pending = m_stage.pendingCount();
         if (pending > 0)
             post(QStringLiteral("000003"));

@@ -43,7 +43,7 @@ class ControlView
 {
 public:
     virtual ~ControlView() = default;
-    // tmr_quit: karaoke mode ends 5 s later.
+    // tmr_quit: karaoke mode ends 5 s later. Starting it again while it runs does not postpone the end.
     virtual void startQuitTimer() = 0;
     // Give txt_input the keyboard focus (and the control window the activation).
     virtual void focusCommandBox() = 0;
@@ -84,6 +84,8 @@ public:
 
 private:
     void post(const QString& code);
+    // The farewell ("000002") and tmr_quit.
+    void quit();
 
     StageLink& m_stage;
     Player& m_main;
@@ -92,6 +94,7 @@ private:
     ControlView* m_view = nullptr;
     QString m_text;
     bool m_keepFocus = false;
+    bool m_quitting = false;
 };
 
 } // namespace tarv

@@ -109,7 +109,8 @@ void ControlWindow::resizeEvent(QResizeEvent* event)
 
 void ControlWindow::startQuitTimer()
 {
-    tmr_quit->start();
+    if (!tmr_quit->isActive())
+        tmr_quit->start();
 }
 
 void ControlWindow::focusCommandBox()

@@ -1,5 +1,8 @@
 #include "stage/songlookup.h"
 
+#include "common/linepairs.h"
+#include "common/textfile.h"
+
 #include <QFileInfo>
 
 #include <cmath>
@@ -21,14 +24,17 @@ void SongLookup::refresh()
     if (m_stamp && *m_stamp == stamp)
         return;
 
-    SongListLoad load = loadSongList(m_path);
-    m_songs = std::move(load.songs);
+    QString error;
+    const std::optional<QByteArray> bytes = stamp.exists ? readFileBytes(m_path, &error) : QByteArray();
+    m_songs = bytes ? parseSongList(*bytes).songs : QList<Song>();
+    // The count is of the pairs read, including any whose number line is not a number.
+    m_pairCount = bytes ? readLinePairs(*bytes).pairs.size() : 0;
     m_index.clear();
     m_index.reserve(m_songs.size());
     for (qsizetype i = 0; i < m_songs.size(); ++i)
         m_index.insert(m_songs[i].number, i);
     // An unreadable file is tried again next time rather than remembered as empty.
-    if (load.error.isEmpty())
+    if (error.isEmpty())
         m_stamp = stamp;
     else
         m_stamp.reset();
@@ -48,7 +54,7 @@ std::optional<Song> SongLookup::find(double number)
 qsizetype SongLookup::count()
 {
     refresh();
-    return m_songs.size();
+    return m_pairCount;
 }
 
 } // namespace tarv

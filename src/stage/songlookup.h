@@ -22,7 +22,7 @@ public:
     // (also when the song list is missing or unreadable).
     std::optional<Song> find(double number);
 
-    // The number of entries in the song list (0 when it is missing).
+    // The number of entries (number line and title line pairs) in the song list, 0 when it is missing.
     qsizetype count();
 
 private:
@@ -40,6 +40,7 @@ private:
     QString m_path;
     std::optional<Stamp> m_stamp;
     QList<Song> m_songs;
+    qsizetype m_pairCount = 0;
     QHash<qint64, qsizetype> m_index; // number -> position of its last entry
 };
 

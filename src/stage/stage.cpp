@@ -209,8 +209,9 @@ void Stage::start()
                  count + QStringLiteral(" ConnectionIP:") + mode;
     }
     showStatus(StatusColour::White, banner);
-    // A wireless start has nothing loaded yet either; it shows the intro video too rather than nothing.
-    if (local || m_main.mediaPath().isEmpty())
+    // A wireless start skips the intro video: the player goes on with whatever it holds (nothing at
+    // the first start), and the idle screen follows from the control window's next-song trigger.
+    if (local)
         m_main.setMediaPath(m_paths.introVideo());
     m_main.play();
     view().startHideTimer();

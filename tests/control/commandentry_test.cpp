@@ -154,6 +154,15 @@ TEST_F(CommandEntryTest, QuitCodeAndEscapeStartTheQuitTimer)
     entry.txt_input_KeyUp(Qt::Key_Escape);
     EXPECT_EQ(stage.posts, QStringList{QStringLiteral("000002")});
     EXPECT_EQ(view.quitTimerStarts, 2);
+
+    // Until the windows close the farewell stays: neither the idle message nor a next song.
+    stage.slot = QStringLiteral("000002");
+    for (int pending : {0, -1, 2}) {
+        stage.pending = pending;
+        stage.posts.clear();
+        entry.tmr_sf_Timer();
+        EXPECT_TRUE(stage.posts.isEmpty()) << pending;
+    }
 }
 
 TEST_F(CommandEntryTest, EnterNormalisesTheTypedNumberForGuest)

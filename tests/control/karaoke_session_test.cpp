@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -126,8 +127,16 @@ TEST_F(KaraokeSession, ReserveTwoSongsTheyPlayInTurnThenEscapeEndsAndF1StartsAga
     EXPECT_EQ(karaoke.controlWindow()->mainPlayer().volume(), 90);
 
     // Escape: the farewell, the sound fades, and 5 s later the karaoke windows close.
+    const QString farewell = QStringLiteral("Tarv終了します。お疲れ様でした！5秒後に終了します(´・ω・`)ﾉｼ");
     QTest::keyClick(box(), Qt::Key_Escape);
-    ASSERT_TRUE(statusBecomes(QStringLiteral("Tarv終了します。お疲れ様でした！5秒後に終了します(´・ω・`)ﾉｼ"), 2000));
+    ASSERT_TRUE(statusBecomes(farewell, 2000));
+    auto* quit = karaoke.controlWindow()->findChild<QTimer*>(QStringLiteral("tmr_quit"));
+    ASSERT_NE(quit, nullptr);
+    QTest::qWait(600);
+    EXPECT_EQ(status(), farewell); // the idle message does not come back over it
+    const int left = quit->remainingTime();
+    QTest::keyClick(box(), Qt::Key_Escape); // a second Escape does not postpone the end
+    EXPECT_LE(quit->remainingTime(), left);
     ASSERT_TRUE(waitFor([&] { return !karaoke.isRunning(); }, 8000));
     EXPECT_TRUE(main.isVisible());
 

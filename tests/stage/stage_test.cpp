@@ -87,13 +87,17 @@ TEST_F(Posting, StartBanner)
     EXPECT_TRUE(view.hideDue.has_value());
 
     environment.timeSignals = true;
+    // Every pair read counts, also one whose number line is no number; a number line alone does not.
+    writeSongs({u"100001"_s, u"a"_s, u"x"_s, u"b"_s, u"100002"_s});
     run(u"000000"_s);
-    EXPECT_EQ(stage.statusText(), u"Tarv Active... System Version:1.00 MovieCount:3 -時報有効"_s);
+    EXPECT_EQ(stage.statusText(), u"Tarv Active... System Version:1.00 MovieCount:2 -時報有効"_s);
     environment.mode = u"192.168.1.20"_s;
     QFile::remove(dir.filePath(u"db/musiclist.txt"_s));
+    main.setMediaPath(QString()); // a control window just loaded
     run(u"000000"_s);
     EXPECT_EQ(stage.statusText(),
               u"WirelessMode Active... System Version:1.00 MovieCount:0 ConnectionIP:192.168.1.20"_s);
+    EXPECT_EQ(main.mediaPath(), QString()); // no intro video in wireless mode
 }
 
 TEST_F(Reserve, NotFoundChangesNothingButTheStatus)
