@@ -114,6 +114,7 @@ void CommandEntry::txt_input_KeyDown(int key)
     if (key == Qt::Key_Right) {
         m_text = QStringLiteral("66");
         DoCommand();
+        m_skipSincePress = true;
     }
 }
 
@@ -125,7 +126,9 @@ void CommandEntry::txt_input_KeyUp(int key)
         m_text = volumeLevel(+1);
         DoCommand();
     }
-    if (key == Qt::Key_Right) {
+    // Releasing the key skips once more only when the focus keeper has run since the last skip of the
+    // held key, so a quick tap skips 5 s and holding the key keeps skipping.
+    if (key == Qt::Key_Right && !m_skipSincePress) {
         m_text = QStringLiteral("66");
         DoCommand();
     }
@@ -181,6 +184,7 @@ void CommandEntry::tmr_sf_Timer()
 
     if (m_keepFocus && m_view)
         m_view->focusCommandBox();
+    m_skipSincePress = false;
 }
 
 } // namespace tarv

@@ -95,6 +95,7 @@ private:
     QString m_text;
     bool m_keepFocus = false;
     bool m_quitting = false;
+    bool m_skipSincePress = false; // a right-arrow key-down skipped since the last tmr_sf tick
 };
 
 } // namespace tarv

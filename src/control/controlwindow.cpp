@@ -2,6 +2,7 @@
 
 #include "player/playerview.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -166,6 +167,13 @@ bool ControlWindow::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ControlWindow::closeEvent(QCloseEvent* event)
+{
+    // Closed from the desktop (Alt+F4): karaoke mode ends at once instead of running on unseen.
+    event->ignore();
+    emit quitRequested();
 }
 
 } // namespace tarv

@@ -226,8 +226,18 @@ TEST_F(CommandEntryTest, ArrowsSetVolumeLevels)
 TEST_F(CommandEntryTest, RightArrowFastForwardsOnEveryRepeatAndOnRelease)
 {
     playMain();
+    stage.pending = 1;
+    // A quick tap: one skip.
     entry.txt_input_KeyDown(Qt::Key_Right);
+    entry.txt_input_KeyUp(Qt::Key_Right);
+    EXPECT_EQ(stage.posts, QStringList{QStringLiteral("000014")});
+    // Held across focus-keeper ticks: every repeat skips, and the release once more.
+    stage.posts.clear();
+    entry.tmr_sf_Timer();
     entry.txt_input_KeyDown(Qt::Key_Right);
+    entry.tmr_sf_Timer();
+    entry.txt_input_KeyDown(Qt::Key_Right);
+    entry.tmr_sf_Timer();
     entry.txt_input_KeyUp(Qt::Key_Right);
     EXPECT_EQ(stage.posts, QStringList(3, QStringLiteral("000014")));
     main.stop();

@@ -155,4 +155,8 @@ TEST_F(KaraokeSession, SecondStartShowsTheWindowsAgainAndRepeatsTheBanner)
     karaoke.start();
     EXPECT_EQ(karaoke.controlWindow(), control); // the same windows, shown again
     EXPECT_TRUE(statusBecomes(QStringLiteral("Tarv Active... System Version:1.00 MovieCount:2"), 2000));
+
+    // Closing the video window from the desktop ends karaoke mode rather than leaving it running unseen.
+    control->close();
+    EXPECT_TRUE(waitFor([&] { return !karaoke.isRunning(); }, 2000));
 }
