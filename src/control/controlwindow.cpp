@@ -35,6 +35,8 @@ ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     txt_input->setObjectName(QStringLiteral("txt_input"));
     txt_input->setGeometry(0, -300 / 15, 200, 20);
     txt_input->installEventFilter(this);
+    // Keypad digits go straight in; a Japanese input method must not hold them for conversion.
+    txt_input->setAttribute(Qt::WA_InputMethodEnabled, false);
 
     tmr_active = new QTimer(this);
     tmr_active->setObjectName(QStringLiteral("tmr_active"));
