@@ -19,4 +19,4 @@ echo "Installing:$missing"
 $SUDO apt-get update
 # env, not a plain assignment: sudo would drop DEBIAN_FRONTEND from apt-get's environment.
 # shellcheck disable=SC2086
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
