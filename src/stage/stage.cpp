@@ -387,11 +387,7 @@ void Stage::reviewStart()
 {
     if (m_queue.isEmpty())
         return;
-    setColour(StatusColour::Cyan);
-    m_selected = 0;
-    queueChanged();
-    showStatus(StatusColour::Cyan, QStringLiteral("予確(1/") + QString::number(m_queue.size()) + QStringLiteral(")：") +
-                                       entryText(m_queue[0]));
+    showReview(0);
     m_codeSlot = QStringLiteral("000007");
     restartHideTimer();
 }
@@ -400,13 +396,18 @@ void Stage::reviewNext()
 {
     if (m_queue.isEmpty())
         return;
-    setColour(StatusColour::Cyan);
-    m_selected = m_selected + 1 >= m_queue.size() ? 0 : m_selected + 1;
-    queueChanged();
-    showStatus(StatusColour::Cyan, QStringLiteral("予確(") + QString::number(m_selected + 1) + u'/' +
-                                       QString::number(m_queue.size()) + QStringLiteral(")：") +
-                                       entryText(m_queue[m_selected]));
+    showReview(m_selected + 1 >= m_queue.size() ? 0 : m_selected + 1);
     restartHideTimer();
+}
+
+void Stage::showReview(int index)
+{
+    setColour(StatusColour::Cyan);
+    m_selected = index;
+    queueChanged();
+    showStatus(StatusColour::Cyan, QStringLiteral("予確(") + QString::number(index + 1) + u'/' +
+                                       QString::number(m_queue.size()) + QStringLiteral(")：") +
+                                       entryText(m_queue[index]));
 }
 
 void Stage::cancelReviewed()

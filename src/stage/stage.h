@@ -172,6 +172,7 @@ private:
     void stopSong();                                 // 000009
     void reviewStart();                              // 000012
     void reviewNext();                               // 000007
+    void showReview(int index);                      // selects an entry and shows it for review
     void cancelReviewed();                           // 000008
     void moveToFront(qsizetype index, bool publish); // 000010, 000011
     void timeSignal();                               // 000013
