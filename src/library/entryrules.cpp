@@ -1,6 +1,7 @@
 #include "library/entryrules.h"
 
 #include "common/numbers.h"
+#include "library/librarylog.h"
 #include "library/songlist.h"
 
 #include <cmath>
@@ -65,6 +66,13 @@ std::optional<QList<Song>> loadSongListForRewrite(const QString& path, QString* 
 QString megabytesText(qint64 bytes)
 {
     return decimalText(std::floor(double(bytes) / 1024 / 1024 * 10) / 10);
+}
+
+void backUpAfterChange(const AppPaths& paths, const QDateTime& now, LibraryLog& log)
+{
+    const QString error = backupSongList(paths, now);
+    if (!error.isEmpty())
+        log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(error));
 }
 
 } // namespace tarv

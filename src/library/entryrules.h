@@ -28,6 +28,12 @@ QString listableTitle(const QString& title);
 // operator has to mend the file first.
 std::optional<QList<Song>> loadSongListForRewrite(const QString& path, QString* error);
 
+class LibraryLog;
+
+// The backup taken after a change when the operator asked for one; a failure is logged and the
+// change stands.
+void backUpAfterChange(const AppPaths& paths, const QDateTime& now, LibraryLog& log);
+
 // Megabytes of a byte count, truncated to one decimal and written shortest ("12.3", "0", "5").
 QString megabytesText(qint64 bytes);
 

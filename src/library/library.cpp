@@ -199,11 +199,8 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
     }
 
     const LibraryTotals totals = refreshSongs();
-    if (backup) {
-        const QString backupError = backupSongList(m_paths, m_clock.now());
-        if (!backupError.isEmpty())
-            m_log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(backupError));
-    }
+    if (backup)
+        backUpAfterChange(m_paths, m_clock.now(), m_log);
     m_log.addLine(QStringLiteral("--- Edit:") + oldText + QStringLiteral(" -> ") + newText + QStringLiteral(" ** ") +
                   oldTitle + QStringLiteral(" ->") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Edit ---"));
@@ -253,11 +250,8 @@ Library::EditOutcome Library::remove(bool backup)
         m_log.addLine(QStringLiteral("--- Error: 動画 %1 を削除できません ---").arg(video));
 
     const LibraryTotals totals = refreshSongs();
-    if (backup) {
-        const QString backupError = backupSongList(m_paths, m_clock.now());
-        if (!backupError.isEmpty())
-            m_log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(backupError));
-    }
+    if (backup)
+        backUpAfterChange(m_paths, m_clock.now(), m_log);
     m_log.addLine(QStringLiteral("--- Delete:") + numberText + QStringLiteral(" ** ") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Delete ---"));
     m_log.addSummaryBlock(totals);

@@ -253,11 +253,8 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
         else if (!QFile::remove(path))
             m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(path));
     }
-    if (m_options.backup) {
-        const QString backupError = backupSongList(m_paths, m_clock.now());
-        if (!backupError.isEmpty())
-            m_log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(backupError));
-    }
+    if (m_options.backup)
+        backUpAfterChange(m_paths, m_clock.now(), m_log);
 
     m_log.addLine(numberText + u'|' + decodeCp932(encodeCp932(entry.title)));
     m_log.addLine(QStringLiteral("--- Finish:%1/%2 (%3MB) ---")
