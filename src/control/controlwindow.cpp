@@ -16,7 +16,6 @@ ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Tarv"));
-    setAttribute(Qt::WA_DeleteOnClose, false);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
     setPalette(palette);
@@ -78,10 +77,15 @@ void ControlWindow::setCommandEntry(CommandEntry* entry)
         m_entry->setView(this);
 }
 
-void ControlWindow::start()
+void ControlWindow::coverScreen()
 {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         setGeometry(screen->geometry());
+}
+
+void ControlWindow::start()
+{
+    coverScreen();
     tmr_active->start();
     tmr_sf->start();
 }
@@ -90,11 +94,8 @@ void ControlWindow::tmr_active_Timer()
 {
     // The window covers the screen; the players fill it and the time-signal player waits hidden.
     showNormal();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        setGeometry(screen->geometry());
-    layoutPlayers();
+    coverScreen(); // the players follow through resizeEvent
     GomX2->hide();
-    txt_input->move(0, -300 / 15);
     focusCommandBox();
 }
 

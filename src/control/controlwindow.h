@@ -54,6 +54,7 @@ protected:
 
 private:
     void tmr_active_Timer();
+    void coverScreen();
     void layoutPlayers();
 
     CommandEntry* m_entry = nullptr;
