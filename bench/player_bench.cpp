@@ -76,7 +76,7 @@ int main(int argc, char** argv)
         clock.restart();
         player.setMediaPath(first);
         player.play();
-        if (player.playState() == tarv::Player::Playing)
+        if (player.playState() == tarv::PlayState::Playing)
             toPlaying.push_back(since(clock));
         bool ok = waitFor([&] { return loaded; });
         if (ok)
@@ -99,7 +99,7 @@ int main(int argc, char** argv)
         int sink = 0;
         clock.restart();
         for (int i = 0; i < Reads; ++i)
-            sink += player.playState();
+            sink += int(player.playState());
         stateRead.push_back(since(clock) * 1e6 / Reads);
         double sum = 0;
         clock.restart();

@@ -35,7 +35,7 @@ public:
 
         connect(m_view, &tarv::PlayerView::clicked, this, [] { std::printf("clicked\n"); });
         connect(&m_view->mpvPlayer(), &tarv::MpvPlayer::playStateChanged, this,
-                [](int state) { std::printf("play state %d\n", state); });
+                [](tarv::PlayState state) { std::printf("play state %d\n", int(state)); });
         connect(&m_view->mpvPlayer(), &tarv::MpvPlayer::fileEnded, this, [] { std::printf("ended\n"); });
 
         auto* tick = new QTimer(this);
@@ -92,7 +92,7 @@ private:
     {
         tarv::Player& p = player();
         m_status->setText(QStringLiteral("state %1   %2 / %3   volume %4")
-                              .arg(p.playState())
+                              .arg(int(p.playState()))
                               .arg(tarv::MpvPlayer::formatDuration(p.position()), p.durationText())
                               .arg(p.volume()));
     }

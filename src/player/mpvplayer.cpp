@@ -254,22 +254,22 @@ void MpvPlayer::stop()
     scheduleNotify();
 }
 
-int MpvPlayer::playState() const
+PlayState MpvPlayer::playState() const
 {
     switch (m_media) {
     case Media::None:
-        return NoMedia;
+        return PlayState::NoMedia;
     case Media::Failed:
-        return Failed;
+        return PlayState::Failed;
     case Media::Opening:
     case Media::Open:
         break;
     }
     if (m_atEnd)
-        return Ended;
+        return PlayState::Ended;
     if (m_wantPlay)
-        return Playing;
-    return m_stopped ? Stopped : Paused;
+        return PlayState::Playing;
+    return m_stopped ? PlayState::Stopped : PlayState::Paused;
 }
 
 double MpvPlayer::position() const
@@ -497,7 +497,7 @@ void MpvPlayer::notify()
         m_pendingEnded = false;
         emit fileEnded();
     }
-    const int state = playState();
+    const PlayState state = playState();
     if (state != m_lastNotifiedState) {
         m_lastNotifiedState = state;
         emit playStateChanged(state);

@@ -48,9 +48,6 @@ public:
     enum class Video { None, Render };
     enum class Sound { None, System };
 
-    // Values of playState(); only Playing (4) is part of the Player contract.
-    enum State { NoMedia = 0, Stopped = 1, Paused = 2, Playing = Player::Playing, Ended = 8, Failed = 10 };
-
     // Headless: no video output and no audio device (tests, tools, benchmarks).
     explicit MpvPlayer(QObject* parent = nullptr) : MpvPlayer(Video::None, Sound::None, parent) {}
     MpvPlayer(Video video, Sound sound, QObject* parent = nullptr);
@@ -70,7 +67,7 @@ public:
     void pause() override;
     void stop() override;
 
-    int playState() const override;
+    PlayState playState() const override;
 
     double position() const override;
     void setPosition(double seconds) override;
@@ -102,7 +99,7 @@ signals:
     void fileEnded();
     // The current media cannot be played.
     void loadFailed(const QString& path, const QString& reason);
-    void playStateChanged(int state);
+    void playStateChanged(tarv::PlayState state);
     // The media was replaced or unloaded (the view repaints).
     void mediaChanged();
 
@@ -147,7 +144,7 @@ private:
     bool m_pendingEnded = false;
     bool m_pendingMedia = false;
     std::optional<QString> m_pendingFailure;
-    int m_lastNotifiedState = NoMedia;
+    PlayState m_lastNotifiedState = PlayState::NoMedia;
 
     std::atomic<bool> m_drainQueued{false};
     std::atomic<bool> m_notifyQueued{false};

@@ -18,11 +18,12 @@ namespace tarv {
 // 5. mediaPath() reads back the text last written; the empty text means no media.
 // 6. volume() reads back the value last written (0 to 100, fractions kept).
 // 7. Setting the media path of the preview player loads the selected video into it.
+// What a player is doing. Playing keeps the value 4 that callers have always compared with.
+enum class PlayState { NoMedia = 0, Stopped = 1, Paused = 2, Playing = 4, Ended = 8, Failed = 10 };
+
 class Player
 {
 public:
-    static constexpr int Playing = 4;
-
     virtual ~Player() = default;
 
     virtual QString mediaPath() const = 0;
@@ -32,9 +33,8 @@ public:
     virtual void pause() = 0;
     virtual void stop() = 0;
 
-    // Playing (4) while playing; any other value means not playing.
-    virtual int playState() const = 0;
-    bool isPlaying() const { return playState() == Playing; }
+    virtual PlayState playState() const = 0;
+    bool isPlaying() const { return playState() == PlayState::Playing; }
 
     // Seconds from the start.
     virtual double position() const = 0;

@@ -125,8 +125,8 @@ void VideoSurface::frameReady()
 
 void VideoSurface::paintGL()
 {
-    const int state = m_player.playState();
-    if (!m_render || state == MpvPlayer::NoMedia || state == MpvPlayer::Failed) {
+    const PlayState state = m_player.playState();
+    if (!m_render || state == PlayState::NoMedia || state == PlayState::Failed) {
         QOpenGLFunctions* gl = context()->functions();
         gl->glClearColor(0, 0, 0, 1);
         gl->glClear(GL_COLOR_BUFFER_BIT);

@@ -65,14 +65,14 @@ TEST_F(MpvPlayerTest, PlaysAndLeavesPlayingByItselfAtTheEnd)
 
     player.setMediaPath(s_short);
     player.play();
-    EXPECT_EQ(player.playState(), Player::Playing) << "playing from the moment play() returns";
+    EXPECT_EQ(player.playState(), PlayState::Playing) << "playing from the moment play() returns";
 
     ASSERT_TRUE(waitFor([&] { return player.position() > 0.3; }));
     EXPECT_TRUE(player.isPlaying());
     EXPECT_EQ(player.durationText(), u"00:00:02");
 
     ASSERT_TRUE(waitFor([&] { return !player.isPlaying(); }));
-    EXPECT_EQ(player.playState(), MpvPlayer::Ended);
+    EXPECT_EQ(player.playState(), PlayState::Ended);
     EXPECT_GT(player.position(), 1.8);
     ASSERT_TRUE(waitFor([&] { return ended.count() == 1; }));
 
@@ -98,7 +98,7 @@ TEST_F(MpvPlayerTest, PauseKeepsThePositionAndPlayResumesFromIt)
     ASSERT_TRUE(waitFor([&] { return player.position() > 0.5; }));
 
     player.pause();
-    EXPECT_EQ(player.playState(), MpvPlayer::Paused);
+    EXPECT_EQ(player.playState(), PlayState::Paused);
     QTest::qWait(100);
     const double paused = player.position();
     QTest::qWait(400);
@@ -139,9 +139,9 @@ TEST_F(MpvPlayerTest, PositionZeroRestartsAndALargerOneSkipsExactly)
 
     // Skipping past the end ends the media; a position after the end is where play goes on.
     player.setPosition(20.0);
-    ASSERT_TRUE(waitFor([&] { return player.playState() == MpvPlayer::Ended; }));
+    ASSERT_TRUE(waitFor([&] { return player.playState() == PlayState::Ended; }));
     player.setPosition(11.0);
-    EXPECT_EQ(player.playState(), MpvPlayer::Paused);
+    EXPECT_EQ(player.playState(), PlayState::Paused);
     player.play();
     ASSERT_TRUE(waitFor([&] { return !player.isSeeking() && player.position() > 11.1; }));
     EXPECT_LT(player.position(), 11.9);
@@ -154,10 +154,10 @@ TEST_F(MpvPlayerTest, SetPlayStopLeavesTheFirstFrameLoadedAndStopped)
     player.setMediaPath(s_medium);
     player.play();
     player.stop();
-    EXPECT_EQ(player.playState(), MpvPlayer::Stopped);
+    EXPECT_EQ(player.playState(), PlayState::Stopped);
     ASSERT_TRUE(waitFor([&] { return loaded.count() == 1; }));
     QTest::qWait(300);
-    EXPECT_EQ(player.playState(), MpvPlayer::Stopped);
+    EXPECT_EQ(player.playState(), PlayState::Stopped);
     EXPECT_EQ(player.mediaPath(), s_medium);
     EXPECT_LT(player.position(), Frame);
 
@@ -167,7 +167,7 @@ TEST_F(MpvPlayerTest, SetPlayStopLeavesTheFirstFrameLoadedAndStopped)
     player.stop();
     EXPECT_EQ(player.position(), 0.0);
     QTest::qWait(300);
-    EXPECT_EQ(player.playState(), MpvPlayer::Stopped);
+    EXPECT_EQ(player.playState(), PlayState::Stopped);
     EXPECT_LT(player.position(), Frame);
 
     // And play starts it from there.
@@ -204,7 +204,7 @@ TEST_F(MpvPlayerTest, EmptyPathUnloadsAndReadsBackEmpty)
 
     player.setMediaPath(QString());
     EXPECT_TRUE(player.mediaPath().isEmpty());
-    EXPECT_EQ(player.playState(), MpvPlayer::NoMedia);
+    EXPECT_EQ(player.playState(), PlayState::NoMedia);
     player.play();
     QTest::qWait(200);
     EXPECT_FALSE(player.isPlaying());
@@ -286,7 +286,7 @@ TEST_F(MpvPlayerTest, BadMediaNeverPlaysAndSaysWhy)
         EXPECT_EQ(failed.first().at(0).toString(), file);
         EXPECT_NE(log.find("cannot play"), std::string::npos) << log;
 
-        EXPECT_EQ(player.playState(), MpvPlayer::Failed);
+        EXPECT_EQ(player.playState(), PlayState::Failed);
         EXPECT_EQ(player.mediaPath(), file);
         QTest::qWait(200);
         EXPECT_FALSE(player.isPlaying());
@@ -301,7 +301,7 @@ TEST_F(MpvPlayerTest, BadMediaNeverPlaysAndSaysWhy)
     testing::internal::CaptureStderr();
     player.setMediaPath(path(QStringLiteral("truncated")));
     player.play();
-    ASSERT_TRUE(waitFor([&] { return player.playState() == MpvPlayer::Failed; }));
+    ASSERT_TRUE(waitFor([&] { return player.playState() == PlayState::Failed; }));
     testing::internal::GetCapturedStderr();
     player.stop();
     player.setMediaPath(s_medium);

@@ -98,7 +98,7 @@ TEST_F(PlayerViewTest, IdleScreenShowsTheFirstFrameAndEmptyPathShowsBlack)
     view->player().stop();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->mpvPlayer().isOpening() && !view->mpvPlayer().isSeeking(); }));
     QTest::qWait(200);
-    EXPECT_EQ(view->player().playState(), MpvPlayer::Stopped);
+    EXPECT_EQ(view->player().playState(), PlayState::Stopped);
     EXPECT_GT(litShare(view->grabFrame()), 0.5);
 
     view->player().setMediaPath(QString());

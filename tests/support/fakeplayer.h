@@ -43,7 +43,7 @@ public:
         m_position = 0;
     }
 
-    int playState() const override { return m_playing ? Playing : 1; }
+    PlayState playState() const override { return m_playing ? PlayState::Playing : PlayState::Stopped; }
 
     double position() const override { return m_position; }
     void setPosition(double seconds) override
