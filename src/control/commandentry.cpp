@@ -3,6 +3,7 @@
 #include "common/clock.h"
 #include "common/numbers.h"
 #include "player/player.h"
+#include "stage/codes.h"
 #include "stage/stage.h"
 
 #include <QtGlobal>
@@ -11,7 +12,7 @@
 
 namespace tarv {
 
-void StageConnection::post(const QString& code)
+void StageConnection::post(QStringView code)
 {
     m_stage.post(code);
 }
@@ -41,17 +42,16 @@ CommandEntry::CommandEntry(StageLink& stage, Player& mainPlayer, Player& secondP
 {
 }
 
-void CommandEntry::post(const QString& code)
+void CommandEntry::post(QStringView code)
 {
     m_stage.post(code);
 }
 
 void CommandEntry::quit()
 {
-    post(QStringLiteral("000002"));
-    m_quitting = true;
-    if (m_view)
-        m_view->startQuitTimer();
+    post(Code::Quit);
+    if (m_quit)
+        m_quit->startQuitTimer();
 }
 
 void CommandEntry::DoCommand()
@@ -61,42 +61,42 @@ void CommandEntry::DoCommand()
     const QString slot = m_stage.codeSlot();
     const int pending = m_stage.pendingCount();
 
-    if (t.size() == 6 && t == QStringLiteral("000000")) {
+    if (t.size() == 6 && t == Code::Start) {
         quit();
     } else if (t.size() == 6) {
         post(t);
-    } else if (t == QStringLiteral("0") || t.isEmpty()) {
+    } else if (t == Keypad::Review || t.isEmpty()) {
         if (pending <= 0)
-            post(QStringLiteral("000005"));
-        else if (showing && slot == QStringLiteral("000007"))
-            post(QStringLiteral("000007"));
+            post(Code::NoReservations);
+        else if (showing && slot == Code::ReviewNext)
+            post(Code::ReviewNext);
         else
-            post(QStringLiteral("000012"));
-    } else if (t == QStringLiteral("610")) {
-        post(QStringLiteral("000017"));
-    } else if (t == QStringLiteral("11")) {
+            post(Code::ReviewStart);
+    } else if (t == Keypad::Login) {
+        post(Code::Login);
+    } else if (t == Keypad::Interrupt) {
         if (showing && leadingNumber(slot) > 100000)
-            post(QStringLiteral("000010"));
-        else if (showing && slot == QStringLiteral("000007"))
-            post(QStringLiteral("000011"));
-    } else if (t == QStringLiteral("99")) {
+            post(Code::NewestToFront);
+        else if (showing && slot == Code::ReviewNext)
+            post(Code::ReviewedToFront);
+    } else if (t == Keypad::Cancel) {
         if (showing && pending <= 0)
-            post(QStringLiteral("000005"));
-        else if (showing && slot != QStringLiteral("000008"))
-            post(QStringLiteral("000008"));
-    } else if (t == QStringLiteral("66")) {
+            post(Code::NoReservations);
+        else if (showing && slot != Code::CancelReviewed)
+            post(Code::CancelReviewed);
+    } else if (t == Keypad::Skip) {
         if (m_main.isPlaying())
-            post(QStringLiteral("000014"));
-    } else if (t == QStringLiteral("55")) {
-        post(showing && slot == QStringLiteral("000015") ? QStringLiteral("000016") : QStringLiteral("000015"));
-    } else if (t == QStringLiteral("44")) {
-        post(showing && slot == QStringLiteral("000006") ? QStringLiteral("000009") : QStringLiteral("000006"));
-    } else if (t == QStringLiteral("33") + m_clock.now().toString(QStringLiteral("dd"))) {
-        post(QStringLiteral("000013"));
-    } else if (t == QStringLiteral("10") || t.size() == 1) {
+            post(Code::FastForward);
+    } else if (t == Keypad::SingAgain) {
+        post(showing && slot == Code::AskSingAgain ? Code::SingAgain : Code::AskSingAgain);
+    } else if (t == Keypad::Stop) {
+        post(showing && slot == Code::AskStop ? Code::Stop : Code::AskStop);
+    } else if (t == Keypad::TimeSignalPrefix.toString() + m_clock.now().toString(QStringLiteral("dd"))) {
+        post(Code::TimeSignal);
+    } else if (t == Keypad::FullVolume || t.size() == 1) {
         post(t);
     } else {
-        post(QStringLiteral("000001"));
+        post(Code::CodeError);
     }
 
     m_keepFocus = true;
@@ -112,7 +112,7 @@ QString CommandEntry::volumeLevel(int step) const
 void CommandEntry::txt_input_KeyDown(int key)
 {
     if (key == Qt::Key_Right) {
-        m_text = QStringLiteral("66");
+        m_text = Keypad::Skip.toString();
         DoCommand();
         m_skipSincePress = true;
     }
@@ -129,7 +129,7 @@ void CommandEntry::txt_input_KeyUp(int key)
     // Releasing the key skips once more only when the focus keeper has run since the last skip of the
     // held key, so a quick tap skips 5 s and holding the key keeps skipping.
     if (key == Qt::Key_Right && !m_skipSincePress) {
-        m_text = QStringLiteral("66");
+        m_text = Keypad::Skip.toString();
         DoCommand();
     }
     if (key == Qt::Key_Down) {
@@ -146,45 +146,6 @@ void CommandEntry::txt_input_KeyUp(int key)
 void CommandEntry::txt_input_LostFocus()
 {
     m_keepFocus = true;
-}
-
-void CommandEntry::tmr_sf_Timer()
-{
-    bool timeSignalPlaying = false;
-    if (m_second.isPlaying()) {
-        // A time signal plays over the song: the song waits hidden underneath.
-        timeSignalPlaying = true;
-        m_main.pause();
-        if (m_view) {
-            m_view->setMainPlayerVisible(false);
-            m_view->setSecondPlayerVisible(true);
-        }
-    } else if (!m_second.mediaPath().isEmpty()) {
-        // A time signal has just finished: back to the song, which resumes unless nothing was playing.
-        if (m_view) {
-            m_view->setSecondPlayerVisible(false);
-            m_view->setMainPlayerVisible(true);
-        }
-        m_second.setMediaPath(QString());
-        if (m_main.position() != 0)
-            m_main.play();
-        m_second.stop();
-    }
-
-    // While karaoke mode ends the farewell stays on screen: no idle message, no next song.
-    if (!timeSignalPlaying && !m_quitting && !m_main.isPlaying()) {
-        const int pending = m_stage.pendingCount();
-        if (pending > 0)
-            post(QStringLiteral("000003"));
-        else if (pending == 0)
-            post(QStringLiteral("000005"));
-        else if (pending == -1 && m_stage.codeSlot() != QStringLiteral("000005"))
-            post(QStringLiteral("000005"));
-    }
-
-    if (m_keepFocus && m_view)
-        m_view->focusCommandBox();
-    m_skipSincePress = false;
 }
 
 } // namespace tarv

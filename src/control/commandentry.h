@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 
 namespace tarv {
 
@@ -14,7 +15,7 @@ class StageLink
 public:
     virtual ~StageLink() = default;
     // Write the code slot, show the stage; the stage acts after the current handler returns.
-    virtual void post(const QString& code) = 0;
+    virtual void post(QStringView code) = 0;
     // The stage window is on screen (a message posted in the last 5 seconds).
     virtual bool isShowing() const = 0;
     virtual QString codeSlot() const = 0;
@@ -28,7 +29,7 @@ class StageConnection : public StageLink
 {
 public:
     explicit StageConnection(Stage& stage) : m_stage(stage) {}
-    void post(const QString& code) override;
+    void post(QStringView code) override;
     bool isShowing() const override;
     QString codeSlot() const override;
     int pendingCount() const override;
@@ -38,28 +39,36 @@ private:
     Stage& m_stage;
 };
 
-// What the command entry asks of the control window.
-class ControlView
+// The end of karaoke mode, as the command entry starts it.
+class QuitTimer
 {
 public:
-    virtual ~ControlView() = default;
+    virtual ~QuitTimer() = default;
     // tmr_quit: karaoke mode ends 5 s later. Starting it again while it runs does not postpone the end.
     virtual void startQuitTimer() = 0;
-    // Give txt_input the keyboard focus (and the control window the activation).
-    virtual void focusCommandBox() = 0;
-    virtual void setMainPlayerVisible(bool visible) = 0;
-    virtual void setSecondPlayerVisible(bool visible) = 0;
 };
 
-// The control window's logic: the hidden command box txt_input, the interpreter DoCommand, the key
-// handlers and the tmr_sf heartbeat (player switch after a time signal, next-song trigger, focus keeper).
+// What the keypad's user types, besides song numbers and volume levels.
+namespace Keypad {
+inline constexpr QStringView Review = u"0";
+inline constexpr QStringView Login = u"610";
+inline constexpr QStringView Interrupt = u"11";
+inline constexpr QStringView Cancel = u"99";
+inline constexpr QStringView Skip = u"66";
+inline constexpr QStringView SingAgain = u"55";
+inline constexpr QStringView Stop = u"44";
+inline constexpr QStringView TimeSignalPrefix = u"33"; // followed by today's day of the month
+inline constexpr QStringView FullVolume = u"10";
+} // namespace Keypad
+
+// The logic of the hidden command box txt_input: the interpreter DoCommand and the key handlers.
 // Every action ends as at most one code posted to the stage.
 class CommandEntry
 {
 public:
     CommandEntry(StageLink& stage, Player& mainPlayer, Player& secondPlayer, const Clock& clock);
 
-    void setView(ControlView* view) { m_view = view; }
+    void setQuitTimer(QuitTimer* quit) { m_quit = quit; }
 
     // txt_input's text.
     QString text() const { return m_text; }
@@ -75,15 +84,15 @@ public:
     void txt_input_KeyUp(int key);
     void txt_input_LostFocus();
 
-    // Every 200 ms while karaoke mode runs.
-    void tmr_sf_Timer();
+    // The focus keeper ran (every tmr_sf tick): the command box has the focus again.
+    void focusKeeperRan() { m_skipSincePress = false; }
 
     // The volume level ("1" to "10") one step up or down from the main player's volume; a volume
     // between levels (after a fade) goes to the nearest level.
     QString volumeLevel(int step) const;
 
 private:
-    void post(const QString& code);
+    void post(QStringView code);
     // The farewell ("000002") and tmr_quit.
     void quit();
 
@@ -91,10 +100,9 @@ private:
     Player& m_main;
     Player& m_second;
     const Clock& m_clock;
-    ControlView* m_view = nullptr;
+    QuitTimer* m_quit = nullptr;
     QString m_text;
     bool m_keepFocus = false;
-    bool m_quitting = false;
     bool m_skipSincePress = false; // a right-arrow key-down skipped since the last tmr_sf tick
 };
 

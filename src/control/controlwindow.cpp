@@ -1,6 +1,7 @@
 #include "control/controlwindow.h"
 
 #include "player/playerview.h"
+#include "stage/stagewindow.h"
 
 #include <QCloseEvent>
 #include <QEvent>
@@ -42,23 +43,12 @@ ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     tmr_active->setInterval(1);
     tmr_active->setSingleShot(true);
     connect(tmr_active, &QTimer::timeout, this, &ControlWindow::tmr_active_Timer);
-
-    tmr_sf = new QTimer(this);
-    tmr_sf->setObjectName(QStringLiteral("tmr_sf"));
-    tmr_sf->setInterval(200);
-    connect(tmr_sf, &QTimer::timeout, this, [this] {
-        if (m_entry)
-            m_entry->tmr_sf_Timer();
-    });
-
-    tmr_quit = new QTimer(this);
-    tmr_quit->setObjectName(QStringLiteral("tmr_quit"));
-    tmr_quit->setInterval(5000);
-    tmr_quit->setSingleShot(true);
-    connect(tmr_quit, &QTimer::timeout, this, &ControlWindow::quitRequested);
 }
 
-ControlWindow::~ControlWindow() = default;
+ControlWindow::~ControlWindow()
+{
+    setSession(nullptr);
+}
 
 Player& ControlWindow::mainPlayer()
 {
@@ -70,16 +60,24 @@ Player& ControlWindow::secondPlayer()
     return GomX2->player();
 }
 
-void ControlWindow::setCommandEntry(CommandEntry* entry)
+void ControlWindow::setSession(KaraokeSession* session)
 {
-    m_entry = entry;
-    if (m_entry)
-        m_entry->setView(this);
+    if (m_session)
+        m_session->setView(nullptr);
+    delete m_stage;
+    m_stage = nullptr;
+    m_session = session;
+    if (!m_session)
+        return;
+    m_session->setView(this);
+    m_stage = new StageWindow(m_session->stage(), this);
+    m_stage->fitToParent();
 }
 
 void ControlWindow::coverScreen()
 {
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen)
         setGeometry(screen->geometry());
 }
 
@@ -87,34 +85,31 @@ void ControlWindow::start()
 {
     coverScreen();
     tmr_active->start();
-    tmr_sf->start();
 }
 
 void ControlWindow::tmr_active_Timer()
 {
     // The window covers the screen; the players fill it and the time-signal player waits hidden.
     showNormal();
-    coverScreen(); // the players follow through resizeEvent
+    coverScreen(); // the children follow through resizeEvent
     GomX2->hide();
     focusCommandBox();
 }
 
-void ControlWindow::layoutPlayers()
+void ControlWindow::layoutChildren()
 {
     GomX1->setGeometry(rect());
     GomX2->setGeometry(rect());
+    if (m_stage) {
+        m_stage->fitToParent();
+        m_stage->raise();
+    }
 }
 
 void ControlWindow::resizeEvent(QResizeEvent* event)
 {
-    layoutPlayers();
+    layoutChildren();
     QWidget::resizeEvent(event);
-}
-
-void ControlWindow::startQuitTimer()
-{
-    if (!tmr_quit->isActive())
-        tmr_quit->start();
 }
 
 void ControlWindow::focusCommandBox()
@@ -135,24 +130,28 @@ void ControlWindow::setSecondPlayerVisible(bool visible)
     GomX2->setVisible(visible);
     if (visible)
         GomX2->raise();
+    // The strip stays above whichever player shows.
+    if (m_stage)
+        m_stage->raise();
 }
 
 bool ControlWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != txt_input || !m_entry)
+    if (watched != txt_input || !m_session)
         return QWidget::eventFilter(watched, event);
 
-    const auto runKey = [this](auto handler) {
-        m_entry->setText(txt_input->text());
+    CommandEntry& entry = m_session->entry();
+    const auto runKey = [this, &entry](auto handler) {
+        entry.setText(txt_input->text());
         handler();
-        if (txt_input->text() != m_entry->text())
-            txt_input->setText(m_entry->text());
+        if (txt_input->text() != entry.text())
+            txt_input->setText(entry.text());
     };
     switch (event->type()) {
     case QEvent::KeyPress: {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Right) {
-            runKey([this, key] { m_entry->txt_input_KeyDown(key->key()); });
+            runKey([&entry, key] { entry.txt_input_KeyDown(key->key()); });
             return true;
         }
         break;
@@ -160,11 +159,11 @@ bool ControlWindow::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyRelease: {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (!key->isAutoRepeat())
-            runKey([this, key] { m_entry->txt_input_KeyUp(key->key()); });
+            runKey([&entry, key] { entry.txt_input_KeyUp(key->key()); });
         break;
     }
     case QEvent::FocusOut:
-        m_entry->txt_input_LostFocus();
+        entry.txt_input_LostFocus();
         break;
     default:
         break;
@@ -176,7 +175,7 @@ void ControlWindow::closeEvent(QCloseEvent* event)
 {
     // Closed from the desktop (Alt+F4): karaoke mode ends at once instead of running on unseen.
     event->ignore();
-    emit quitRequested();
+    emit closeRequested();
 }
 
 } // namespace tarv

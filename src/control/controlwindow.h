@@ -1,10 +1,8 @@
 #pragma once
 
-#include "control/commandentry.h"
+#include "control/karaokesession.h"
 
 #include <QWidget>
-
-#include <memory>
 
 class QLineEdit;
 class QTimer;
@@ -13,11 +11,13 @@ namespace tarv {
 
 class PlayerView;
 class Player;
+class StageWindow;
 
-// Form2: the full-screen video window of karaoke mode. It holds the song player GomX1, the
-// time-signal player GomX2 laid over it, and the command box txt_input above the visible area,
-// which keeps the keyboard focus for the whole of karaoke mode.
-class ControlWindow : public QWidget, public ControlView
+// Form2: the one full-screen window of karaoke mode. It holds the song player GomX1, the
+// time-signal player GomX2 laid over it, the stage strip Form3 above both, and the command box
+// txt_input above the visible area, which keeps the keyboard focus for the whole of karaoke mode.
+// Its keys go to the session's command entry; the session's logic never lives here.
+class ControlWindow : public QWidget, public KaraokeView
 {
     Q_OBJECT
 
@@ -30,22 +30,22 @@ public:
     PlayerView* mainPlayerView() const { return GomX1; }
     PlayerView* secondPlayerView() const { return GomX2; }
     QLineEdit* commandBox() const { return txt_input; }
+    StageWindow* stageWindow() const { return m_stage; }
 
-    // The interpreter the window's keys and timers drive; set once, before start().
-    void setCommandEntry(CommandEntry* entry);
+    // The session the window shows and drives (its stage goes on the strip); nullptr detaches it.
+    void setSession(KaraokeSession* session);
 
-    // Covers the screen and starts the timers (tmr_active, tmr_sf).
+    // Covers the screen; tmr_active then lays the players out and gives the command box the focus.
     void start();
 
-    // ControlView
-    void startQuitTimer() override;
+    // KaraokeView
     void focusCommandBox() override;
     void setMainPlayerVisible(bool visible) override;
     void setSecondPlayerVisible(bool visible) override;
 
 signals:
-    // tmr_quit fired: karaoke mode ends.
-    void quitRequested();
+    // Closed from the desktop: karaoke mode ends at once.
+    void closeRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -55,15 +55,14 @@ protected:
 private:
     void tmr_active_Timer();
     void coverScreen();
-    void layoutPlayers();
+    void layoutChildren();
 
-    CommandEntry* m_entry = nullptr;
+    KaraokeSession* m_session = nullptr;
     PlayerView* GomX1 = nullptr;
     PlayerView* GomX2 = nullptr;
+    StageWindow* m_stage = nullptr; // Form3
     QLineEdit* txt_input = nullptr;
     QTimer* tmr_active = nullptr;
-    QTimer* tmr_sf = nullptr;
-    QTimer* tmr_quit = nullptr;
 };
 
 } // namespace tarv

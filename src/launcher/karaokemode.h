@@ -1,54 +1,39 @@
 #pragma once
 
 #include "common/apppaths.h"
-#include "stage/stage.h"
+#include "common/appstate.h"
 
 #include <QObject>
-#include <QPointer>
 
 #include <memory>
 
 namespace tarv {
 
 class Clock;
-class CommandEntry;
 class ControlWindow;
-class MainWindow;
-class StageConnection;
+class KaraokeSession;
 class StageWindow;
 
-// The stage reads the connection mode and the version from the main window.
-class MainWindowEnvironment : public StageEnvironment
-{
-public:
-    explicit MainWindowEnvironment(const MainWindow& main) : m_main(main) {}
-    QString connectionMode() const override;
-    QString systemVersion() const override;
-    bool timeSignalsOn() const override { return false; }
-
-private:
-    const MainWindow& m_main;
-};
-
-// Karaoke mode: the control window and the stage window while they are open.
+// Karaoke mode while it runs: the full-screen karaoke window and the session it shows.
 class KaraokeMode : public QObject
 {
     Q_OBJECT
 
 public:
-    KaraokeMode(const AppPaths& paths, const Clock& clock, const MainWindow& main, QObject* parent = nullptr);
+    KaraokeMode(const AppPaths& paths, const Clock& clock, const AppState& state, QObject* parent = nullptr);
     ~KaraokeMode() override;
 
-    // The common start step: opens the control window (its load step empties the published queue
-    // file and starts its timers) when it is not open, shows both windows and posts "000000".
+    // The common start step: opens the karaoke window and its session when they are not open (the
+    // session empties the published queue file and starts its timers), shows the window and posts
+    // "000000".
     void start();
-    // Closes the control and stage windows; karaoke mode can be started again.
+    // Closes the karaoke window and ends the session; karaoke mode can be started again.
     void end();
 
     bool isRunning() const { return m_control != nullptr; }
     ControlWindow* controlWindow() const { return m_control.get(); }
-    StageWindow* stageWindow() const { return m_stage.get(); }
-    CommandEntry* commandEntry() const { return m_entry.get(); }
+    KaraokeSession* session() const { return m_session.get(); }
+    StageWindow* stageWindow() const;
 
 signals:
     void ended();
@@ -58,11 +43,9 @@ private:
 
     AppPaths m_paths;
     const Clock& m_clock;
-    MainWindowEnvironment m_environment;
+    const AppState& m_state;
     std::unique_ptr<ControlWindow> m_control;
-    std::unique_ptr<StageWindow> m_stage;
-    std::unique_ptr<StageConnection> m_link;
-    std::unique_ptr<CommandEntry> m_entry;
+    std::unique_ptr<KaraokeSession> m_session;
 };
 
 } // namespace tarv

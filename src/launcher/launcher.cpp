@@ -40,8 +40,8 @@ bool Launcher::start()
     }
     startupBackup(m_paths, m_clock.now());
 
-    m_main = std::make_unique<MainWindow>(m_paths);
-    m_karaoke = std::make_unique<KaraokeMode>(m_paths, m_clock, *m_main);
+    m_main = std::make_unique<MainWindow>(m_paths, m_state);
+    m_karaoke = std::make_unique<KaraokeMode>(m_paths, m_clock, m_state);
     connect(m_main.get(), &MainWindow::startRequested, m_karaoke.get(), &KaraokeMode::start);
     // Time signals join this start with their settings window; until then it is the common start.
     connect(m_main.get(), &MainWindow::timeSignalStartRequested, m_karaoke.get(), &KaraokeMode::start);

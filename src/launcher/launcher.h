@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/appstate.h"
 #include "common/clock.h"
 
 #include <QObject>
@@ -46,6 +47,7 @@ public:
 private:
     AppPaths m_paths;
     Clock& m_clock;
+    AppState m_state;
     std::unique_ptr<InstanceGuard> m_guard;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;

@@ -16,8 +16,9 @@
 
 namespace tarv {
 
-MainWindow::MainWindow(const AppPaths& paths, QWidget* parent)
-    : QMainWindow(parent), m_paths(paths), m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
+MainWindow::MainWindow(const AppPaths& paths, AppState& state, QWidget* parent)
+    : QMainWindow(parent), m_paths(paths), m_state(state),
+      m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tarv"));
@@ -26,9 +27,8 @@ MainWindow::MainWindow(const AppPaths& paths, QWidget* parent)
     auto* layout = new QVBoxLayout(central);
     m_system = new QLabel(central);
     m_system->setObjectName(QStringLiteral("lbl_system"));
-    m_system->setProperty("tag", SystemVersion);
     m_system->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_mode = new QLabel(QStringLiteral("act"), central);
+    m_mode = new QLabel(m_state.connectionMode(), central);
     m_mode->setObjectName(QStringLiteral("lbl_mode"));
     m_mode->setVisible(false);
     layout->addWidget(m_system);
@@ -94,24 +94,16 @@ QAction* MainWindow::action(const QString& objectName) const
     return findChild<QAction*>(objectName);
 }
 
-QString MainWindow::systemVersion() const
-{
-    return m_system->property("tag").toString();
-}
-
-QString MainWindow::connectionMode() const
-{
-    return m_mode->text();
-}
-
 void MainWindow::setConnectionMode(const QString& mode)
 {
+    m_state.setConnectionMode(mode);
     m_mode->setText(mode);
 }
 
 void MainWindow::refreshInformation()
 {
-    m_information = tarv::informationText(systemVersion(), QCoreApplication::applicationFilePath(), m_paths.songList());
+    m_information =
+        tarv::informationText(m_state.systemVersion(), QCoreApplication::applicationFilePath(), m_paths.songList());
     m_system->setText(QString(m_information).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
@@ -122,7 +114,7 @@ void MainWindow::setUrlOpener(std::function<void(const QUrl&)> opener)
 
 void MainWindow::showVersionDialog()
 {
-    const QString text = versionText(systemVersion()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QString text = versionText(m_state.systemVersion()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     const auto answer = QMessageBox::information(this, QStringLiteral("バージョン情報"), text,
                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/appstate.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -20,13 +21,10 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(const AppPaths& paths, QWidget* parent = nullptr);
+    MainWindow(const AppPaths& paths, AppState& state, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The version kept in lbl_system's tag.
-    QString systemVersion() const;
-    // "act" for a local start, otherwise the remote PC's address (lbl_mode).
-    QString connectionMode() const;
+    // Sets the connection mode of the run ("act", or the remote PC's address) and shows it in lbl_mode.
     void setConnectionMode(const QString& mode);
 
     // Rebuilds lbl_system's four lines from the files' dates.
@@ -62,6 +60,7 @@ private:
     void buildMenus();
 
     AppPaths m_paths;
+    AppState& m_state;
     QLabel* m_system = nullptr; // lbl_system
     QLabel* m_mode = nullptr;   // lbl_mode
     QString m_information;

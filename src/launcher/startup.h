@@ -12,7 +12,6 @@ class QLockFile;
 
 namespace tarv {
 
-inline const QString SystemVersion = QStringLiteral("1.00");
 inline const QString MakerPage = QStringLiteral("http://tarv.example.com/");
 
 // Keeps a second copy of the program from running on the same application folder. The lock lives in the

@@ -4,16 +4,22 @@
 #include "common/numbers.h"
 #include "common/webroot.h"
 #include "player/player.h"
+#include "stage/codes.h"
 
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMetaObject>
 
 #include <algorithm>
 #include <cmath>
 
 namespace tarv {
+
+Q_LOGGING_CATEGORY(lcStage, "tarv.stage")
+
 namespace {
 
-class NullStageView : public StageView
+class NullStageView : public StageView, public StageTimers
 {
 public:
     void showStage() override {}
@@ -26,9 +32,17 @@ public:
     void nowPlayingChanged() override {}
 };
 
+NullStageView& nothing()
+{
+    static NullStageView none;
+    return none;
+}
+
 // The sing-again limit and the fast-forward step, in seconds of the song.
 constexpr double SingAgainLimit = 15.0;
 constexpr double FastForwardStep = 5.0;
+// How long a message about a missing video stays before the next song or the idle message.
+constexpr qint64 MissingVideoHoldMs = 3000;
 
 QString twoDigits(double value)
 {
@@ -50,10 +64,10 @@ QString userPart(const QString& user)
     return user + QStringLiteral(" - ");
 }
 
-Stage::Stage(Player& mainPlayer, Player& secondPlayer, const StageEnvironment& environment, AppPaths paths,
-             const Clock& clock, QObject* parent)
-    : QObject(parent), m_main(mainPlayer), m_second(secondPlayer), m_environment(environment),
-      m_paths(std::move(paths)), m_clock(clock), m_songs(m_paths.songList())
+Stage::Stage(Player& mainPlayer, Player& secondPlayer, const AppState& state, AppPaths paths, const Clock& clock,
+             QObject* parent)
+    : QObject(parent), m_main(mainPlayer), m_second(secondPlayer), m_state(state), m_paths(std::move(paths)),
+      m_clock(clock), m_songs(m_paths.songList())
 {
 }
 
@@ -64,6 +78,16 @@ void Stage::setView(StageView* view)
     m_view = view;
 }
 
+bool Stage::holdsMessage() const
+{
+    return m_holdUntil.isValid() && m_clock.now() < m_holdUntil;
+}
+
+void Stage::setTimers(StageTimers* timers)
+{
+    m_timers = timers;
+}
+
 void Stage::setTimeSignalSource(TimeSignalSource* source)
 {
     m_timeSignals = source;
@@ -71,65 +95,87 @@ void Stage::setTimeSignalSource(TimeSignalSource* source)
 
 StageView& Stage::view()
 {
-    static NullStageView none;
-    return m_view ? *m_view : none;
+    return m_view ? *m_view : nothing();
 }
 
-void Stage::post(const QString& code)
+StageTimers& Stage::timers()
 {
-    m_codeSlot = code;
+    return m_timers ? *m_timers : nothing();
+}
+
+void Stage::post(QStringView code)
+{
+    m_posts.enqueue(Post{code.toString(), m_currentUser});
+    // Posters read the slot and the showing flag right after posting (a question and its
+    // confirmation), so both change now; the action itself runs once the poster has returned.
+    m_codeSlot = code.toString();
     view().showStage();
     m_showing = true;
-    QMetaObject::invokeMethod(this, &Stage::Form_Activate, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &Stage::runNextPost, Qt::QueuedConnection);
+}
+
+void Stage::runNextPost()
+{
+    if (m_posts.isEmpty())
+        return;
+    const Post post = m_posts.dequeue();
+    m_codeSlot = post.code;
+    activate(post.user);
 }
 
 void Stage::Form_Activate()
 {
+    activate(m_currentUser);
+}
+
+void Stage::activate(const QString& user)
+{
     view().showStage();
     m_showing = true;
     m_webRoot = readWebRoot(m_paths);
+    m_actionUser = user;
     dispatch(m_codeSlot);
 }
 
 void Stage::dispatch(const QString& code)
 {
-    if (code == u"000000")
+    if (code == Code::Start)
         start();
-    else if (code == u"000001")
+    else if (code == Code::CodeError)
         message(StatusColour::Yellow, QStringLiteral("Code Error!"));
-    else if (code == u"000002")
+    else if (code == Code::Quit)
         quit();
-    else if (code == u"000017")
-        message(StatusColour::Yellow, m_currentUser + QStringLiteral("さんがログインしました"));
-    else if (code == u"000016")
+    else if (code == Code::Login)
+        message(StatusColour::Yellow, m_actionUser + QStringLiteral("さんがログインしました"));
+    else if (code == Code::SingAgain)
         singAgain(true);
-    else if (code == u"000003")
+    else if (code == Code::PlayNext)
         playNext();
-    else if (code == u"000004")
+    else if (code == Code::Playing)
         setColour(StatusColour::White);
-    else if (code == u"000005")
+    else if (code == Code::NoReservations)
         noReservations();
-    else if (code == u"000006")
+    else if (code == Code::AskStop)
         message(StatusColour::Red, QStringLiteral("この曲の再生を終了しますか？Y:44 N:NoTouch"));
-    else if (code == u"000009")
+    else if (code == Code::Stop)
         stopSong();
-    else if (code == u"000007")
+    else if (code == Code::ReviewNext)
         reviewNext();
-    else if (code == u"000012")
+    else if (code == Code::ReviewStart)
         reviewStart();
-    else if (code == u"000008")
+    else if (code == Code::CancelReviewed)
         cancelReviewed();
-    else if (code == u"000010") {
+    else if (code == Code::NewestToFront) {
         if (!m_queue.isEmpty())
             moveToFront(m_queue.size() - 1, false);
-    } else if (code == u"000011") {
+    } else if (code == Code::ReviewedToFront) {
         if (m_selected >= 1)
             moveToFront(m_selected, true);
-    } else if (code == u"000013")
+    } else if (code == Code::TimeSignal)
         timeSignal();
-    else if (code == u"000014")
+    else if (code == Code::FastForward)
         fastForward();
-    else if (code == u"000015")
+    else if (code == Code::AskSingAgain)
         singAgain(false);
     else if (code == u"10" || code.size() == 1)
         setVolume(code);
@@ -159,7 +205,7 @@ void Stage::setColour(StatusColour colour)
 
 void Stage::restartHideTimer()
 {
-    view().restartHideTimer();
+    timers().restartHideTimer();
 }
 
 void Stage::tmr_visible_Timer()
@@ -177,12 +223,21 @@ void Stage::tmr_voldown_Timer()
 
 // --- Playback ---------------------------------------------------------------------------------
 
-void Stage::startPlayback(const QString& number)
+bool Stage::startPlayback(const QString& number)
 {
-    m_main.stop();
     // The video is named by the number's plain decimal, whatever else the reserved text held.
-    m_main.setMediaPath(m_paths.video(plainNumber(number)));
+    const QString video = m_paths.video(plainNumber(number));
+    if (!QFileInfo(video).isFile()) {
+        // Said on the strip, so that nobody waits for a song that cannot come.
+        qCWarning(lcStage) << "no video for song" << number << "at" << video;
+        message(StatusColour::Red, QStringLiteral("動画ファイルがありません：(") + number + u')');
+        m_holdUntil = m_clock.now().addMSecs(MissingVideoHoldMs);
+        return false;
+    }
+    m_main.stop();
+    m_main.setMediaPath(video);
     m_main.play();
+    return true;
 }
 
 void Stage::showIdleScreen()
@@ -196,13 +251,13 @@ void Stage::start()
 {
     setColour(StatusColour::White);
     const QString count = QString::number(m_songs.count());
-    const QString version = m_environment.systemVersion();
-    const QString mode = m_environment.connectionMode();
-    const bool local = mode == u"act";
+    const QString version = m_state.systemVersion();
+    const QString mode = m_state.connectionMode();
+    const bool local = m_state.isLocal();
     QString banner;
     if (local) {
         banner = QStringLiteral("Tarv Active... System Version:") + version + QStringLiteral(" MovieCount:") + count;
-        if (m_environment.timeSignalsOn())
+        if (m_state.timeSignalsOn())
             banner += QStringLiteral(" -時報有効");
     } else {
         banner = QStringLiteral("WirelessMode Active... System Version:") + version + QStringLiteral(" MovieCount:") +
@@ -214,7 +269,7 @@ void Stage::start()
     if (local)
         m_main.setMediaPath(m_paths.introVideo());
     m_main.play();
-    view().startHideTimer();
+    timers().startHideTimer();
 }
 
 void Stage::quit()
@@ -222,7 +277,7 @@ void Stage::quit()
     showStatus(StatusColour::PaleYellow,
                QStringLiteral("Tarv終了します。お疲れ様でした！5秒後に終了します(´・ω・`)ﾉｼ"));
     m_fadeFrom = int(std::round(m_main.volume()));
-    view().startFade();
+    timers().startFade();
     restartHideTimer();
 }
 
@@ -294,7 +349,7 @@ void Stage::setVolume(const QString& step)
 void Stage::timeSignal()
 {
     // Without the switch, or with no video enabled, a time signal changes nothing on the stage.
-    if (!m_environment.timeSignalsOn() || !m_timeSignals)
+    if (!m_state.timeSignalsOn() || !m_timeSignals)
         return;
     const std::optional<QString> name = m_timeSignals->chooseVideo();
     if (!name)
@@ -346,12 +401,13 @@ void Stage::reserve(const QString& number)
         restartHideTimer();
         return;
     }
-    const QueueEntry entry{number, song->title(), song->rawTitle, m_currentUser};
+    const QueueEntry entry{number, song->title(), song->rawTitle, m_actionUser};
     if (!m_main.isPlaying() && m_queue.isEmpty()) {
+        if (!startPlayback(song->numberText()))
+            return;
         showStatus(StatusColour::White, QStringLiteral("再生：") + entryText(entry));
         setNowPlaying(NowPlaying{entry.number, entry.title, entry.rawTitle, entry.user});
         publishFull();
-        startPlayback(song->numberText());
         restartHideTimer();
         return;
     }
@@ -363,6 +419,7 @@ void Stage::reserve(const QString& number)
     queueChanged();
     publishFull();
     m_currentUser.clear();
+    m_actionUser.clear();
     restartHideTimer();
 }
 
@@ -375,11 +432,15 @@ void Stage::playNext()
     clearSelection();
     setPendingCount(int(m_queue.size()));
     queueChanged();
+    m_codeSlot = Code::Playing.toString();
+    if (!startPlayback(entry.number)) {
+        // The song is gone from the queue and the file says so; the next one follows.
+        publishFull();
+        return;
+    }
     showStatus(StatusColour::White, QStringLiteral("再生：") + entryText(entry));
     setNowPlaying(NowPlaying{entry.number, entry.title, entry.rawTitle, entry.user});
-    startPlayback(entry.number);
     restartHideTimer();
-    m_codeSlot = QStringLiteral("000004");
     publishFull();
 }
 
@@ -388,7 +449,7 @@ void Stage::reviewStart()
     if (m_queue.isEmpty())
         return;
     showReview(0);
-    m_codeSlot = QStringLiteral("000007");
+    m_codeSlot = Code::ReviewNext.toString();
     restartHideTimer();
 }
 
@@ -446,11 +507,15 @@ void Stage::moveToFront(qsizetype index, bool publish)
 void Stage::publishFull()
 {
     m_publishError = writeQueueFile(m_webRoot, fullQueueFile(m_nowPlaying, m_queue));
+    if (!m_publishError.isEmpty())
+        qCWarning(lcStage).noquote() << m_publishError;
 }
 
 void Stage::publishEmpty()
 {
     m_publishError = writeQueueFile(m_webRoot, QByteArray());
+    if (!m_publishError.isEmpty())
+        qCWarning(lcStage).noquote() << m_publishError;
 }
 
 } // namespace tarv

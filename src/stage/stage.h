@@ -1,11 +1,14 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/appstate.h"
 #include "stage/queuefile.h"
 #include "stage/songlookup.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QQueue>
 #include <QString>
 
 #include <optional>
@@ -43,24 +46,15 @@ constexpr Rgb statusRgb(StatusColour colour)
     return {255, 255, 255};
 }
 
-// What the stage logic asks of its window. The window owns the two timers: tmr_visible (5 s,
-// single shot, calls Stage::tmr_visible_Timer) and tmr_voldown (100 ms, calls Stage::tmr_voldown_Timer).
+// What the stage logic asks of the strip that shows it.
 class StageView
 {
 public:
     virtual ~StageView() = default;
 
-    // Lay the strip over the control window, keep it above other windows and show it without
-    // taking the keyboard focus.
+    // Show the strip over the videos, without taking the keyboard focus.
     virtual void showStage() = 0;
     virtual void hideStage() = 0;
-
-    // tmr_visible: restart its 5-second count / start it only when it is not already counting.
-    virtual void restartHideTimer() = 0;
-    virtual void startHideTimer() = 0;
-
-    // tmr_voldown: start the fade ticks (they run until the window is closed).
-    virtual void startFade() = 0;
 
     virtual void statusChanged(const QString& text, StatusColour colour) = 0;
     // The queue or its selection changed; read Stage::queue() and Stage::selectedIndex().
@@ -68,31 +62,17 @@ public:
     virtual void nowPlayingChanged() = 0;
 };
 
-// Values the stage reads from the other windows of karaoke mode.
-class StageEnvironment
+// The stage's two timers, kept by whoever runs karaoke mode: tmr_visible (5 s, single shot, calls
+// Stage::tmr_visible_Timer) and tmr_voldown (100 ms, calls Stage::tmr_voldown_Timer).
+class StageTimers
 {
 public:
-    virtual ~StageEnvironment() = default;
-
-    // "act" for a local start, otherwise the remote PC's address (wireless start).
-    virtual QString connectionMode() const = 0;
-    // The system version shown in the start banner ("1.00").
-    virtual QString systemVersion() const = 0;
-    // Whether time signals are switched on.
-    virtual bool timeSignalsOn() const = 0;
-};
-
-// An environment of plain values, for a start without the other windows and for tests.
-class FixedStageEnvironment : public StageEnvironment
-{
-public:
-    QString connectionMode() const override { return mode; }
-    QString systemVersion() const override { return version; }
-    bool timeSignalsOn() const override { return timeSignals; }
-
-    QString mode = QStringLiteral("act");
-    QString version = QStringLiteral("1.00");
-    bool timeSignals = false;
+    virtual ~StageTimers() = default;
+    // tmr_visible: restart its 5-second count / start it only when it is not already counting.
+    virtual void restartHideTimer() = 0;
+    virtual void startHideTimer() = 0;
+    // tmr_voldown: start the fade ticks (they run until karaoke mode ends).
+    virtual void startFade() = 0;
 };
 
 // Chooses the time-signal video to play now (provided by the time-signal settings).
@@ -108,27 +88,31 @@ public:
 // status line, the reservation queue, the song now playing and the pending count, drives the main
 // and second players, and publishes the queue for the web pages.
 //
-// A post writes the code slot, shows the stage and schedules one run of the activation step on
-// the event loop, so the action runs after the poster's handler has returned. The activation
-// step runs whatever the slot holds; a click on the stage window runs it once more, which repeats
-// the last action (the stage leaves "000004" after "000003" and "000007" after "000012").
+// A post is a code and the user it is given for. It writes the code slot, shows the stage and
+// queues the post; the posts are carried out on the event loop after the poster's handler has
+// returned, each exactly once and in the order they were made, however many arrive in one turn.
+// A click on the strip runs the slot once more, which repeats the last action (the stage leaves
+// "000004" after "000003" and "000007" after "000012").
 class Stage : public QObject
 {
     Q_OBJECT
 
 public:
-    Stage(Player& mainPlayer, Player& secondPlayer, const StageEnvironment& environment, AppPaths paths,
-          const Clock& clock, QObject* parent = nullptr);
+    Stage(Player& mainPlayer, Player& secondPlayer, const AppState& state, AppPaths paths, const Clock& clock,
+          QObject* parent = nullptr);
     ~Stage() override;
 
-    // The window; without one nothing is drawn and the timers are the caller's business.
+    // The strip and the timers; without them nothing is drawn and nothing is timed.
     void setView(StageView* view);
+    void setTimers(StageTimers* timers);
     void setTimeSignalSource(TimeSignalSource* source);
 
-    // Write the code slot, show the stage and schedule one activation.
-    void post(const QString& code);
+    // Queue a code for the current user, write the code slot and show the stage.
+    void post(QStringView code);
+    // Posts made and not carried out yet.
+    qsizetype pendingPosts() const { return m_posts.size(); }
 
-    // The activation step: show the stage, read the web root, run the code slot.
+    // The strip was clicked: show the stage, read the web root and run the code slot again.
     void Form_Activate();
     // tmr_visible fired: the stage hides itself.
     void tmr_visible_Timer();
@@ -141,7 +125,8 @@ public:
     bool isShowing() const { return m_showing; }
     // Reservations waiting: the queue length after each change, or -1 once the idle screen was shown.
     int pendingCount() const { return m_pendingCount; }
-    // The user on whose behalf the next code is given ("Guest" at start and for the keypad).
+    // lbl_user: the user on whose behalf the next code is given ("Guest" at start and for the
+    // keypad). A post takes the name as it is when the post is made.
     QString currentUser() const { return m_currentUser; }
     void setCurrentUser(const QString& user) { m_currentUser = user; }
 
@@ -162,7 +147,19 @@ public:
     // Why the last write of the queue file failed; empty after a successful or skipped write.
     QString lastPublishError() const { return m_publishError; }
 
+    // A message that must stay readable is on screen (a song whose video is missing): the next
+    // song and the idle message wait until this is false.
+    bool holdsMessage() const;
+
 private:
+    struct Post
+    {
+        QString code;
+        QString user;
+    };
+
+    void runNextPost();
+    void activate(const QString& user);
     void dispatch(const QString& code);
 
     void start();                                    // 000000
@@ -185,7 +182,7 @@ private:
     void message(StatusColour colour, const QString& text); // show, then restart the hide timer
     void setColour(StatusColour colour);
     void restartHideTimer();
-    void startPlayback(const QString& number);
+    bool startPlayback(const QString& number); // false when the song's video is missing
     void showIdleScreen();
     void setPendingCount(int count);
     void clearSelection();
@@ -196,20 +193,24 @@ private:
     QString entryText(const QueueEntry& entry) const;
 
     StageView& view();
+    StageTimers& timers();
 
     Player& m_main;
     Player& m_second;
-    const StageEnvironment& m_environment;
+    const AppState& m_state;
     AppPaths m_paths;
     const Clock& m_clock;
     StageView* m_view = nullptr;
+    StageTimers* m_timers = nullptr;
     TimeSignalSource* m_timeSignals = nullptr;
     SongLookup m_songs;
 
+    QQueue<Post> m_posts;
     QString m_codeSlot;
     bool m_showing = false;
     int m_pendingCount = 0;
     QString m_currentUser = QStringLiteral("Guest");
+    QString m_actionUser; // the user of the action being carried out
     NowPlaying m_nowPlaying;
     QList<QueueEntry> m_queue;
     int m_selected = -1;
@@ -218,6 +219,7 @@ private:
     int m_fadeFrom = 50;
     std::optional<QString> m_webRoot;
     QString m_publishError;
+    QDateTime m_holdUntil;
 };
 
 // The user part of a status text: nothing for "Guest", otherwise the name and " - ".

@@ -1,16 +1,20 @@
 #include "stage/stagewindow.h"
 
-#include <QGuiApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
-#include <QScreen>
-#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tarv {
 namespace {
 
-// Layout in twips.
+// The classic layout in twips (15 to a pixel) on an 800 x 600 screen.
+constexpr double TwipsPerPixel = 15.0;
+constexpr double ReferenceWidth = 800.0;
+constexpr double ReferenceHeight = 600.0;
 constexpr int StripHeight = 2400;
 constexpr int StatusHeight = 525;
 constexpr int ListTop = 1560;
@@ -20,38 +24,39 @@ constexpr int IdLeft = 3240;
 constexpr int TitleLeft = 6000;
 constexpr int UserLeft = 8760;
 constexpr int CaptionLeft = 240;
+constexpr int BottomMargin = StripHeight - ListTop - ListHeight;
+// Font sizes in pixels on the reference screen: the status line's 26.25 pt, the lists' 11.25 pt.
+constexpr double StatusFontPixels = 35.0;
+constexpr double ListFontPixels = 15.0;
 
 const QColor Background(16, 16, 24);
 const QColor ListText(235, 235, 235);
+const QColor CaptionText(0, 255, 255);
 
-QFont japaneseGothic(double pointSize)
+QFont japaneseGothic(int pixels)
 {
     QFont font;
     font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK JP")});
-    font.setPointSizeF(pointSize);
+    font.setPixelSize(std::max(pixels, 8));
     font.setWeight(QFont::Normal);
     return font;
 }
 
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
-}
-
-QListWidget* makeList(QWidget* parent, const char* name, int left)
+QListWidget* makeList(QWidget* parent, const char* name)
 {
     auto* list = new QListWidget(parent);
     list->setObjectName(QString::fromLatin1(name));
-    list->setGeometry(twipsRect(left, ListTop, ListWidth, ListHeight));
     list->setFocusPolicy(Qt::NoFocus);
     list->setFrameShape(QFrame::NoFrame);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Whole rows only: the list scrolls by items and is exactly as high as its rows.
+    list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    list->setUniformItemSizes(true);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setTextElideMode(Qt::ElideRight);
     // Clicks go through to the strip, where they repeat the last action.
     list->setAttribute(Qt::WA_TransparentForMouseEvents);
-    list->setFont(japaneseGothic(10));
     QPalette palette = list->palette();
     palette.setColor(QPalette::Base, Background);
     palette.setColor(QPalette::Text, ListText);
@@ -63,94 +68,85 @@ QListWidget* makeList(QWidget* parent, const char* name, int left)
 
 } // namespace
 
-StageWindow::StageWindow(Player& mainPlayer, Player& secondPlayer, const StageEnvironment& environment,
-                         const AppPaths& paths, const Clock& clock, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                          Qt::WindowDoesNotAcceptFocus),
-      m_stage(std::make_unique<Stage>(mainPlayer, secondPlayer, environment, paths, clock))
+StageWindow::StageWindow(Stage& stage, QWidget* parent) : QWidget(parent), m_stage(stage)
 {
     setObjectName(QStringLiteral("Form3"));
-    setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Background);
     setPalette(palette);
 
-    lbl_title = new QLabel(QStringLiteral("label"), this);
+    lbl_title = new QLabel(this);
     lbl_title->setObjectName(QStringLiteral("lbl_title"));
-    lbl_title->setFont(japaneseGothic(26.25));
     lbl_title->setTextFormat(Qt::PlainText);
     lbl_title->setWordWrap(false);
+    lbl_title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     // The now-playing record is held here rather than displayed.
-    lbl_nowtitle = new QLabel(m_stage->nowPlaying().text(), this);
+    lbl_nowtitle = new QLabel(this);
     lbl_nowtitle->setObjectName(QStringLiteral("lbl_nowtitle"));
-    lbl_nowtitle->setGeometry(twipsRect(11160, 120, 135, 135));
     lbl_nowtitle->hide();
 
     lbl_next = new QLabel(this);
     lbl_next->setObjectName(QStringLiteral("lbl_next"));
-    lbl_next->setGeometry(twipsRect(CaptionLeft, ListTop, IdLeft - CaptionLeft - 120, ListHeight));
-    lbl_next->setFont(japaneseGothic(12));
+    lbl_next->setTextFormat(Qt::PlainText);
     lbl_next->setAlignment(Qt::AlignRight | Qt::AlignTop);
     QPalette captionPalette = lbl_next->palette();
-    captionPalette.setColor(QPalette::WindowText, QColor(0, 255, 255));
+    captionPalette.setColor(QPalette::WindowText, CaptionText);
     lbl_next->setPalette(captionPalette);
 
-    lst_nextid = makeList(this, "lst_nextid", IdLeft);
-    lst_nexttitle = makeList(this, "lst_nexttitle", TitleLeft);
-    lst_nextuser = makeList(this, "lst_nextuser", UserLeft);
+    lst_nextid = makeList(this, "lst_nextid");
+    lst_nexttitle = makeList(this, "lst_nexttitle");
+    lst_nextuser = makeList(this, "lst_nextuser");
 
-    tmr_visible = new QTimer(this);
-    tmr_visible->setObjectName(QStringLiteral("tmr_visible"));
-    tmr_visible->setInterval(5000);
-    tmr_visible->setSingleShot(true);
-    connect(tmr_visible, &QTimer::timeout, this, [this] { m_stage->tmr_visible_Timer(); });
-
-    tmr_voldown = new QTimer(this);
-    tmr_voldown->setObjectName(QStringLiteral("tmr_voldown"));
-    tmr_voldown->setInterval(100);
-    connect(tmr_voldown, &QTimer::timeout, this, [this] { m_stage->tmr_voldown_Timer(); });
-
-    resize(placement(controlGeometry(), twipsToPixels(StripHeight)).size());
-    statusChanged(m_stage->statusText(), m_stage->statusColour());
-    queueChanged();
-    m_stage->setView(this);
+    hide();
+    fitToParent();
+    statusChanged(m_stage.statusText(), m_stage.statusColour());
+    nowPlayingChanged();
+    m_stage.setView(this);
 }
 
 StageWindow::~StageWindow()
 {
-    m_stage->setView(nullptr);
+    m_stage.setView(nullptr);
 }
 
-void StageWindow::setControlWindow(QWidget* control)
+void StageWindow::fitToParent()
 {
-    m_control = control;
-}
+    const QWidget* area = parentWidget();
+    const int width = area ? area->width() : 800;
+    const int height = area ? area->height() : 600;
+    const double scale = std::max(0.5, std::min(width / ReferenceWidth, height / ReferenceHeight));
+    const auto px = [scale](int twips) { return int(std::lround(twips * scale / TwipsPerPixel)); };
 
-QRect StageWindow::placement(const QRect& control, int height)
-{
-    const int left = twipsToPixels(control.x() * 15 + 10);
-    const int top = twipsToPixels(control.y() * 15 + 10);
-    const int width = twipsToPixels(control.width() * 15 - 20);
-    return QRect(left, top, std::max(width, 1), height);
-}
+    const QFont statusFont = japaneseGothic(int(std::lround(StatusFontPixels * scale)));
+    lbl_title->setFont(statusFont);
+    // Never lower than the font's line, or the glyphs' feet are cut off.
+    const int statusHeight = std::max(px(StatusHeight), QFontMetrics(statusFont).height());
+    lbl_title->setGeometry(0, 0, width, statusHeight);
 
-QRect StageWindow::controlGeometry() const
-{
-    if (m_control)
-        return m_control->frameGeometry();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        return screen->geometry();
-    return QRect(0, 0, 1280, 720);
+    const QFont listFont = japaneseGothic(int(std::lround(ListFontPixels * scale)));
+    m_rowHeight = QFontMetrics(listFont).height() + 2;
+    m_rows = std::max(1, px(ListHeight) / m_rowHeight);
+    const int listTop = std::max(px(ListTop), statusHeight + px(60));
+    const int listHeight = m_rows * m_rowHeight;
+    for (auto [list, left] : {std::pair{lst_nextid, IdLeft}, {lst_nexttitle, TitleLeft}, {lst_nextuser, UserLeft}}) {
+        list->setFont(listFont);
+        list->setGeometry(px(left), listTop, px(ListWidth), listHeight);
+    }
+    lbl_next->setFont(listFont);
+    lbl_next->setGeometry(px(CaptionLeft), listTop, px(IdLeft - CaptionLeft - 120), listHeight);
+    lbl_nowtitle->setGeometry(px(11160), px(120), px(135), px(135));
+
+    setGeometry(0, 0, width, listTop + listHeight + std::max(px(BottomMargin), 2));
+    showStatusText();
+    queueChanged();
 }
 
 void StageWindow::showStage()
 {
-    setGeometry(placement(controlGeometry(), height()));
-    if (!isVisible())
-        show();
+    show();
     raise();
 }
 
@@ -159,67 +155,61 @@ void StageWindow::hideStage()
     hide();
 }
 
-void StageWindow::restartHideTimer()
-{
-    tmr_visible->start();
-}
-
-void StageWindow::startHideTimer()
-{
-    if (!tmr_visible->isActive())
-        tmr_visible->start();
-}
-
-void StageWindow::startFade()
-{
-    tmr_voldown->start();
-}
-
-void StageWindow::statusChanged(const QString& text, StatusColour colour)
+void StageWindow::statusChanged(const QString&, StatusColour colour)
 {
     const Rgb rgb = statusRgb(colour);
     QPalette palette = lbl_title->palette();
     palette.setColor(QPalette::WindowText, QColor(rgb.red, rgb.green, rgb.blue));
     lbl_title->setPalette(palette);
-    lbl_title->setText(text);
+    showStatusText();
+}
+
+void StageWindow::showStatusText()
+{
+    // A text wider than the screen ends in an ellipsis rather than in half a character.
+    const QFontMetrics metrics(lbl_title->font());
+    lbl_title->setText(metrics.elidedText(m_stage.statusText(), Qt::ElideRight, lbl_title->width()));
 }
 
 void StageWindow::queueChanged()
 {
-    const QList<QueueEntry>& queue = m_stage->queue();
-    lst_nextid->clear();
-    lst_nexttitle->clear();
-    lst_nextuser->clear();
+    const QList<QueueEntry>& queue = m_stage.queue();
+    for (QListWidget* list : {lst_nextid, lst_nexttitle, lst_nextuser})
+        list->clear();
     for (const QueueEntry& entry : queue) {
         lst_nextid->addItem(entry.number);
         lst_nexttitle->addItem(entry.title);
         lst_nextuser->addItem(entry.user);
     }
-    const int selected = m_stage->selectedIndex();
+    const int selected = m_stage.selectedIndex();
     for (QListWidget* list : {lst_nextid, lst_nexttitle, lst_nextuser}) {
+        for (int row = 0; row < list->count(); ++row)
+            list->item(row)->setSizeHint(QSize(list->width(), m_rowHeight));
         list->setCurrentRow(selected);
         if (selected >= 0)
             list->scrollToItem(list->item(selected));
+        else
+            list->scrollToTop();
     }
-    lbl_next->setText(queue.isEmpty() ? QString() : QStringLiteral("次の予約 %1曲").arg(queue.size()));
+    QString caption;
+    if (!queue.isEmpty())
+        caption = QStringLiteral("次の予約 %1曲").arg(queue.size());
+    const qsizetype unseen = queue.size() - m_rows;
+    if (unseen > 0)
+        caption += QStringLiteral("\nほか %1曲").arg(unseen);
+    lbl_next->setText(caption);
 }
 
 void StageWindow::nowPlayingChanged()
 {
-    lbl_nowtitle->setText(m_stage->nowPlaying().text());
-    lbl_nowtitle->setProperty("user", m_stage->nowPlaying().user);
+    lbl_nowtitle->setText(m_stage.nowPlaying().text());
+    lbl_nowtitle->setProperty("user", m_stage.nowPlaying().user);
 }
 
 void StageWindow::mousePressEvent(QMouseEvent* event)
 {
     event->accept();
-    m_stage->Form_Activate();
-}
-
-void StageWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    lbl_title->setGeometry(0, 0, width(), twipsToPixels(StatusHeight));
+    m_stage.Form_Activate();
 }
 
 } // namespace tarv

@@ -14,10 +14,10 @@ namespace {
 class FakeStage : public StageLink
 {
 public:
-    void post(const QString& code) override
+    void post(QStringView code) override
     {
-        posts << code;
-        slot = code;
+        posts << code.toString();
+        slot = code.toString();
         showing = true;
     }
     bool isShowing() const override { return showing; }
@@ -32,24 +32,17 @@ public:
     QString user = QStringLiteral("web user");
 };
 
-class FakeControlView : public ControlView
+class FakeQuitTimer : public QuitTimer
 {
 public:
     void startQuitTimer() override { ++quitTimerStarts; }
-    void focusCommandBox() override { ++focusGiven; }
-    void setMainPlayerVisible(bool visible) override { mainVisible = visible; }
-    void setSecondPlayerVisible(bool visible) override { secondVisible = visible; }
-
     int quitTimerStarts = 0;
-    int focusGiven = 0;
-    bool mainVisible = true;
-    bool secondVisible = false;
 };
 
 class CommandEntryTest : public ::testing::Test
 {
 protected:
-    CommandEntryTest() { entry.setView(&view); }
+    CommandEntryTest() { entry.setQuitTimer(&view); }
 
     // Runs DoCommand on a text and returns what it posted ("" for nothing).
     QString run(const QString& text)
@@ -85,7 +78,7 @@ protected:
     FakePlayer main;
     FakePlayer second;
     FakeClock clock{QDateTime(QDate(2026, 12, 1), QTime(20, 0))};
-    FakeControlView view;
+    FakeQuitTimer view;
     CommandEntry entry{stage, main, second, clock};
 };
 
@@ -154,15 +147,6 @@ TEST_F(CommandEntryTest, QuitCodeAndEscapeStartTheQuitTimer)
     entry.txt_input_KeyUp(Qt::Key_Escape);
     EXPECT_EQ(stage.posts, QStringList{QStringLiteral("000002")});
     EXPECT_EQ(view.quitTimerStarts, 2);
-
-    // Until the windows close the farewell stays: neither the idle message nor a next song.
-    stage.slot = QStringLiteral("000002");
-    for (int pending : {0, -1, 2}) {
-        stage.pending = pending;
-        stage.posts.clear();
-        entry.tmr_sf_Timer();
-        EXPECT_TRUE(stage.posts.isEmpty()) << pending;
-    }
 }
 
 TEST_F(CommandEntryTest, EnterNormalisesTheTypedNumberForGuest)
@@ -233,11 +217,11 @@ TEST_F(CommandEntryTest, RightArrowFastForwardsOnEveryRepeatAndOnRelease)
     EXPECT_EQ(stage.posts, QStringList{QStringLiteral("000014")});
     // Held across focus-keeper ticks: every repeat skips, and the release once more.
     stage.posts.clear();
-    entry.tmr_sf_Timer();
+    entry.focusKeeperRan();
     entry.txt_input_KeyDown(Qt::Key_Right);
-    entry.tmr_sf_Timer();
+    entry.focusKeeperRan();
     entry.txt_input_KeyDown(Qt::Key_Right);
-    entry.tmr_sf_Timer();
+    entry.focusKeeperRan();
     entry.txt_input_KeyUp(Qt::Key_Right);
     EXPECT_EQ(stage.posts, QStringList(3, QStringLiteral("000014")));
     main.stop();
@@ -247,72 +231,7 @@ TEST_F(CommandEntryTest, RightArrowFastForwardsOnEveryRepeatAndOnRelease)
 
 TEST_F(CommandEntryTest, LosingTheFocusArmsTheFocusKeeper)
 {
-    entry.tmr_sf_Timer();
-    const int before = view.focusGiven;
     EXPECT_FALSE(entry.keepFocus());
     entry.txt_input_LostFocus();
     EXPECT_TRUE(entry.keepFocus());
-    stage.pending = -1;
-    stage.slot = QStringLiteral("000005");
-    entry.tmr_sf_Timer();
-    EXPECT_EQ(view.focusGiven, before + 1);
-}
-
-TEST_F(CommandEntryTest, NextSongTriggerFollowsThePendingCount)
-{
-    const auto tick = [this] {
-        stage.posts.clear();
-        entry.tmr_sf_Timer();
-        return stage.posts.join(u',');
-    };
-    setStage(false, {}, 0);
-    EXPECT_EQ(tick(), QStringLiteral("000005"));
-    stage.pending = -1; // the stage showed the idle screen
-    EXPECT_EQ(tick(), QString());
-    stage.slot = QStringLiteral("000001"); // another message replaced it
-    EXPECT_EQ(tick(), QStringLiteral("000005"));
-    stage.pending = 2;
-    EXPECT_EQ(tick(), QStringLiteral("000003"));
-    playMain();
-    EXPECT_EQ(tick(), QString());
-    stage.pending = -2;
-    main.stop();
-    EXPECT_EQ(tick(), QString());
-}
-
-TEST_F(CommandEntryTest, TimeSignalPausesTheSongAndResumesItAfterwards)
-{
-    playMain();
-    main.advance(42);
-    second.setMediaPath(QStringLiteral("/src/001001"));
-    second.play();
-    stage.pending = 1;
-    entry.tmr_sf_Timer();
-    EXPECT_FALSE(main.isPlaying());
-    EXPECT_FALSE(view.mainVisible);
-    EXPECT_TRUE(view.secondVisible);
-    EXPECT_TRUE(stage.posts.isEmpty()); // no next song while the signal plays
-
-    second.finish();
-    entry.tmr_sf_Timer();
-    EXPECT_TRUE(view.mainVisible);
-    EXPECT_FALSE(view.secondVisible);
-    EXPECT_TRUE(second.mediaPath().isEmpty());
-    EXPECT_TRUE(main.isPlaying());
-    EXPECT_EQ(main.position(), 42);
-}
-
-TEST_F(CommandEntryTest, TimeSignalOverTheIdleScreenDoesNotStartTheIntro)
-{
-    main.setMediaPath(QStringLiteral("/src/000000"));
-    second.setMediaPath(QStringLiteral("/src/001001"));
-    second.play();
-    stage.pending = -1;
-    stage.slot = QStringLiteral("000013");
-    entry.tmr_sf_Timer();
-    second.finish();
-    entry.tmr_sf_Timer();
-    EXPECT_FALSE(main.isPlaying());
-    EXPECT_TRUE(view.mainVisible);
-    EXPECT_EQ(stage.posts.last(), QStringLiteral("000005"));
 }

@@ -5,6 +5,7 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "control/controlwindow.h"
+#include "control/karaokesession.h"
 #include "launcher/karaokemode.h"
 #include "launcher/mainwindow.h"
 #include "player/player.h"
@@ -30,7 +31,7 @@ const QString Title1 = QStringLiteral("夜明けのメロディー");
 const QString Title2 = QStringLiteral("桜並木の約束");
 const QString Idle = QStringLiteral("予約曲がありません  ゆっくりえらんでね！！！");
 
-class KaraokeSession : public ::testing::Test
+class KaraokeModeTest : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
@@ -56,7 +57,7 @@ protected:
         ASSERT_TRUE(saveFile(paths.webRootFile(), paths.file(QStringLiteral("www")).toUtf8() + "\r\n").isEmpty());
     }
 
-    Stage& stage() { return karaoke.stageWindow()->stage(); }
+    Stage& stage() { return karaoke.session()->stage(); }
     QString status() { return karaoke.isRunning() ? stage().statusText() : QString(); }
     QLineEdit* box() { return karaoke.controlWindow()->commandBox(); }
     void type(const QString& keys, Qt::Key key = Qt::Key_Enter)
@@ -81,13 +82,14 @@ protected:
     QTemporaryDir dir;
     AppPaths paths{dir.path()};
     SystemClock clock;
-    MainWindow main{paths};
-    KaraokeMode karaoke{paths, clock, main};
+    AppState state;
+    MainWindow main{paths, state};
+    KaraokeMode karaoke{paths, clock, state};
 };
 
 } // namespace
 
-TEST_F(KaraokeSession, ReserveTwoSongsTheyPlayInTurnThenEscapeEndsAndF1StartsAgain)
+TEST_F(KaraokeModeTest, ReserveTwoSongsTheyPlayInTurnThenEscapeEndsAndF1StartsAgain)
 {
     QObject::connect(&main, &MainWindow::startRequested, &karaoke, &KaraokeMode::start);
     main.show();
@@ -130,8 +132,7 @@ TEST_F(KaraokeSession, ReserveTwoSongsTheyPlayInTurnThenEscapeEndsAndF1StartsAga
     const QString farewell = QStringLiteral("Tarv終了します。お疲れ様でした！5秒後に終了します(´・ω・`)ﾉｼ");
     QTest::keyClick(box(), Qt::Key_Escape);
     ASSERT_TRUE(statusBecomes(farewell, 2000));
-    auto* quit = karaoke.controlWindow()->findChild<QTimer*>(QStringLiteral("tmr_quit"));
-    ASSERT_NE(quit, nullptr);
+    QTimer* quit = &karaoke.session()->quitTimer();
     QTest::qWait(600);
     EXPECT_EQ(status(), farewell); // the idle message does not come back over it
     const int left = quit->remainingTime();
@@ -145,7 +146,7 @@ TEST_F(KaraokeSession, ReserveTwoSongsTheyPlayInTurnThenEscapeEndsAndF1StartsAga
     EXPECT_TRUE(statusBecomes(QStringLiteral("Tarv Active... System Version:1.00 MovieCount:2"), 3000));
 }
 
-TEST_F(KaraokeSession, SecondStartShowsTheWindowsAgainAndRepeatsTheBanner)
+TEST_F(KaraokeModeTest, SecondStartShowsTheWindowsAgainAndRepeatsTheBanner)
 {
     karaoke.start();
     ASSERT_TRUE(statusBecomes(QStringLiteral("Tarv Active... System Version:1.00 MovieCount:2"), 3000));

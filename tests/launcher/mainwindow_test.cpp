@@ -45,11 +45,15 @@ struct DialogAnswer
 
 } // namespace
 
-using MainWindowTest = test::AppFolderTest;
+class MainWindowTest : public test::AppFolderTest
+{
+protected:
+    AppState state;
+};
 
 TEST_F(MainWindowTest, MenusAreAsTheOperatorKnowsThem)
 {
-    MainWindow window(paths);
+    MainWindow window(paths, state);
     const QList<QAction*> menus = window.menuBar()->actions();
     ASSERT_EQ(menus.size(), 3);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("メニュー(&M)"));
@@ -96,13 +100,13 @@ TEST_F(MainWindowTest, MenusAreAsTheOperatorKnowsThem)
 
 TEST_F(MainWindowTest, ShowsTheInformationTextAndRefreshesItOnReturn)
 {
-    MainWindow window(paths);
+    MainWindow window(paths, state);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     auto* label = window.findChild<QLabel*>(QStringLiteral("lbl_system"));
     ASSERT_NE(label, nullptr);
     EXPECT_TRUE(label->text().startsWith(QStringLiteral("System Version:1.00\n")));
-    EXPECT_EQ(window.connectionMode(), QStringLiteral("act"));
+    EXPECT_TRUE(state.isLocal());
 
     // The library window changed the list: coming back to the main window shows its new date.
     const QDateTime stamp(QDate(2030, 1, 2), QTime(3, 4, 0));
@@ -121,7 +125,7 @@ TEST_F(MainWindowTest, ShowsTheInformationTextAndRefreshesItOnReturn)
 
 TEST_F(MainWindowTest, VersionDialogOpensTheMakerPageOnlyOnYes)
 {
-    MainWindow window(paths);
+    MainWindow window(paths, state);
     QList<QUrl> opened;
     window.setUrlOpener([&opened](const QUrl& url) { opened << url; });
 
@@ -139,7 +143,7 @@ TEST_F(MainWindowTest, VersionDialogOpensTheMakerPageOnlyOnYes)
 
 TEST_F(MainWindowTest, StartMenuItemsAskForKaraokeMode)
 {
-    MainWindow window(paths);
+    MainWindow window(paths, state);
     QSignalSpy start(&window, &MainWindow::startRequested);
     QSignalSpy timeSignal(&window, &MainWindow::timeSignalStartRequested);
     window.action(QStringLiteral("mem_TarvActive"))->trigger();
@@ -151,7 +155,7 @@ TEST_F(MainWindowTest, StartMenuItemsAskForKaraokeMode)
 TEST_F(MainWindowTest, QuitAndTheCloseBoxEndTheProgramWithOtherWindowsOpen)
 {
     for (const bool closeBox : {false, true}) {
-        MainWindow window(paths);
+        MainWindow window(paths, state);
         window.show();
         window.showPersonalityWindow(); // another window of the program stays open
         QTimer::singleShot(0, &window, [&window, closeBox] {

@@ -86,12 +86,12 @@ TEST_F(Posting, StartBanner)
     EXPECT_EQ(view.restarts, 0); // started, not restarted
     EXPECT_TRUE(view.hideDue.has_value());
 
-    environment.timeSignals = true;
+    state.setTimeSignalsOn(true);
     // Every pair read counts, also one whose number line is no number; a number line alone does not.
     writeSongs({u"100001"_s, u"a"_s, u"x"_s, u"b"_s, u"100002"_s});
     run(u"000000"_s);
     EXPECT_EQ(stage.statusText(), u"Tarv Active... System Version:1.00 MovieCount:2 -時報有効"_s);
-    environment.mode = u"192.168.1.20"_s;
+    state.setConnectionMode(u"192.168.1.20"_s);
     QFile::remove(dir.filePath(u"db/musiclist.txt"_s));
     main.setMediaPath(QString()); // a control window just loaded
     run(u"000000"_s);
@@ -316,7 +316,7 @@ TEST_F(Playback, TimeSignalIsOffByDefaultAndUsesTheSecondPlayerWhenOn)
     {
         std::optional<QString> chooseVideo() override { return u"001001"_s; }
     } source;
-    environment.timeSignals = true;
+    state.setTimeSignalsOn(true);
     stage.setTimeSignalSource(&source);
     playSomething();
     run(u"000013"_s);

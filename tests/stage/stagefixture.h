@@ -23,7 +23,7 @@ inline void PrintTo(const QString& text, std::ostream* os)
 namespace tarv::test {
 
 // A stage window stand-in: records what the stage asks for and runs the hide timer on the fake clock.
-class RecordingView : public StageView
+class RecordingView : public StageView, public StageTimers
 {
 public:
     explicit RecordingView(FakeClock& clock) : m_clock(clock) {}
@@ -62,10 +62,15 @@ protected:
     {
         QDir(dir.path()).mkpath(QStringLiteral("db"));
         QDir(dir.path()).mkpath(QStringLiteral("web/cgi-bin/tarv"));
+        QDir(dir.path()).mkpath(QStringLiteral("src"));
+        // The videos are there (the fake players never read them).
+        for (const char* name : {"000000", "100001", "100002", "100003"})
+            QFile(video(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
         writeLines(QStringLiteral("db/path.txt"), {dir.filePath(QStringLiteral("web"))});
         writeSongs({QStringLiteral(" 100001 "), QStringLiteral("夜明けの歌"), QStringLiteral(" 100002 "),
                     QStringLiteral("海の声"), QStringLiteral(" 100003 "), QStringLiteral("星の道")});
         stage.setView(&view);
+        stage.setTimers(&view);
     }
 
     void writeLines(const QString& relative, const QStringList& lines)
@@ -102,8 +107,8 @@ protected:
     FakePlayer main;
     FakePlayer second;
     FakeClock clock;
-    FixedStageEnvironment environment;
-    Stage stage{main, second, environment, AppPaths(dir.path()), clock};
+    AppState state;
+    Stage stage{main, second, state, AppPaths(dir.path()), clock};
     RecordingView view{clock};
 };
 

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "common/apppaths.h"
+#include "common/appstate.h"
+#include "control/commandentry.h"
+#include "stage/stage.h"
+
+#include <QObject>
+#include <QTimer>
+
+namespace tarv {
+
+class Clock;
+class Player;
+
+// What karaoke mode asks of its full-screen window.
+class KaraokeView
+{
+public:
+    virtual ~KaraokeView() = default;
+    // Give txt_input the keyboard focus (and its window the activation).
+    virtual void focusCommandBox() = 0;
+    virtual void setMainPlayerVisible(bool visible) = 0;
+    virtual void setSecondPlayerVisible(bool visible) = 0;
+};
+
+// One run of karaoke mode, without widgets: the stage, the command entry and the timers that run
+// while karaoke mode lasts (tmr_sf, tmr_quit and the stage's tmr_visible and tmr_voldown). The
+// window that shows it holds a reference and forwards keys; it never owns this logic.
+class KaraokeSession : public QObject, private StageTimers, private QuitTimer
+{
+    Q_OBJECT
+
+public:
+    KaraokeSession(Player& mainPlayer, Player& secondPlayer, const AppState& state, const AppPaths& paths,
+                   const Clock& clock, QObject* parent = nullptr);
+    ~KaraokeSession() override;
+
+    Stage& stage() { return m_stage; }
+    CommandEntry& entry() { return m_entry; }
+    void setView(KaraokeView* view) { m_view = view; }
+
+    // The start step: the first time, empty the published queue file and start tmr_sf; every time,
+    // post "000000".
+    void start();
+
+    // tmr_sf, every 200 ms: the player switch around a time signal, the next-song trigger and the
+    // focus keeper.
+    void tmr_sf_Timer();
+
+    bool isEnding() const { return m_quitTimer.isActive(); }
+    QTimer& quitTimer() { return m_quitTimer; }
+    QTimer& hideTimer() { return m_hideTimer; }
+
+signals:
+    // tmr_quit fired: karaoke mode is over.
+    void ended();
+
+private:
+    // StageTimers
+    void restartHideTimer() override;
+    void startHideTimer() override;
+    void startFade() override;
+    // QuitTimer
+    void startQuitTimer() override;
+
+    Player& m_main;
+    Player& m_second;
+    AppPaths m_paths;
+    Stage m_stage;
+    StageConnection m_link;
+    CommandEntry m_entry;
+    KaraokeView* m_view = nullptr;
+    bool m_loaded = false;
+
+    QTimer m_sfTimer;   // tmr_sf
+    QTimer m_quitTimer; // tmr_quit
+    QTimer m_hideTimer; // tmr_visible
+    QTimer m_fadeTimer; // tmr_voldown
+};
+
+} // namespace tarv

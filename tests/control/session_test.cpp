@@ -1,0 +1,217 @@
+// The karaoke session without windows: posts carried out in order, the tmr_sf heartbeat, the end.
+#include "common/textfile.h"
+#include "control/karaokesession.h"
+#include "support/fakeclock.h"
+#include "support/fakeplayer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace tarv;
+using namespace tarv::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class FakeKaraokeView : public KaraokeView
+{
+public:
+    void focusCommandBox() override { ++focusGiven; }
+    void setMainPlayerVisible(bool visible) override { mainVisible = visible; }
+    void setSecondPlayerVisible(bool visible) override { secondVisible = visible; }
+    int focusGiven = 0;
+    bool mainVisible = true;
+    bool secondVisible = false;
+};
+
+class SessionTest : public ::testing::Test
+{
+protected:
+    SessionTest()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("db"));
+        QDir(dir.path()).mkpath(QStringLiteral("src"));
+        QFile list(paths.songList());
+        EXPECT_TRUE(list.open(QIODevice::WriteOnly));
+        list.write(encodeTextLines({QStringLiteral("100001"), QStringLiteral("一"), QStringLiteral("100002"),
+                                    QStringLiteral("二"), QStringLiteral("100003"), QStringLiteral("三"),
+                                    QStringLiteral("100004"), QStringLiteral("四")}));
+        for (const char* name : {"000000", "100001", "100002", "100003"}) // 100004 has no video
+            QFile(paths.video(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+        session.setView(&view);
+    }
+
+    Stage& stage() { return session.stage(); }
+    void settle() { QCoreApplication::processEvents(); }
+    // Types a number on the keypad and presses Enter, without giving the event loop a turn.
+    void enter(const QString& typed)
+    {
+        session.entry().setText(typed);
+        session.entry().txt_input_KeyUp(Qt::Key_Enter);
+    }
+    QStringList queued()
+    {
+        QStringList out;
+        for (const QueueEntry& entry : stage().queue())
+            out << entry.number + u'/' + entry.user;
+        return out;
+    }
+    // One heartbeat; returns the codes it posted.
+    QString tick()
+    {
+        const qsizetype posts = stage().pendingPosts();
+        session.tmr_sf_Timer();
+        const QString posted = stage().pendingPosts() > posts ? stage().codeSlot() : QString();
+        settle();
+        return posted;
+    }
+
+    QTemporaryDir dir;
+    AppPaths paths{dir.path()};
+    FakePlayer main;
+    FakePlayer second;
+    FakeClock clock;
+    AppState state;
+    FakeKaraokeView view;
+    KaraokeSession session{main, second, state, paths, clock};
+};
+
+} // namespace
+
+TEST_F(SessionTest, PostsInOneTurnAreAllCarriedOutInOrderWithTheirUsers)
+{
+    session.start();
+    settle();
+    main.setMediaPath(QStringLiteral("song"));
+    main.play(); // something plays, so every reservation queues
+
+    // Keys arriving together: three reservations before the stage gets a turn.
+    enter(QStringLiteral("100001"));
+    enter(QStringLiteral("100002"));
+    stage().setCurrentUser(QStringLiteral("ユキ")); // a web reservation in the same turn
+    session.entry().setText(QStringLiteral("100003"));
+    session.entry().DoCommand();
+    EXPECT_EQ(stage().codeSlot(), QStringLiteral("100003")); // posters see their post at once
+    settle();
+    EXPECT_EQ(queued(), (QStringList{u"100001/Guest"_s, u"100002/Guest"_s, u"100003/ユキ"_s}));
+    EXPECT_EQ(stage().pendingPosts(), 0);
+
+    // Two codes in one turn: the question and its confirmation.
+    enter(QStringLiteral("44"));
+    enter(QStringLiteral("44"));
+    settle();
+    EXPECT_EQ(stage().statusText(), QStringLiteral("この曲の再生を終了します"));
+
+    // A click repeats the last action once: the review steps on.
+    enter(QStringLiteral("0"));
+    settle();
+    EXPECT_EQ(stage().selectedIndex(), 0);
+    stage().Form_Activate();
+    EXPECT_EQ(stage().selectedIndex(), 1);
+}
+
+TEST_F(SessionTest, HeartbeatStartsTheNextSongOrShowsTheIdleMessage)
+{
+    session.start();
+    settle();
+    EXPECT_EQ(tick(), QString()); // the intro plays
+    main.finish();
+    EXPECT_EQ(tick(), QStringLiteral("000005")); // intro over, nothing reserved
+    EXPECT_EQ(stage().pendingCount(), -1);
+    EXPECT_EQ(tick(), QString());
+    EXPECT_EQ(view.focusGiven, 0); // nothing typed yet: the focus keeper waits
+
+    enter(QStringLiteral("100001"));
+    settle();
+    EXPECT_TRUE(main.isPlaying());
+    enter(QStringLiteral("100002"));
+    settle();
+    EXPECT_EQ(tick(), QString()); // the song plays
+    EXPECT_EQ(view.focusGiven, 1);
+    main.finish();
+    EXPECT_EQ(tick(), QStringLiteral("000003"));
+    EXPECT_EQ(main.mediaPath(), paths.video(QStringLiteral("100002")));
+    main.finish();
+    EXPECT_EQ(tick(), QStringLiteral("000005"));
+    stage().post(u"000001"); // another message replaced the idle one
+    settle();
+    EXPECT_EQ(tick(), QStringLiteral("000005"));
+}
+
+TEST_F(SessionTest, MissingVideoIsSaidInRedAndTheNextSongFollowsAfterIt)
+{
+    session.start();
+    settle();
+    main.setMediaPath(QStringLiteral("song"));
+    main.play();
+    enter(QStringLiteral("100004"));
+    enter(QStringLiteral("100002"));
+    settle();
+    main.stop();
+
+    EXPECT_EQ(tick(), QStringLiteral("000003"));
+    EXPECT_EQ(stage().statusText(), QStringLiteral("動画ファイルがありません：(100004)"));
+    EXPECT_EQ(stage().statusColour(), StatusColour::Red);
+    EXPECT_EQ(main.mediaPath(), QStringLiteral("song")); // nothing was loaded
+    EXPECT_EQ(stage().nowPlaying().number, QStringLiteral("000000"));
+    EXPECT_EQ(tick(), QString()); // the message stays readable for a moment
+    clock.advanceMs(3000);
+    EXPECT_EQ(tick(), QStringLiteral("000003"));
+    EXPECT_EQ(stage().statusText(), QStringLiteral("再生：(100002) - 二"));
+}
+
+TEST_F(SessionTest, TimeSignalPausesTheSongAndResumesItAfterwards)
+{
+    session.start();
+    settle();
+    main.setMediaPath(QStringLiteral("song"));
+    main.play();
+    main.advance(42);
+    second.setMediaPath(QStringLiteral("signal"));
+    second.play();
+    EXPECT_EQ(tick(), QString());
+    EXPECT_FALSE(main.isPlaying());
+    EXPECT_FALSE(view.mainVisible);
+    EXPECT_TRUE(view.secondVisible);
+
+    second.finish();
+    tick();
+    EXPECT_TRUE(view.mainVisible);
+    EXPECT_FALSE(view.secondVisible);
+    EXPECT_TRUE(second.mediaPath().isEmpty());
+    EXPECT_TRUE(main.isPlaying());
+    EXPECT_EQ(main.position(), 42);
+
+    // Over the idle screen (position 0) the intro is not started afterwards.
+    main.stop();
+    second.setMediaPath(QStringLiteral("signal"));
+    second.play();
+    tick();
+    second.finish();
+    tick();
+    EXPECT_FALSE(main.isPlaying());
+}
+
+TEST_F(SessionTest, EscapeKeepsTheFarewellAndEndsAfterTheQuitTimer)
+{
+    bool ended = false;
+    QObject::connect(&session, &KaraokeSession::ended, [&] { ended = true; });
+    session.start();
+    settle();
+    session.entry().txt_input_KeyUp(Qt::Key_Escape);
+    settle();
+    EXPECT_TRUE(session.isEnding());
+    const QString farewell = stage().statusText();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(tick(), QString()); // neither the idle message nor a next song
+    EXPECT_EQ(stage().statusText(), farewell);
+    session.quitTimer().setInterval(0);
+    session.quitTimer().start();
+    for (int i = 0; i < 50 && !ended; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(ended);
+}
