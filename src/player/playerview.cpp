@@ -1,21 +1,26 @@
 #include "player/playerview.h"
 
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
+#include <QPainter>
 #include <QPalette>
 #include <QWindow>
 
 #include <mpv/client.h>
 #include <mpv/render_gl.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdio>
 
 namespace tarv {
+
+Q_LOGGING_CATEGORY(lcVideo, "tarv.video")
 
 // Draws one player's video through mpv's render API.
 class VideoSurface : public QOpenGLWidget
@@ -68,7 +73,7 @@ void VideoSurface::initializeGL()
     };
     const int error = mpv_render_context_create(&m_render, m_player.mpvHandle(), params);
     if (error < 0) {
-        std::fprintf(stderr, "tarv: cannot draw video: %s\n", mpv_error_string(error));
+        qCWarning(lcVideo) << "cannot draw video:" << mpv_error_string(error);
         m_render = nullptr;
         // Still let the player open its media, so that it plays (without a picture) and ends.
         m_player.setRendererAttached(true);
@@ -144,9 +149,117 @@ void VideoSurface::paintGL()
     mpv_render_context_render(m_render, params);
 }
 
+// Draws one player's video without OpenGL: mpv's software renderer paints into an image, which
+// is drawn like any picture.
+class SoftwareSurface : public QWidget
+{
+public:
+    SoftwareSurface(MpvPlayer& player, QWidget* parent) : QWidget(parent), m_player(player)
+    {
+        setFocusPolicy(Qt::NoFocus);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        connect(&m_player, &MpvPlayer::mediaChanged, this, [this] {
+            m_frame = QImage();
+            update();
+        });
+        mpv_render_param params[] = {
+            {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW)},
+            {MPV_RENDER_PARAM_INVALID, nullptr},
+        };
+        const int error = m_player.mpvHandle() ? mpv_render_context_create(&m_render, m_player.mpvHandle(), params)
+                                               : MPV_ERROR_UNINITIALIZED;
+        if (error < 0) {
+            qCWarning(lcVideo) << "cannot draw video:" << mpv_error_string(error);
+            m_render = nullptr;
+        } else {
+            mpv_render_context_set_update_callback(
+                m_render,
+                [](void* context) {
+                    auto* self = static_cast<SoftwareSurface*>(context);
+                    if (!self->m_updateQueued.exchange(true))
+                        QMetaObject::invokeMethod(
+                            self, [self] { self->frameReady(); }, Qt::QueuedConnection);
+                },
+                this);
+        }
+        // Without a renderer the player still opens its media, so that it plays (unseen) and ends.
+        m_player.setRendererAttached(true);
+    }
+
+    ~SoftwareSurface() override
+    {
+        if (!m_render)
+            return;
+        mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
+        mpv_render_context_free(m_render);
+        m_player.setRendererAttached(false);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const PlayState state = m_player.playState();
+        if (m_frame.isNull() || state == PlayState::NoMedia || state == PlayState::Failed)
+            painter.fillRect(rect(), Qt::black);
+        else
+            painter.drawImage(rect(), m_frame);
+    }
+
+private:
+    void frameReady()
+    {
+        m_updateQueued = false;
+        if (!m_render || !(mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME))
+            return;
+        // The picture is scaled up when drawn: at most 1280 pixels wide keeps the CPU's share low.
+        const QSize size = this->size().boundedTo(QSize(1280, 1280 * std::max(height(), 1) / std::max(width(), 1)));
+        if (m_frame.size() != size || m_frame.isNull())
+            m_frame = QImage(size.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+        int dimensions[2] = {m_frame.width(), m_frame.height()};
+        size_t stride = size_t(m_frame.bytesPerLine());
+        int skip = isVisible() ? 0 : 1; // nobody looks: take the frame anyway, or mpv waits for it
+        mpv_render_param params[] = {
+            {MPV_RENDER_PARAM_SW_SIZE, dimensions},
+            {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char*>("bgr0")}, // QImage::Format_RGB32 in memory
+            {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+            {MPV_RENDER_PARAM_SW_POINTER, m_frame.bits()},
+            {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+            {MPV_RENDER_PARAM_INVALID, nullptr},
+        };
+        mpv_render_context_render(m_render, params);
+        if (!skip)
+            update();
+    }
+
+    MpvPlayer& m_player;
+    mpv_render_context* m_render = nullptr;
+    QImage m_frame;
+    std::atomic<bool> m_updateQueued{false};
+};
+
 namespace {
 std::optional<PlayerView::Output> s_defaultOutput;
+
+// Whether this display gives us an OpenGL context at all (an X display reached through indirect
+// GLX, a remote desktop without GL): without one, video is drawn in software.
+bool openGLWorks()
+{
+    static const bool works = [] {
+        QOpenGLContext context;
+        QOffscreenSurface surface;
+        surface.create();
+        const bool ok = context.create() && surface.isValid() && context.makeCurrent(&surface) &&
+                        context.functions()->glGetString(GL_VERSION) != nullptr;
+        if (ok)
+            context.doneCurrent();
+        else
+            qCWarning(lcVideo) << "no OpenGL on this display: videos are drawn in software";
+        return ok;
+    }();
+    return works;
 }
+} // namespace
 
 PlayerView::Output PlayerView::defaultOutput()
 {
@@ -155,7 +268,7 @@ PlayerView::Output PlayerView::defaultOutput()
     const QString platform = QGuiApplication::platformName();
     if (platform == u"offscreen" || platform == u"minimal")
         return Output::Headless;
-    return Output::Screen;
+    return openGLWorks() ? Output::Screen : Output::Software;
 }
 
 void PlayerView::setDefaultOutput(std::optional<Output> output)
@@ -167,8 +280,9 @@ PlayerView::PlayerView(QWidget* parent) : PlayerView(defaultOutput(), MpvPlayer:
 
 PlayerView::PlayerView(Output output, MpvPlayer::Sound sound, QWidget* parent)
     : QWidget(parent), m_output(output),
-      m_player(std::make_unique<MpvPlayer>(output == Output::Screen ? MpvPlayer::Video::Render : MpvPlayer::Video::None,
-                                           output == Output::Screen ? sound : MpvPlayer::Sound::None))
+      m_player(
+          std::make_unique<MpvPlayer>(output == Output::Headless ? MpvPlayer::Video::None : MpvPlayer::Video::Render,
+                                      output == Output::Headless ? MpvPlayer::Sound::None : sound))
 {
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
@@ -179,10 +293,12 @@ PlayerView::PlayerView(Output output, MpvPlayer::Sound sound, QWidget* parent)
     connect(this, &QObject::objectNameChanged, m_player.get(),
             [player = m_player.get()](const QString& name) { player->setObjectName(name); });
 
-    if (output == Output::Screen) {
+    if (output == Output::Screen)
         m_surface = new VideoSurface(*m_player, this);
+    else if (output == Output::Software)
+        m_surface = new SoftwareSurface(*m_player, this);
+    if (m_surface)
         m_surface->setGeometry(rect());
-    }
 }
 
 PlayerView::~PlayerView()
@@ -194,8 +310,8 @@ PlayerView::~PlayerView()
 
 QImage PlayerView::grabFrame()
 {
-    if (m_surface)
-        return m_surface->grabFramebuffer();
+    if (m_output == Output::Screen)
+        return static_cast<VideoSurface*>(m_surface)->grabFramebuffer();
     return grab().toImage();
 }
 

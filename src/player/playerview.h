@@ -10,15 +10,14 @@
 
 namespace tarv {
 
-class VideoSurface;
-
 // The widget that shows one player, and owns it. Window code holds a PlayerView where the
 // player's picture goes and drives it through player(); its visibility and size are the widget's.
 //
 // Output::Screen draws the video with OpenGL through mpv's render API and plays the sound on the
-// system's default output. Output::Headless shows a black widget in front of a headless player
-// (no video output, no audio device): window tests on Qt's offscreen platform, where an OpenGL
-// widget cannot be shown, still drive a real player.
+// system's default output. Output::Software does the same without OpenGL, through mpv's software
+// renderer into an image (slower, for displays that offer no OpenGL). Output::Headless shows a
+// black widget in front of a headless player (no video output, no audio device): window tests on
+// Qt's offscreen platform, where an OpenGL widget cannot be shown, still drive a real player.
 //
 // The view never takes the keyboard focus; a mouse press on it emits clicked().
 class PlayerView : public QWidget
@@ -26,7 +25,7 @@ class PlayerView : public QWidget
     Q_OBJECT
 
 public:
-    enum class Output { Screen, Headless };
+    enum class Output { Screen, Software, Headless };
 
     // defaultOutput(), with sound on the system's output.
     explicit PlayerView(QWidget* parent = nullptr);
@@ -41,8 +40,8 @@ public:
     // first frame).
     QImage grabFrame();
 
-    // Headless on Qt's "offscreen" and "minimal" platforms, Screen elsewhere, unless a test chose
-    // otherwise with setDefaultOutput().
+    // Headless on Qt's "offscreen" and "minimal" platforms, Screen elsewhere (Software when no
+    // OpenGL context can be made), unless a test chose otherwise with setDefaultOutput().
     static Output defaultOutput();
     static void setDefaultOutput(std::optional<Output> output);
 
@@ -56,7 +55,7 @@ protected:
 private:
     Output m_output;
     std::unique_ptr<MpvPlayer> m_player;
-    VideoSurface* m_surface = nullptr; // child widget, Screen output only
+    QWidget* m_surface = nullptr; // child widget that draws the video; none while headless
 };
 
 } // namespace tarv
