@@ -1,0 +1,92 @@
+#!/bin/sh
+# Karaoke mode as a person meets it on a desktop: the real program on the demo library, under Xvfb
+# with a window manager (openbox), driven by X keystrokes and looked at in screenshots.
+#  1. F1, then three reservations typed with no gap between keys: all three reach the published
+#     queue file, in order.
+#  2. A screenshot shows the stage strip over the top of a playing video.
+#  3. Without OpenGL (indirect GLX) the program starts karaoke mode and stays up.
+# Usage: karaoke_desktop_test.sh TARV_EXECUTABLE SOURCE_DIR
+set -eu
+TARV=$1
+SOURCE=$2
+TMP=$(mktemp -d)
+PIDS=""
+cleanup() {
+    for pid in $PIDS; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$TMP"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/app" >/dev/null
+QUEUE="$TMP/app/www/cgi-bin/tarv/tarvlist.txt"
+
+Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
+PIDS="$PIDS $!"
+for _ in $(seq 50); do [ -s "$TMP/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$TMP/display")"
+openbox >/dev/null 2>&1 &
+PIDS="$PIDS $!"
+for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+export QT_QPA_PLATFORM=xcb
+
+# Waits (up to $2 tenths of a second) for the shell test $1 to hold.
+wait_for() {
+    i=0
+    while ! eval "$1"; do
+        i=$((i + 1))
+        [ "$i" -le "$2" ] || return 1
+        sleep 0.1
+    done
+}
+
+# Numbers in the published queue file, the intro's record left out, one line.
+queued_numbers() {
+    [ -f "$QUEUE" ] || return 0
+    tr -d '\r' <"$QUEUE" | cut -d'$' -f1 | grep -v '^000000$' | tr '\n' ' '
+}
+
+# Fraction (0 to 1) of pixels of the region WxH+X+Y of a screenshot that are the strip's background.
+strip_share() {
+    convert "$1" -crop "$2" +repage -fuzz 3% -fill white -opaque 'rgb(16,16,24)' -fill black +opaque white \
+        -format '%[fx:mean]' info:
+}
+brightness() { convert "$1" -crop "$2" +repage -colorspace Gray -format '%[fx:mean]' info:; }
+above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
+
+start_karaoke() {
+    rm -f "$QUEUE"
+    "$TARV" --app-dir "$TMP/app" >"$TMP/tarv.log" 2>&1 &
+    TARV_PID=$!
+    PIDS="$PIDS $TARV_PID"
+    wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
+    sleep 0.5
+    xdotool key F1
+    # The karaoke window empties the published queue file as it opens.
+    wait_for "[ -f '$QUEUE' ]" 100 || fail "karaoke mode did not start"
+    sleep 1
+}
+
+# 1. Fast typing loses nothing.
+start_karaoke
+xdotool key --delay 0 1 0 0 0 0 2 Return 1 0 0 0 0 3 Return 1 0 0 0 0 4 Return
+wait_for "[ \"\$(queued_numbers)\" = '100002 100003 100004 ' ]" 50 ||
+    fail "queue file holds '$(queued_numbers)', expected 100002 100003 100004"
+
+# 2. The strip is drawn over the video: dark strip at the top, the moving picture below it.
+import -window root "$TMP/shot.png"
+share=$(strip_share "$TMP/shot.png" 1280x120+0+0)
+above "$share" 0.5 || fail "the strip is not on screen (background share $share)"
+light=$(brightness "$TMP/shot.png" 1280x300+0+400)
+above "$light" 0.15 || fail "no video under the strip (brightness $light)"
+kill "$TARV_PID" 2>/dev/null || true
+wait "$TARV_PID" 2>/dev/null || true
+
+# 3. No OpenGL: the program stays up and plays in software.
+LIBGL_ALWAYS_INDIRECT=1 start_karaoke
+xdotool key --delay 0 1 0 0 0 0 5 Return
+wait_for "[ \"\$(queued_numbers)\" = '100005 ' ]" 50 || fail "no reservation without OpenGL: '$(queued_numbers)'"
+sleep 1
+kill -0 "$TARV_PID" 2>/dev/null || fail "the program ended without OpenGL: $(tail -5 "$TMP/tarv.log")"
+grep -q 'drawn in software' "$TMP/tarv.log" || fail "OpenGL was not missing after all"
+echo "PASS"
