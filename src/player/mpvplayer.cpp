@@ -163,8 +163,10 @@ void MpvPlayer::setMediaPath(const QString& path)
     scheduleNotify();
 }
 
-// Opens m_path paused (the caller's play() unpauses) and remembers its playlist entry, so that
-// events of the file it replaces are told apart.
+// Opens m_path paused (the caller's play() unpauses). The playlist entry comes with the command's
+// reply, before any event of the new file, so that events of the file it replaces are told apart.
+// Asynchronous, like every command of this class: the core may be waiting for this thread to draw
+// a frame, and a waiting call would stall both until mpv's time-out.
 void MpvPlayer::openCurrent(double start)
 {
     m_openDeferred = false;
@@ -176,23 +178,30 @@ void MpvPlayer::openCurrent(double start)
     const QByteArray options = start > 0 ? "start=" + QByteArray::number(start, 'f', 6) : QByteArray();
     const char* command[] = {"loadfile", file.constData(), "replace", options.isEmpty() ? nullptr : options.constData(),
                              nullptr};
-    mpv_node result;
-    const int error = mpv_command_ret(m_mpv, command, &result);
+    m_entryId = 0;
+    m_media = Media::Opening;
+    const int error = mpv_command_async(m_mpv, ++m_loadReply, command);
     if (error < 0) {
         unload();
         fail(fromUtf8(mpv_error_string(error)));
+    }
+}
+
+void MpvPlayer::loadReplied(const mpv_event& event)
+{
+    if (event.error < 0) {
+        unload();
+        fail(fromUtf8(mpv_error_string(event.error)));
         return;
     }
-    m_entryId = 0;
-    if (result.format == MPV_FORMAT_NODE_MAP) {
-        for (int i = 0; i < result.u.list->num; ++i) {
-            if (std::strcmp(result.u.list->keys[i], "playlist_entry_id") == 0 &&
-                result.u.list->values[i].format == MPV_FORMAT_INT64)
-                m_entryId = result.u.list->values[i].u.int64;
-        }
+    const mpv_node& result = static_cast<const mpv_event_command*>(event.data)->result;
+    if (result.format != MPV_FORMAT_NODE_MAP)
+        return;
+    for (int i = 0; i < result.u.list->num; ++i) {
+        if (std::strcmp(result.u.list->keys[i], "playlist_entry_id") == 0 &&
+            result.u.list->values[i].format == MPV_FORMAT_INT64)
+            m_entryId = result.u.list->values[i].u.int64;
     }
-    mpv_free_node_contents(&result);
-    m_media = Media::Opening;
 }
 
 void MpvPlayer::unload()
@@ -202,7 +211,7 @@ void MpvPlayer::unload()
     if (!m_mpv)
         return;
     const char* command[] = {"stop", nullptr};
-    mpv_command(m_mpv, command);
+    mpv_command_async(m_mpv, 0, command);
 }
 
 void MpvPlayer::fail(const QString& reason)
@@ -301,7 +310,9 @@ void MpvPlayer::seekTo(double seconds)
     }
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
     const char* command[] = {"seek", target.constData(), "absolute+exact", nullptr};
-    const int error = mpv_command(m_mpv, command);
+    // Asynchronous, like every call the interface thread makes while a picture may be due: the
+    // core may be waiting for this thread to draw, and a waiting call would stall both.
+    const int error = mpv_command_async(m_mpv, 0, command);
     if (error < 0) {
         logError(QStringLiteral("cannot seek to ") + QString::fromLatin1(target) + QStringLiteral(": ") +
                  fromUtf8(mpv_error_string(error)));
@@ -315,7 +326,7 @@ void MpvPlayer::setPaused(bool paused)
     if (!m_mpv)
         return;
     int flag = paused ? 1 : 0;
-    mpv_set_property(m_mpv, "pause", MPV_FORMAT_FLAG, &flag);
+    mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
 }
 
 QString MpvPlayer::durationText() const
@@ -338,7 +349,7 @@ void MpvPlayer::setVolume(double volume)
     if (!m_mpv)
         return;
     double value = m_volume;
-    mpv_set_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &value);
+    mpv_set_property_async(m_mpv, 0, "volume", MPV_FORMAT_DOUBLE, &value);
 }
 
 void MpvPlayer::setRendererAttached(bool attached)
@@ -373,6 +384,12 @@ void MpvPlayer::drainEvents()
 void MpvPlayer::handleEvent(const mpv_event& event)
 {
     switch (event.event_id) {
+    case MPV_EVENT_COMMAND_REPLY:
+        // Only the reply to the latest load counts; seeks and older loads are answered with 0 or older ids.
+        if (event.reply_userdata != 0 && event.reply_userdata == m_loadReply && m_media == Media::Opening)
+            loadReplied(event);
+        break;
+
     case MPV_EVENT_START_FILE:
         m_startedId = static_cast<const mpv_event_start_file*>(event.data)->playlist_entry_id;
         break;

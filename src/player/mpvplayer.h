@@ -112,6 +112,7 @@ private:
     void scheduleNotify();
     void notify();
     void openCurrent(double start);
+    void loadReplied(const mpv_event& event);
     void unload();
     void fail(const QString& reason);
     void seekTo(double seconds);
@@ -127,7 +128,8 @@ private:
     QString m_path;
     Media m_media = Media::None;
     bool m_openDeferred = false; // waiting for the renderer before opening
-    int64_t m_entryId = 0;       // mpv playlist entry of the current media
+    int64_t m_entryId = 0;       // mpv playlist entry of the current media (0 until the load is answered)
+    uint64_t m_loadReply = 0;    // reply id of the latest load command
     int64_t m_startedId = 0;     // entry of the last start-file event
 
     bool m_wantPlay = false; // play() called and not paused, stopped or ended since

@@ -120,8 +120,10 @@ void VideoSurface::frameReady()
     // Nobody will paint: take the frame anyway, or mpv waits for it and playback stutters.
     makeCurrent();
     int skip = 1;
+    int block = 0;
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+        {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
     mpv_render_context_render(m_render, params);
@@ -141,9 +143,12 @@ void VideoSurface::paintGL()
     mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()), static_cast<int>(width() * ratio),
                        static_cast<int>(height() * ratio), 0};
     int flipY = 1;
+    // Drawing happens on the interface thread: never wait there for a frame's display time.
+    int block = 0;
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
         {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+        {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
     mpv_render_context_render(m_render, params);
@@ -219,7 +224,9 @@ private:
         int dimensions[2] = {m_frame.width(), m_frame.height()};
         size_t stride = size_t(m_frame.bytesPerLine());
         int skip = isVisible() ? 0 : 1; // nobody looks: take the frame anyway, or mpv waits for it
+        int block = 0;                  // never wait on the interface thread for the display time
         mpv_render_param params[] = {
+            {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
             {MPV_RENDER_PARAM_SW_SIZE, dimensions},
             {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char*>("bgr0")}, // QImage::Format_RGB32 in memory
             {MPV_RENDER_PARAM_SW_STRIDE, &stride},

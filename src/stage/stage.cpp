@@ -242,8 +242,13 @@ bool Stage::startPlayback(const QString& number)
 
 void Stage::showIdleScreen()
 {
-    m_main.setMediaPath(m_paths.introVideo());
-    m_main.play();
+    // The intro's first frame, stopped. When the intro is already there it is only rewound: the
+    // idle message comes back after every other message, and loading the file each time would
+    // hold up the keypad.
+    if (m_main.mediaPath() != m_paths.introVideo()) {
+        m_main.setMediaPath(m_paths.introVideo());
+        m_main.play();
+    }
     m_main.stop();
 }
 
