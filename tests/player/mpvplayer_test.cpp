@@ -217,9 +217,10 @@ TEST_F(MpvPlayerTest, VolumeKeepsFractionsWithinZeroToHundred)
     MpvPlayer player;
     player.setVolume(73.5);
     EXPECT_EQ(player.volume(), 73.5);
-    double applied = 0;
-    ASSERT_GE(mpv_get_property(player.mpvHandle(), "volume", MPV_FORMAT_DOUBLE, &applied), 0);
-    EXPECT_EQ(applied, 73.5);
+    double applied = 0; // reaches mpv asynchronously
+    EXPECT_TRUE(waitFor([&] {
+        return mpv_get_property(player.mpvHandle(), "volume", MPV_FORMAT_DOUBLE, &applied) >= 0 && applied == 73.5;
+    }));
 
     player.setVolume(150);
     EXPECT_EQ(player.volume(), 100.0);
