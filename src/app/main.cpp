@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFont>
 #include <QFontDatabase>
+#include <QMessageBox>
 #include <QStandardPaths>
 
 #include <clocale>
@@ -30,6 +31,8 @@ int main(int argc, char** argv)
         QDir().mkpath(folder);
     if (!QFileInfo(folder).isDir()) {
         qCCritical(tarv::lcLauncher).noquote() << "the application folder" << folder << "does not exist";
+        QMessageBox::critical(nullptr, QStringLiteral("エラー"),
+                              QStringLiteral("アプリケーションフォルダ %1 がありません。").arg(folder));
         return 2;
     }
     tarv::SystemClock clock;

@@ -119,11 +119,6 @@ void MainWindow::setNotice(const QString& text)
     m_notice->setVisible(!text.isEmpty());
 }
 
-QString MainWindow::notice() const
-{
-    return m_notice->text();
-}
-
 void MainWindow::setUrlOpener(std::function<void(const QUrl&)> opener)
 {
     m_openUrl = std::move(opener);

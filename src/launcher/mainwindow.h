@@ -34,7 +34,6 @@ public:
 
     // A message for the operator under the information text (the first start's new library); empty hides it.
     void setNotice(const QString& text);
-    QString notice() const;
 
     // How the version dialog opens the maker's page (the desktop's browser unless a test replaces it).
     void setUrlOpener(std::function<void(const QUrl&)> opener);
@@ -67,7 +66,7 @@ private:
     AppState& m_state;
     QLabel* m_system = nullptr; // lbl_system
     QLabel* m_mode = nullptr;   // lbl_mode
-    QLabel* m_notice = nullptr;
+    QLabel* m_notice = nullptr; // lbl_notice
     QString m_information;
     std::function<void(const QUrl&)> m_openUrl;
     QPointer<QWidget> m_personality;
