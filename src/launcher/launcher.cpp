@@ -12,18 +12,6 @@
 
 namespace tarv {
 
-QString applicationFolder(const QStringList& arguments, const QString& executableDir)
-{
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (arg == QStringLiteral("--app-dir") && i + 1 < arguments.size())
-            return arguments[i + 1];
-        if (arg.startsWith(QStringLiteral("--app-dir=")))
-            return arg.mid(10);
-    }
-    return executableDir;
-}
-
 Launcher::Launcher(const AppPaths& paths, Clock& clock) : m_paths(paths), m_clock(clock) {}
 
 Launcher::~Launcher()
@@ -38,9 +26,12 @@ bool Launcher::start()
         QMessageBox::critical(nullptr, QStringLiteral("エラー"), QStringLiteral("既に起動しています"));
         return false;
     }
+    const QString notice = prepareApplicationFolder(m_paths);
     startupBackup(m_paths, m_clock.now());
+    qCInfo(lcLauncher).noquote() << "application folder" << m_paths.root();
 
     m_main = std::make_unique<MainWindow>(m_paths, m_state);
+    m_main->setNotice(notice);
     m_karaoke = std::make_unique<KaraokeMode>(m_paths, m_clock, m_state);
     connect(m_main.get(), &MainWindow::startRequested, m_karaoke.get(), &KaraokeMode::start);
     // Time signals join this start with their settings window; until then it is the common start.

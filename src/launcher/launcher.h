@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -19,9 +18,6 @@ class KaraokeMode;
 class LibraryWindow;
 class MainWindow;
 
-// The application folder named by --app-dir, else the executable's folder.
-QString applicationFolder(const QStringList& arguments, const QString& executableDir);
-
 // Start-up and the windows reached from the main window's menus.
 class Launcher : public QObject
 {
@@ -31,8 +27,8 @@ public:
     Launcher(const AppPaths& paths, Clock& clock);
     ~Launcher() override;
 
-    // The single-instance check, the backup and the main window. False when another copy runs
-    // (after the message box); nothing has been written then.
+    // The single-instance check, the first start's empty library, the backup and the main window. False
+    // when another copy runs (after the message box); nothing has been written then.
     bool start();
 
     MainWindow* mainWindow() const { return m_main.get(); }

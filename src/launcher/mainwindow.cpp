@@ -31,7 +31,13 @@ MainWindow::MainWindow(const AppPaths& paths, AppState& state, QWidget* parent)
     m_mode = new QLabel(m_state.connectionMode(), central);
     m_mode->setObjectName(QStringLiteral("lbl_mode"));
     m_mode->setVisible(false);
+    m_notice = new QLabel(central);
+    m_notice->setObjectName(QStringLiteral("lbl_notice"));
+    m_notice->setWordWrap(true);
+    m_notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_notice->setVisible(false);
     layout->addWidget(m_system);
+    layout->addWidget(m_notice);
     layout->addStretch();
     setCentralWidget(central);
     resize(480, 220);
@@ -105,6 +111,12 @@ void MainWindow::refreshInformation()
     m_information =
         tarv::informationText(m_state.systemVersion(), QCoreApplication::applicationFilePath(), m_paths.songList());
     m_system->setText(QString(m_information).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void MainWindow::setNotice(const QString& text)
+{
+    m_notice->setText(text);
+    m_notice->setVisible(!text.isEmpty());
 }
 
 void MainWindow::setUrlOpener(std::function<void(const QUrl&)> opener)

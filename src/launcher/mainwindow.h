@@ -32,6 +32,9 @@ public:
     // lbl_system's text as the four lines joined with CR LF.
     QString informationText() const { return m_information; }
 
+    // A message for the operator under the information text (the first start's new library); empty hides it.
+    void setNotice(const QString& text);
+
     // How the version dialog opens the maker's page (the desktop's browser unless a test replaces it).
     void setUrlOpener(std::function<void(const QUrl&)> opener);
 
@@ -63,6 +66,7 @@ private:
     AppState& m_state;
     QLabel* m_system = nullptr; // lbl_system
     QLabel* m_mode = nullptr;   // lbl_mode
+    QLabel* m_notice = nullptr; // lbl_notice
     QString m_information;
     std::function<void(const QUrl&)> m_openUrl;
     QPointer<QWidget> m_personality;

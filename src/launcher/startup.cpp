@@ -1,16 +1,104 @@
 #include "launcher/startup.h"
 
+#include "common/savefile.h"
+#include "library/library.h"
 #include "library/songlist.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QStringList>
-
-#include <cstdio>
 
 namespace tarv {
+
+Q_LOGGING_CATEGORY(lcLauncher, "tarv.launcher")
+
+namespace {
+
+// A name taken in the folder, whatever it names (a dangling symbolic link too).
+bool present(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// db/ is put together under this name and renamed last, so that an interrupted first start leaves no
+// half-made db/ that the next start would have to keep as a library.
+const QString StagingFolder = QStringLiteral(".tarv-first-start");
+
+// Makes the empty library; returns the failure, empty on success. *webRootError is the reason db/path.txt
+// could not be written (a web root with a comma or a character without CP932 form), which leaves the web
+// root to be set in the library window.
+QString createLibrary(const AppPaths& paths, QString* webRootError)
+{
+    const auto cannotMake = [](const QString& folder) {
+        return QStringLiteral("フォルダ %1 を作成できません。").arg(QDir::toNativeSeparators(folder));
+    };
+    const QString webRoot = paths.file(QStringLiteral("www"));
+    const AppPaths staging(paths.file(StagingFolder));
+    for (const QString& folder : {webRoot + QStringLiteral("/cgi-bin/tarv"), staging.backupDir(), paths.srcDir()}) {
+        if (!QDir().mkpath(folder))
+            return cannotMake(folder);
+    }
+    for (const char* name : {"db/musiclist.txt", "db/ziholist.txt", "db/zihotrue.txt", "db/zihotime.txt"}) {
+        if (const QString error = saveFile(staging.file(QLatin1String(name)), QByteArray()); !error.isEmpty())
+            return error;
+    }
+    *webRootError = saveWebRoot(staging, webRoot);
+    if (!QDir().rename(staging.dbDir(), paths.dbDir()))
+        return cannotMake(paths.dbDir());
+    QDir().rmdir(staging.root());
+    return {};
+}
+
+} // namespace
+
+QString applicationFolder(const QStringList& arguments, const QString& executableDir, const QString& dataDir)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QStringLiteral("--app-dir") && i + 1 < arguments.size())
+            return arguments[i + 1];
+        if (arg.startsWith(QStringLiteral("--app-dir=")))
+            return arg.mid(10);
+    }
+    // Even where it could (root, a prefix in the home folder), an installed copy keeps no data beside
+    // the other programs of its bin/ folder.
+    const bool installed =
+        QFileInfo::exists(executableDir + QStringLiteral("/../share/applications/" TARV_APP_ID ".desktop"));
+    if (QFileInfo(executableDir).isWritable() && !installed)
+        return executableDir;
+    return dataDir;
+}
+
+bool holdsLibrary(const AppPaths& paths)
+{
+    if (present(paths.dbDir()))
+        return true;
+    // An empty src/ alone is what an interrupted first start leaves, and holds nothing to keep.
+    const QFileInfo src(paths.srcDir());
+    return present(paths.srcDir()) &&
+           (src.isSymLink() || !src.isDir() ||
+            !QDir(paths.srcDir()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+}
+
+QString prepareApplicationFolder(const AppPaths& paths)
+{
+    if (holdsLibrary(paths))
+        return {};
+    QString webRootError;
+    if (const QString error = createLibrary(paths, &webRootError); !error.isEmpty()) {
+        qCWarning(lcLauncher).noquote() << "no library could be made in" << paths.root() << ":" << error;
+        return QStringLiteral("ライブラリを作成できませんでした：\n%1").arg(error);
+    }
+    qCInfo(lcLauncher).noquote() << "made an empty library in" << paths.root();
+    QString notice = QStringLiteral("空のライブラリを作成しました：%1\n動画は「オプション」→「DB操作」で登録できます。")
+                         .arg(QDir::toNativeSeparators(paths.root()));
+    if (!webRootError.isEmpty())
+        notice += QStringLiteral("\nWebルートは「DB操作」で設定してください：") +
+                  webRootError.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return notice;
+}
 
 InstanceGuard::InstanceGuard(const AppPaths& paths)
 {
@@ -41,7 +129,7 @@ QString startupBackup(const AppPaths& paths, const QDateTime& now)
         return {};
     if (const QString error = backupSongList(paths, now); !error.isEmpty()) {
         // The start goes on without a backup, but not without saying so.
-        std::fprintf(stderr, "tarv: no backup of the song list was made: %s\n", qPrintable(error));
+        qCWarning(lcLauncher).noquote() << "no backup of the song list was made:" << error;
         return {};
     }
     return QDir(paths.backupDir()).filePath(backupFileName(now));

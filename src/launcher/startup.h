@@ -4,13 +4,17 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class QLockFile;
 
 namespace tarv {
+
+Q_DECLARE_LOGGING_CATEGORY(lcLauncher)
 
 inline const QString MakerPage = QStringLiteral("http://tarv.example.com/");
 
@@ -32,6 +36,20 @@ private:
     std::unique_ptr<QLockFile> m_lock;
     QString m_path;
 };
+
+// Where the program keeps its data: the folder named by --app-dir; else the executable's folder when it is
+// writable and not the bin/ folder of an installed copy (one with its desktop entry in ../share/applications/);
+// else dataDir, the user's data folder for Tarv.
+QString applicationFolder(const QStringList& arguments, const QString& executableDir, const QString& dataDir);
+
+// True when the folder holds a library of its own: db/ in any form, or a src/ that is not an empty folder.
+bool holdsLibrary(const AppPaths& paths);
+
+// The first start in a folder that holds no library makes an empty one: db/ with db/bu/, the empty song list
+// and time-signal files, src/, the web root www/ with its exchange folder cgi-bin/tarv/, and db/path.txt naming
+// it. A folder that holds a library is not touched. Returns what to tell the operator, empty when nothing was
+// done.
+QString prepareApplicationFolder(const AppPaths& paths);
 
 // The backup taken at each start. A missing song list or backup folder skips it; returns what was written
 // (empty when nothing was) so the caller can tell.

@@ -202,12 +202,16 @@ TEST_F(MainWindowTest, ASecondCopyIsRefusedAndWritesNothing)
     EXPECT_EQ(snapshot(), before);
 }
 
-TEST(AppFolder, OptionOverridesTheExecutableFolder)
+TEST(FirstStart, TheMainWindowSaysOnceThatAnEmptyLibraryWasMade)
 {
-    EXPECT_EQ(applicationFolder({QStringLiteral("tarv")}, QStringLiteral("/opt/tarv")), QStringLiteral("/opt/tarv"));
-    EXPECT_EQ(applicationFolder({QStringLiteral("tarv"), QStringLiteral("--app-dir"), QStringLiteral("/srv/k")},
-                                QStringLiteral("/opt/tarv")),
-              QStringLiteral("/srv/k"));
-    EXPECT_EQ(applicationFolder({QStringLiteral("tarv"), QStringLiteral("--app-dir=/srv/k")}, QStringLiteral("/x")),
-              QStringLiteral("/srv/k"));
+    QTemporaryDir dir;
+    test::FakeClock clock;
+    for (const bool first : {true, false}) {
+        Launcher launcher(AppPaths(dir.path()), clock);
+        ASSERT_TRUE(launcher.start());
+        const auto* notice = launcher.mainWindow()->findChild<QLabel*>(QStringLiteral("lbl_notice"));
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(notice->isVisibleTo(launcher.mainWindow()), first);
+        EXPECT_EQ(notice->text().contains(dir.path()), first);
+    }
 }

@@ -1,12 +1,18 @@
+#include "common/cp932.h"
 #include "common/savefile.h"
+#include "common/textfile.h"
+#include "common/webroot.h"
 #include "launcher/startup.h"
 #include "support/appfolder.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace tarv;
 
@@ -84,4 +90,90 @@ TEST_F(Startup, OneCopyPerApplicationFolder)
     InstanceGuard throughLink{AppPaths(link)};
     EXPECT_FALSE(throughLink.acquire());
     EXPECT_FALSE(first.lockPath().startsWith(paths.root())); // the guard writes nothing in the folder
+}
+
+TEST(AppFolder, TheOptionThenAWritableProgramFolderThenTheDataFolder)
+{
+    QTemporaryDir dir;
+    const QString portable = dir.filePath(QStringLiteral("portable")), bin = dir.filePath(QStringLiteral("usr/bin"));
+    const QString readOnly = dir.filePath(QStringLiteral("readonly")), data = QStringLiteral("/home/u/.local/share/T");
+    for (const QString& folder : {portable, bin, readOnly, dir.filePath(QStringLiteral("usr/share/applications"))})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(saveFile(dir.filePath(QStringLiteral("usr/share/applications/" TARV_APP_ID ".desktop")), "").isEmpty());
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
+    const QString tarv = QStringLiteral("tarv"), option = QStringLiteral("--app-dir"), k = QStringLiteral("/srv/k");
+
+    EXPECT_EQ(applicationFolder({tarv}, portable, data), portable);
+    EXPECT_EQ(applicationFolder({tarv}, bin, data), data); // an installed copy, even where root could write
+    EXPECT_EQ(applicationFolder({tarv, option, k}, bin, data), k);
+    EXPECT_EQ(applicationFolder({tarv, option + u'=' + k}, portable, data), k);
+    if (::geteuid() != 0) { // root writes into any folder
+        EXPECT_EQ(applicationFolder({tarv}, readOnly, data), data);
+    }
+}
+
+TEST(FirstStart, MakesAnEmptyLibraryOnce)
+{
+    QTemporaryDir dir;
+    // "cut short" holds what an interrupted first start leaves: an empty src/ and the staged db/.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("cut short/src"))));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("cut short/.tarv-first-start/db"))));
+    ASSERT_TRUE(saveFile(dir.filePath(QStringLiteral("cut short/.tarv-first-start/db/zihotime.txt")), "x").isEmpty());
+    // A web root that db/path.txt cannot hold (a comma, no CP932 form) is left to the operator, not garbled.
+    for (const QString& name :
+         {QStringLiteral("cut short"), QStringLiteral("カラオケ"), QStringLiteral("a,b"), QStringLiteral("マイク🎤")}) {
+        SCOPED_TRACE(name.toStdString());
+        const bool webRootFits = encodableInCp932(name) && !name.contains(u',');
+        const AppPaths paths(dir.filePath(name));
+        ASSERT_TRUE(QDir().mkpath(paths.root()));
+
+        const QString notice = prepareApplicationFolder(paths);
+        EXPECT_TRUE(notice.contains(paths.root()));
+        EXPECT_EQ(notice.contains(QStringLiteral("Webルート")), !webRootFits);
+        for (const char* folder : {"db/bu", "src", "www/cgi-bin/tarv"})
+            EXPECT_TRUE(QFileInfo(paths.file(QLatin1String(folder))).isDir()) << folder;
+        for (const char* file : {"db/musiclist.txt", "db/ziholist.txt", "db/zihotrue.txt", "db/zihotime.txt"})
+            EXPECT_EQ(readFileBytes(paths.file(QLatin1String(file))), QByteArray()) << file;
+        EXPECT_FALSE(QFileInfo::exists(paths.file(QStringLiteral(".tarv-first-start"))));
+        EXPECT_EQ(readWebRoot(paths), webRootFits ? std::optional(paths.file(QStringLiteral("www"))) : std::nullopt);
+        EXPECT_TRUE(prepareApplicationFolder(paths).isEmpty());
+    }
+}
+
+TEST(FirstStart, LeavesAFolderThatHoldsALibraryAlone)
+{
+    // Entries to make: "name/" a folder, "name -> target" a symbolic link, otherwise a file.
+    for (const QStringList& entries :
+         QList<QStringList>{{QStringLiteral("db/musiclist.txt"), QStringLiteral("db/bu/20260314210509.txt")},
+                            {QStringLiteral("db/")},
+                            {QStringLiteral("db")},
+                            {QStringLiteral("src/100001")},
+                            {QStringLiteral("src/.hidden")},
+                            {QStringLiteral("src -> gone")}}) {
+        SCOPED_TRACE(entries.join(u' ').toStdString());
+        QTemporaryDir dir;
+        const AppPaths paths(dir.path());
+        for (const QString& entry : entries) {
+            if (entry.endsWith(u'/'))
+                ASSERT_TRUE(QDir().mkpath(paths.file(entry)));
+            else if (const QStringList link = entry.split(QStringLiteral(" -> ")); link.size() == 2)
+                ASSERT_TRUE(QFile::link(paths.file(link[1]), paths.file(link[0])));
+            else
+                ASSERT_TRUE(QDir().mkpath(QFileInfo(paths.file(entry)).path()) &&
+                            saveFile(paths.file(entry), "x").isEmpty());
+        }
+        // Anything the start made would be a new entry (content is compared end to end in package_test).
+        const auto listing = [&dir] {
+            QStringList names;
+            for (QDirIterator it(dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                 QDirIterator::Subdirectories);
+                 it.hasNext();)
+                names << it.next();
+            names.sort();
+            return names;
+        };
+        const QStringList before = listing();
+        EXPECT_TRUE(prepareApplicationFolder(paths).isEmpty());
+        EXPECT_EQ(listing(), before);
+    }
 }
