@@ -37,6 +37,11 @@ void StageConnection::setCurrentUser(const QString& user)
     m_stage.setCurrentUser(user);
 }
 
+void StageConnection::catchUp()
+{
+    m_stage.catchUp();
+}
+
 CommandEntry::CommandEntry(StageLink& stage, Player& mainPlayer, Player& secondPlayer, const Clock& clock)
     : m_stage(stage), m_main(mainPlayer), m_second(secondPlayer), m_clock(clock)
 {
@@ -56,6 +61,7 @@ void CommandEntry::quit()
 
 void CommandEntry::DoCommand()
 {
+    m_stage.catchUp();
     const QString t = m_text;
     const bool showing = m_stage.isShowing();
     const QString slot = m_stage.codeSlot();
@@ -111,6 +117,7 @@ QString CommandEntry::volumeLevel(int step) const
 
 void CommandEntry::txt_input_KeyDown(int key)
 {
+    m_stage.catchUp();
     if (key == Qt::Key_Right) {
         m_text = Keypad::Skip.toString();
         DoCommand();
@@ -120,6 +127,7 @@ void CommandEntry::txt_input_KeyDown(int key)
 
 void CommandEntry::txt_input_KeyUp(int key)
 {
+    m_stage.catchUp();
     if (key == Qt::Key_Escape)
         quit();
     if (key == Qt::Key_Up) {

@@ -22,6 +22,8 @@ public:
     // Reservations waiting; -1 once the idle screen was shown.
     virtual int pendingCount() const = 0;
     virtual void setCurrentUser(const QString& user) = 0;
+    // Carry out the posts of earlier handlers before the stage is read.
+    virtual void catchUp() = 0;
 };
 
 // The link to the real stage.
@@ -34,6 +36,7 @@ public:
     QString codeSlot() const override;
     int pendingCount() const override;
     void setCurrentUser(const QString& user) override;
+    void catchUp() override;
 
 private:
     Stage& m_stage;

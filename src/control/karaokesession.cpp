@@ -65,6 +65,7 @@ void KaraokeSession::start()
 
 void KaraokeSession::tmr_sf_Timer()
 {
+    m_stage.catchUp();
     bool timeSignalPlaying = false;
     if (m_second.isPlaying()) {
         // A time signal plays over the song: the song waits hidden underneath.

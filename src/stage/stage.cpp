@@ -114,6 +114,12 @@ void Stage::post(QStringView code)
     QMetaObject::invokeMethod(this, &Stage::runNextPost, Qt::QueuedConnection);
 }
 
+void Stage::catchUp()
+{
+    while (!m_posts.isEmpty())
+        runNextPost();
+}
+
 void Stage::runNextPost()
 {
     if (m_posts.isEmpty())

@@ -111,6 +111,10 @@ public:
     void post(QStringView code);
     // Posts made and not carried out yet.
     qsizetype pendingPosts() const { return m_posts.size(); }
+    // Carries out, now, the posts that earlier handlers made. Whoever reads the stage to decide
+    // (the interpreter, the heartbeat) calls this first, so that a burst of keys handled in one
+    // turn of the event loop sees the queue, the slot and the pending count as each key left them.
+    void catchUp();
 
     // The strip was clicked: show the stage, read the web root and run the code slot again.
     void Form_Activate();

@@ -24,6 +24,7 @@ public:
     QString codeSlot() const override { return slot; }
     int pendingCount() const override { return pending; }
     void setCurrentUser(const QString& name) override { user = name; }
+    void catchUp() override {}
 
     QStringList posts;
     bool showing = false;

@@ -89,16 +89,22 @@ TEST_F(SessionTest, PostsInOneTurnAreAllCarriedOutInOrderWithTheirUsers)
     main.setMediaPath(QStringLiteral("song"));
     main.play(); // something plays, so every reservation queues
 
-    // Keys arriving together: three reservations before the stage gets a turn.
-    enter(QStringLiteral("100001"));
-    enter(QStringLiteral("100002"));
-    stage().setCurrentUser(QStringLiteral("ユキ")); // a web reservation in the same turn
-    session.entry().setText(QStringLiteral("100003"));
-    session.entry().DoCommand();
+    // Three posts before the stage gets a turn, each with the user of its moment.
+    stage().post(u"100001");
+    stage().setCurrentUser(QStringLiteral("ユキ"));
+    stage().post(u"100002");
+    stage().post(u"100003");
     EXPECT_EQ(stage().codeSlot(), QStringLiteral("100003")); // posters see their post at once
     settle();
-    EXPECT_EQ(queued(), (QStringList{u"100001/Guest"_s, u"100002/Guest"_s, u"100003/ユキ"_s}));
+    EXPECT_EQ(queued(), (QStringList{u"100001/Guest"_s, u"100002/ユキ"_s, u"100003/ユキ"_s}));
     EXPECT_EQ(stage().pendingPosts(), 0);
+
+    // Keys handled in one turn: each key sees the stage as the keys before it left it.
+    enter(QStringLiteral("100002"));
+    enter(QStringLiteral("0"));
+    settle();
+    EXPECT_EQ(queued().size(), 4);
+    EXPECT_EQ(stage().statusText(), QStringLiteral("予確(1/4)：(100001) - 一"));
 
     // Two codes in one turn: the question and its confirmation.
     enter(QStringLiteral("44"));
