@@ -42,6 +42,30 @@ void StageConnection::catchUp()
     m_stage.catchUp();
 }
 
+QList<KeypadCommand> keypadCard()
+{
+    const QString enter = QStringLiteral(" Enter");
+    const QString twice = QStringLiteral(" Enter（2回）");
+    return {
+        {QStringLiteral("曲番号（6桁） Enter"),
+         QStringLiteral("曲を予約する（何も演奏していなければすぐに始まります）")},
+        {Keypad::Review.toString() + enter, QStringLiteral("予約を確認する（表示中にもう一度押すと次の予約へ）")},
+        {Keypad::Interrupt.toString() + enter,
+         QStringLiteral("割り込み：予約した直後の曲、または確認中の予約を先頭へ")},
+        {Keypad::Cancel.toString() + enter, QStringLiteral("確認中の予約を取り消す")},
+        {Keypad::Skip.toString() + enter + QStringLiteral(" ／ →"),
+         QStringLiteral("演奏中の曲を5秒早送り（→は押している間続けて）")},
+        {Keypad::SingAgain.toString() + twice,
+         QStringLiteral("歌い直し（始まって15秒以内）：1回目で確認、2回目で最初から")},
+        {Keypad::Stop.toString() + twice, QStringLiteral("演奏中止：1回目で確認、2回目で中止")},
+        {QStringLiteral("1〜9 ／ ") + Keypad::FullVolume.toString() + enter, QStringLiteral("音量を10%〜100%にする")},
+        {QStringLiteral("↑ ／ ↓"), QStringLiteral("音量を1段上げる／下げる")},
+        {Keypad::TimeSignalPrefix.toString() + QStringLiteral("＋今日の日（2桁）") + enter,
+         QStringLiteral("時報を今すぐ流す（時報が有効なとき）")},
+        {QStringLiteral("Esc"), QStringLiteral("カラオケを終了する（5秒後に閉じます）")},
+    };
+}
+
 CommandEntry::CommandEntry(StageLink& stage, Player& mainPlayer, Player& secondPlayer, const Clock& clock)
     : m_stage(stage), m_main(mainPlayer), m_second(secondPlayer), m_clock(clock)
 {

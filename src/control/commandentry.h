@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -63,6 +64,17 @@ inline constexpr QStringView Stop = u"44";
 inline constexpr QStringView TimeSignalPrefix = u"33"; // followed by today's day of the month
 inline constexpr QStringView FullVolume = u"10";
 } // namespace Keypad
+
+// One line of the card that lies beside the keypad: what to press and what it does.
+struct KeypadCommand
+{
+    QString keys;
+    QString meaning;
+};
+
+// Every command of the keypad, in the order the card lists them; the key texts are made from the
+// same constants the interpreter compares with, so the card cannot drift from what the keys do.
+QList<KeypadCommand> keypadCard();
 
 // The logic of the hidden command box txt_input: the interpreter DoCommand and the key handlers.
 // Every action ends as at most one code posted to the stage.
