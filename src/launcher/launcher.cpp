@@ -38,7 +38,8 @@ bool Launcher::start()
         QMessageBox::critical(nullptr, QStringLiteral("エラー"), QStringLiteral("既に起動しています"));
         return false;
     }
-    startupBackup(m_paths, m_clock.now());
+    QString backupError;
+    startupBackup(m_paths, m_clock.now(), &backupError);
 
     m_main = std::make_unique<MainWindow>(m_paths);
     m_karaoke = std::make_unique<KaraokeMode>(m_paths, m_clock, *m_main);
@@ -48,6 +49,16 @@ bool Launcher::start()
     connect(m_main.get(), &MainWindow::wirelessStartRequested, this, &Launcher::startWireless);
     connect(m_main.get(), &MainWindow::libraryRequested, this, &Launcher::showLibrary);
     m_main->show();
+    if (!backupError.isEmpty()) {
+        // Shown without holding up the start.
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("バックアップ"),
+                                    QStringLiteral("起動時の曲目リストのバックアップができません。\n") + backupError,
+                                    QMessageBox::Ok, m_main.get());
+        box->setObjectName(QStringLiteral("startupBackupError"));
+        box->setTextFormat(Qt::PlainText);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
     return true;
 }
 

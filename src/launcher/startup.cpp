@@ -35,13 +35,15 @@ QString InstanceGuard::lockPath() const
     return m_path;
 }
 
-QString startupBackup(const AppPaths& paths, const QDateTime& now)
+QString startupBackup(const AppPaths& paths, const QDateTime& now, QString* error)
 {
     if (!QFileInfo(paths.songList()).isFile() || !QFileInfo(paths.backupDir()).isDir())
         return {};
-    if (const QString error = backupSongList(paths, now); !error.isEmpty()) {
+    if (const QString reason = backupSongList(paths, now); !reason.isEmpty()) {
         // The start goes on without a backup, but not without saying so.
-        std::fprintf(stderr, "tarv: no backup of the song list was made: %s\n", qPrintable(error));
+        std::fprintf(stderr, "tarv: no backup of the song list was made: %s\n", qPrintable(reason));
+        if (error)
+            *error = reason;
         return {};
     }
     return QDir(paths.backupDir()).filePath(backupFileName(now));

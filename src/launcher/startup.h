@@ -35,8 +35,8 @@ private:
 };
 
 // The backup taken at each start. A missing song list or backup folder skips it; returns what was written
-// (empty when nothing was) so the caller can tell.
-QString startupBackup(const AppPaths& paths, const QDateTime& now);
+// (empty when nothing was) so the caller can tell, and why it failed in *error.
+QString startupBackup(const AppPaths& paths, const QDateTime& now, QString* error = nullptr);
 
 // The main window's four-line information text, lines joined with CR LF. A file that is missing leaves
 // its date empty.

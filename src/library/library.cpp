@@ -200,7 +200,7 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
 
     const LibraryTotals totals = refreshSongs();
     if (backup)
-        backUpAfterChange(m_paths, m_clock.now(), m_log);
+        backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
     m_log.addLine(QStringLiteral("--- Edit:") + oldText + QStringLiteral(" -> ") + newText + QStringLiteral(" ** ") +
                   oldTitle + QStringLiteral(" ->") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Edit ---"));
@@ -242,6 +242,7 @@ Library::EditOutcome Library::remove(bool backup)
     const QString error = rewriteSongList(m_paths.songList(), kept);
     if (!error.isEmpty()) {
         m_prompts.message(QStringLiteral("曲目リストに書き込めません: ") + error, ErrorTitle, MessageIcon::Critical);
+        m_log.addLine(QStringLiteral("--- Error: 曲目リストに書き込めません ---"));
         return EditOutcome::Unchanged;
     }
     const QString video = m_paths.video(numberText);
@@ -251,7 +252,7 @@ Library::EditOutcome Library::remove(bool backup)
 
     const LibraryTotals totals = refreshSongs();
     if (backup)
-        backUpAfterChange(m_paths, m_clock.now(), m_log);
+        backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
     m_log.addLine(QStringLiteral("--- Delete:") + numberText + QStringLiteral(" ** ") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Delete ---"));
     m_log.addSummaryBlock(totals);

@@ -17,12 +17,16 @@ namespace tarv {
 namespace {
 
 // Copies a file through the save helper: the copy is written under a temporary name beside the
-// destination and renamed over it only when complete and synced.
-QString copyVideo(const QString& source, const QString& destination)
+// destination and renamed over it only when complete and synced; a failed copy leaves nothing.
+// *sourceFault tells a source that cannot be read from a destination that cannot be written.
+QString copyVideo(const QString& source, const QString& destination, bool* sourceFault)
 {
+    *sourceFault = false;
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    if (!in.open(QIODevice::ReadOnly)) {
+        *sourceFault = true;
         return in.errorString();
+    }
     QString readError;
     const QString error = saveFile(destination, [&in, &readError](QIODevice& out) {
         std::vector<char> buffer(1 << 20);
@@ -38,7 +42,11 @@ QString copyVideo(const QString& source, const QString& destination)
                 return false;
         }
     });
-    return readError.isEmpty() ? error : readError;
+    if (!readError.isEmpty()) {
+        *sourceFault = true;
+        return readError;
+    }
+    return error;
 }
 
 bool sameFile(const QString& a, const QString& b)
@@ -229,10 +237,16 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
     // A file dropped from src/ onto its own number is already in place; it must not be deleted.
     const bool inPlace = sameFile(path, video);
     if (!inPlace) {
-        const QString error = copyVideo(path, video);
-        if (!error.isEmpty()) {
+        bool sourceFault = false;
+        const QString error = copyVideo(path, video, &sourceFault);
+        if (!error.isEmpty() && sourceFault) {
             skip(path, QStringLiteral("コピーできません: ") + error);
             return true;
+        }
+        // src/ cannot take the copy (a full disk, say): every file after it would fail alike.
+        if (!error.isEmpty()) {
+            stop(QStringLiteral("動画を src にコピーできません: ") + error);
+            return false;
         }
     }
 
@@ -254,7 +268,7 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
             m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(path));
     }
     if (m_options.backup)
-        backUpAfterChange(m_paths, m_clock.now(), m_log);
+        backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
 
     m_log.addLine(numberText + u'|' + decodeCp932(encodeCp932(entry.title)));
     m_log.addLine(QStringLiteral("--- Finish:%1/%2 (%3MB) ---")

@@ -40,6 +40,15 @@ TEST_F(Startup, AFailedBackupIsReportedOnStandardError)
     testing::internal::CaptureStderr();
     EXPECT_TRUE(startupBackup(paths, now).isEmpty());
     EXPECT_NE(testing::internal::GetCapturedStderr().find("no backup"), std::string::npos);
+
+    // The reason goes to the caller too, which shows it; a full disk says so.
+    const ScopedSaveFault full({SaveFault::Step::Flush, 0, ENOSPC});
+    QString error;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(startupBackup(paths, now.addSecs(1), &error).isEmpty());
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(error.contains(QStringLiteral("ディスクの空き容量が足りません"))) << error.toStdString();
+    EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(Startup, InformationTextHasFourLinesWithTheFilesDates)
