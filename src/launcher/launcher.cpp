@@ -38,6 +38,7 @@ bool Launcher::start()
         QMessageBox::critical(nullptr, QStringLiteral("エラー"), QStringLiteral("既に起動しています"));
         return false;
     }
+    removeLeftoverTemporaries(m_paths);
     QString backupError;
     startupBackup(m_paths, m_clock.now(), &backupError);
 

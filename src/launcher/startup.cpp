@@ -1,16 +1,21 @@
 #include "launcher/startup.h"
 
+#include "common/savefile.h"
+#include "common/webroot.h"
 #include "library/songlist.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QStringList>
 
 #include <cstdio>
 
 namespace tarv {
+
+Q_LOGGING_CATEGORY(lcStartup, "tarv.launcher")
 
 InstanceGuard::InstanceGuard(const AppPaths& paths)
 {
@@ -47,6 +52,21 @@ QString startupBackup(const AppPaths& paths, const QDateTime& now, QString* erro
         return {};
     }
     return QDir(paths.backupDir()).filePath(backupFileName(now));
+}
+
+QStringList removeLeftoverTemporaries(const AppPaths& paths)
+{
+    QStringList folders{paths.dbDir(), paths.backupDir(), paths.srcDir()};
+    if (const auto root = readWebRoot(paths))
+        folders << QFileInfo(exchangeFile(*root, QStringLiteral("x"))).absolutePath();
+    QStringList removed;
+    for (const QString& folder : folders) {
+        for (const QString& name : removeStaleSaveTemporaries(folder)) {
+            removed << QDir(folder).filePath(name);
+            qCInfo(lcStartup) << "removed a temporary file left by an interrupted save:" << removed.constLast();
+        }
+    }
+    return removed;
 }
 
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

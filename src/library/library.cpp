@@ -29,6 +29,8 @@ ConsistencyCheck checkConsistency(const AppPaths& paths)
     for (const Song& song : list.songs)
         check.expected << song.numberText();
     check.found = QDir(paths.srcDir()).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    // A copy in progress (or one a crash left before the next start cleared it) is not a video.
+    check.found.removeIf(isSaveTemporaryName);
     check.countDiffers = check.expected.size() != check.found.size();
     const qsizetype positions = std::max(check.expected.size(), check.found.size());
     for (qsizetype i = 0; i < positions; ++i) {

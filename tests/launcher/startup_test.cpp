@@ -51,6 +51,35 @@ TEST_F(Startup, AFailedBackupIsReportedOnStandardError)
     EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
+TEST_F(Startup, OnlyTheSaveHelpersLeftoversInTheWrittenFoldersAreRemoved)
+{
+    const QString web = dir.filePath(QStringLiteral("www"));
+    ASSERT_TRUE(QDir().mkpath(web + QStringLiteral("/cgi-bin/tarv")));
+    ASSERT_TRUE(QDir().mkpath(paths.srcDir()));
+    ASSERT_TRUE(saveFile(paths.webRootFile(), QFile::encodeName(web) + "\r\n").isEmpty());
+    const QStringList leftovers{
+        paths.file(QStringLiteral("db/.musiclist.txt.tarv-save-Ab3dE9")),
+        paths.file(QStringLiteral("db/bu/.20260314210509.txt.tarv-save-x1Y2z3")),
+        paths.file(QStringLiteral("src/.100001.tarv-save-000000")),
+        web + QStringLiteral("/cgi-bin/tarv/.tarvlist.txt.tarv-save-qwerty"),
+    };
+    const QStringList kept{
+        paths.file(QStringLiteral(".musiclist.txt.tarv-save-Ab3dE9")), // a folder the program does not write
+        paths.file(QStringLiteral("db/musiclist.txt.Ab3dE9")),         // not the helper's own name
+        paths.file(QStringLiteral("src/100001")),
+    };
+    for (const QString& file : leftovers + kept)
+        ASSERT_TRUE(saveFile(file, QByteArray("x")).isEmpty());
+
+    QStringList removed = removeLeftoverTemporaries(paths);
+    removed.sort();
+    QStringList expected = leftovers;
+    expected.sort();
+    EXPECT_EQ(removed, expected);
+    for (const QString& file : kept)
+        EXPECT_TRUE(QFileInfo::exists(file)) << file.toStdString();
+}
+
 TEST_F(Startup, InformationTextHasFourLinesWithTheFilesDates)
 {
     const QDateTime stamp(QDate(2026, 3, 14), QTime(21, 5, 0));
