@@ -156,7 +156,7 @@ void Registration::step()
             if (!loaded)
                 return;
             songs = std::move(*loaded);
-            entry = settleAutomatic(name, songs);
+            entry = settleAutomatic(path, name, songs);
         } else {
             entry = settleManual(path, name, &songs);
         }
@@ -177,7 +177,16 @@ std::optional<QList<Song>> Registration::loadSongs()
     return songs;
 }
 
-std::optional<Registration::Settled> Registration::settleAutomatic(const QString& name, const QList<Song>& songs)
+// Registering under this number would replace a file of src/ other than the dropped one.
+bool Registration::videoInTheWay(qint64 number, const QString& path) const
+{
+    const QString video = m_paths.video(QString::number(number));
+    const QFileInfo info(video);
+    return (info.exists() || info.isSymLink()) && !sameFile(path, video);
+}
+
+std::optional<Registration::Settled> Registration::settleAutomatic(const QString& path, const QString& name,
+                                                                   const QList<Song>& songs)
 {
     QSet<qint64> taken;
     taken.reserve(songs.size());
@@ -186,7 +195,7 @@ std::optional<Registration::Settled> Registration::settleAutomatic(const QString
     // File i (from 1) tries first + (i - 1), then the numbers after it, so numbers registered
     // earlier in this drop count as taken.
     qint64 number = m_firstNumber + m_next;
-    while (number <= LastSongNumber && taken.contains(number))
+    while (number <= LastSongNumber && (taken.contains(number) || videoInTheWay(number, path)))
         ++number;
     if (number > LastSongNumber) {
         stop(QStringLiteral("%1 までの曲番号に空きがないので、%2 は登録できません").arg(LastSongNumber).arg(name));
@@ -225,8 +234,14 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
         if (!loaded)
             return std::nullopt;
         *songs = std::move(*loaded);
-        if (std::none_of(songs->cbegin(), songs->cend(), [&](const Song& s) { return s.number == *number; }))
-            return Settled{*number, title};
+        if (std::any_of(songs->cbegin(), songs->cend(), [&](const Song& s) { return s.number == *number; }))
+            continue;
+        if (videoInTheWay(*number, path)) {
+            m_prompts.message(QStringLiteral("src に %1 という名前のファイルが既にあります。").arg(*number), {},
+                              MessageIcon::Exclamation);
+            continue;
+        }
+        return Settled{*number, title};
     }
 }
 
