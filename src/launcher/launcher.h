@@ -2,6 +2,7 @@
 
 #include "common/apppaths.h"
 #include "common/clock.h"
+#include "launcher/wireless.h"
 
 #include <QObject>
 #include <QPointer>
@@ -38,8 +39,10 @@ public:
     KaraokeMode* karaokeMode() const { return m_karaoke.get(); }
 
     // The wireless start: fetch the remote PC's song list, then start karaoke mode announcing that PC.
+    // The download runs on the event loop under the wait cursor, with a dialog that can cancel it.
     // A failure is shown in a message box; the local list stays and karaoke mode does not start.
     void startWireless();
+    SongListDownload* wirelessDownload() const { return m_download; }
     // The library window (men_Db), opened once and brought to the front afterwards.
     void showLibrary();
 
@@ -50,6 +53,7 @@ private:
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
     QPointer<LibraryWindow> m_library;
+    QPointer<SongListDownload> m_download;
 };
 
 } // namespace tarv
