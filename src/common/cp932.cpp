@@ -64,6 +64,37 @@ size_t utf8SequenceLength(unsigned char lead)
     return 4;
 }
 
+// Code points iconv cannot be trusted with: a lone surrogate (which UTF-8 cannot carry) and the
+// tag characters U+E0000..U+E007F, which glibc's CP932 drops without an error. None has a CP932 form.
+bool outsideIconv(char32_t c)
+{
+    return (c >= 0xD800 && c <= 0xDFFF) || (c >= 0xE0000 && c <= 0xE007F);
+}
+
+// Splits text into runs that iconv is given whole and code points that are outsideIconv().
+template <typename OnRun, typename OnOutside> void splitForIconv(QStringView text, OnRun onRun, OnOutside onOutside)
+{
+    qsizetype start = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        char32_t c = text[i].unicode();
+        qsizetype length = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            length = 2;
+        }
+        if (outsideIconv(c)) {
+            if (i > start)
+                onRun(text.sliced(start, i - start));
+            onOutside();
+            start = i + length;
+        }
+        i += length;
+    }
+    if (start < text.size())
+        onRun(text.sliced(start));
+}
+
 } // namespace
 
 QString decodeCp932(QByteArrayView bytes)
@@ -81,23 +112,33 @@ QString decodeCp932(QByteArrayView bytes)
 
 QByteArray encodeCp932(QStringView text)
 {
-    const QByteArray utf8 = text.toUtf8();
     Iconv cd("CP932", "UTF-8");
-    return cd.convert(utf8, [](const char* in, size_t left, QByteArray& out) -> size_t {
-        out.append('?');
-        return std::min(left, utf8SequenceLength(static_cast<unsigned char>(*in)));
-    });
+    QByteArray out;
+    splitForIconv(
+        text,
+        [&cd, &out](QStringView run) {
+            out += cd.convert(run.toUtf8(), [](const char* in, size_t left, QByteArray& converted) -> size_t {
+                converted.append('?');
+                return std::min(left, utf8SequenceLength(static_cast<unsigned char>(*in)));
+            });
+        },
+        [&out] { out += '?'; });
+    return out;
 }
 
 bool encodableInCp932(QStringView text)
 {
-    const QByteArray utf8 = text.toUtf8();
     Iconv cd("CP932", "UTF-8");
     bool ok = true;
-    cd.convert(utf8, [&ok](const char* in, size_t left, QByteArray&) -> size_t {
-        ok = false;
-        return std::min(left, utf8SequenceLength(static_cast<unsigned char>(*in)));
-    });
+    splitForIconv(
+        text,
+        [&cd, &ok](QStringView run) {
+            cd.convert(run.toUtf8(), [&ok](const char* in, size_t left, QByteArray&) -> size_t {
+                ok = false;
+                return std::min(left, utf8SequenceLength(static_cast<unsigned char>(*in)));
+            });
+        },
+        [&ok] { ok = false; });
     return ok;
 }
 

@@ -13,7 +13,8 @@ namespace tarv {
 QString decodeCp932(QByteArrayView bytes);
 QByteArray encodeCp932(QStringView text);
 
-// True when every character of the text has a CP932 form.
+// True when every character of the text has a CP932 form, that is when encodeCp932() writes no "?"
+// for it. Lone surrogates and tag characters have none.
 bool encodableInCp932(QStringView text);
 
 } // namespace tarv

@@ -1,46 +1,330 @@
 #include "common/savefile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QIODevice>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <mutex>
+#include <optional>
+#include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarv {
 namespace {
 
-void syncFolder(const QString& filePath)
+const QString TemporaryMark = QStringLiteral(".tarv-save-");
+
+std::mutex faultMutex;
+std::optional<SaveFault> installedFault;
+
+std::optional<SaveFault> currentFault()
 {
-    const QByteArray dir = QFile::encodeName(QFileInfo(filePath).absolutePath());
+    std::lock_guard lock(faultMutex);
+    return installedFault;
+}
+
+void syncFolder(const QString& folder)
+{
+    const QByteArray dir = QFile::encodeName(folder);
     const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
+        // The file itself is complete and synced; a folder that cannot be synced only risks the
+        // old file coming back after a power cut, so this is not reported.
         ::fsync(fd);
         ::close(fd);
     }
 }
 
+QString randomSuffix()
+{
+    static const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString suffix;
+    for (int i = 0; i < 6; ++i)
+        suffix += QLatin1Char(Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))]);
+    return suffix;
+}
+
+// The temporary file: write-only, unbuffered, every failure kept as its system error number.
+class TemporaryDevice : public QIODevice
+{
+public:
+    int fd = -1;
+    int failure = 0;
+    qint64 written = 0;
+    std::optional<SaveFault> fault;
+
+    bool isSequential() const override { return true; }
+
+    void setFailure(int error)
+    {
+        if (failure == 0)
+            failure = error;
+        setErrorString(fileErrorText(failure));
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (failure != 0 || fd < 0)
+            return -1;
+        qint64 allowed = size;
+        const bool injected = fault && fault->step == SaveFault::Step::Write && written + size > fault->afterBytes;
+        if (injected)
+            allowed = std::max<qint64>(0, fault->afterBytes - written);
+        qint64 done = 0;
+        while (done < allowed) {
+            const ssize_t n = ::write(fd, data + done, size_t(allowed - done));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                setFailure(errno);
+                return -1;
+            }
+            done += n;
+        }
+        written += done;
+        if (injected) {
+            setFailure(fault->error);
+            return -1;
+        }
+        return done;
+    }
+};
+
 } // namespace
+
+struct SaveFile::Private
+{
+    QString path;   // as the caller named it, for messages
+    QString target; // the file replaced: symbolic links followed
+    QString temporary;
+    TemporaryDevice device;
+    QString error;
+    bool committed = false;
+
+    void fail(int error) { this->error = QStringLiteral("%1: %2").arg(path, fileErrorText(error)); }
+
+    void discard()
+    {
+        if (device.fd >= 0) {
+            ::close(device.fd);
+            device.fd = -1;
+        }
+        if (device.isOpen())
+            device.close();
+        if (!temporary.isEmpty()) {
+            ::unlink(QFile::encodeName(temporary).constData());
+            temporary.clear();
+        }
+    }
+};
+
+SaveFile::SaveFile(const QString& path) : d(std::make_unique<Private>())
+{
+    d->path = path;
+    d->target = path;
+}
+
+SaveFile::~SaveFile()
+{
+    if (!d->committed)
+        d->discard();
+}
+
+bool SaveFile::open()
+{
+    d->discard();
+    d->error.clear();
+    d->device.failure = 0;
+    d->device.written = 0;
+    d->device.fault = currentFault();
+
+    // A symbolic link stays a link; the file it points to is replaced.
+    QFileInfo target(d->path);
+    for (int depth = 0; depth < 128 && target.isSymLink(); ++depth)
+        target.setFile(target.symLinkTarget());
+    d->target = target.isSymLink() ? d->path : target.filePath();
+    if (target.isDir()) {
+        d->fail(EISDIR);
+        return false;
+    }
+    if (target.exists() && !target.isWritable()) {
+        d->fail(EACCES);
+        return false;
+    }
+
+    const QString folder = target.absolutePath();
+    const QString prefix = QDir(folder).filePath(u'.' + target.fileName() + TemporaryMark);
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        d->temporary = prefix + randomSuffix();
+        // 0666 less the umask, as a new file gets; an existing file's permissions are copied below.
+        fd = ::open(QFile::encodeName(d->temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        d->fail(errno);
+        d->temporary.clear();
+        return false;
+    }
+    struct stat existing;
+    if (::stat(QFile::encodeName(d->target).constData(), &existing) == 0)
+        ::fchmod(fd, existing.st_mode & 07777);
+    d->device.fd = fd;
+    d->device.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    return true;
+}
+
+QIODevice& SaveFile::device()
+{
+    return d->device;
+}
+
+QString SaveFile::temporaryPath() const
+{
+    return d->temporary;
+}
+
+bool SaveFile::commit()
+{
+    if (d->device.fd < 0) {
+        if (d->error.isEmpty())
+            d->fail(EBADF);
+        return false;
+    }
+    const auto& fault = d->device.fault;
+    const auto injected = [&fault](SaveFault::Step step) { return fault && fault->step == step; };
+    int error = d->device.failure;
+    if (error == 0) {
+        if (injected(SaveFault::Step::Flush))
+            error = fault->error;
+        else if (::fsync(d->device.fd) != 0 && errno != EINVAL)
+            error = errno;
+    }
+    const int fd = d->device.fd;
+    d->device.fd = -1;
+    d->device.close();
+    if (::close(fd) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    if (error == 0) {
+        if (injected(SaveFault::Step::Rename))
+            error = fault->error;
+        else if (::rename(QFile::encodeName(d->temporary).constData(), QFile::encodeName(d->target).constData()) != 0)
+            error = errno;
+    }
+    if (error != 0) {
+        d->fail(error);
+        d->discard();
+        return false;
+    }
+    d->temporary.clear();
+    d->committed = true;
+    syncFolder(QFileInfo(d->target).absolutePath());
+    return true;
+}
+
+void SaveFile::cancel()
+{
+    d->discard();
+}
+
+QString SaveFile::error() const
+{
+    if (d->error.isEmpty() && d->device.failure != 0)
+        return QStringLiteral("%1: %2").arg(d->path, fileErrorText(d->device.failure));
+    return d->error;
+}
 
 QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
-    if (!writer(file) || file.error() != QFileDevice::NoError) {
-        const QString reason =
-            file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("write failed");
-        file.cancelWriting();
-        return QStringLiteral("%1: %2").arg(path, reason);
+    SaveFile file(path);
+    if (!file.open())
+        return file.error();
+    if (!writer(file.device())) {
+        QString error = file.error();
+        if (error.isEmpty())
+            error = QStringLiteral("%1: 書き込みを中止しました").arg(path);
+        file.cancel();
+        return error;
     }
     if (!file.commit())
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
-    syncFolder(path);
+        return file.error();
     return {};
 }
 
 QString saveFile(const QString& path, const QByteArray& content)
 {
     return saveFile(path, [&content](QIODevice& device) { return device.write(content) == content.size(); });
+}
+
+QString fileErrorText(int error)
+{
+    switch (error) {
+    case ENOSPC:
+        return QStringLiteral("ディスクの空き容量が足りません");
+    case EDQUOT:
+        return QStringLiteral("ディスクの使用量の上限に達しました");
+    case EROFS:
+        return QStringLiteral("ディスクが読み取り専用です");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("書き込みが許可されていません");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("フォルダがありません");
+    case EISDIR:
+        return QStringLiteral("同じ名前のフォルダがあります");
+    case EIO:
+        return QStringLiteral("ディスクの読み書きに失敗しました");
+    case EFBIG:
+        return QStringLiteral("ファイルが大きすぎます");
+    case ENAMETOOLONG:
+        return QStringLiteral("名前が長すぎます");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("開いているファイルが多すぎます");
+    default:
+        return QString::fromStdString(std::generic_category().message(error));
+    }
+}
+
+bool isSaveTemporaryName(const QString& fileName)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\..+\\.tarv-save-[A-Za-z0-9]{6}$"));
+    return pattern.match(fileName).hasMatch();
+}
+
+QStringList removeStaleSaveTemporaries(const QString& folder)
+{
+    QStringList removed;
+    QDir dir(folder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        if (isSaveTemporaryName(name) && QFile::remove(dir.filePath(name)))
+            removed << name;
+    }
+    return removed;
+}
+
+ScopedSaveFault::ScopedSaveFault(const SaveFault& fault)
+{
+    std::lock_guard lock(faultMutex);
+    installedFault = fault;
+}
+
+ScopedSaveFault::~ScopedSaveFault()
+{
+    std::lock_guard lock(faultMutex);
+    installedFault.reset();
 }
 
 } // namespace tarv

@@ -2,19 +2,90 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
+#include <cerrno>
 #include <functional>
+#include <memory>
 
 class QIODevice;
 
 namespace tarv {
 
-// The one way a data file is written: into a temporary file beside it, committed by a rename,
-// then the folder is synced. On any failure the old file stays as it was.
-// Returns an empty text on success, otherwise the reason.
+// The one way a data file is written: into a temporary file beside it (".NAME.tarv-save-XXXXXX",
+// so that one left by a crash is known for ours), synced, then committed by a rename, and the
+// folder synced. Every write, the sync, the close and the rename are checked, so a full disk is
+// never taken for success. On any failure the old file stays byte for byte and the temporary file
+// is removed.
+//
+// Not QSaveFile: it keeps a small file in its buffer and only notices a full disk after the
+// commit, ignores a failed sync, gives no system error number to put in plain words, and its
+// temporary names look like any "name.abc123" file, which a clean-up must not touch.
+class SaveFile
+{
+public:
+    explicit SaveFile(const QString& path);
+    ~SaveFile(); // cancels an uncommitted save
+    SaveFile(const SaveFile&) = delete;
+    SaveFile& operator=(const SaveFile&) = delete;
+
+    // Creates the temporary file. False (with the reason in error()) when it cannot.
+    bool open();
+    // The temporary file, unbuffered: a write that fails returns -1 at once and sets error().
+    QIODevice& device();
+    QString temporaryPath() const;
+
+    // Syncs the temporary file and renames it over the file. False with the reason in error();
+    // the temporary file is then gone.
+    bool commit();
+    // Removes the temporary file; the old file stays.
+    void cancel();
+
+    // "path: reason", empty while nothing failed.
+    QString error() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Writes the whole content. Returns an empty text on success, otherwise "path: reason" with the
+// reason in plain words ("ディスクの空き容量が足りません" for a full disk).
 QString saveFile(const QString& path, const QByteArray& content);
 
 // As above, with the content produced by writer; a writer returning false abandons the save.
 QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer);
+
+// A system error number in words a person understands.
+QString fileErrorText(int error);
+
+// Whether a file name is one of SaveFile's temporary files.
+bool isSaveTemporaryName(const QString& fileName);
+
+// Removes SaveFile's temporary files that a crash left in a folder (nothing else); returns the
+// names removed.
+QStringList removeStaleSaveTemporaries(const QString& folder);
+
+// For tests: while one lives, every save fails at one step, as a full or failing disk would.
+struct SaveFault
+{
+    enum class Step {
+        Write,  // the write that would go past afterBytes writes up to it, then fails
+        Flush,  // syncing the temporary file to the disk
+        Rename, // replacing the old file
+    };
+    Step step = Step::Write;
+    qint64 afterBytes = 0;
+    int error = ENOSPC;
+};
+
+class ScopedSaveFault
+{
+public:
+    explicit ScopedSaveFault(const SaveFault& fault);
+    ~ScopedSaveFault();
+    ScopedSaveFault(const ScopedSaveFault&) = delete;
+    ScopedSaveFault& operator=(const ScopedSaveFault&) = delete;
+};
 
 } // namespace tarv

@@ -14,7 +14,12 @@ std::optional<QString> readWebRoot(const AppPaths& paths)
     const auto bytes = readFileBytes(paths.webRootFile());
     if (!bytes)
         return std::nullopt;
-    const QList<QByteArray> lines = splitLines(*bytes);
+    return webRootFromContent(*bytes);
+}
+
+std::optional<QString> webRootFromContent(const QByteArray& content)
+{
+    const QList<QByteArray> lines = splitLines(content);
     if (lines.isEmpty())
         return std::nullopt;
     const QString root = firstField(decodeCp932(lines.constFirst()));

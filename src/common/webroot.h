@@ -2,6 +2,7 @@
 
 #include "common/apppaths.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -11,6 +12,8 @@ namespace tarv {
 // The web root: the first field of the first line of db/path.txt; nullopt when the file is missing,
 // unreadable or names nothing.
 std::optional<QString> readWebRoot(const AppPaths& paths);
+// The same from the file's content.
+std::optional<QString> webRootFromContent(const QByteArray& content);
 
 // A file of the exchange folder (web root + cgi-bin/tarv/), such as "tarvlist.txt".
 QString exchangeFile(const QString& webRoot, const QString& name);

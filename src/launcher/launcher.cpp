@@ -9,8 +9,23 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QProgressDialog>
 
 namespace tarv {
+
+namespace {
+
+// A warning that does not hold up the event loop.
+void showWarning(QWidget* parent, const QString& name, const QString& title, const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box->setObjectName(name);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+} // namespace
 
 Launcher::Launcher(const AppPaths& paths, Clock& clock) : m_paths(paths), m_clock(clock) {}
 
@@ -26,8 +41,10 @@ bool Launcher::start()
         QMessageBox::critical(nullptr, QStringLiteral("エラー"), QStringLiteral("既に起動しています"));
         return false;
     }
+    removeLeftoverTemporaries(m_paths);
     const QString notice = prepareApplicationFolder(m_paths);
-    startupBackup(m_paths, m_clock.now());
+    QString backupError;
+    startupBackup(m_paths, m_clock.now(), &backupError);
     qCInfo(lcLauncher).noquote() << "application folder" << m_paths.root();
 
     m_main = std::make_unique<MainWindow>(m_paths, m_state);
@@ -39,24 +56,56 @@ bool Launcher::start()
     connect(m_main.get(), &MainWindow::wirelessStartRequested, this, &Launcher::startWireless);
     connect(m_main.get(), &MainWindow::libraryRequested, this, &Launcher::showLibrary);
     m_main->show();
+    if (!backupError.isEmpty()) {
+        showWarning(m_main.get(), QStringLiteral("startupBackupError"), QStringLiteral("バックアップ"),
+                    QStringLiteral("起動時の曲目リストのバックアップができません。\n") + backupError);
+    }
     return true;
 }
 
 void Launcher::startWireless()
 {
+    if (m_download)
+        return;
     QString error;
     const QString address = readRemoteAddress(m_paths, &error);
-    if (error.isEmpty()) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        error = downloadSongList(m_paths, address);
-        QGuiApplication::restoreOverrideCursor();
-    }
     if (!error.isEmpty()) {
-        QMessageBox::warning(m_main.get(), QStringLiteral("ワイヤレスモード"), error);
+        showWarning(m_main.get(), QStringLiteral("wirelessError"), QStringLiteral("ワイヤレスモード"), error);
         return;
     }
-    m_main->setConnectionMode(address);
-    m_karaoke->start();
+    m_download = new SongListDownload(m_paths, address, this);
+    QPointer<QProgressDialog> progress =
+        new QProgressDialog(QStringLiteral("%1 から曲リストを受信しています").arg(address),
+                            QStringLiteral("キャンセル"), 0, 0, m_main.get());
+    progress->setObjectName(QStringLiteral("wirelessProgress"));
+    progress->setWindowTitle(QStringLiteral("ワイヤレスモード"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    connect(progress, &QProgressDialog::canceled, m_download.data(), &SongListDownload::cancel);
+    connect(m_download.data(), &SongListDownload::progress, progress, [progress, address](qint64 bytes) {
+        progress->setLabelText(
+            QStringLiteral("%1 から曲リストを受信しています (%2 KB)").arg(address).arg((bytes + 1023) / 1024));
+    });
+    connect(m_download.data(), &SongListDownload::finished, this, [this, address, progress](const QString& error) {
+        QGuiApplication::restoreOverrideCursor();
+        const bool cancelled = m_download->wasCancelled();
+        m_download->deleteLater();
+        m_download = nullptr;
+        if (progress)
+            progress->close();
+        if (cancelled)
+            return;
+        if (!error.isEmpty()) {
+            showWarning(m_main.get(), QStringLiteral("wirelessError"), QStringLiteral("ワイヤレスモード"), error);
+            return;
+        }
+        m_main->setConnectionMode(address);
+        m_karaoke->start();
+    });
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_download->start();
+    progress->show();
 }
 
 void Launcher::showLibrary()

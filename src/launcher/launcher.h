@@ -3,6 +3,7 @@
 #include "common/apppaths.h"
 #include "common/appstate.h"
 #include "common/clock.h"
+#include "launcher/wireless.h"
 
 #include <QObject>
 #include <QPointer>
@@ -33,10 +34,13 @@ public:
 
     MainWindow* mainWindow() const { return m_main.get(); }
     KaraokeMode* karaokeMode() const { return m_karaoke.get(); }
+    const AppState& appState() const { return m_state; }
 
     // The wireless start: fetch the remote PC's song list, then start karaoke mode announcing that PC.
+    // The download runs on the event loop under the wait cursor, with a dialog that can cancel it.
     // A failure is shown in a message box; the local list stays and karaoke mode does not start.
     void startWireless();
+    SongListDownload* wirelessDownload() const { return m_download; }
     // The library window (men_Db), opened once and brought to the front afterwards.
     void showLibrary();
 
@@ -48,6 +52,7 @@ private:
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
     QPointer<LibraryWindow> m_library;
+    QPointer<SongListDownload> m_download;
 };
 
 } // namespace tarv

@@ -1,6 +1,7 @@
 #include "launcher/startup.h"
 
 #include "common/savefile.h"
+#include "common/webroot.h"
 #include "library/library.h"
 #include "library/songlist.h"
 
@@ -123,16 +124,33 @@ QString InstanceGuard::lockPath() const
     return m_path;
 }
 
-QString startupBackup(const AppPaths& paths, const QDateTime& now)
+QString startupBackup(const AppPaths& paths, const QDateTime& now, QString* error)
 {
     if (!QFileInfo(paths.songList()).isFile() || !QFileInfo(paths.backupDir()).isDir())
         return {};
-    if (const QString error = backupSongList(paths, now); !error.isEmpty()) {
+    if (const QString reason = backupSongList(paths, now); !reason.isEmpty()) {
         // The start goes on without a backup, but not without saying so.
-        qCWarning(lcLauncher).noquote() << "no backup of the song list was made:" << error;
+        qCWarning(lcLauncher).noquote() << "no backup of the song list was made:" << reason;
+        if (error)
+            *error = reason;
         return {};
     }
     return QDir(paths.backupDir()).filePath(backupFileName(now));
+}
+
+QStringList removeLeftoverTemporaries(const AppPaths& paths)
+{
+    QStringList folders{paths.dbDir(), paths.backupDir(), paths.srcDir()};
+    if (const auto root = readWebRoot(paths))
+        folders << QFileInfo(exchangeFile(*root, QStringLiteral("x"))).absolutePath();
+    QStringList removed;
+    for (const QString& folder : folders) {
+        for (const QString& name : removeStaleSaveTemporaries(folder)) {
+            removed << QDir(folder).filePath(name);
+            qCInfo(lcLauncher) << "removed a temporary file left by an interrupted save:" << removed.constLast();
+        }
+    }
+    return removed;
 }
 
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

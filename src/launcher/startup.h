@@ -52,8 +52,13 @@ bool holdsLibrary(const AppPaths& paths);
 QString prepareApplicationFolder(const AppPaths& paths);
 
 // The backup taken at each start. A missing song list or backup folder skips it; returns what was written
-// (empty when nothing was) so the caller can tell.
-QString startupBackup(const AppPaths& paths, const QDateTime& now);
+// (empty when nothing was) so the caller can tell, and why it failed in *error.
+QString startupBackup(const AppPaths& paths, const QDateTime& now, QString* error = nullptr);
+
+// Removes the save helper's temporary files that a crash left in the folders the program writes
+// (db/, db/bu/, src/ and the exchange folder of the web root), nothing else; returns their paths.
+// Run once another copy of the program is known not to be saving.
+QStringList removeLeftoverTemporaries(const AppPaths& paths);
 
 // The main window's four-line information text, lines joined with CR LF. A file that is missing leaves
 // its date empty.

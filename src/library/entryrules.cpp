@@ -2,6 +2,7 @@
 
 #include "common/numbers.h"
 #include "library/librarylog.h"
+#include "library/libraryprompts.h"
 #include "library/songlist.h"
 
 #include <cmath>
@@ -68,11 +69,14 @@ QString megabytesText(qint64 bytes)
     return decimalText(std::floor(double(bytes) / 1024 / 1024 * 10) / 10);
 }
 
-void backUpAfterChange(const AppPaths& paths, const QDateTime& now, LibraryLog& log)
+void backUpAfterChange(const AppPaths& paths, const QDateTime& now, LibraryLog& log, LibraryPrompts& prompts)
 {
     const QString error = backupSongList(paths, now);
-    if (!error.isEmpty())
-        log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(error));
+    if (error.isEmpty())
+        return;
+    log.addLine(QStringLiteral("--- Error: バックアップできません: %1 ---").arg(error));
+    prompts.message(QStringLiteral("曲目リストのバックアップができません。\r\n") + error, QStringLiteral("エラー"),
+                    MessageIcon::Critical);
 }
 
 } // namespace tarv

@@ -29,10 +29,11 @@ QString listableTitle(const QString& title);
 std::optional<QList<Song>> loadSongListForRewrite(const QString& path, QString* error);
 
 class LibraryLog;
+class LibraryPrompts;
 
-// The backup taken after a change when the operator asked for one; a failure is logged and the
-// change stands.
-void backUpAfterChange(const AppPaths& paths, const QDateTime& now, LibraryLog& log);
+// The backup taken after a change when the operator asked for one; a failure is logged and shown,
+// and the change stands.
+void backUpAfterChange(const AppPaths& paths, const QDateTime& now, LibraryLog& log, LibraryPrompts& prompts);
 
 // Megabytes of a byte count, truncated to one decimal and written shortest ("12.3", "0", "5").
 QString megabytesText(qint64 bytes);

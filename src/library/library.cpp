@@ -29,6 +29,8 @@ ConsistencyCheck checkConsistency(const AppPaths& paths)
     for (const Song& song : list.songs)
         check.expected << song.numberText();
     check.found = QDir(paths.srcDir()).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    // A copy in progress (or one a crash left before the next start cleared it) is not a video.
+    check.found.removeIf(isSaveTemporaryName);
     check.countDiffers = check.expected.size() != check.found.size();
     const qsizetype positions = std::max(check.expected.size(), check.found.size());
     for (qsizetype i = 0; i < positions; ++i) {
@@ -200,7 +202,7 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
 
     const LibraryTotals totals = refreshSongs();
     if (backup)
-        backUpAfterChange(m_paths, m_clock.now(), m_log);
+        backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
     m_log.addLine(QStringLiteral("--- Edit:") + oldText + QStringLiteral(" -> ") + newText + QStringLiteral(" ** ") +
                   oldTitle + QStringLiteral(" ->") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Edit ---"));
@@ -242,6 +244,7 @@ Library::EditOutcome Library::remove(bool backup)
     const QString error = rewriteSongList(m_paths.songList(), kept);
     if (!error.isEmpty()) {
         m_prompts.message(QStringLiteral("曲目リストに書き込めません: ") + error, ErrorTitle, MessageIcon::Critical);
+        m_log.addLine(QStringLiteral("--- Error: 曲目リストに書き込めません ---"));
         return EditOutcome::Unchanged;
     }
     const QString video = m_paths.video(numberText);
@@ -251,7 +254,7 @@ Library::EditOutcome Library::remove(bool backup)
 
     const LibraryTotals totals = refreshSongs();
     if (backup)
-        backUpAfterChange(m_paths, m_clock.now(), m_log);
+        backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
     m_log.addLine(QStringLiteral("--- Delete:") + numberText + QStringLiteral(" ** ") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Delete ---"));
     m_log.addSummaryBlock(totals);

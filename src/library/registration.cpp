@@ -17,12 +17,16 @@ namespace tarv {
 namespace {
 
 // Copies a file through the save helper: the copy is written under a temporary name beside the
-// destination and renamed over it only when complete and synced.
-QString copyVideo(const QString& source, const QString& destination)
+// destination and renamed over it only when complete and synced; a failed copy leaves nothing.
+// *sourceFault tells a source that cannot be read from a destination that cannot be written.
+QString copyVideo(const QString& source, const QString& destination, bool* sourceFault)
 {
+    *sourceFault = false;
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    if (!in.open(QIODevice::ReadOnly)) {
+        *sourceFault = true;
         return in.errorString();
+    }
     QString readError;
     const QString error = saveFile(destination, [&in, &readError](QIODevice& out) {
         std::vector<char> buffer(1 << 20);
@@ -38,7 +42,11 @@ QString copyVideo(const QString& source, const QString& destination)
                 return false;
         }
     });
-    return readError.isEmpty() ? error : readError;
+    if (!readError.isEmpty()) {
+        *sourceFault = true;
+        return readError;
+    }
+    return error;
 }
 
 bool sameFile(const QString& a, const QString& b)
@@ -148,7 +156,7 @@ void Registration::step()
             if (!loaded)
                 return;
             songs = std::move(*loaded);
-            entry = settleAutomatic(name, songs);
+            entry = settleAutomatic(path, name, songs);
         } else {
             entry = settleManual(path, name, &songs);
         }
@@ -169,7 +177,16 @@ std::optional<QList<Song>> Registration::loadSongs()
     return songs;
 }
 
-std::optional<Registration::Settled> Registration::settleAutomatic(const QString& name, const QList<Song>& songs)
+// Registering under this number would replace a file of src/ other than the dropped one.
+bool Registration::videoInTheWay(qint64 number, const QString& path) const
+{
+    const QString video = m_paths.video(QString::number(number));
+    const QFileInfo info(video);
+    return (info.exists() || info.isSymLink()) && !sameFile(path, video);
+}
+
+std::optional<Registration::Settled> Registration::settleAutomatic(const QString& path, const QString& name,
+                                                                   const QList<Song>& songs)
 {
     QSet<qint64> taken;
     taken.reserve(songs.size());
@@ -178,7 +195,7 @@ std::optional<Registration::Settled> Registration::settleAutomatic(const QString
     // File i (from 1) tries first + (i - 1), then the numbers after it, so numbers registered
     // earlier in this drop count as taken.
     qint64 number = m_firstNumber + m_next;
-    while (number <= LastSongNumber && taken.contains(number))
+    while (number <= LastSongNumber && (taken.contains(number) || videoInTheWay(number, path)))
         ++number;
     if (number > LastSongNumber) {
         stop(QStringLiteral("%1 までの曲番号に空きがないので、%2 は登録できません").arg(LastSongNumber).arg(name));
@@ -217,8 +234,14 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
         if (!loaded)
             return std::nullopt;
         *songs = std::move(*loaded);
-        if (std::none_of(songs->cbegin(), songs->cend(), [&](const Song& s) { return s.number == *number; }))
-            return Settled{*number, title};
+        if (std::any_of(songs->cbegin(), songs->cend(), [&](const Song& s) { return s.number == *number; }))
+            continue;
+        if (videoInTheWay(*number, path)) {
+            m_prompts.message(QStringLiteral("src に %1 という名前のファイルが既にあります。").arg(*number), {},
+                              MessageIcon::Exclamation);
+            continue;
+        }
+        return Settled{*number, title};
     }
 }
 
@@ -229,10 +252,16 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
     // A file dropped from src/ onto its own number is already in place; it must not be deleted.
     const bool inPlace = sameFile(path, video);
     if (!inPlace) {
-        const QString error = copyVideo(path, video);
-        if (!error.isEmpty()) {
+        bool sourceFault = false;
+        const QString error = copyVideo(path, video, &sourceFault);
+        if (!error.isEmpty() && sourceFault) {
             skip(path, QStringLiteral("コピーできません: ") + error);
             return true;
+        }
+        // src/ cannot take the copy (a full disk, say): every file after it would fail alike.
+        if (!error.isEmpty()) {
+            stop(QStringLiteral("動画を src にコピーできません: ") + error);
+            return false;
         }
     }
 
@@ -254,7 +283,7 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
             m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(path));
     }
     if (m_options.backup)
-        backUpAfterChange(m_paths, m_clock.now(), m_log);
+        backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
 
     m_log.addLine(numberText + u'|' + decodeCp932(encodeCp932(entry.title)));
     m_log.addLine(QStringLiteral("--- Finish:%1/%2 (%3MB) ---")

@@ -24,6 +24,9 @@ struct RegistrationOptions
 // One drop of files onto the library, registered one file per step so that the window can keep
 // its event loop running (and show progress) between files.
 //
+// A number is never given to a file when src/ already holds another file under it, listed or
+// not: automatic numbering passes over it, manual numbering refuses it.
+//
 // For each file the video is first copied into src/ under a temporary name and renamed to the song
 // number, and only then is the entry written to the song list; a crash therefore never leaves a
 // listed song with a half-copied video. Folders, unreadable files and failed copies are logged and
@@ -70,7 +73,8 @@ private:
     };
 
     std::optional<QList<Song>> loadSongs();
-    std::optional<Settled> settleAutomatic(const QString& name, const QList<Song>& songs);
+    std::optional<Settled> settleAutomatic(const QString& path, const QString& name, const QList<Song>& songs);
+    bool videoInTheWay(qint64 number, const QString& path) const;
     std::optional<Settled> settleManual(const QString& path, const QString& name, QList<Song>* songs);
     bool registerFile(int index, const QString& path, const Settled& entry, QList<Song> songs);
     void skip(const QString& path, const QString& reason);

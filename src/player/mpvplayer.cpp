@@ -71,7 +71,16 @@ MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent) : QObject(parent
     setOption(m_mpv, "cursor-autohide", "no");
     setOption(m_mpv, "osd-level", "0");
     setOption(m_mpv, "sub-auto", "no");
+    setOption(m_mpv, "audio-file-auto", "no");
+    setOption(m_mpv, "cover-art-auto", "no");
     setOption(m_mpv, "audio-display", "no");
+    // A player opens the one file it is given and nothing that file names: no playlist entries, no
+    // EDL, CUE or HLS references, no linked Matroska segments, no protocol but local files. A
+    // dropped text file must not make the program read other files or contact hosts.
+    setOption(m_mpv, "access-references", "no");
+    setOption(m_mpv, "load-unsafe-playlists", "no");
+    setOption(m_mpv, "ordered-chapters", "no");
+    setOption(m_mpv, "demuxer-lavf-o", "protocol_whitelist=file");
 
     const int error = mpv_initialize(m_mpv);
     if (error < 0) {

@@ -21,7 +21,8 @@ namespace tarv {
 // Exact behaviour, beyond the contract of Player:
 // - setMediaPath(path) loads the file paused on its first frame (state Stopped). A missing or
 //   empty path or a folder gives state Failed at once; a file that mpv then cannot open or play
-//   (corrupt, not a video, a playlist) gives Failed a few milliseconds later. Either way a line goes
+//   (corrupt, not a video, a playlist, an EDL, CUE or HLS file naming other media) gives Failed a
+//   few milliseconds later. Only the named local file is ever opened. Either way a line goes
 //   to standard error and loadFailed() is emitted; it never plays. The empty path unloads (state
 //   NoMedia, black picture).
 // - play() starts or resumes. After the end of the media it starts again from the beginning.

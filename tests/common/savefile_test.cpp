@@ -8,11 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tarv;
 
-class SaveFile : public ::testing::Test
+class SaveFileTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -24,7 +25,7 @@ protected:
     QByteArray content() const { return readFileBytes(path).value_or("<missing>"); }
     QStringList leftovers() const
     {
-        QStringList names = QDir(dir.path()).entryList(QDir::Files);
+        QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
         names.removeAll(QStringLiteral("musiclist.txt"));
         return names;
     }
@@ -33,14 +34,14 @@ protected:
     QString path;
 };
 
-TEST_F(SaveFile, ReplacesTheWholeFile)
+TEST_F(SaveFileTest, ReplacesTheWholeFile)
 {
     EXPECT_TRUE(saveFile(path, QByteArray("new")).isEmpty());
     EXPECT_EQ(content(), QByteArray("new"));
     EXPECT_TRUE(leftovers().isEmpty());
 }
 
-TEST_F(SaveFile, AWriteFailingAfterSomeBytesLeavesTheOldFile)
+TEST_F(SaveFileTest, AWriteFailingAfterSomeBytesLeavesTheOldFile)
 {
     const QString error = saveFile(path, [](QIODevice& device) {
         device.write("partial ");
@@ -51,14 +52,14 @@ TEST_F(SaveFile, AWriteFailingAfterSomeBytesLeavesTheOldFile)
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(u',').toStdString();
 }
 
-TEST_F(SaveFile, AMissingFolderIsReportedAndNothingIsWritten)
+TEST_F(SaveFileTest, AMissingFolderIsReportedAndNothingIsWritten)
 {
     const QString error = saveFile(dir.filePath(QStringLiteral("gone/file.txt")), QByteArray("x"));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(content(), QByteArray("old\r\n"));
 }
 
-TEST_F(SaveFile, AFolderInTheWayIsReported)
+TEST_F(SaveFileTest, AFolderInTheWayIsReported)
 {
     const QString blocked = dir.filePath(QStringLiteral("blocked"));
     ASSERT_TRUE(QDir().mkpath(blocked));
@@ -66,7 +67,7 @@ TEST_F(SaveFile, AFolderInTheWayIsReported)
     EXPECT_TRUE(QFileInfo(blocked).isDir());
 }
 
-TEST_F(SaveFile, AReadOnlyFolderIsReportedAndTheOldFileStays)
+TEST_F(SaveFileTest, AReadOnlyFolderIsReportedAndTheOldFileStays)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind the superuser";
@@ -75,4 +76,45 @@ TEST_F(SaveFile, AReadOnlyFolderIsReportedAndTheOldFileStays)
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(content(), QByteArray("old\r\n"));
+}
+
+TEST_F(SaveFileTest, AWriteThatFailsMidwayFailsEveryWriteAfterIt)
+{
+    const ScopedSaveFault fault({SaveFault::Step::Write, 10, ENOSPC});
+    int results[3] = {};
+    const QString error = saveFile(path, [&results](QIODevice& device) {
+        results[0] = int(device.write("12345"));
+        results[1] = int(device.write("67890abc"));
+        results[2] = int(device.write("d"));
+        return true; // a careless writer: the save still fails
+    });
+    EXPECT_EQ(results[0], 5);
+    EXPECT_EQ(results[1], -1);
+    EXPECT_EQ(results[2], -1);
+    EXPECT_TRUE(error.contains(QStringLiteral("ディスクの空き容量が足りません"))) << error.toStdString();
+    EXPECT_EQ(content(), QByteArray("old\r\n"));
+}
+
+TEST_F(SaveFileTest, PermissionsAndSymbolicLinksAreKept)
+{
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    ASSERT_TRUE(saveFile(path, QByteArray("new")).isEmpty());
+    struct stat info;
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    const QString link = dir.filePath(QStringLiteral("link.txt"));
+    ASSERT_TRUE(QFile::link(path, link));
+    ASSERT_TRUE(saveFile(link, QByteArray("through the link")).isEmpty());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(content(), QByteArray("through the link"));
+}
+
+TEST(SaveTemporaries, OnlyTheSaveHelpersOwnNamesAreTakenForItsTemporaryFiles)
+{
+    for (const char* name : {".musiclist.txt.tarv-save-Ab3dE9", ".100001.tarv-save-000000"})
+        EXPECT_TRUE(isSaveTemporaryName(QString::fromLatin1(name))) << name;
+    for (const char* name : {"musiclist.txt", "musiclist.txt.Ab3dE9" /* QSaveFile's */, ".100001.tarv-save-12345",
+                             ".100001.tarv-save-12345!", "100001.tarv-save-123456", ".tarv-save-123456", ".hidden"})
+        EXPECT_FALSE(isSaveTemporaryName(QString::fromLatin1(name))) << name;
 }

@@ -40,6 +40,32 @@ TEST(Cp932, BadInputNeverFails)
     EXPECT_EQ(decodeCp932(QByteArray()), QString());
 }
 
+// What the encoder calls encodable, it encodes without a "?"; what it does not, becomes "?" in place.
+TEST(Cp932, EncodableMeansEncodedWithoutLoss)
+{
+    const QChar high(0xD83D);
+    const QChar low(0xDE00);
+    const struct
+    {
+        QString text;
+        QByteArray bytes; // with "?" for every character that has no CP932 form
+    } cases[] = {
+        {QStringLiteral("a") + high + QStringLiteral("b"), "a?b"}, // lone high surrogate
+        {QStringLiteral("a") + low + QStringLiteral("b"), "a?b"},  // lone low surrogate
+        {QString(low) + high, "??"},                               // the pair the wrong way round
+        {QStringLiteral("x\U000E0041\U000E007Fy"), "x??y"},        // tag characters, which iconv drops
+        {QStringLiteral("\uFFFD\u00A0"), "??"},
+        {QStringLiteral("〜～"), "\x81\x60\x81\x60"},
+        {QStringLiteral("¥髙"), "\x5C\xFB\xFC"},
+        {QStringLiteral("?"), "?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        EXPECT_EQ(encodeCp932(c.text), c.bytes);
+        EXPECT_EQ(encodableInCp932(c.text), c.text == u"?" || !c.bytes.contains('?'));
+    }
+}
+
 TEST(TextFiles, SplitsOnCrLfAndToleratesLf)
 {
     EXPECT_EQ(splitLines("a\r\nb\r\n"), (QList<QByteArray>{"a", "b"}));

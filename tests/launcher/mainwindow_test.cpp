@@ -1,9 +1,11 @@
 #include "common/savefile.h"
+#include "common/textfile.h"
 #include "launcher/launcher.h"
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
+#include "support/httpserver.h"
 #include "support/wait.h"
 
 #include <QAbstractButton>
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -200,6 +203,43 @@ TEST_F(MainWindowTest, ASecondCopyIsRefusedAndWritesNothing)
     EXPECT_EQ(second.mainWindow(), nullptr);
     EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files).size(), 1);
     EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(MainWindowTest, TheWirelessDownloadShowsTheWaitCursorCanBeCancelledAndReportsANonList)
+{
+    test::FakeClock clock;
+    Launcher launcher(paths, clock);
+    ASSERT_TRUE(launcher.start());
+    const QByteArray list = readFileBytes(paths.songList()).value_or("<missing>");
+    test::TestServer server;
+    ASSERT_TRUE(saveFile(paths.remoteAddressFile(), server.address().toUtf8()).isEmpty());
+
+    server.serveEndless();
+    launcher.startWireless();
+    ASSERT_NE(launcher.wirelessDownload(), nullptr);
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    auto* progress = launcher.mainWindow()->findChild<QProgressDialog*>(QStringLiteral("wirelessProgress"));
+    ASSERT_NE(progress, nullptr);
+    QSignalSpy received(launcher.wirelessDownload(), &SongListDownload::progress);
+    ASSERT_TRUE(received.wait(5000)) << "the event loop runs during the download";
+    progress->findChild<QAbstractButton*>()->click(); // キャンセル
+    ASSERT_TRUE(test::waitFor([&] { return launcher.wirelessDownload() == nullptr; }));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(launcher.appState().connectionMode(), QStringLiteral("act")) << "karaoke mode did not start";
+    EXPECT_EQ(readFileBytes(paths.songList()), list);
+
+    server.serve("<html><body>\r\nError\r\n</body></html>\r\n");
+    launcher.startWireless();
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(test::waitFor([&] {
+        box = launcher.mainWindow()->findChild<QMessageBox*>(QStringLiteral("wirelessError"));
+        return box && launcher.wirelessDownload() == nullptr;
+    }));
+    EXPECT_TRUE(box->text().contains(QStringLiteral("曲リストではありません"))) << box->text().toStdString();
+    box->close();
+    EXPECT_EQ(readFileBytes(paths.songList()), list);
+    EXPECT_EQ(launcher.appState().connectionMode(), QStringLiteral("act"));
 }
 
 TEST(FirstStart, TheMainWindowSaysOnceThatAnEmptyLibraryWasMade)

@@ -46,6 +46,44 @@ TEST_F(Startup, AFailedBackupIsReportedOnStandardError)
     testing::internal::CaptureStderr();
     EXPECT_TRUE(startupBackup(paths, now).isEmpty());
     EXPECT_NE(testing::internal::GetCapturedStderr().find("no backup"), std::string::npos);
+
+    // The reason goes to the caller too, which shows it; a full disk says so.
+    const ScopedSaveFault full({SaveFault::Step::Flush, 0, ENOSPC});
+    QString error;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(startupBackup(paths, now.addSecs(1), &error).isEmpty());
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(error.contains(QStringLiteral("ディスクの空き容量が足りません"))) << error.toStdString();
+    EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(Startup, OnlyTheSaveHelpersLeftoversInTheWrittenFoldersAreRemoved)
+{
+    const QString web = dir.filePath(QStringLiteral("www"));
+    ASSERT_TRUE(QDir().mkpath(web + QStringLiteral("/cgi-bin/tarv")));
+    ASSERT_TRUE(QDir().mkpath(paths.srcDir()));
+    ASSERT_TRUE(saveFile(paths.webRootFile(), QFile::encodeName(web) + "\r\n").isEmpty());
+    const QStringList leftovers{
+        paths.file(QStringLiteral("db/.musiclist.txt.tarv-save-Ab3dE9")),
+        paths.file(QStringLiteral("db/bu/.20260314210509.txt.tarv-save-x1Y2z3")),
+        paths.file(QStringLiteral("src/.100001.tarv-save-000000")),
+        web + QStringLiteral("/cgi-bin/tarv/.tarvlist.txt.tarv-save-qwerty"),
+    };
+    const QStringList kept{
+        paths.file(QStringLiteral(".musiclist.txt.tarv-save-Ab3dE9")), // a folder the program does not write
+        paths.file(QStringLiteral("db/musiclist.txt.Ab3dE9")),         // not the helper's own name
+        paths.file(QStringLiteral("src/100001")),
+    };
+    for (const QString& file : leftovers + kept)
+        ASSERT_TRUE(saveFile(file, QByteArray("x")).isEmpty());
+
+    QStringList removed = removeLeftoverTemporaries(paths);
+    removed.sort();
+    QStringList expected = leftovers;
+    expected.sort();
+    EXPECT_EQ(removed, expected);
+    for (const QString& file : kept)
+        EXPECT_TRUE(QFileInfo::exists(file)) << file.toStdString();
 }
 
 TEST_F(Startup, InformationTextHasFourLinesWithTheFilesDates)

@@ -37,6 +37,14 @@ TEST_F(CheckTest, AConsistentLibraryGivesIdenticalListsAndAnExtraFileTheCountAnd
     EXPECT_EQ(checkConsistency(lib.paths).differing, check.differing); // the same result a second time
 }
 
+TEST_F(CheckTest, TheSaveHelpersTemporaryFilesAreNoVideos)
+{
+    TempLibrary::writeBytes(lib.paths.srcDir() + QStringLiteral("/.100004.tarv-save-Ab3dE9"), "part of a copy");
+    const ConsistencyCheck check = checkConsistency(lib.paths);
+    EXPECT_FALSE(check.countDiffers);
+    EXPECT_TRUE(check.differing.isEmpty());
+}
+
 TEST_F(CheckTest, WebRootIsSavedAsOneLineAndReadBack)
 {
     EXPECT_EQ(saveWebRoot(lib.paths, QStringLiteral("D:\\www")), QString());

@@ -208,6 +208,25 @@ TEST_F(RegistrationTest, VideosAlreadyInSrcAreNeverDeletedAsSources)
     EXPECT_EQ(logLines(log).filter(QStringLiteral("--- 注意:")).size(), 1);
 }
 
+TEST_F(RegistrationTest, AVideoTheListDoesNotNameIsNeverReplaced)
+{
+    lib.writeVideo(QStringLiteral("100001"), 4000); // in src/ but not in the list
+    lib.writeVideo(QStringLiteral("100003"), 5000);
+    const QString a = lib.makeSource(QStringLiteral("a.mp4"));
+    const QString b = lib.makeSource(QStringLiteral("b.mp4"));
+    prompts.answers = {QStringLiteral("100001")};
+    EXPECT_EQ(drop({a, b}), Registration::State::Finished);
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100002, 100004}));
+
+    const QString c = lib.makeSource(QStringLiteral("c.mp4"));
+    prompts.answers = {QStringLiteral("100003"), QStringLiteral("C"), QStringLiteral("100005"), QStringLiteral("C")};
+    EXPECT_EQ(drop({c}, RegistrationOptions{false, true, false}), Registration::State::Finished);
+    EXPECT_EQ(prompts.messages, QStringList{QStringLiteral("src に 100003 という名前のファイルが既にあります。")});
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100002, 100004, 100005}));
+    EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100001"))).size(), 4000);
+    EXPECT_EQ(QFileInfo(lib.paths.video(QStringLiteral("100003"))).size(), 5000);
+}
+
 TEST_F(RegistrationTest, AListWithSkippedLinesIsNeverRewritten)
 {
     const QByteArray list(" 100001 \r\nA\r\nabc\r\nB\r\n");

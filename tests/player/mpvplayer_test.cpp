@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,6 +14,9 @@
 
 #include <cmath>
 #include <memory>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace tarv {
 namespace {
@@ -309,6 +313,86 @@ TEST_F(MpvPlayerTest, BadMediaNeverPlaysAndSaysWhy)
     player.play();
     ASSERT_TRUE(waitFor([&] { return player.position() > 0.2; }));
     EXPECT_TRUE(player.isPlaying());
+}
+
+// Counts the opens of one file through inotify.
+class OpenWatch
+{
+public:
+    explicit OpenWatch(const QString& path) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        inotify_add_watch(m_fd, QFile::encodeName(path).constData(), IN_OPEN);
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    int opens()
+    {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(m_fd, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;
+                 p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+                ++m_opens;
+        }
+        return m_opens;
+    }
+
+private:
+    int m_fd;
+    int m_opens = 0;
+};
+
+// Text files that name other media: played, they would open another local file or fetch a URL.
+TEST_F(MpvPlayerTest, AFileNamingOtherMediaFailsAndNothingElseIsOpened)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int requests = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        ++requests;
+        delete server.nextPendingConnection();
+    });
+    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(server.serverPort()) + "/clip.mp4";
+    const QByteArray local = QFile::encodeName(s_medium);
+    const struct
+    {
+        const char* name;
+        QByteArray content;
+    } files[] = {
+        {"edl", "# mpv EDL v0\n" + local + "\n"},
+        {"edl-http", "# mpv EDL v0\n" + url + "\n"},
+        {"cue", "FILE \"" + local + "\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"},
+        {"hls", "#EXTM3U\n#EXT-X-TARGETDURATION:3\n#EXTINF:3,\n" + local + "\n#EXT-X-ENDLIST\n"},
+        {"hls-http", "#EXTM3U\n#EXT-X-TARGETDURATION:3\n#EXTINF:3,\n" + url + "\n#EXT-X-ENDLIST\n"},
+        {"m3u", "#EXTM3U\n" + local + "\n"},
+        {"m3u-http", url + "\n"},
+        {"pls", "[playlist]\nFile1=" + local + "\nNumberOfEntries=1\n"},
+        {"pls-http", "[playlist]\nFile1=" + url + "\nNumberOfEntries=1\n"},
+    };
+    OpenWatch watch(s_medium);
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        const QString crafted = path(QStringLiteral("crafted-") + QString::fromLatin1(file.name));
+        QFile out(crafted);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(file.content);
+        out.close();
+
+        MpvPlayer player;
+        testing::internal::CaptureStderr();
+        player.setMediaPath(crafted);
+        player.play();
+        const bool failed = waitFor([&] { return player.playState() == PlayState::Failed; }, 3000);
+        QTest::qWait(300); // time for a request or an open that should not come
+        testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(failed) << "state " << int(player.playState());
+        EXPECT_EQ(watch.opens(), 0) << "the named local file was opened";
+        EXPECT_EQ(requests, 0) << "a request reached the server";
+    }
+    // The watch sees opens: the named file itself plays.
+    MpvPlayer player;
+    player.setMediaPath(s_medium);
+    player.play();
+    ASSERT_TRUE(waitFor([&] { return player.position() > 0.2; }));
+    EXPECT_GT(watch.opens(), 0);
 }
 
 TEST(MpvPlayerFormat, DurationIsHoursMinutesSeconds)
