@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMetaObject>
 
 #include <mpv/client.h>
@@ -9,10 +10,11 @@
 #include <algorithm>
 #include <clocale>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace tarv {
+
+Q_LOGGING_CATEGORY(lcPlayer, "tarv.player")
 
 namespace {
 
@@ -23,7 +25,7 @@ void setOption(mpv_handle* mpv, const char* name, const char* value)
 {
     const int error = mpv_set_option_string(mpv, name, value);
     if (error < 0)
-        std::fprintf(stderr, "tarv: mpv option %s=%s: %s\n", name, value, mpv_error_string(error));
+        qCWarning(lcPlayer) << "mpv option" << name << "=" << value << ":" << mpv_error_string(error);
 }
 
 QString fromUtf8(const char* text)
@@ -474,7 +476,8 @@ void MpvPlayer::handleEvent(const mpv_event& event)
         // The null audio output of headless players complains about a harmless pause race.
         if (std::strcmp(message->prefix, "ao/null") == 0)
             break;
-        std::fprintf(stderr, "tarv: %s: mpv %s: %s", qPrintable(name()), message->prefix, message->text);
+        qCWarning(lcPlayer).noquote() << name() + QStringLiteral(": mpv ") + QString::fromUtf8(message->prefix) +
+                                             QStringLiteral(": ") + QString::fromUtf8(message->text).trimmed();
         break;
     }
 
@@ -537,7 +540,7 @@ QString MpvPlayer::name() const
 
 void MpvPlayer::logError(const QString& text) const
 {
-    std::fprintf(stderr, "tarv: %s: %s\n", qPrintable(name()), qPrintable(text));
+    qCWarning(lcPlayer).noquote() << name() + QStringLiteral(": ") + text;
 }
 
 } // namespace tarv
