@@ -50,7 +50,6 @@ public:
 
     bool isEnding() const { return m_quitTimer.isActive(); }
     QTimer& quitTimer() { return m_quitTimer; }
-    QTimer& hideTimer() { return m_hideTimer; }
 
 signals:
     // tmr_quit fired: karaoke mode is over.

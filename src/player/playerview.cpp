@@ -22,6 +22,21 @@ namespace tarv {
 
 Q_LOGGING_CATEGORY(lcVideo, "tarv.video")
 
+// mpv announces a new frame on one of its own threads: only queue one call of the surface's
+// frameReady() onto the interface thread, however many announcements come before it runs.
+template <typename Surface> void watchFrames(mpv_render_context* render, Surface* surface)
+{
+    mpv_render_context_set_update_callback(
+        render,
+        [](void* context) {
+            auto* self = static_cast<Surface*>(context);
+            if (!self->m_updateQueued.exchange(true))
+                QMetaObject::invokeMethod(
+                    self, [self] { self->frameReady(); }, Qt::QueuedConnection);
+        },
+        surface);
+}
+
 // Draws one player's video through mpv's render API.
 class VideoSurface : public QOpenGLWidget
 {
@@ -43,6 +58,7 @@ protected:
     void paintGL() override;
 
 private:
+    template <typename Surface> friend void watchFrames(mpv_render_context*, Surface*);
     static void* procAddress(void*, const char* name);
     void freeRenderer();
     void frameReady();
@@ -80,16 +96,7 @@ void VideoSurface::initializeGL()
         return;
     }
 
-    // mpv calls this on its own thread: only queue the work onto the GUI thread.
-    mpv_render_context_set_update_callback(
-        m_render,
-        [](void* context) {
-            auto* self = static_cast<VideoSurface*>(context);
-            if (!self->m_updateQueued.exchange(true))
-                QMetaObject::invokeMethod(
-                    self, [self] { self->frameReady(); }, Qt::QueuedConnection);
-        },
-        this);
+    watchFrames(m_render, this);
 
     m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { freeRenderer(); });
     m_player.setRendererAttached(true);
@@ -177,15 +184,7 @@ public:
             qCWarning(lcVideo) << "cannot draw video:" << mpv_error_string(error);
             m_render = nullptr;
         } else {
-            mpv_render_context_set_update_callback(
-                m_render,
-                [](void* context) {
-                    auto* self = static_cast<SoftwareSurface*>(context);
-                    if (!self->m_updateQueued.exchange(true))
-                        QMetaObject::invokeMethod(
-                            self, [self] { self->frameReady(); }, Qt::QueuedConnection);
-                },
-                this);
+            watchFrames(m_render, this);
         }
         // Without a renderer the player still opens its media, so that it plays (unseen) and ends.
         m_player.setRendererAttached(true);
@@ -212,6 +211,7 @@ protected:
     }
 
 private:
+    template <typename Surface> friend void watchFrames(mpv_render_context*, Surface*);
     void frameReady()
     {
         m_updateQueued = false;
