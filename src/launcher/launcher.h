@@ -13,6 +13,7 @@
 
 namespace tarv {
 
+class ConnectionWindow;
 class InstanceGuard;
 class KaraokeMode;
 class LibraryWindow;
@@ -39,6 +40,8 @@ public:
     void startWireless();
     // The library window (men_Db), opened once and brought to the front afterwards.
     void showLibrary();
+    // The connection window (men_Connection); closing it unloads it, so "Send" works again next time.
+    void showConnection();
 
 private:
     AppPaths m_paths;
@@ -48,6 +51,7 @@ private:
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
     QPointer<LibraryWindow> m_library;
+    QPointer<ConnectionWindow> m_connection;
 };
 
 } // namespace tarv
