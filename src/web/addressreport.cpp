@@ -94,7 +94,7 @@ AddressPublisher::Start AddressPublisher::publish(const QString& address)
         const QByteArray body = reply->readAll();
         if (reply->error() != QNetworkReply::NoError)
             qCInfo(lcWeb).noquote() << "address report failed:" << reply->errorString();
-        emit reported(reply->error() == QNetworkReply::NoError && body == "change:" + address.toLatin1());
+        emit reported(address, reply->error() == QNetworkReply::NoError && body == "change:" + address.toLatin1());
     });
     return Start::Reporting;
 }

@@ -52,8 +52,8 @@ public:
     void setTimeout(int ms) { m_timeoutMs = ms; }
 
 signals:
-    // The report ended: changed when the server answered exactly "change:" + the address.
-    void reported(bool changed);
+    // The report of the address ended: changed when the server answered exactly "change:" + the address.
+    void reported(const QString& address, bool changed);
 
 private:
     AppPaths m_paths;

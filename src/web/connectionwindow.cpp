@@ -80,9 +80,9 @@ ConnectionWindow::ConnectionWindow(const AppPaths& paths, const std::function<QS
     connect(cmd_ipcopy, &QPushButton::clicked, this, &ConnectionWindow::cmd_ipcopy_Click);
     connect(cmd_urlcopy, &QPushButton::clicked, this, &ConnectionWindow::cmd_urlcopy_Click);
     connect(cmd_Tmpsend, &QPushButton::clicked, this, &ConnectionWindow::cmd_Tmpsend_Click);
-    connect(&m_publisher, &AddressPublisher::reported, this, [this](bool changed) {
+    connect(&m_publisher, &AddressPublisher::reported, this, [this](const QString& address, bool changed) {
         if (changed)
-            showBox(QMessageBox::NoIcon, windowTitle(), QStringLiteral("Change:") + selectedAddress());
+            showBox(QMessageBox::NoIcon, windowTitle(), QStringLiteral("Change:") + address);
         setWindowTitle(m_caption);
     });
 
