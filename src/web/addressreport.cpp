@@ -18,6 +18,10 @@ namespace tarv {
 
 Q_LOGGING_CATEGORY(lcWeb, "tarv.web")
 
+namespace {
+constexpr int ReportTimeoutMs = 10000;
+}
+
 QStringList localIpv4Addresses()
 {
     QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
@@ -87,7 +91,7 @@ AddressPublisher::Start AddressPublisher::publish(const QString& address)
         return Start::Written;
     }
     QNetworkRequest request(url);
-    request.setTransferTimeout(m_timeoutMs);
+    request.setTransferTimeout(ReportTimeoutMs);
     QNetworkReply* reply = m_network->get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply, address] {
         reply->deleteLater();

@@ -48,9 +48,6 @@ public:
     Start publish(const QString& address);
     QString error() const { return m_error; }
 
-    // How long the report may take.
-    void setTimeout(int ms) { m_timeoutMs = ms; }
-
 signals:
     // The report of the address ended: changed when the server answered exactly "change:" + the address.
     void reported(const QString& address, bool changed);
@@ -59,7 +56,6 @@ private:
     AppPaths m_paths;
     QNetworkAccessManager* m_network;
     QString m_error;
-    int m_timeoutMs = 10000;
 };
 
 } // namespace tarv

@@ -19,7 +19,6 @@ QrCodeView::QrCodeView(QWidget* parent) : QWidget(parent)
 
 void QrCodeView::setText(const QString& text)
 {
-    m_text = text;
     m_matrix = encodeQr(text.toUtf8());
     update();
 }

@@ -24,14 +24,12 @@ class QrCodeView : public QWidget
 public:
     explicit QrCodeView(QWidget* parent = nullptr);
     void setText(const QString& text);
-    QString text() const { return m_text; }
     QSize sizeHint() const override { return {220, 220}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QString m_text;
     QrMatrix m_matrix;
 };
 
@@ -46,8 +44,6 @@ public:
     // port of the guests' web server.
     ConnectionWindow(const AppPaths& paths, const std::function<QStringList()>& addresses, int guestPort = 80,
                      QWidget* parent = nullptr);
-
-    AddressPublisher& publisher() { return m_publisher; }
 
 private:
     void lstIpAddress_Click();
