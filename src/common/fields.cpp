@@ -8,42 +8,59 @@ bool isBlank(QChar c)
     return c == u' ' || c == u'\t';
 }
 
+bool isLineEnd(QChar c)
+{
+    return c == u'\r' || c == u'\n';
+}
+
+bool endsField(QChar c)
+{
+    return c == u',' || isLineEnd(c);
+}
+
 } // namespace
 
-QStringList readFields(QStringView line)
+QStringList readFields(QStringView text)
 {
     QStringList fields;
     qsizetype i = 0;
-    const qsizetype n = line.size();
+    const qsizetype n = text.size();
     while (true) {
-        while (i < n && isBlank(line[i]))
+        while (i < n && isBlank(text[i]))
             ++i;
         QString field;
-        if (i < n && line[i] == u'"') {
-            const qsizetype close = line.indexOf(u'"', i + 1);
-            if (close < 0) { // an unclosed quote runs to the line end
-                field = line.mid(i + 1).toString();
-                i = n;
-            } else {
-                field = line.mid(i + 1, close - i - 1).toString();
-                i = close + 1;
-                // Anything between the closing quote and the next comma is not part of the field.
-                while (i < n && line[i] != u',')
-                    ++i;
-            }
+        if (i < n && text[i] == u'"') {
+            qsizetype close = i + 1;
+            while (close < n && text[close] != u'"' && !isLineEnd(text[close]))
+                ++close;
+            // An unclosed quote runs to the line end.
+            field = text.mid(i + 1, close - i - 1).toString();
+            i = close < n && text[close] == u'"' ? close + 1 : close;
+            // Anything between the closing quote and the next separator is not part of the field.
+            while (i < n && !endsField(text[i]))
+                ++i;
         } else {
             const qsizetype start = i;
-            while (i < n && line[i] != u',')
+            while (i < n && !endsField(text[i]))
                 ++i;
             qsizetype end = i;
-            while (end > start && isBlank(line[end - 1]))
+            while (end > start && isBlank(text[end - 1]))
                 --end;
-            field = line.mid(start, end - start).toString();
+            field = text.mid(start, end - start).toString();
         }
         fields << field;
         if (i >= n)
             break;
-        ++i; // the comma
+        if (text[i] == u',') {
+            ++i;
+            continue;
+        }
+        // A line end: CR LF counts once.
+        if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n')
+            ++i;
+        ++i;
+        if (i >= n)
+            break;
     }
     return fields;
 }

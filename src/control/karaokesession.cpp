@@ -1,9 +1,11 @@
 #include "control/karaokesession.h"
 
+#include "common/numbers.h"
 #include "common/webroot.h"
 #include "player/player.h"
 #include "stage/codes.h"
 #include "stage/queuefile.h"
+#include "web/exchange.h"
 
 #include <QLoggingCategory>
 
@@ -24,11 +26,16 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
     m_sfTimer.setInterval(200);
     connect(&m_sfTimer, &QTimer::timeout, this, &KaraokeSession::tmr_sf_Timer);
 
+    m_webCheckTimer.setObjectName(QStringLiteral("tmr_webcheck"));
+    m_webCheckTimer.setInterval(200);
+    connect(&m_webCheckTimer, &QTimer::timeout, this, &KaraokeSession::tmr_webcheck_Timer);
+
     m_quitTimer.setObjectName(QStringLiteral("tmr_quit"));
     m_quitTimer.setInterval(5000);
     m_quitTimer.setSingleShot(true);
     connect(&m_quitTimer, &QTimer::timeout, this, [this] {
         m_sfTimer.stop();
+        m_webCheckTimer.stop();
         m_fadeTimer.stop();
         m_hideTimer.stop();
         emit ended();
@@ -59,6 +66,7 @@ void KaraokeSession::start()
         if (!error.isEmpty())
             qCWarning(lcKaraoke).noquote() << error;
         m_sfTimer.start();
+        m_webCheckTimer.start();
     }
     m_stage.post(Code::Start);
 }
@@ -102,6 +110,33 @@ void KaraokeSession::tmr_sf_Timer()
     if (m_entry.keepFocus() && m_view)
         m_view->focusCommandBox();
     m_entry.focusKeeperRan();
+}
+
+void KaraokeSession::tmr_webcheck_Timer()
+{
+    if (m_second.isPlaying())
+        return;
+    const auto webRoot = readWebRoot(m_paths);
+    if (!webRoot)
+        return;
+    const RequestTake take = takeRequest(exchangeFile(*webRoot, ExchangeFile::Request));
+    if (take.error != m_webError) {
+        m_webError = take.error;
+        if (!take.error.isEmpty())
+            qCWarning(lcKaraoke).noquote() << take.error;
+    }
+    if (!take.request)
+        return;
+
+    const QString user = storedUserName(take.request->user);
+    if (take.request->code == u"login") {
+        m_entry.setText(Keypad::Login.toString());
+        m_stage.setCurrentUser(user);
+    } else {
+        m_entry.setText(decimalText(leadingNumber(take.request->code)));
+        m_stage.setCurrentUser(user.isEmpty() ? QStringLiteral("Guest") : user);
+    }
+    m_entry.DoCommand();
 }
 
 void KaraokeSession::restartHideTimer()

@@ -25,7 +25,7 @@ public:
 };
 
 // One run of karaoke mode, without widgets: the stage, the command entry and the timers that run
-// while karaoke mode lasts (tmr_sf, tmr_quit and the stage's tmr_visible and tmr_voldown). The
+// while karaoke mode lasts (tmr_sf, tmr_webcheck, tmr_quit and the stage's tmr_visible and tmr_voldown). The
 // window that shows it holds a reference and forwards keys; it never owns this logic.
 class KaraokeSession : public QObject, private StageTimers, private QuitTimer
 {
@@ -47,6 +47,11 @@ public:
     // tmr_sf, every 200 ms: the player switch around a time signal, the next-song trigger and the
     // focus keeper.
     void tmr_sf_Timer();
+
+    // tmr_webcheck, every 200 ms: takes at most one request from the web side's request file and
+    // gives it to DoCommand as if typed, under the web user's name. Nothing is taken while a time
+    // signal plays.
+    void tmr_webcheck_Timer();
 
     bool isEnding() const { return m_quitTimer.isActive(); }
     QTimer& quitTimer() { return m_quitTimer; }
@@ -71,11 +76,13 @@ private:
     CommandEntry m_entry;
     KaraokeView* m_view = nullptr;
     bool m_loaded = false;
+    QString m_webError; // the last problem of the web poll, said once
 
-    QTimer m_sfTimer;   // tmr_sf
-    QTimer m_quitTimer; // tmr_quit
-    QTimer m_hideTimer; // tmr_visible
-    QTimer m_fadeTimer; // tmr_voldown
+    QTimer m_sfTimer;       // tmr_sf
+    QTimer m_webCheckTimer; // tmr_webcheck
+    QTimer m_quitTimer;     // tmr_quit
+    QTimer m_hideTimer;     // tmr_visible
+    QTimer m_fadeTimer;     // tmr_voldown
 };
 
 } // namespace tarv

@@ -6,6 +6,7 @@
 #include "launcher/wireless.h"
 #include "library/librarywindow.h"
 #include "player/playerview.h"
+#include "web/connectionwindow.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -55,6 +56,7 @@ bool Launcher::start()
     connect(m_main.get(), &MainWindow::timeSignalStartRequested, m_karaoke.get(), &KaraokeMode::start);
     connect(m_main.get(), &MainWindow::wirelessStartRequested, this, &Launcher::startWireless);
     connect(m_main.get(), &MainWindow::libraryRequested, this, &Launcher::showLibrary);
+    connect(m_main.get(), &MainWindow::connectionRequested, this, &Launcher::showConnection);
     m_main->show();
     if (!backupError.isEmpty()) {
         showWarning(m_main.get(), QStringLiteral("startupBackupError"), QStringLiteral("バックアップ"),
@@ -117,6 +119,17 @@ void Launcher::showLibrary()
     m_library->show();
     m_library->raise();
     m_library->activateWindow();
+}
+
+void Launcher::showConnection()
+{
+    if (!m_connection) {
+        m_connection = new ConnectionWindow(m_paths, localIpv4Addresses, 80, m_main.get());
+        m_connection->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_connection->show();
+    m_connection->raise();
+    m_connection->activateWindow();
 }
 
 } // namespace tarv

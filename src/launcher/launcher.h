@@ -14,6 +14,7 @@
 
 namespace tarv {
 
+class ConnectionWindow;
 class InstanceGuard;
 class KaraokeMode;
 class LibraryWindow;
@@ -43,6 +44,8 @@ public:
     SongListDownload* wirelessDownload() const { return m_download; }
     // The library window (men_Db), opened once and brought to the front afterwards.
     void showLibrary();
+    // The connection window (men_Connection); closing it unloads it, so "Send" works again next time.
+    void showConnection();
 
 private:
     AppPaths m_paths;
@@ -53,6 +56,7 @@ private:
     std::unique_ptr<KaraokeMode> m_karaoke;
     QPointer<LibraryWindow> m_library;
     QPointer<SongListDownload> m_download;
+    QPointer<ConnectionWindow> m_connection;
 };
 
 } // namespace tarv

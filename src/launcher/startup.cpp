@@ -4,6 +4,7 @@
 #include "common/webroot.h"
 #include "library/library.h"
 #include "library/songlist.h"
+#include "web/exchange.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -142,7 +143,7 @@ QStringList removeLeftoverTemporaries(const AppPaths& paths)
 {
     QStringList folders{paths.dbDir(), paths.backupDir(), paths.srcDir()};
     if (const auto root = readWebRoot(paths))
-        folders << QFileInfo(exchangeFile(*root, QStringLiteral("x"))).absolutePath();
+        folders << QFileInfo(exchangeFile(*root, ExchangeFile::Queue)).absolutePath();
     QStringList removed;
     for (const QString& folder : folders) {
         for (const QString& name : removeStaleSaveTemporaries(folder)) {

@@ -2,7 +2,7 @@
 
 #include "common/cp932.h"
 #include "common/savefile.h"
-#include "common/webroot.h"
+#include "web/exchange.h"
 
 #include <QFileInfo>
 
@@ -105,10 +105,7 @@ QByteArray webSongFileContent(const QList<Song>& ordered)
         size += song.rawTitle.size() + 18;
     out.reserve(size);
     for (const Song& song : ordered) {
-        out += QByteArray::number(song.number);
-        out += '$';
-        out += song.rawTitle;
-        out += "$ENT\r\n";
+        out += exchangeRecord({QByteArray::number(song.number), song.rawTitle});
     }
     return out;
 }
@@ -132,7 +129,7 @@ ExportResult exportSongBook(const AppPaths& paths, const QString& systemVersion)
 
 ExportResult exportWebSongFile(const AppPaths& paths)
 {
-    const auto file = existingExchangeFile(paths, QStringLiteral("songdb.txt"));
+    const auto file = existingExchangeFile(paths, ExchangeFile::Songs);
     if (!file)
         return {ExportResult::Status::PathError, WebRootErrorText};
     QString error;

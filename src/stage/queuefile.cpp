@@ -2,9 +2,7 @@
 
 #include "common/cp932.h"
 #include "common/savefile.h"
-#include "common/webroot.h"
-
-#include <QFileInfo>
+#include "web/exchange.h"
 
 namespace tarv {
 namespace {
@@ -16,7 +14,7 @@ QByteArray titleBytes(const QString& title, const QByteArray& raw)
 
 QByteArray recordLine(const QByteArray& number, const QByteArray& title, const QString& user)
 {
-    return number + '$' + title + '$' + encodeCp932(user) + "$ENT\r\n";
+    return exchangeRecord({number, title, encodeCp932(storedUserName(user))});
 }
 
 } // namespace
@@ -37,12 +35,10 @@ QByteArray fullQueueFile(const NowPlaying& now, const QList<QueueEntry>& queue)
 
 QString writeQueueFile(const std::optional<QString>& webRoot, const QByteArray& content)
 {
-    if (!webRoot)
+    const auto file = existingExchangeFile(webRoot, ExchangeFile::Queue);
+    if (!file)
         return {};
-    const QString file = exchangeFile(*webRoot, queueFileName());
-    if (!QFileInfo(QFileInfo(file).absolutePath()).isDir())
-        return {};
-    return saveFile(file, content);
+    return saveFile(*file, content);
 }
 
 } // namespace tarv

@@ -35,12 +35,6 @@ struct NowPlaying
 // characters, then from the tenth on), so a short number never splits into number and title.
 QByteArray fullQueueFile(const NowPlaying& now, const QList<QueueEntry>& queue);
 
-// The queue file's name inside the exchange folder.
-inline QString queueFileName()
-{
-    return QStringLiteral("tarvlist.txt");
-}
-
 // Replaces the queue file in the exchange folder of the web root (an empty content is the empty
 // form: zero bytes). Karaoke goes on without the web side: when there is no web root or its
 // exchange folder does not exist, nothing is written and no error is given.

@@ -57,6 +57,9 @@ TEST(Fields, ReadsPlainQuotedAndBlankFields)
     EXPECT_EQ(firstField(u"\"/srv/my www\""), QStringLiteral("/srv/my www"));
     EXPECT_EQ(firstField(u"\" padded \""), QStringLiteral(" padded ")); // quotes keep their blanks
     EXPECT_EQ(readFields(u"a,,b"), (QStringList{QStringLiteral("a"), QString(), QStringLiteral("b")}));
+    // A line end ends a field like a comma (CR LF once), and adds no field at the end.
+    EXPECT_EQ(readFields(u"a  \r\n\"b\r\nc\n,d\r"), (QStringList{QStringLiteral("a"), QStringLiteral("b"),
+                                                                 QStringLiteral("c"), QString(), QStringLiteral("d")}));
 }
 
 TEST(Fields, HostileInputNeverFails)

@@ -5,6 +5,8 @@
 #     queue file, in order.
 #  2. A screenshot shows the stage strip over the top of a playing video.
 #  3. Without OpenGL (indirect GLX) the program starts karaoke mode and stays up.
+#  4. A request another program writes into the request file is taken (the file becomes 0 bytes) and
+#     reserves the song under the web user's name; the time it took is printed.
 # Usage: karaoke_desktop_test.sh TARV_EXECUTABLE SOURCE_DIR
 set -eu
 TARV=$1
@@ -79,6 +81,16 @@ share=$(strip_share "$TMP/shot.png" 1280x120+0+0)
 above "$share" 0.5 || fail "the strip is not on screen (background share $share)"
 light=$(brightness "$TMP/shot.png" 1280x300+0+400)
 above "$light" 0.15 || fail "no video under the strip (brightness $light)"
+
+# 4. A web request: written whole (then renamed), as a web script should.
+REQUEST="$TMP/app/www/cgi-bin/tarv/tarvadd.txt"
+printf '100006,\203\206\203\114\r\n' >"$REQUEST.new" # "100006,ユキ" in CP932
+started=$(date +%s%N)
+mv "$REQUEST.new" "$REQUEST"
+wait_for "[ ! -s '$REQUEST' ]" 50 || fail "the request file was not taken"
+echo "web request taken after $((($(date +%s%N) - started) / 1000000)) ms"
+wait_for "tr -d '\r' <'$QUEUE' | iconv -f CP932 -t UTF-8 | grep -qx '100006\\\$髙橋のテーマ\\\$ユキ\\\$ENT'" 20 ||
+    fail "the web reservation is not in the queue file: $(iconv -f CP932 -t UTF-8 <"$QUEUE")"
 kill "$TARV_PID" 2>/dev/null || true
 wait "$TARV_PID" 2>/dev/null || true
 

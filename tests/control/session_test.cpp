@@ -1,4 +1,6 @@
 // The karaoke session without windows: posts carried out in order, the tmr_sf heartbeat, the end.
+#include "common/cp932.h"
+#include "common/savefile.h"
 #include "common/textfile.h"
 #include "control/karaokesession.h"
 #include "support/fakeclock.h"
@@ -7,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -220,4 +223,55 @@ TEST_F(SessionTest, EscapeKeepsTheFarewellAndEndsAfterTheQuitTimer)
     for (int i = 0; i < 50 && !ended; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_TRUE(ended);
+}
+
+TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
+{
+    const QString webRoot = dir.filePath(u"www"_s);
+    QDir().mkpath(webRoot + u"/cgi-bin/tarv"_s);
+    ASSERT_TRUE(saveFile(paths.webRootFile(), encodeCp932(webRoot) + "\r\n").isEmpty());
+    const QString requestFile = webRoot + u"/cgi-bin/tarv/tarvadd.txt"_s;
+    session.start();
+    settle();
+    main.setMediaPath(u"song"_s);
+    main.play(); // something plays, so reservations queue
+
+    struct Case
+    {
+        QString content;
+        QString posted; // empty: nothing posted
+        QString user;
+    };
+    const Case cases[] = {
+        {u"012345,Taro\r\n"_s, u"000001"_s, u"Taro"_s}, // 12345 typed: not a code
+        {u"0100001,Taro\r\n"_s, u"100001"_s, u"Taro"_s},     {u"login,Hanako\r\n"_s, u"000017"_s, u"Hanako"_s},
+        {u"100002,\r\n"_s, u"100002"_s, u"Guest"_s},         {u"login,\r\n"_s, u"000017"_s, QString()},
+        {u"100003\r\n"_s, u"100003"_s, u"Guest"_s}, // the name left out
+        {u"100001,ユキ$x\r\n"_s, u"100001"_s, u"ユキ＄x"_s}, {QString(), QString(), QString()},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(saveFile(requestFile, encodeCp932(c.content)).isEmpty());
+        stage().post(u"000007"); // a code no request gives
+        settle();
+        session.tmr_webcheck_Timer();
+        EXPECT_EQ(stage().codeSlot(), c.posted.isEmpty() ? u"000007"_s : c.posted) << c.content.toStdString();
+        if (!c.posted.isEmpty()) {
+            EXPECT_EQ(stage().currentUser(), c.user) << c.content.toStdString();
+        }
+        EXPECT_EQ(QFileInfo(requestFile).size(), 0);
+        settle();
+    }
+    EXPECT_EQ(queued(), (QStringList{u"100001/Taro"_s, u"100002/Guest"_s, u"100003/Guest"_s, u"100001/ユキ＄x"_s}));
+
+    // While a time signal plays the request waits in the file.
+    ASSERT_TRUE(saveFile(requestFile, QByteArray("100002,Jiro\r\n")).isEmpty());
+    second.setMediaPath(u"signal"_s);
+    second.play();
+    session.tmr_webcheck_Timer();
+    EXPECT_EQ(QFileInfo(requestFile).size(), 13);
+    second.finish();
+    session.tmr_webcheck_Timer();
+    EXPECT_EQ(QFileInfo(requestFile).size(), 0);
+    settle();
+    EXPECT_EQ(queued().constLast(), u"100002/Jiro"_s);
 }

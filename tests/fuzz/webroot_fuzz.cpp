@@ -2,6 +2,7 @@
 #include "fuzzcheck.h"
 
 #include "common/webroot.h"
+#include "web/exchange.h"
 
 using namespace tarv;
 
@@ -12,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (root) {
         FUZZ_CHECK(!root->isEmpty());
         FUZZ_CHECK(!root->contains(u'\n'));
-        FUZZ_CHECK(!exchangeFile(*root, QStringLiteral("tarvlist.txt")).isEmpty());
+        FUZZ_CHECK(!exchangeFile(*root, ExchangeFile::Queue).isEmpty());
     }
     return 0;
 }

@@ -1,0 +1,131 @@
+#include "web/exchange.h"
+
+#include "common/cp932.h"
+#include "common/fields.h"
+#include "common/savefile.h"
+#include "common/textfile.h"
+#include "common/webroot.h"
+#include "library/songlist.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace tarv {
+
+QString exchangeFile(const QString& webRoot, QStringView name)
+{
+    return QDir(webRoot).filePath(QStringLiteral("cgi-bin/tarv/") + name.toString());
+}
+
+std::optional<QString> existingExchangeFile(const std::optional<QString>& webRoot, QStringView name)
+{
+    if (!webRoot)
+        return std::nullopt;
+    const QString file = exchangeFile(*webRoot, name);
+    if (!QFileInfo(QFileInfo(file).absolutePath()).isDir())
+        return std::nullopt;
+    return file;
+}
+
+std::optional<QString> existingExchangeFile(const AppPaths& paths, QStringView name)
+{
+    return existingExchangeFile(readWebRoot(paths), name);
+}
+
+QByteArray exchangeRecord(std::initializer_list<QByteArrayView> fields)
+{
+    QByteArray out;
+    for (QByteArrayView field : fields) {
+        out += field;
+        out += '$';
+    }
+    out += "ENT\r\n";
+    return out;
+}
+
+QString storedUserName(QStringView name)
+{
+    QString out;
+    out.reserve(qMin(name.size(), MaxUserNameLength));
+    for (QChar c : name) {
+        if (out.size() >= MaxUserNameLength)
+            break;
+        if (c == u'$')
+            out += u'＄';
+        else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            out += u' ';
+        else
+            out += c;
+    }
+    // Never half of a character outside the basic plane.
+    if (!out.isEmpty() && out.back().isHighSurrogate())
+        out.chop(1);
+    return out;
+}
+
+std::optional<WebRequest> parseRequest(QByteArrayView content)
+{
+    const QStringList fields = readFields(decodeCp932(content));
+    WebRequest request{fields.value(0), fields.value(1)};
+    if (request.code.isEmpty() && request.user.isEmpty())
+        return std::nullopt;
+    return request;
+}
+
+RequestTake takeRequest(const QString& requestFile)
+{
+    const QFileInfo info(requestFile);
+    if (!info.exists() || info.size() == 0)
+        return {};
+    QString error;
+    const auto content = readFileBytes(requestFile, &error);
+    if (!content)
+        return {std::nullopt, error};
+    error = saveFile(requestFile, QByteArray());
+    if (!error.isEmpty())
+        return {std::nullopt, QStringLiteral("%1 を空にできません: %2").arg(requestFile, error)};
+    auto request = parseRequest(*content);
+    if (!request)
+        return {std::nullopt, QStringLiteral("%1 に要求がありませんでした").arg(requestFile)};
+    return {std::move(request), {}};
+}
+
+std::optional<GuestRequest> GuestRequest::song(qint64 number, const QString& user)
+{
+    if (number < FirstSongNumber || number > LastSongNumber)
+        return std::nullopt;
+    return GuestRequest(QString::number(number), user);
+}
+
+GuestRequest GuestRequest::login(const QString& user)
+{
+    return GuestRequest(QStringLiteral("login"), user);
+}
+
+QByteArray GuestRequest::fileContent() const
+{
+    // Quoted, so a comma in the name stays in it; a quote would end the field, so it goes full-width.
+    const QString name = storedUserName(m_user).replace(u'"', u'＂');
+    return encodeCp932(m_code) + ",\"" + encodeCp932(name) + "\"\r\n";
+}
+
+GuestWrite writeGuestRequest(const QString& requestFile, const GuestRequest& request, QString* error)
+{
+    const QFileInfo info(requestFile);
+    if (info.exists() && info.size() > 0)
+        return GuestWrite::Busy;
+    const QString failure = saveFile(requestFile, request.fileContent());
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return GuestWrite::Failed;
+    }
+    return GuestWrite::Written;
+}
+
+QString writeAddressFile(const QString& addressFile, const QString& address)
+{
+    return saveFile(addressFile, address.toLatin1());
+}
+
+} // namespace tarv

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "common/apppaths.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <initializer_list>
+#include <optional>
+
+namespace tarv {
+
+// The files Tarv and the guests' web pages exchange, in the exchange folder: the web root (db/path.txt)
+// + cgi-bin/tarv/. Everything here is CP932; lines end in CR LF.
+namespace ExchangeFile {
+inline constexpr QStringView Queue = u"tarvlist.txt";  // the song now playing and the queue (written here)
+inline constexpr QStringView Songs = u"songdb.txt";    // the song list for the web pages (written here)
+inline constexpr QStringView Request = u"tarvadd.txt"; // one request from the web side (read and emptied here)
+inline constexpr QStringView Address = u"ipset.txt";   // this PC's address for the web side (written here)
+} // namespace ExchangeFile
+
+// A file of the exchange folder of a web root.
+QString exchangeFile(const QString& webRoot, QStringView name);
+
+// The exchange file when there is a web root whose exchange folder exists; nullopt otherwise.
+std::optional<QString> existingExchangeFile(const std::optional<QString>& webRoot, QStringView name);
+std::optional<QString> existingExchangeFile(const AppPaths& paths, QStringView name);
+
+// One record of the queue and song files: the fields joined by "$", then "$ENT" and CR LF. Fields are
+// not escaped; a user name goes through storedUserName() first.
+QByteArray exchangeRecord(std::initializer_list<QByteArrayView> fields);
+
+// The longest user name kept; a longer name is cut.
+inline constexpr qsizetype MaxUserNameLength = 32;
+
+// A user name as it may be stored and published: line ends and other control characters become a
+// space and "$" its full-width form, so the name can never add a line or a field to a record; cut to
+// MaxUserNameLength characters.
+QString storedUserName(QStringView name);
+
+// A request from the web side: field 1 (a reservation code or "login") and field 2 (the user name,
+// as written).
+struct WebRequest
+{
+    QString code;
+    QString user;
+    bool operator==(const WebRequest&) const = default;
+};
+
+// The request in the content of the request file: its first two comma-separated fields; the rest is
+// ignored. A file holding only the first field is a request without a name. nullopt when both fields
+// are empty (a file of blanks and line ends).
+std::optional<WebRequest> parseRequest(QByteArrayView content);
+
+struct RequestTake
+{
+    std::optional<WebRequest> request;
+    QString error; // why a waiting request was not taken, or was dropped
+};
+
+// Takes the waiting request out of the request file: reads it and empties the file (0 bytes). A
+// missing or empty file holds none. The request is only handed out once the file is empty again,
+// so a file that cannot be emptied never yields the same request twice.
+RequestTake takeRequest(const QString& requestFile);
+
+// A request our own guest pages may make: a song number or "login", nothing else, so a guest can
+// never stop, skip or cancel songs or set the volume.
+class GuestRequest
+{
+public:
+    // nullopt when the number is not a song number (100000 to 999998).
+    static std::optional<GuestRequest> song(qint64 number, const QString& user);
+    static GuestRequest login(const QString& user);
+
+    // The request file's content: the code, a comma and the quoted user name, CR LF.
+    QByteArray fileContent() const;
+
+private:
+    GuestRequest(QString code, QString user) : m_code(std::move(code)), m_user(std::move(user)) {}
+    QString m_code;
+    QString m_user;
+};
+
+enum class GuestWrite {
+    Written,
+    Busy,   // the request file still holds the last request: try again after the next poll
+    Failed, // the file could not be read or written
+};
+
+// Writes the request into the request file when that file is missing or empty, never over a waiting
+// request.
+GuestWrite writeGuestRequest(const QString& requestFile, const GuestRequest& request, QString* error = nullptr);
+
+// Replaces the address file: exactly the address, no line end. Returns the reason of a failure, or
+// an empty text.
+QString writeAddressFile(const QString& addressFile, const QString& address);
+
+} // namespace tarv

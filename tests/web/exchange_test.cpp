@@ -1,0 +1,105 @@
+// The files exchanged with the guests' web pages: the request file, the records, the address file.
+#include "common/cp932.h"
+#include "common/savefile.h"
+#include "common/textfile.h"
+#include "web/exchange.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace tarv;
+using namespace Qt::StringLiterals;
+
+namespace tarv {
+void PrintTo(const WebRequest& r, std::ostream* os)
+{
+    *os << '{' << r.code.toStdString() << ", " << r.user.toStdString() << '}';
+}
+} // namespace tarv
+
+TEST(RequestFile, FirstTwoFieldsByTheCommaSeparatedRules)
+{
+    struct Case
+    {
+        QByteArray content;
+        std::optional<WebRequest> expected;
+    };
+    const Case cases[] = {
+        {"012345,Taro\r\n", WebRequest{u"012345"_s, u"Taro"_s}},
+        {"012345,Taro\n", WebRequest{u"012345"_s, u"Taro"_s}},
+        {"login,Hanako", WebRequest{u"login"_s, u"Hanako"_s}},
+        {"  100001  ,\t Taro Yamada  \r\n", WebRequest{u"100001"_s, u"Taro Yamada"_s}},
+        {"100001,\"Yamada, Taro\" junk,more\r\n", WebRequest{u"100001"_s, u"Yamada, Taro"_s}},
+        {"\" 100001\",\" padded \"\r\n", WebRequest{u" 100001"_s, u" padded "_s}},
+        {"012345,\r\n", WebRequest{u"012345"_s, QString()}},
+        {"login,\r\n", WebRequest{u"login"_s, QString()}},
+        {",Taro\r\n", WebRequest{QString(), u"Taro"_s}},
+        // A line end ends a field like a comma; what follows the first two fields is ignored.
+        {"100001\r\nTaro\r\n100002,Jiro\r\n", WebRequest{u"100001"_s, u"Taro"_s}},
+        // Only one field: a request without a name.
+        {"100001\r\n", WebRequest{u"100001"_s, QString()}},
+        {"100001", WebRequest{u"100001"_s, QString()}},
+        {"\r\n", std::nullopt},
+        {"  \t ", std::nullopt},
+        {" , \r\n", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseRequest(c.content), c.expected) << c.content.toStdString();
+    EXPECT_EQ(parseRequest(encodeCp932(u"100001,ユキ\r\n")), (WebRequest{u"100001"_s, u"ユキ"_s}));
+}
+
+TEST(RequestFile, TakingEmptiesTheFileAndAnEmptyFileHoldsNothing)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"tarvadd.txt"_s);
+    EXPECT_FALSE(takeRequest(file).request); // missing
+    EXPECT_TRUE(takeRequest(file).error.isEmpty());
+    ASSERT_TRUE(saveFile(file, QByteArray()).isEmpty());
+    EXPECT_FALSE(takeRequest(file).request);
+
+    ASSERT_TRUE(saveFile(file, QByteArray("100001\r\n")).isEmpty()); // one field is taken too
+    EXPECT_EQ(takeRequest(file).request, (WebRequest{u"100001"_s, QString()}));
+    EXPECT_EQ(QFileInfo(file).size(), 0);
+
+    ASSERT_TRUE(saveFile(file, QByteArray("\r\n\r\n")).isEmpty()); // nothing in it: dropped and said
+    const RequestTake blank = takeRequest(file);
+    EXPECT_FALSE(blank.request);
+    EXPECT_FALSE(blank.error.isEmpty());
+    EXPECT_EQ(QFileInfo(file).size(), 0);
+}
+
+TEST(Records, UserNamesCannotAddLinesOrFields)
+{
+    EXPECT_EQ(exchangeRecord({"100001", "Rock $ Roll", encodeCp932(storedUserName(u"Ta$ro\r\n999999$x$ENT"))}),
+              encodeCp932(u"100001$Rock $ Roll$Ta＄ro  999999＄x＄ENT$ENT\r\n"));
+    EXPECT_EQ(storedUserName(QString(100, u'名')), QString(MaxUserNameLength, u'名'));
+    EXPECT_EQ(storedUserName(QString(MaxUserNameLength - 1, u'a') + u"😀"_s).size(), MaxUserNameLength - 1);
+    EXPECT_EQ(exchangeRecord({"100001", "Hello"}), QByteArray("100001$Hello$ENT\r\n"));
+}
+
+TEST(GuestRequests, OnlySongNumbersAndLoginRoundTripThroughTheRequestFile)
+{
+    EXPECT_FALSE(GuestRequest::song(99999, u"Taro"_s));
+    EXPECT_FALSE(GuestRequest::song(999999, u"Taro"_s));
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"tarvadd.txt"_s);
+    const auto song = GuestRequest::song(100001, u"山田, \"太郎\"\r\n"_s);
+    ASSERT_TRUE(song);
+    EXPECT_EQ(writeGuestRequest(file, *song), GuestWrite::Written);
+    // The last request waits for the poll: never overwritten.
+    EXPECT_EQ(writeGuestRequest(file, GuestRequest::login(u"Hanako"_s)), GuestWrite::Busy);
+    EXPECT_EQ(takeRequest(file).request, (WebRequest{u"100001"_s, u"山田, ＂太郎＂  "_s}));
+    EXPECT_EQ(writeGuestRequest(file, GuestRequest::login(u"Hanako"_s)), GuestWrite::Written);
+    EXPECT_EQ(takeRequest(file).request, (WebRequest{u"login"_s, u"Hanako"_s}));
+}
+
+TEST(AddressFile, HoldsExactlyTheAddress)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"ipset.txt"_s);
+    ASSERT_TRUE(writeAddressFile(file, u"192.168.0.10"_s).isEmpty());
+    EXPECT_EQ(readFileBytes(file), QByteArray("192.168.0.10"));
+}
