@@ -105,6 +105,7 @@ void TimeSignals::load()
 void TimeSignals::unload()
 {
     m_state.setTimeSignalsOn(false);
+    m_log = LibraryLog();
     m_installed.clear();
     m_enabled.clear();
     m_times.clear();
@@ -113,6 +114,7 @@ void TimeSignals::unload()
 
 void TimeSignals::turnOn()
 {
+    unload();
     load();
     m_state.setTimeSignalsOn(true);
 }

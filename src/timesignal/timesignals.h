@@ -38,11 +38,11 @@ public:
 
     // Form_Load: the three files into the lists, the summary on top of the log.
     void load();
-    // The window was closed: time signals are off and the lists are dropped.
+    // The window was closed: time signals are off, the lists and the log are dropped.
     void unload();
     bool isLoaded() const { return m_loaded; }
 
-    // cmd_ziho_active: the lists afresh from the files (unsaved edits are dropped), then on.
+    // cmd_ziho_active: unload and load afresh from the files (unsaved edits are dropped), then on.
     void turnOn();
 
     const AppPaths& paths() const { return m_paths; }
