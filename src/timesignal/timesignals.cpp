@@ -5,7 +5,6 @@
 #include "library/entryrules.h"
 #include "library/songlist.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
