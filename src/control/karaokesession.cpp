@@ -1,5 +1,6 @@
 #include "control/karaokesession.h"
 
+#include "common/clock.h"
 #include "common/numbers.h"
 #include "common/webroot.h"
 #include "player/player.h"
@@ -15,7 +16,7 @@ Q_LOGGING_CATEGORY(lcKaraoke, "tarv.karaoke")
 
 KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const AppState& state, const AppPaths& paths,
                                const Clock& clock, QObject* parent)
-    : QObject(parent), m_main(mainPlayer), m_second(secondPlayer), m_paths(paths),
+    : QObject(parent), m_main(mainPlayer), m_second(secondPlayer), m_state(state), m_clock(clock), m_paths(paths),
       m_stage(mainPlayer, secondPlayer, state, paths, clock), m_link(m_stage),
       m_entry(m_link, mainPlayer, secondPlayer, clock)
 {
@@ -30,12 +31,17 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
     m_webCheckTimer.setInterval(200);
     connect(&m_webCheckTimer, &QTimer::timeout, this, &KaraokeSession::tmr_webcheck_Timer);
 
+    m_zihoTimer.setObjectName(QStringLiteral("tmr_ziho"));
+    m_zihoTimer.setInterval(500);
+    connect(&m_zihoTimer, &QTimer::timeout, this, &KaraokeSession::tmr_ziho_Timer);
+
     m_quitTimer.setObjectName(QStringLiteral("tmr_quit"));
     m_quitTimer.setInterval(5000);
     m_quitTimer.setSingleShot(true);
     connect(&m_quitTimer, &QTimer::timeout, this, [this] {
         m_sfTimer.stop();
         m_webCheckTimer.stop();
+        m_zihoTimer.stop();
         m_fadeTimer.stop();
         m_hideTimer.stop();
         emit ended();
@@ -68,7 +74,28 @@ void KaraokeSession::start()
         m_sfTimer.start();
         m_webCheckTimer.start();
     }
+    if (!m_zihoTimer.isActive())
+        m_zihoTimer.start();
     m_stage.post(Code::Start);
+}
+
+void KaraokeSession::setTimeSignalSource(TimeSignalSource* source)
+{
+    m_timeSignals = source;
+    m_stage.setTimeSignalSource(source);
+}
+
+void KaraokeSession::tmr_ziho_Timer()
+{
+    // Once a tick finds time signals off, none fires until karaoke mode is started again.
+    if (!m_state.timeSignalsOn() || !m_timeSignals) {
+        m_zihoTimer.stop();
+        return;
+    }
+    if (const auto item = m_firing.due(m_clock.now(), m_timeSignals->times())) {
+        qCInfo(lcKaraoke).noquote() << "time signal at" << item->time() << "for" << item->field();
+        m_stage.postTimeSignal(item->field());
+    }
 }
 
 void KaraokeSession::tmr_sf_Timer()
@@ -90,8 +117,10 @@ void KaraokeSession::tmr_sf_Timer()
             m_view->setMainPlayerVisible(true);
         }
         m_second.setMediaPath(QString());
-        if (m_main.position() != 0)
+        if (m_main.position() != 0) {
+            qCInfo(lcKaraoke) << "time signal over; the song resumes at" << m_main.position() << "s";
             m_main.play();
+        }
         m_second.stop();
     }
 

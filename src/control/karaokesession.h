@@ -25,7 +25,7 @@ public:
 };
 
 // One run of karaoke mode, without widgets: the stage, the command entry and the timers that run
-// while karaoke mode lasts (tmr_sf, tmr_webcheck, tmr_quit and the stage's tmr_visible and tmr_voldown). The
+// while karaoke mode lasts (tmr_sf, tmr_ziho, tmr_webcheck, tmr_quit and the stage's tmr_visible and tmr_voldown). The
 // window that shows it holds a reference and forwards keys; it never owns this logic.
 class KaraokeSession : public QObject, private StageTimers, private QuitTimer
 {
@@ -39,14 +39,20 @@ public:
     Stage& stage() { return m_stage; }
     CommandEntry& entry() { return m_entry; }
     void setView(KaraokeView* view) { m_view = view; }
+    // The time-signal settings that tmr_ziho and the stage read while time signals are on.
+    void setTimeSignalSource(TimeSignalSource* source);
 
     // The start step: the first time, empty the published queue file and start tmr_sf; every time,
-    // post "000000".
+    // start tmr_ziho if a tick has stopped it, and post "000000".
     void start();
 
     // tmr_sf, every 200 ms: the player switch around a time signal, the next-song trigger and the
     // focus keeper.
     void tmr_sf_Timer();
+
+    // tmr_ziho, every 500 ms: posts "000013" with the item's field when a time item's minute has come;
+    // stops itself when time signals are off.
+    void tmr_ziho_Timer();
 
     // tmr_webcheck, every 200 ms: takes at most one request from the web side's request file and
     // gives it to DoCommand as if typed, under the web user's name. Nothing is taken while a time
@@ -55,6 +61,7 @@ public:
 
     bool isEnding() const { return m_quitTimer.isActive(); }
     QTimer& quitTimer() { return m_quitTimer; }
+    QTimer& timeSignalTimer() { return m_zihoTimer; }
 
 signals:
     // tmr_quit fired: karaoke mode is over.
@@ -70,6 +77,8 @@ private:
 
     Player& m_main;
     Player& m_second;
+    const AppState& m_state;
+    const Clock& m_clock;
     AppPaths m_paths;
     Stage m_stage;
     StageConnection m_link;
@@ -78,7 +87,11 @@ private:
     bool m_loaded = false;
     QString m_webError; // the last problem of the web poll, said once
 
+    TimeSignalSource* m_timeSignals = nullptr;
+    FiringGuard m_firing; // tmr_ziho's Tag: the last fired time
+
     QTimer m_sfTimer;       // tmr_sf
+    QTimer m_zihoTimer;     // tmr_ziho
     QTimer m_webCheckTimer; // tmr_webcheck
     QTimer m_quitTimer;     // tmr_quit
     QTimer m_hideTimer;     // tmr_visible

@@ -13,6 +13,7 @@ class Clock;
 class ControlWindow;
 class KaraokeSession;
 class StageWindow;
+class TimeSignalSource;
 
 // Karaoke mode while it runs: the full-screen karaoke window and the session it shows.
 class KaraokeMode : public QObject
@@ -27,6 +28,8 @@ public:
     // session empties the published queue file and starts its timers), shows the window and posts
     // "000000".
     void start();
+    // The time-signal settings each new session reads.
+    void setTimeSignalSource(TimeSignalSource* source) { m_timeSignals = source; }
     // Closes the karaoke window and ends the session; karaoke mode can be started again.
     void end();
 
@@ -44,6 +47,7 @@ private:
     AppPaths m_paths;
     const Clock& m_clock;
     const AppState& m_state;
+    TimeSignalSource* m_timeSignals = nullptr;
     std::unique_ptr<ControlWindow> m_control;
     std::unique_ptr<KaraokeSession> m_session;
 };

@@ -7,6 +7,8 @@
 #include "library/librarywindow.h"
 #include "player/playerview.h"
 #include "web/connectionwindow.h"
+#include "timesignal/timesignals.h"
+#include "timesignal/timesignalwindow.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -28,7 +30,10 @@ void showWarning(QWidget* parent, const QString& name, const QString& title, con
 
 } // namespace
 
-Launcher::Launcher(const AppPaths& paths, Clock& clock) : m_paths(paths), m_clock(clock) {}
+Launcher::Launcher(const AppPaths& paths, Clock& clock)
+    : m_paths(paths), m_clock(clock), m_signals(std::make_unique<TimeSignals>(m_paths, m_state))
+{
+}
 
 Launcher::~Launcher()
 {
@@ -51,9 +56,10 @@ bool Launcher::start()
     m_main = std::make_unique<MainWindow>(m_paths, m_state);
     m_main->setNotice(notice);
     m_karaoke = std::make_unique<KaraokeMode>(m_paths, m_clock, m_state);
+    m_karaoke->setTimeSignalSource(m_signals.get());
     connect(m_main.get(), &MainWindow::startRequested, m_karaoke.get(), &KaraokeMode::start);
-    // Time signals join this start with their settings window; until then it is the common start.
-    connect(m_main.get(), &MainWindow::timeSignalStartRequested, m_karaoke.get(), &KaraokeMode::start);
+    connect(m_main.get(), &MainWindow::timeSignalStartRequested, this, &Launcher::startWithTimeSignals);
+    connect(m_main.get(), &MainWindow::timeSignalSettingsRequested, this, &Launcher::showTimeSignals);
     connect(m_main.get(), &MainWindow::wirelessStartRequested, this, &Launcher::startWireless);
     connect(m_main.get(), &MainWindow::libraryRequested, this, &Launcher::showLibrary);
     connect(m_main.get(), &MainWindow::connectionRequested, this, &Launcher::showConnection);
@@ -130,6 +136,38 @@ void Launcher::showConnection()
     m_connection->show();
     m_connection->raise();
     m_connection->activateWindow();
+}
+
+TimeSignalWindow* Launcher::timeSignalWindow() const
+{
+    return m_signalWindow.data();
+}
+
+TimeSignalWindow* Launcher::loadTimeSignalWindow()
+{
+    if (!m_signalWindow)
+        m_signalWindow = new TimeSignalWindow(*m_signals, m_main.get());
+    return m_signalWindow;
+}
+
+void Launcher::showTimeSignals()
+{
+    TimeSignalWindow* window = loadTimeSignalWindow();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void Launcher::startWithTimeSignals()
+{
+    TimeSignalWindow* window = loadTimeSignalWindow();
+    if (!m_signals->enabled().isEmpty()) {
+        m_state.setTimeSignalsOn(true);
+        window->hide();
+    } else {
+        window->unload();
+    }
+    m_karaoke->start();
 }
 
 } // namespace tarv

@@ -19,6 +19,8 @@ class InstanceGuard;
 class KaraokeMode;
 class LibraryWindow;
 class MainWindow;
+class TimeSignals;
+class TimeSignalWindow;
 
 // Start-up and the windows reached from the main window's menus.
 class Launcher : public QObject
@@ -46,17 +48,29 @@ public:
     void showLibrary();
     // The connection window (men_Connection); closing it unloads it, so "Send" works again next time.
     void showConnection();
+    // The time-signal settings window (men_Signal), loaded if it is not and brought to the front.
+    void showTimeSignals();
+    // The time-signal start (mem_ZihoActive): time signals on, with the settings window loaded and
+    // hidden, when an entry is enabled; otherwise the window is unloaded and karaoke mode starts
+    // without them.
+    void startWithTimeSignals();
+
+    TimeSignalWindow* timeSignalWindow() const;
 
 private:
     AppPaths m_paths;
     Clock& m_clock;
     AppState m_state;
+    std::unique_ptr<TimeSignals> m_signals; // outlives the windows that read it
     std::unique_ptr<InstanceGuard> m_guard;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
     QPointer<LibraryWindow> m_library;
     QPointer<SongListDownload> m_download;
     QPointer<ConnectionWindow> m_connection;
+    QPointer<TimeSignalWindow> m_signalWindow;
+
+    TimeSignalWindow* loadTimeSignalWindow();
 };
 
 } // namespace tarv

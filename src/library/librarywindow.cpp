@@ -1,18 +1,15 @@
 #include "library/librarywindow.h"
 
+#include "library/operatordialogs.h"
 #include "player/player.h"
 
 #include <QCheckBox>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -20,129 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <functional>
-
 namespace tarv {
-namespace {
-
-QString shownText(const QString& text)
-{
-    QString out = text;
-    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return out;
-}
-
-QMessageBox::Icon boxIcon(MessageIcon icon)
-{
-    switch (icon) {
-    case MessageIcon::Information:
-        return QMessageBox::Information;
-    case MessageIcon::Question:
-        return QMessageBox::Question;
-    case MessageIcon::Exclamation:
-        return QMessageBox::Warning;
-    case MessageIcon::Critical:
-        return QMessageBox::Critical;
-    case MessageIcon::None:
-        break;
-    }
-    return QMessageBox::NoIcon;
-}
-
-// Input boxes and message boxes over the library window, or over the progress dialog of a drop
-// while it shows, so that they are never hidden behind it.
-class WindowPrompts : public LibraryPrompts
-{
-public:
-    explicit WindowPrompts(std::function<QWidget*()> parent) : m_parent(std::move(parent)) {}
-
-    QString input(const QString& prompt, const QString& title, const QString& defaultAnswer) override
-    {
-        QInputDialog dialog(m_parent());
-        dialog.setInputMode(QInputDialog::TextInput);
-        dialog.setWindowTitle(title);
-        dialog.setLabelText(shownText(prompt));
-        dialog.setTextValue(defaultAnswer);
-        if (dialog.exec() != QDialog::Accepted)
-            return {};
-        return dialog.textValue();
-    }
-
-    bool confirm(const QString& text, const QString& title, MessageIcon icon) override
-    {
-        QMessageBox box(boxIcon(icon), title, shownText(text), QMessageBox::Yes | QMessageBox::No, m_parent());
-        box.setTextFormat(Qt::PlainText);
-        return box.exec() == QMessageBox::Yes;
-    }
-
-    void message(const QString& text, const QString& title, MessageIcon icon) override
-    {
-        QMessageBox box(boxIcon(icon), title.isEmpty() ? QStringLiteral("Tarv") : title, shownText(text),
-                        QMessageBox::Ok, m_parent());
-        // Texts carry file names and typed answers, which must not be read as markup.
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
-    }
-
-private:
-    std::function<QWidget*()> m_parent;
-};
-
-// The log label, which takes files dropped from a file manager.
-class DropLabel : public QLabel
-{
-public:
-    explicit DropLabel(std::function<void(const QMimeData*)> onDrop) : m_onDrop(std::move(onDrop))
-    {
-        setAcceptDrops(true);
-    }
-
-protected:
-    // Always a copy: a file manager told that its file was moved would delete it, and whether the
-    // source goes is the SauceDelete box's business.
-    void dragEnterEvent(QDragEnterEvent* event) override { acceptCopy(event); }
-    void dragMoveEvent(QDragMoveEvent* event) override { acceptCopy(event); }
-    void dropEvent(QDropEvent* event) override
-    {
-        if (!acceptCopy(event))
-            return;
-        // The file manager waits for the drop to return; register after it has.
-        auto* data = new QMimeData;
-        data->setParent(this);
-        data->setUrls(event->mimeData()->urls());
-        QTimer::singleShot(0, this, [this, data] {
-            m_onDrop(data);
-            delete data;
-        });
-    }
-
-private:
-    static bool acceptCopy(QDropEvent* event)
-    {
-        if (!event->mimeData()->hasUrls())
-            return false;
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-        return true;
-    }
-
-    std::function<void(const QMimeData*)> m_onDrop;
-};
-
-template <typename T> T* named(T* widget, const QString& name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
-QCheckBox* checkedBox(const QString& name, const QString& caption)
-{
-    auto* box = named(new QCheckBox(caption), name);
-    box->setChecked(true);
-    return box;
-}
-
-} // namespace
 
 LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previewWidget, Player& preview,
                              QWidget* parent)

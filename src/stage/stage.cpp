@@ -105,7 +105,7 @@ StageTimers& Stage::timers()
 
 void Stage::post(QStringView code)
 {
-    m_posts.enqueue(Post{code.toString(), m_currentUser});
+    m_posts.enqueue(Post{code.toString(), m_currentUser, {}});
     // Posters read the slot and the showing flag right after posting (a question and its
     // confirmation), so both change now; the action itself runs once the poster has returned.
     m_codeSlot = code.toString();
@@ -120,17 +120,25 @@ void Stage::catchUp()
         runNextPost();
 }
 
+void Stage::postTimeSignal(const QString& field)
+{
+    post(Code::TimeSignal);
+    m_posts.last().field = field;
+}
+
 void Stage::runNextPost()
 {
     if (m_posts.isEmpty())
         return;
     const Post post = m_posts.dequeue();
     m_codeSlot = post.code;
+    m_actionField = post.field;
     activate(post.user);
 }
 
 void Stage::Form_Activate()
 {
+    m_actionField.clear();
     activate(m_currentUser);
 }
 
@@ -362,7 +370,7 @@ void Stage::timeSignal()
     // Without the switch, or with no video enabled, a time signal changes nothing on the stage.
     if (!m_state.timeSignalsOn() || !m_timeSignals)
         return;
-    const std::optional<QString> name = m_timeSignals->chooseVideo();
+    const std::optional<QString> name = m_timeSignals->chooseVideo(m_actionField);
     if (!name)
         return;
     setColour(StatusColour::Yellow);

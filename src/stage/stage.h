@@ -4,6 +4,7 @@
 #include "common/appstate.h"
 #include "stage/queuefile.h"
 #include "stage/songlookup.h"
+#include "timesignal/timesignalsource.h"
 
 #include <QDateTime>
 #include <QList>
@@ -75,15 +76,6 @@ public:
     virtual void startFade() = 0;
 };
 
-// Chooses the time-signal video to play now (provided by the time-signal settings).
-class TimeSignalSource
-{
-public:
-    virtual ~TimeSignalSource() = default;
-    // The video's name in src/ (such as "001001"); nullopt when no time signal is enabled.
-    virtual std::optional<QString> chooseVideo() = 0;
-};
-
 // The stage of karaoke mode: every action of karaoke mode is a code posted here. It holds the
 // status line, the reservation queue, the song now playing and the pending count, drives the main
 // and second players, and publishes the queue for the web pages.
@@ -109,6 +101,8 @@ public:
 
     // Queue a code for the current user, write the code slot and show the stage.
     void post(QStringView code);
+    // Post "000013" for a time item that fired, with the item's file field.
+    void postTimeSignal(const QString& field);
     // Posts made and not carried out yet.
     qsizetype pendingPosts() const { return m_posts.size(); }
     // Carries out, now, the posts that earlier handlers made. Whoever reads the stage to decide
@@ -160,6 +154,7 @@ private:
     {
         QString code;
         QString user;
+        QString field; // of the time item that fired a time signal
     };
 
     void runNextPost();
@@ -214,7 +209,8 @@ private:
     bool m_showing = false;
     int m_pendingCount = 0;
     QString m_currentUser = QStringLiteral("Guest");
-    QString m_actionUser; // the user of the action being carried out
+    QString m_actionUser;  // the user of the action being carried out
+    QString m_actionField; // the time item's field of a time signal being carried out
     NowPlaying m_nowPlaying;
     QList<QueueEntry> m_queue;
     int m_selected = -1;

@@ -11,36 +11,10 @@
 set -eu
 TARV=$1
 SOURCE=$2
-TMP=$(mktemp -d)
-PIDS=""
-cleanup() {
-    for pid in $PIDS; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$TMP"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/desktop.sh"
 
 sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/app" >/dev/null
 QUEUE="$TMP/app/www/cgi-bin/tarv/tarvlist.txt"
-
-Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
-PIDS="$PIDS $!"
-for _ in $(seq 50); do [ -s "$TMP/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$TMP/display")"
-openbox >/dev/null 2>&1 &
-PIDS="$PIDS $!"
-for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
-export QT_QPA_PLATFORM=xcb
-
-# Waits (up to $2 tenths of a second) for the shell test $1 to hold.
-wait_for() {
-    i=0
-    while ! eval "$1"; do
-        i=$((i + 1))
-        [ "$i" -le "$2" ] || return 1
-        sleep 0.1
-    done
-}
 
 # Numbers in the published queue file, the intro's record left out, one line.
 queued_numbers() {
@@ -48,13 +22,7 @@ queued_numbers() {
     tr -d '\r' <"$QUEUE" | cut -d'$' -f1 | grep -v '^000000$' | tr '\n' ' '
 }
 
-# Fraction (0 to 1) of pixels of the region WxH+X+Y of a screenshot that are the strip's background.
-strip_share() {
-    convert "$1" -crop "$2" +repage -fuzz 3% -fill white -opaque 'rgb(16,16,24)' -fill black +opaque white \
-        -format '%[fx:mean]' info:
-}
 brightness() { convert "$1" -crop "$2" +repage -colorspace Gray -format '%[fx:mean]' info:; }
-above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 
 start_karaoke() {
     rm -f "$QUEUE"
@@ -77,7 +45,7 @@ wait_for "[ \"\$(queued_numbers)\" = '100002 100003 100004 ' ]" 50 ||
 
 # 2. The strip is drawn over the video: dark strip at the top, the moving picture below it.
 import -window root "$TMP/shot.png"
-share=$(strip_share "$TMP/shot.png" 1280x120+0+0)
+share=$(colour_share "$TMP/shot.png" 1280x120+0+0 'rgb(16,16,24)')
 above "$share" 0.5 || fail "the strip is not on screen (background share $share)"
 light=$(brightness "$TMP/shot.png" 1280x300+0+400)
 above "$light" 0.15 || fail "no video under the strip (brightness $light)"

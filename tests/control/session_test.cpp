@@ -5,6 +5,7 @@
 #include "control/karaokesession.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
+#include "timesignal/timesignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -203,6 +204,54 @@ TEST_F(SessionTest, TimeSignalPausesTheSongAndResumesItAfterwards)
     second.finish();
     tick();
     EXPECT_FALSE(main.isPlaying());
+}
+
+TEST_F(SessionTest, TimeSignalsFireAtTheirMinutesWithTheFiredItemsVideo)
+{
+    // Two enabled time signals; 12:00 plays 001002 by name, 12:01 one of the two at random.
+    QFile enabled(enabledSignalsFile(paths));
+    ASSERT_TRUE(enabled.open(QIODevice::WriteOnly));
+    enabled.write("001001\r\na\r\n001002\r\nb\r\n");
+    enabled.close();
+    QFile times(signalTimesFile(paths));
+    ASSERT_TRUE(times.open(QIODevice::WriteOnly));
+    times.write("12:01\r\nnofile\r\n12:00\r\n001002\r\n12:00\r\nnofile\r\n");
+    times.close();
+    for (const char* name : {"001001", "001002"})
+        QFile(paths.video(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+    TimeSignals settings(paths, state);
+    settings.turnOn();
+    session.setTimeSignalSource(&settings);
+    clock.set(QDateTime(QDate(2026, 3, 14), QTime(11, 59, 58)));
+    session.start();
+    settle();
+    EXPECT_TRUE(session.timeSignalTimer().isActive());
+
+    QStringList played;
+    for (int i = 0; i < 2 * 130; ++i) { // 11:59:58 to 12:02:03, every 500 ms
+        const qsizetype posts = stage().pendingPosts();
+        session.tmr_ziho_Timer();
+        if (stage().pendingPosts() > posts) {
+            EXPECT_EQ(stage().codeSlot(), QStringLiteral("000013"));
+            settle();
+            played << clock.now().toString(u"HH:mm:ss"_s) + u' ' + QFileInfo(second.mediaPath()).fileName();
+            EXPECT_EQ(stage().statusText(), u"時報 NowTime="_s + clock.now().toString(u"HH:mm"_s) +
+                                                u" 動画の時間と実際の時間は違う場合があります"_s);
+            second.finish();
+            tick();
+        }
+        clock.advanceMs(500);
+    }
+    ASSERT_EQ(played.size(), 2);
+    EXPECT_EQ(played[0], u"12:00:00 001002"_s);
+    EXPECT_TRUE(played[1] == u"12:01:00 001001"_s || played[1] == u"12:01:00 001002"_s) << played[1].toStdString();
+
+    // Time signals off: the next tick stops the timer, and a new start starts it again.
+    state.setTimeSignalsOn(false);
+    session.tmr_ziho_Timer();
+    EXPECT_FALSE(session.timeSignalTimer().isActive());
+    session.start();
+    EXPECT_TRUE(session.timeSignalTimer().isActive());
 }
 
 TEST_F(SessionTest, EscapeKeepsTheFarewellAndEndsAfterTheQuitTimer)

@@ -314,7 +314,8 @@ TEST_F(Playback, TimeSignalIsOffByDefaultAndUsesTheSecondPlayerWhenOn)
 
     struct OneVideo : TimeSignalSource
     {
-        std::optional<QString> chooseVideo() override { return u"001001"_s; }
+        QList<TimeItem> times() const override { return {}; }
+        std::optional<QString> chooseVideo(const QString&) override { return u"001001"_s; }
     } source;
     state.setTimeSignalsOn(true);
     stage.setTimeSignalSource(&source);

@@ -1,0 +1,34 @@
+#include "common/filecopy.h"
+
+#include "common/savefile.h"
+
+#include <QFile>
+
+#include <vector>
+
+namespace tarv {
+
+QString copyFileSafely(const QString& source, const QString& destination)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return in.errorString();
+    QString readError;
+    const QString error = saveFile(destination, [&in, &readError](QIODevice& out) {
+        std::vector<char> buffer(1 << 20);
+        for (;;) {
+            const qint64 got = in.read(buffer.data(), qint64(buffer.size()));
+            if (got < 0) {
+                readError = in.errorString();
+                return false;
+            }
+            if (got == 0)
+                return true;
+            if (out.write(buffer.data(), got) != got)
+                return false;
+        }
+    });
+    return readError.isEmpty() ? error : readError;
+}
+
+} // namespace tarv
