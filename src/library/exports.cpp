@@ -51,21 +51,7 @@ std::optional<SongTable> orderedSongList(const AppPaths& paths, QString* error)
     return ordered;
 }
 
-} // namespace
-
-QString generalDateText(const QDateTime& when)
-{
-    if (when.time() == QTime(0, 0))
-        return when.toString(QStringLiteral("yyyy/MM/dd"));
-    return when.toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
-}
-
-QByteArray songBookHtml(const QList<Song>& ordered, const QString& lastUpdate, const QString& systemVersion)
-{
-    return songBookHtml(SongTable::fromSongs(ordered), lastUpdate, systemVersion);
-}
-
-QByteArray songBookHtml(const SongTable& ordered, const QString& lastUpdate, const QString& systemVersion)
+QByteArray songBook(const SongTable& ordered, const QString& lastUpdate, const QString& systemVersion)
 {
     QByteArray out;
     out.reserve(1024 + ordered.size() * 48);
@@ -107,12 +93,7 @@ QByteArray songBookHtml(const SongTable& ordered, const QString& lastUpdate, con
     return out;
 }
 
-QByteArray webSongFileContent(const QList<Song>& ordered)
-{
-    return webSongFileContent(SongTable::fromSongs(ordered));
-}
-
-QByteArray webSongFileContent(const SongTable& ordered)
+QByteArray webSongFile(const SongTable& ordered)
 {
     QByteArray out;
     qsizetype size = 0;
@@ -130,6 +111,25 @@ QByteArray webSongFileContent(const SongTable& ordered)
     return out;
 }
 
+} // namespace
+
+QString generalDateText(const QDateTime& when)
+{
+    if (when.time() == QTime(0, 0))
+        return when.toString(QStringLiteral("yyyy/MM/dd"));
+    return when.toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
+}
+
+QByteArray songBookHtml(const QList<Song>& ordered, const QString& lastUpdate, const QString& systemVersion)
+{
+    return songBook(SongTable::fromSongs(ordered), lastUpdate, systemVersion);
+}
+
+QByteArray webSongFileContent(const QList<Song>& ordered)
+{
+    return webSongFile(SongTable::fromSongs(ordered));
+}
+
 ExportResult exportSongBook(const AppPaths& paths, const QString& systemVersion)
 {
     QString error;
@@ -141,7 +141,7 @@ ExportResult exportSongBook(const AppPaths& paths, const QString& systemVersion)
     const QString path = paths.file(QStringLiteral("db/db.html"));
     if (!QFileInfo(paths.dbDir()).isDir())
         return {ExportResult::Status::Failed, QStringLiteral("フォルダ %1 がありません").arg(paths.dbDir())};
-    error = saveFile(path, songBookHtml(*songs, lastUpdate, systemVersion));
+    error = saveFile(path, songBook(*songs, lastUpdate, systemVersion));
     if (!error.isEmpty())
         return {ExportResult::Status::Failed, error};
     return {};
@@ -156,7 +156,7 @@ ExportResult exportWebSongFile(const AppPaths& paths)
     const auto songs = orderedSongList(paths, &error);
     if (!songs)
         return {ExportResult::Status::Failed, error};
-    error = saveFile(*file, webSongFileContent(*songs));
+    error = saveFile(*file, webSongFile(*songs));
     if (!error.isEmpty())
         return {ExportResult::Status::Failed, error};
     return {};

@@ -16,11 +16,9 @@ QString generalDateText(const QDateTime& when);
 // The song book db/db.html for entries already in ascending order, in CP932 with CR LF. Titles are
 // escaped, so a title holding < or & reads as typed.
 QByteArray songBookHtml(const QList<Song>& ordered, const QString& lastUpdate, const QString& systemVersion);
-QByteArray songBookHtml(const SongTable& ordered, const QString& lastUpdate, const QString& systemVersion);
 
 // The web song file: "number$title$ENT" per entry, CP932 with CR LF; empty for an empty list.
 QByteArray webSongFileContent(const QList<Song>& ordered);
-QByteArray webSongFileContent(const SongTable& ordered);
 
 struct ExportResult
 {

@@ -364,8 +364,11 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
 // and the drop stops.
 bool Registration::writeSongs()
 {
-    if (!m_songs || m_unwritten.isEmpty())
+    if (m_unwritten.isEmpty()) {
+        // A note of a copy that failed or was skipped names nothing to undo.
+        QFile::remove(pendingCopiesFile(m_paths));
         return true;
+    }
     m_songs->order();
     const QString error = rewriteSongTable(m_paths.songList(), *m_songs);
     if (error.isEmpty()) {

@@ -287,13 +287,14 @@ struct FileStamp
         return stamp;
     }
 
-    // Long enough ago that a later change is bound to move the file's times.
+    // Long enough ago (file times step by a clock tick, 10 ms at most) that a later change is bound
+    // to move the file's times.
     bool settled() const
     {
         timespec now;
         clock_gettime(CLOCK_REALTIME, &now);
         const qint64 nowNs = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-        return std::max(modifiedNs, changedNs) < nowNs - 1000000000;
+        return std::max(modifiedNs, changedNs) < nowNs - 20000000;
     }
 };
 
