@@ -405,16 +405,7 @@ QString backupSongList(const AppPaths& paths, const QDateTime& when)
 
 LibraryTotals libraryTotals(const AppPaths& paths, const QList<Song>& songs)
 {
-    LibraryTotals totals;
-    totals.count = songs.size();
-    for (const Song& song : songs) {
-        const QFileInfo video(paths.video(song.numberText()));
-        if (video.isFile())
-            totals.bytes += video.size();
-        else
-            totals.missingVideos << song.numberText();
-    }
-    return totals;
+    return VideoSizes(paths).totals(SongTable::fromSongs(songs));
 }
 
 qint64 VideoSizes::read(qint64 number) const
