@@ -84,6 +84,16 @@ std::optional<qint64> numberLineValue(QByteArrayView line)
     }
     if (!digits)
         return std::nullopt;
+    // The usual line, " 100001 ": a whole number read exactly without strtod.
+    if (!point && !overflow && length <= 10) {
+        const bool negative = text[0] == '-';
+        qint64 whole = 0;
+        for (qsizetype i = (text[0] == '-' || text[0] == '+') ? 1 : 0; i < length; ++i)
+            whole = whole * 10 + (text[i] - '0');
+        if (whole >= 10000000000LL)
+            return std::nullopt;
+        return negative ? -whole : whole;
+    }
     double value = 0;
     if (overflow) {
         // A number line of hundreds of digits and blanks: rare enough to read through a copy.
