@@ -66,7 +66,6 @@ public:
 
     // The entries both list boxes show, in file order, and their display form.
     const QList<Song>& songs() const;
-    const SongTable& songTable() const { return *m_table; }
     QStringList listItems() const;
     // Changes whenever the lists are filled again.
     quint64 songsRevision() const { return m_songsRevision; }
