@@ -1,5 +1,6 @@
-// Prints how long the library takes for a big drop and for the exports of a full song list.
-//   library_bench [work folder]   (a temporary folder by default)
+// Prints how long the library takes for a big drop and for both exports, at 10,000, 50,000 and
+// 100,001 songs.
+//   library_bench [files per drop] [work folder]   (1000 files, a temporary folder by default)
 
 #include "common/apppaths.h"
 #include "common/clock.h"
@@ -13,7 +14,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 using namespace tarv;
 
@@ -52,21 +55,27 @@ double ms(const QElapsedTimer& t)
     return double(t.nsecsElapsed()) / 1e6;
 }
 
-void benchDrop(const QString& root)
+double median(std::vector<double> values)
 {
-    const AppPaths paths(root + QStringLiteral("/drop-app"));
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void benchDrop(const QString& root, int songCount, int fileCount)
+{
+    const AppPaths paths(root + QStringLiteral("/drop-app-%1").arg(songCount));
     QDir().mkpath(paths.backupDir());
     QDir().mkpath(paths.srcDir());
-    const QString dropDir = root + QStringLiteral("/drop-files");
+    const QString dropDir = root + QStringLiteral("/drop-files-%1").arg(songCount);
     QDir().mkpath(dropDir);
 
-    const QList<Song> library = songs(10000, 100001);
+    const QList<Song> library = songs(songCount, 100001);
     writeFile(paths.songList(), serializeSongList(library));
     const QByteArray video(4096, 'v');
     for (const Song& song : library)
         writeFile(paths.video(song.numberText()), video);
     QStringList files;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < fileCount; ++i) {
         files << dropDir + QStringLiteral("/新曲%1.mp4").arg(i, 4, 10, QLatin1Char('0'));
         writeFile(files.last(), QByteArray(16 * 1024, 'n'));
     }
@@ -86,15 +95,15 @@ void benchDrop(const QString& root)
         slowest = std::max(slowest, ms(one));
     }
     const double elapsed = ms(total);
-    std::printf("drop of %d files onto a %lld-song list (first number 100001, every number up to 110000 taken,\n"
-                "  source deleted, backup after each file): %.0f ms total, %.1f ms per file, slowest file %.1f ms\n",
-                registration.registered(), qint64(library.size()), elapsed, elapsed / registration.registered(),
-                slowest);
-    std::printf("  the list now holds %lld songs; the top of the log: %s\n",
-                qint64(loadSongList(paths.songList()).songs.size()), qPrintable(log.text().section(u'\r', 0, 0)));
+    std::printf("%8d | %6d files %9.0f ms %8.1f ms/file %9.1f ms slowest | list now %lld songs\n", songCount,
+                registration.registered(), elapsed, elapsed / std::max(1, registration.registered()), slowest,
+                qint64(sharedSongTable(paths.songList())->size()));
+    std::fflush(stdout);
+    QDir(paths.root()).removeRecursively();
+    QDir(dropDir).removeRecursively();
 }
 
-void benchExports(const QString& root)
+void benchExports(const QString& root, int songCount)
 {
     const AppPaths paths(root + QStringLiteral("/export-app"));
     QDir().mkpath(paths.dbDir());
@@ -103,38 +112,27 @@ void benchExports(const QString& root)
     writeFile(paths.webRootFile(), web.toUtf8() + "\r\n");
 
     // Stored in reverse so that ordering has work to do.
-    QList<Song> list = songs(100001, 100000);
+    QList<Song> list = songs(songCount, 100000);
     std::reverse(list.begin(), list.end());
     writeFile(paths.songList(), serializeSongList(list));
 
-    QElapsedTimer t;
-    t.start();
-    const SongListLoad loaded = loadSongList(paths.songList());
-    const double loadMs = ms(t);
-    t.restart();
-    const QList<Song> ordered = orderSongs(loaded.songs);
-    const double orderMs = ms(t);
-    t.restart();
-    QStringList items;
-    items.reserve(ordered.size());
-    for (const Song& song : ordered)
-        items << song.displayText();
-    const double displayMs = ms(t);
-
-    t.restart();
-    const ExportResult html = exportSongBook(paths, QStringLiteral("1.00"));
-    const double htmlMs = ms(t);
-    t.restart();
-    const ExportResult web2 = exportWebSongFile(paths);
-    const double webMs = ms(t);
-
-    std::printf("100,001-song list: load %.0f ms, order %.0f ms, display texts for the two lists %.0f ms\n", loadMs,
-                orderMs, displayMs);
-    std::printf("  db.html export %.0f ms (%s, %lld bytes), songdb.txt export %.0f ms (%s, %lld bytes)\n", htmlMs,
-                html.ok() ? "ok" : qPrintable(html.error),
-                qint64(QFileInfo(paths.file(QStringLiteral("db/db.html"))).size()), webMs,
-                web2.ok() ? "ok" : qPrintable(web2.error),
-                qint64(QFileInfo(web + QStringLiteral("/cgi-bin/tarv/songdb.txt")).size()));
+    std::vector<double> both, html, cgi;
+    bool ok = true;
+    for (int run = 0; run < 7; ++run) {
+        QElapsedTimer t;
+        t.start();
+        ok &= exportSongBook(paths, QStringLiteral("1.00")).ok();
+        const double h = ms(t);
+        t.restart();
+        ok &= exportWebSongFile(paths).ok();
+        const double c = ms(t);
+        html.push_back(h);
+        cgi.push_back(c);
+        both.push_back(h + c);
+    }
+    std::printf("%8d | both %7.0f ms | db.html %7.0f ms | songdb.txt %7.0f ms%s\n", songCount, median(both),
+                median(html), median(cgi), ok ? "" : " (FAILED)");
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -143,8 +141,16 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir temp;
-    const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path();
-    benchDrop(root);
-    benchExports(root);
+    const int files = argc > 1 ? std::atoi(argv[1]) : 1000;
+    const QString root = argc > 2 ? QString::fromLocal8Bit(argv[2]) : temp.path();
+    std::printf("Both exports of the song list, stored in reverse order (median of 7 runs; the first run\n"
+                "reads the list, later runs share it)\n");
+    for (int count : {10000, 50000, 100001})
+        benchExports(root, count);
+    std::printf("Drop of %d files, automatic numbering from 100001 (every number up to the list's end taken),\n"
+                "source deleted, backup\n",
+                files);
+    for (int count : {10000, 50000, 100001})
+        benchDrop(root, count, files);
     return 0;
 }

@@ -1,5 +1,6 @@
-// Load + Order + Rewrite of a 100,001-entry song list, with the real ordering and with the literal
-// selection sort it replaces. Prints both and their ratio.
+// Load + Order + Rewrite of the song list at 10,000, 50,000 and 100,001 entries, with the real
+// ordering and with the literal selection sort it replaces, side by side. Prints medians.
+//   songlist_bench [entries...]   (10000 50000 100001 by default)
 #include "common/savefile.h"
 #include "library/songlist.h"
 #include "support/referencesort.h"
@@ -9,7 +10,9 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 using namespace tarv;
 
@@ -25,16 +28,63 @@ QByteArray generatedList(int entries)
     return serializeSongList(songs);
 }
 
-double run(const QString& path, const QByteArray& content, bool reference)
+double ms(const QElapsedTimer& t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Times
+{
+    double whole = 0;    // read the file, order, rewrite it atomically
+    double inMemory = 0; // parse, order, serialise
+    double ordering = 0; // the ordering alone
+};
+
+// The real path: the file read into one buffer, its entries ordered and written back.
+Times real(const QString& path, const QByteArray& content)
 {
     saveFile(path, content);
+    Times times;
+    QElapsedTimer t;
+    t.start();
+    SongTable table = *sharedSongTable(path);
+    table.order();
+    rewriteSongTable(path, std::move(table));
+    times.whole = ms(t);
 
-    QElapsedTimer timer;
-    timer.start();
-    const SongListLoad load = loadSongList(path);
-    const QList<Song> ordered = reference ? test::referenceSelectionSort(load.songs) : orderSongs(load.songs);
+    t.restart();
+    SongTable parsed = SongTable::parse(content);
+    QElapsedTimer order;
+    order.start();
+    parsed.order();
+    times.ordering = ms(order);
+    const QByteArray out = parsed.serialize();
+    times.inMemory = ms(t);
+    Q_UNUSED(out);
+    return times;
+}
+
+// The literal procedure: the same load and rewrite around the quadratic selection of the smallest.
+Times literal(const QString& path, const QByteArray& content)
+{
+    saveFile(path, content);
+    Times times;
+    QElapsedTimer t;
+    t.start();
+    const QList<Song> songs = loadSongList(path).songs;
+    QElapsedTimer order;
+    order.start();
+    const QList<Song> ordered = test::referenceSelectionSort(songs);
+    times.ordering = ms(order);
     rewriteSongList(path, ordered);
-    return timer.nsecsElapsed() / 1e6;
+    times.whole = ms(t);
+    return times;
 }
 
 } // namespace
@@ -42,19 +92,32 @@ double run(const QString& path, const QByteArray& content, bool reference)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int entries = argc > 1 ? std::atoi(argv[1]) : 100001;
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty())
+        sizes = {10000, 50000, 100001};
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("musiclist.txt"));
-    const QByteArray content = generatedList(entries);
 
-    double best = 1e300;
-    for (int i = 0; i < 5; ++i)
-        best = std::min(best, run(path, content, false));
-    std::printf("entries: %d\n", entries);
-    std::printf("load+order+rewrite, ordering in O(n log n): %.1f ms (best of 5)\n", best);
-    std::fflush(stdout);
-    const double reference = run(path, content, true);
-    std::printf("load+order+rewrite, literal selection sort: %.1f ms (one run)\n", reference);
-    std::printf("ratio selection sort / real: %.0fx\n", reference / best);
+    std::printf("Load + order + rewrite of the song list (median of 9 runs; the literal sort one run)\n");
+    std::printf("%8s | %12s %12s %12s | %12s %12s | %8s %8s\n", "entries", "whole ms", "in-mem ms", "order ms",
+                "literal ms", "lit.order ms", "whole x", "order x");
+    for (int entries : sizes) {
+        const QByteArray content = generatedList(entries);
+        std::vector<double> whole, inMemory, ordering;
+        for (int i = 0; i < 9; ++i) {
+            const Times t = real(path, content);
+            whole.push_back(t.whole);
+            inMemory.push_back(t.inMemory);
+            ordering.push_back(t.ordering);
+        }
+        const Times lit = literal(path, content);
+        const double w = median(whole);
+        const double o = median(ordering);
+        std::printf("%8d | %12.1f %12.1f %12.2f | %12.0f %12.0f | %7.0fx %7.0fx\n", entries, w, median(inMemory), o,
+                    lit.whole, lit.ordering, lit.whole / w, lit.ordering / o);
+        std::fflush(stdout);
+    }
     return 0;
 }

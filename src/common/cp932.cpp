@@ -21,6 +21,12 @@ public:
 
     bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
+    void reset()
+    {
+        if (valid())
+            iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    }
+
     // Converts the whole input; onBadInput(in, left) decides how many bytes to skip and what to emit.
     template <typename OnBad> QByteArray convert(QByteArrayView input, OnBad onBadInput)
     {
@@ -95,6 +101,22 @@ template <typename OnRun, typename OnOutside> void splitForIconv(QStringView tex
         onRun(text.sliced(start));
 }
 
+// One converter per direction and thread, opened once: opening one costs far more than converting
+// a title. convert() resets the shift state after a bad sequence; reset() clears it before each use.
+Iconv& decoder()
+{
+    thread_local Iconv cd("UTF-8", "CP932");
+    cd.reset();
+    return cd;
+}
+
+Iconv& encoder()
+{
+    thread_local Iconv cd("CP932", "UTF-8");
+    cd.reset();
+    return cd;
+}
+
 } // namespace
 
 QString decodeCp932(QByteArrayView bytes)
@@ -102,7 +124,7 @@ QString decodeCp932(QByteArrayView bytes)
     // Plain ASCII (every number line, most exchange lines) reads the same in CP932.
     if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
         return QString::fromLatin1(bytes.data(), bytes.size());
-    Iconv cd("UTF-8", "CP932");
+    Iconv& cd = decoder();
     const QByteArray utf8 = cd.convert(bytes, [](const char*, size_t, QByteArray& out) -> size_t {
         out.append("\xEF\xBF\xBD"); // U+FFFD
         return 1;
@@ -112,7 +134,7 @@ QString decodeCp932(QByteArrayView bytes)
 
 QByteArray encodeCp932(QStringView text)
 {
-    Iconv cd("CP932", "UTF-8");
+    Iconv& cd = encoder();
     QByteArray out;
     splitForIconv(
         text,
@@ -128,7 +150,7 @@ QByteArray encodeCp932(QStringView text)
 
 bool encodableInCp932(QStringView text)
 {
-    Iconv cd("CP932", "UTF-8");
+    Iconv& cd = encoder();
     bool ok = true;
     splitForIconv(
         text,

@@ -21,18 +21,7 @@ std::optional<QByteArray> readFileBytes(const QString& path, QString* error)
 QList<QByteArray> splitLines(const QByteArray& content)
 {
     QList<QByteArray> lines;
-    qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
-        const bool last = end < 0;
-        if (last)
-            end = content.size();
-        qsizetype lineEnd = end;
-        if (!last && lineEnd > start && content[lineEnd - 1] == '\r')
-            --lineEnd;
-        lines << content.mid(start, lineEnd - start);
-        start = end + 1;
-    }
+    forEachLine(content, [&lines](QByteArrayView line) { lines << line.toByteArray(); });
     return lines;
 }
 

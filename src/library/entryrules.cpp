@@ -46,22 +46,24 @@ QString listableTitle(const QString& title)
     return out;
 }
 
-std::optional<QList<Song>> loadSongListForRewrite(const QString& path, QString* error)
+std::optional<SongTable> loadSongListForRewrite(const QString& path, QString* error)
 {
-    SongListLoad list = loadSongList(path);
-    if (!list.error.isEmpty()) {
-        *error = QStringLiteral("曲目リストを読み込めません: ") + list.error;
+    QString readError;
+    const auto list = sharedSongTable(path, &readError);
+    if (!list) {
+        *error = QStringLiteral("曲目リストを読み込めません: ") + readError;
         return std::nullopt;
     }
-    if (!list.warnings.isEmpty()) {
+    const QStringList& warnings = list->warnings();
+    if (!warnings.isEmpty()) {
         *error = QStringLiteral("曲目リストに読めない行があり、書き換えると失われるので変更しません。"
                                 "曲目リストを直してください: ") +
-                 list.warnings.constFirst();
-        if (list.warnings.size() > 1)
-            *error += QStringLiteral("（ほか%1件）").arg(list.warnings.size() - 1);
+                 warnings.constFirst();
+        if (warnings.size() > 1)
+            *error += QStringLiteral("（ほか%1件）").arg(warnings.size() - 1);
         return std::nullopt;
     }
-    return std::move(list.songs);
+    return *list;
 }
 
 QString megabytesText(qint64 bytes)

@@ -26,7 +26,7 @@ QString listableTitle(const QString& title);
 // The song list read for a change that rewrites it. nullopt, with the reason in *error, when it
 // cannot be read, or when lines were skipped in reading it: the rewrite would lose them, so the
 // operator has to mend the file first.
-std::optional<QList<Song>> loadSongListForRewrite(const QString& path, QString* error);
+std::optional<SongTable> loadSongListForRewrite(const QString& path, QString* error);
 
 class LibraryLog;
 class LibraryPrompts;

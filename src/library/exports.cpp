@@ -6,17 +6,16 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <charconv>
+
 namespace tarv {
 namespace {
 
-QByteArray htmlEscaped(const QByteArray& raw)
+void appendHtmlEscaped(QByteArray& out, QByteArrayView raw)
 {
     // In CP932 the bytes of < > & never occur inside a double-byte character, so the raw title can
     // be escaped byte by byte and keeps bytes that do not decode.
-    if (!raw.contains('<') && !raw.contains('>') && !raw.contains('&'))
-        return raw;
-    QByteArray out;
-    out.reserve(raw.size() + 16);
     for (char c : raw) {
         switch (c) {
         case '<':
@@ -32,7 +31,6 @@ QByteArray htmlEscaped(const QByteArray& raw)
             out += c;
         }
     }
-    return out;
 }
 
 QByteArray line(const QString& text)
@@ -40,26 +38,20 @@ QByteArray line(const QString& text)
     return encodeCp932(text) + "\r\n";
 }
 
-std::optional<QList<Song>> orderedSongList(const AppPaths& paths, QString* error)
+std::optional<SongTable> orderedSongList(const AppPaths& paths, QString* error)
 {
-    SongListLoad list = loadSongList(paths.songList());
-    if (!list.error.isEmpty()) {
-        *error = QStringLiteral("曲目リストを読み込めません: ") + list.error;
+    QString readError;
+    const auto list = sharedSongTable(paths.songList(), &readError);
+    if (!list) {
+        *error = QStringLiteral("曲目リストを読み込めません: ") + readError;
         return std::nullopt;
     }
-    return orderSongs(std::move(list.songs));
+    SongTable ordered = *list;
+    ordered.order();
+    return ordered;
 }
 
-} // namespace
-
-QString generalDateText(const QDateTime& when)
-{
-    if (when.time() == QTime(0, 0))
-        return when.toString(QStringLiteral("yyyy/MM/dd"));
-    return when.toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
-}
-
-QByteArray songBookHtml(const QList<Song>& ordered, const QString& lastUpdate, const QString& systemVersion)
+QByteArray songBook(const SongTable& ordered, const QString& lastUpdate, const QString& systemVersion)
 {
     QByteArray out;
     out.reserve(1024 + ordered.size() * 48);
@@ -78,36 +70,61 @@ QByteArray songBookHtml(const QList<Song>& ordered, const QString& lastUpdate, c
     out += line(QStringLiteral("曲 番 号| 楽 曲 名 (") + QString::number(ordered.size()) + QStringLiteral(")<br>"));
 
     const QByteArray rule = QByteArray(8, '-') + '+' + QByteArray(66, '-') + "<br>\r\n";
-    QByteArray group = "00";
-    for (const Song& song : ordered) {
-        const QByteArray digits = QByteArray::number(song.number);
-        const QByteArray lead = digits.left(2);
-        if (lead != group) {
+    char group[2] = {'0', '0'};
+    qsizetype groupSize = 2;
+    for (const SongTable::Entry& entry : ordered.entries()) {
+        char buffer[24];
+        const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, entry.number);
+        const QByteArrayView digits(buffer, end - buffer);
+        const QByteArrayView lead = digits.first(std::min<qsizetype>(2, digits.size()));
+        if (lead != QByteArrayView(group, groupSize)) {
             out += rule;
-            group = lead;
+            std::copy(lead.begin(), lead.end(), group);
+            groupSize = lead.size();
         }
         out += lead;
         out += '-';
-        out += digits.right(4);
+        out += digits.last(std::min<qsizetype>(4, digits.size()));
         out += " | ";
-        out += htmlEscaped(song.rawTitle);
+        appendHtmlEscaped(out, ordered.rawTitle(entry));
         out += "<br>\r\n";
     }
     out += "</font></body></html>\r\n";
     return out;
 }
 
-QByteArray webSongFileContent(const QList<Song>& ordered)
+QByteArray webSongFile(const SongTable& ordered)
 {
     QByteArray out;
     qsizetype size = 0;
-    for (const Song& song : ordered)
-        size += song.rawTitle.size() + 18;
+    for (const SongTable::Entry& entry : ordered.entries())
+        size += entry.titleSize + 28;
     out.reserve(size);
-    for (const Song& song : ordered) {
-        out += exchangeRecord({QByteArray::number(song.number), song.rawTitle});
+    for (const SongTable::Entry& entry : ordered.entries()) {
+        char buffer[24];
+        const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, entry.number);
+        out += exchangeRecord({QByteArrayView(buffer, end - buffer), ordered.rawTitle(entry)});
     }
     return out;
+}
+
+} // namespace
+
+QString generalDateText(const QDateTime& when)
+{
+    if (when.time() == QTime(0, 0))
+        return when.toString(QStringLiteral("yyyy/MM/dd"));
+    return when.toString(QStringLiteral("yyyy/MM/dd H:mm:ss"));
+}
+
+QByteArray songBookHtml(const QList<Song>& ordered, const QString& lastUpdate, const QString& systemVersion)
+{
+    return songBook(SongTable::fromSongs(ordered), lastUpdate, systemVersion);
+}
+
+QByteArray webSongFileContent(const QList<Song>& ordered)
+{
+    return webSongFile(SongTable::fromSongs(ordered));
 }
 
 ExportResult exportSongBook(const AppPaths& paths, const QString& systemVersion)
@@ -121,7 +138,7 @@ ExportResult exportSongBook(const AppPaths& paths, const QString& systemVersion)
     const QString path = paths.file(QStringLiteral("db/db.html"));
     if (!QFileInfo(paths.dbDir()).isDir())
         return {ExportResult::Status::Failed, QStringLiteral("フォルダ %1 がありません").arg(paths.dbDir())};
-    error = saveFile(path, songBookHtml(*songs, lastUpdate, systemVersion));
+    error = saveFile(path, songBook(*songs, lastUpdate, systemVersion));
     if (!error.isEmpty())
         return {ExportResult::Status::Failed, error};
     return {};
@@ -136,7 +153,7 @@ ExportResult exportWebSongFile(const AppPaths& paths)
     const auto songs = orderedSongList(paths, &error);
     if (!songs)
         return {ExportResult::Status::Failed, error};
-    error = saveFile(*file, webSongFileContent(*songs));
+    error = saveFile(*file, webSongFile(*songs));
     if (!error.isEmpty())
         return {ExportResult::Status::Failed, error};
     return {};

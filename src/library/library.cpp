@@ -1,6 +1,7 @@
 #include "library/library.h"
 
 #include "common/cp932.h"
+#include "common/display.h"
 #include "common/savefile.h"
 #include "common/webroot.h"
 #include "library/entryrules.h"
@@ -57,37 +58,55 @@ QString saveWebRoot(const AppPaths& paths, const QString& text)
 }
 
 Library::Library(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, Player& preview)
-    : m_paths(paths), m_clock(clock), m_prompts(prompts), m_preview(preview)
+    : m_paths(paths), m_clock(clock), m_prompts(prompts), m_preview(preview), m_videoSizes(paths)
 {
+    setSongs(nullptr);
 }
 
 void Library::load()
 {
+    removeUnlistedCopies(m_paths);
     m_webRootText = readWebRoot(m_paths).value_or(QString());
-    const SongListLoad list = loadSongList(m_paths.songList());
-    if (!list.error.isEmpty())
-        m_log.addLine(QStringLiteral("--- Error: 曲目リストを読み込めません: %1 ---").arg(list.error));
-    for (const QString& warning : list.warnings)
-        m_log.addLine(QStringLiteral("--- 注意: %1 ---").arg(warning));
-    m_songs = list.songs;
-    ++m_songsRevision;
-    m_log.addSummaryBlock(libraryTotals(m_paths, m_songs));
+    QString error;
+    const auto list = sharedSongTable(m_paths.songList(), &error);
+    if (!list)
+        m_log.addLine(QStringLiteral("--- Error: 曲目リストを読み込めません: %1 ---").arg(error));
+    else
+        for (const QString& warning : list->warnings())
+            m_log.addLine(QStringLiteral("--- 注意: %1 ---").arg(warning));
+    setSongs(list);
+    m_videoSizes.forgetAll();
+    m_log.addSummaryBlock(m_videoSizes.totals(*m_table));
+}
+
+const QList<Song>& Library::songs() const
+{
+    if (!m_songs)
+        m_songs = m_table->songs();
+    return *m_songs;
 }
 
 QStringList Library::listItems() const
 {
     QStringList items;
-    items.reserve(m_songs.size());
-    for (const Song& song : m_songs)
-        items << song.displayText();
+    items.reserve(m_table->size());
+    for (const SongTable::Entry& entry : m_table->entries())
+        items << displayForm(QString::number(entry.number), decodeCp932(m_table->rawTitle(entry)));
     return items;
 }
 
 LibraryTotals Library::refreshSongs()
 {
-    m_songs = loadSongList(m_paths.songList()).songs;
+    setSongs(sharedSongTable(m_paths.songList()));
+    return m_videoSizes.totals(*m_table);
+}
+
+void Library::setSongs(std::shared_ptr<const SongTable> table)
+{
+    static const auto empty = std::make_shared<const SongTable>();
+    m_table = table ? std::move(table) : empty;
+    m_songs.reset();
     ++m_songsRevision;
-    return libraryTotals(m_paths, m_songs);
 }
 
 bool Library::saveWebRoot(const QString& text)
@@ -104,9 +123,9 @@ bool Library::saveWebRoot(const QString& text)
 
 bool Library::select(int row)
 {
-    if (row < 0 || row >= m_songs.size())
+    if (row < 0 || row >= m_table->size())
         return false;
-    const Song& song = m_songs.at(row);
+    const Song song = m_table->song(row);
     const QString number = song.numberText();
     m_preview.setMediaPath(m_paths.video(number));
     m_preview.play();
@@ -137,16 +156,18 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
     const qint64 oldNumber = m_edit.number;
     const QString oldText = QString::number(oldNumber);
     const QString newText = QString::number(*newNumber);
-    QList<Song>& songs = *loaded;
-    const auto isOld = [oldNumber](const Song& s) { return s.number == oldNumber; };
-    const auto first = std::find_if(songs.begin(), songs.end(), isOld);
-    if (first == songs.end()) {
+    SongTable& songs = *loaded;
+    const auto& entries = songs.entries();
+    const auto isOld = [oldNumber](const SongTable::Entry& e) { return e.number == oldNumber; };
+    const auto first = std::find_if(entries.cbegin(), entries.cend(), isOld);
+    if (first == entries.cend()) {
         m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(oldText), {},
                           MessageIcon::Exclamation);
         return EditOutcome::Unchanged;
     }
     // A title left as it was keeps its bytes, even those that do not decode.
-    if (title != first->title() && !encodableInCp932(title)) {
+    const QString oldTitle = decodeCp932(songs.rawTitle(*first));
+    if (title != oldTitle && !encodableInCp932(title)) {
         m_prompts.message(QStringLiteral("曲名「%1」には曲目リストに書けない文字があります。").arg(title), {},
                           MessageIcon::Exclamation);
         return EditOutcome::Unchanged;
@@ -156,7 +177,8 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
     if (*newNumber != oldNumber) {
         // Two entries under one number, or a video that replaces another, would put the list and
         // src/ out of step.
-        if (std::any_of(songs.cbegin(), songs.cend(), [&](const Song& s) { return s.number == *newNumber; })) {
+        if (std::any_of(entries.cbegin(), entries.cend(),
+                        [&](const SongTable::Entry& e) { return e.number == *newNumber; })) {
             m_prompts.message(QStringLiteral("曲番号 %1 は既に登録されています。").arg(newText), {},
                               MessageIcon::Exclamation);
             return EditOutcome::Unchanged;
@@ -171,13 +193,13 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
         return EditOutcome::Unchanged;
 
     m_log.addLine(StartProcessLine);
-    const QString oldTitle = first->title();
-    for (Song& song : songs) {
-        if (song.number != oldNumber)
+    const QByteArray newRawTitle = encodeCp932(title);
+    for (qsizetype i = 0; i < songs.size(); ++i) {
+        if (songs.number(i) != oldNumber)
             continue;
-        song.number = *newNumber;
-        if (song.title() != title)
-            song.rawTitle = encodeCp932(title);
+        songs.setNumber(i, *newNumber);
+        if (decodeCp932(songs.rawTitle(i)) != title)
+            songs.setRawTitle(i, newRawTitle);
     }
 
     bool renamed = false;
@@ -191,7 +213,8 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
         }
         renamed = true;
     }
-    const QString error = rewriteSongList(m_paths.songList(), orderSongs(std::move(songs)));
+    songs.order();
+    const QString error = rewriteSongTable(m_paths.songList(), std::move(songs));
     if (!error.isEmpty()) {
         if (renamed)
             QFile::rename(newVideo, oldVideo);
@@ -199,6 +222,8 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
         m_log.addLine(QStringLiteral("--- Error: 曲目リストに書き込めません ---"));
         return EditOutcome::Unchanged;
     }
+    m_videoSizes.changed(oldNumber);
+    m_videoSizes.changed(*newNumber);
 
     const LibraryTotals totals = refreshSongs();
     if (backup)
@@ -218,30 +243,27 @@ Library::EditOutcome Library::remove(bool backup)
     const qint64 number = m_edit.number;
     const QString numberText = QString::number(number);
     QString loadError;
-    const auto songs = loadSongListForRewrite(m_paths.songList(), &loadError);
+    auto songs = loadSongListForRewrite(m_paths.songList(), &loadError);
     if (!songs) {
         m_prompts.message(loadError, ErrorTitle, MessageIcon::Critical);
         return EditOutcome::Unchanged;
     }
-    const auto found =
-        std::find_if(songs->cbegin(), songs->cend(), [number](const Song& s) { return s.number == number; });
-    if (found == songs->cend()) {
+    const auto& entries = songs->entries();
+    const auto found = std::find_if(entries.cbegin(), entries.cend(),
+                                    [number](const SongTable::Entry& e) { return e.number == number; });
+    if (found == entries.cend()) {
         m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(numberText), {},
                           MessageIcon::Exclamation);
         return EditOutcome::Unchanged;
     }
-    const QString title = found->title();
+    const QString title = decodeCp932(songs->rawTitle(*found));
     if (!m_prompts.confirm(QStringLiteral("削除しますか？\r\n削除すると復元できません"), ConfirmTitle,
                            MessageIcon::Exclamation))
         return EditOutcome::Unchanged;
 
-    QList<Song> kept;
-    kept.reserve(songs->size());
-    for (const Song& song : orderSongs(*songs)) {
-        if (song.number != number)
-            kept.append(song);
-    }
-    const QString error = rewriteSongList(m_paths.songList(), kept);
+    songs->order();
+    songs->filter([number](const SongTable::Entry& e) { return e.number != number; });
+    const QString error = rewriteSongTable(m_paths.songList(), std::move(*songs));
     if (!error.isEmpty()) {
         m_prompts.message(QStringLiteral("曲目リストに書き込めません: ") + error, ErrorTitle, MessageIcon::Critical);
         m_log.addLine(QStringLiteral("--- Error: 曲目リストに書き込めません ---"));
@@ -251,6 +273,7 @@ Library::EditOutcome Library::remove(bool backup)
     releasePreview();
     if (QFileInfo::exists(video) && !QFile::remove(video))
         m_log.addLine(QStringLiteral("--- Error: 動画 %1 を削除できません ---").arg(video));
+    m_videoSizes.changed(number);
 
     const LibraryTotals totals = refreshSongs();
     if (backup)
@@ -285,7 +308,7 @@ void Library::exportWebSongFile()
 
 std::unique_ptr<Registration> Library::newRegistration(const QStringList& files, RegistrationOptions options)
 {
-    return std::make_unique<Registration>(m_paths, m_clock, m_prompts, m_log, files, options);
+    return std::make_unique<Registration>(m_paths, m_clock, m_prompts, m_log, files, options, &m_videoSizes);
 }
 
 void Library::resetEditFrame()

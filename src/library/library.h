@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace tarv {
 
@@ -64,7 +65,7 @@ public:
     const QString& webRootText() const { return m_webRootText; }
 
     // The entries both list boxes show, in file order, and their display form.
-    const QList<Song>& songs() const { return m_songs; }
+    const QList<Song>& songs() const;
     QStringList listItems() const;
     // Changes whenever the lists are filled again.
     quint64 songsRevision() const { return m_songsRevision; }
@@ -95,6 +96,7 @@ public:
     std::unique_ptr<Registration> newRegistration(const QStringList& files, RegistrationOptions options);
 
 private:
+    void setSongs(std::shared_ptr<const SongTable> table);
     void resetEditFrame();
     void releasePreview();
 
@@ -105,7 +107,9 @@ private:
 
     LibraryLog m_log;
     QString m_webRootText;
-    QList<Song> m_songs;
+    std::shared_ptr<const SongTable> m_table;
+    mutable std::optional<QList<Song>> m_songs; // made from the table when first asked for
+    VideoSizes m_videoSizes;
     quint64 m_songsRevision = 0;
     EditFrame m_edit;
     QString m_exportLabel;

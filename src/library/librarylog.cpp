@@ -2,6 +2,8 @@
 
 namespace tarv {
 
+Q_LOGGING_CATEGORY(lcLibrary, "tarv.library")
+
 void LibraryLog::addLine(const QString& line)
 {
     m_text.prepend(line + QStringLiteral("\r\n"));

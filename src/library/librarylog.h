@@ -2,9 +2,12 @@
 
 #include "library/songlist.h"
 
+#include <QLoggingCategory>
 #include <QString>
 
 namespace tarv {
+
+Q_DECLARE_LOGGING_CATEGORY(lcLibrary)
 
 // The library window's log: the newest line on top, lines joined with CR LF. It lives as long as
 // the window and is never saved.

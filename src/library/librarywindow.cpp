@@ -240,6 +240,8 @@ void LibraryWindow::cmd_path_Click()
 
 void LibraryWindow::cmd_errcheck_Click()
 {
+    if (!m_registration)
+        removeUnlistedCopies(m_paths);
     const ConsistencyCheck check = checkConsistency(m_paths);
     lst_err->clear();
     lst_err->addItems(check.expected);

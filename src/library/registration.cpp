@@ -2,12 +2,15 @@
 
 #include "common/cp932.h"
 #include "common/savefile.h"
+#include "common/textfile.h"
 #include "library/entryrules.h"
 #include "library/songlist.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSet>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -93,10 +96,52 @@ QStringList droppedLocalFiles(const QList<QUrl>& urls)
     return files;
 }
 
-Registration::Registration(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, LibraryLog& log,
-                           QStringList files, RegistrationOptions options)
-    : m_paths(paths), m_clock(clock), m_prompts(prompts), m_log(log), m_files(std::move(files)), m_options(options)
+QString pendingCopiesFile(const AppPaths& paths)
 {
+    return paths.file(QStringLiteral("db/dropping.txt"));
+}
+
+QStringList removeUnlistedCopies(const AppPaths& paths)
+{
+    const QString file = pendingCopiesFile(paths);
+    const auto lines = readTextLines(file);
+    if (!lines)
+        return {};
+    const auto list = sharedSongTable(paths.songList());
+    if (!list) // the list cannot tell which copies are listed; try again next time
+        return {};
+    QSet<qint64> listed;
+    listed.reserve(list->size());
+    for (const SongTable::Entry& entry : list->entries())
+        listed.insert(entry.number);
+    QStringList removed;
+    for (const QString& line : *lines) {
+        const auto number = parseSongNumber(line);
+        if (!number || listed.contains(*number))
+            continue;
+        const QString video = paths.video(QString::number(*number));
+        if (QFile::remove(video)) {
+            removed << video;
+            qCInfo(lcLibrary) << "removed a video copied by an interrupted drop and not listed:" << video;
+        }
+    }
+    QFile::remove(file);
+    return removed;
+}
+
+Registration::Registration(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, LibraryLog& log,
+                           QStringList files, RegistrationOptions options, VideoSizes* videoSizes)
+    : m_paths(paths), m_clock(clock), m_prompts(prompts), m_log(log), m_files(std::move(files)), m_options(options),
+      m_ownVideoSizes(videoSizes ? nullptr : std::make_unique<VideoSizes>(paths)),
+      m_videoSizes(videoSizes ? *videoSizes : *m_ownVideoSizes)
+{
+}
+
+// Whatever ends the drop (also its window closing) writes what it registered.
+Registration::~Registration()
+{
+    if (!m_unwritten.isEmpty())
+        writeSongs();
 }
 
 bool Registration::begin()
@@ -109,6 +154,7 @@ bool Registration::begin()
         m_state = State::Stopped;
         return false;
     }
+    removeUnlistedCopies(m_paths);
     if (m_options.autoNumbering) {
         for (;;) {
             const QString answer = m_prompts.input(QStringLiteral("First Name No?\r\nnnnnnn"),
@@ -137,8 +183,7 @@ void Registration::step()
         return;
     if (m_cancelRequested) {
         m_log.addLine(CancelLine);
-        m_state = State::Cancelled;
-        m_refreshLists = m_registered > 0;
+        end(State::Cancelled);
         return;
     }
 
@@ -147,34 +192,56 @@ void Registration::step()
     if (const auto reason = unusableReason(path)) {
         skip(path, *reason);
     } else {
-        // The list is read once per file; nothing else writes it while this step runs.
         const QString name = QFileInfo(path).fileName();
-        QList<Song> songs;
         std::optional<Settled> entry;
         if (m_options.autoNumbering) {
-            auto loaded = loadSongs();
-            if (!loaded)
+            if (!loadSongs())
                 return;
-            songs = std::move(*loaded);
-            entry = settleAutomatic(path, name, songs);
+            entry = settleAutomatic(path, name);
         } else {
-            entry = settleManual(path, name, &songs);
+            entry = settleManual(path, name);
         }
-        if (!entry || !registerFile(index, path, *entry, std::move(songs)))
+        if (!entry || !registerFile(index, path, *entry))
             return;
     }
     ++m_next;
-    if (m_next == total())
-        finish();
+    if (m_next == total()) {
+        m_log.addLine(QStringLiteral("--- Finish Process ---"));
+        end(State::Finished);
+    } else if (!m_unwritten.isEmpty() && m_sinceWrite.elapsed() >= 1000 && !writeSongs()) {
+        return;
+    }
 }
 
-std::optional<QList<Song>> Registration::loadSongs()
+bool Registration::loadSongs()
 {
+    if (m_songs)
+        return true;
     QString error;
-    auto songs = loadSongListForRewrite(m_paths.songList(), &error);
-    if (!songs)
+    m_songs = loadSongListForRewrite(m_paths.songList(), &error);
+    if (!m_songs) {
         stop(error);
-    return songs;
+        return false;
+    }
+    m_nextUntaken.reserve(m_songs->size() + m_files.size());
+    for (const SongTable::Entry& entry : m_songs->entries())
+        m_nextUntaken.insert(entry.number, entry.number + 1);
+    m_sinceWrite.start();
+    return true;
+}
+
+qint64 Registration::firstUntaken(qint64 from)
+{
+    qint64 number = from;
+    QVarLengthArray<qint64, 16> walked;
+    for (auto it = m_nextUntaken.constFind(number); it != m_nextUntaken.constEnd();
+         it = m_nextUntaken.constFind(number)) {
+        walked.append(number);
+        number = *it;
+    }
+    for (qint64 w : walked)
+        m_nextUntaken[w] = number;
+    return number;
 }
 
 // Registering under this number would replace a file of src/ other than the dropped one.
@@ -185,18 +252,13 @@ bool Registration::videoInTheWay(qint64 number, const QString& path) const
     return (info.exists() || info.isSymLink()) && !sameFile(path, video);
 }
 
-std::optional<Registration::Settled> Registration::settleAutomatic(const QString& path, const QString& name,
-                                                                   const QList<Song>& songs)
+std::optional<Registration::Settled> Registration::settleAutomatic(const QString& path, const QString& name)
 {
-    QSet<qint64> taken;
-    taken.reserve(songs.size());
-    for (const Song& song : songs)
-        taken.insert(song.number);
     // File i (from 1) tries first + (i - 1), then the numbers after it, so numbers registered
     // earlier in this drop count as taken.
-    qint64 number = m_firstNumber + m_next;
-    while (number <= LastSongNumber && (taken.contains(number) || videoInTheWay(number, path)))
-        ++number;
+    qint64 number = firstUntaken(m_firstNumber + m_next);
+    while (number <= LastSongNumber && videoInTheWay(number, path))
+        number = firstUntaken(number + 1);
     if (number > LastSongNumber) {
         stop(QStringLiteral("%1 までの曲番号に空きがないので、%2 は登録できません").arg(LastSongNumber).arg(name));
         return std::nullopt;
@@ -204,8 +266,7 @@ std::optional<Registration::Settled> Registration::settleAutomatic(const QString
     return Settled{number, listableTitle(proposedTitle(name))};
 }
 
-std::optional<Registration::Settled> Registration::settleManual(const QString& path, const QString& name,
-                                                                QList<Song>* songs)
+std::optional<Registration::Settled> Registration::settleManual(const QString& path, const QString& name)
 {
     for (;;) {
         const QString numberAnswer = m_prompts.input(QStringLiteral("FileNo?\r\n") + path,
@@ -215,7 +276,9 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
         if (numberAnswer.isEmpty() || titleAnswer.isEmpty()) {
             m_prompts.message(QStringLiteral("Cancel"));
             m_log.addLine(CancelLine);
-            m_state = State::Cancelled;
+            // Stops at once: no closing lines, and the lists stay as they were.
+            end(State::Cancelled);
+            m_refreshLists = false;
             return std::nullopt;
         }
         const auto number = parseSongNumber(numberAnswer);
@@ -230,11 +293,9 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
             continue;
         }
         m_log.addLine(StartProcessLine);
-        auto loaded = loadSongs();
-        if (!loaded)
+        if (!loadSongs())
             return std::nullopt;
-        *songs = std::move(*loaded);
-        if (std::any_of(songs->cbegin(), songs->cend(), [&](const Song& s) { return s.number == *number; }))
+        if (taken(*number))
             continue;
         if (videoInTheWay(*number, path)) {
             m_prompts.message(QStringLiteral("src に %1 という名前のファイルが既にあります。").arg(*number), {},
@@ -245,13 +306,22 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
     }
 }
 
-bool Registration::registerFile(int index, const QString& path, const Settled& entry, QList<Song> songs)
+bool Registration::registerFile(int index, const QString& path, const Settled& entry)
 {
     const QString numberText = QString::number(entry.number);
     const QString video = m_paths.video(numberText);
     // A file dropped from src/ onto its own number is already in place; it must not be deleted.
     const bool inPlace = sameFile(path, video);
     if (!inPlace) {
+        // Noted before the copy exists, so that a crash from here on cannot leave it unlisted.
+        QByteArray pending;
+        for (qint64 number : std::as_const(m_unwritten))
+            pending += QByteArray::number(number) + "\r\n";
+        pending += numberText.toLatin1() + "\r\n";
+        if (const QString error = saveFile(pendingCopiesFile(m_paths), pending); !error.isEmpty()) {
+            stop(QStringLiteral("%1 に書き込めません: %2").arg(pendingCopiesFile(m_paths), error));
+            return false;
+        }
         bool sourceFault = false;
         const QString error = copyVideo(path, video, &sourceFault);
         if (!error.isEmpty() && sourceFault) {
@@ -265,15 +335,14 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
         }
     }
 
-    songs.append(Song::fromTitle(entry.number, entry.title));
-    const QString error = rewriteSongList(m_paths.songList(), orderSongs(std::move(songs)));
-    if (!error.isEmpty()) {
-        if (!inPlace)
-            QFile::remove(video);
-        stop(QStringLiteral("曲目リストに書き込めません: ") + error);
-        return false;
-    }
+    m_songs->append(entry.number, encodeCp932(entry.title));
+    m_nextUntaken.insert(entry.number, entry.number + 1);
+    m_unwritten.append(entry.number);
+    m_videoSizes.changed(entry.number);
     ++m_registered;
+    // A file of src/ that was already in place needs no undoing: write its entry at once.
+    if (inPlace && !writeSongs())
+        return false;
 
     if (m_options.deleteSource && !inPlace) {
         // Deleting another song's (or a time signal's) video would leave its entry without one.
@@ -282,8 +351,6 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
         else if (!QFile::remove(path))
             m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(path));
     }
-    if (m_options.backup)
-        backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
 
     m_log.addLine(numberText + u'|' + decodeCp932(encodeCp932(entry.title)));
     m_log.addLine(QStringLiteral("--- Finish:%1/%2 (%3MB) ---")
@@ -291,6 +358,36 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
                       .arg(total())
                       .arg(megabytesText(QFileInfo(video).size())));
     return true;
+}
+
+// Writes the entries registered since the last write. On failure their copies are removed again
+// and the drop stops.
+bool Registration::writeSongs()
+{
+    if (m_unwritten.isEmpty()) {
+        // A note of a copy that failed or was skipped names nothing to undo.
+        QFile::remove(pendingCopiesFile(m_paths));
+        return true;
+    }
+    m_songs->order();
+    const QString error = rewriteSongTable(m_paths.songList(), *m_songs);
+    if (error.isEmpty()) {
+        m_unwritten.clear();
+        QFile::remove(pendingCopiesFile(m_paths));
+        m_sinceWrite.restart();
+        return true;
+    }
+    const QSet<qint64> unwritten(m_unwritten.cbegin(), m_unwritten.cend());
+    m_songs->filter([&unwritten](const SongTable::Entry& e) { return !unwritten.contains(e.number); });
+    removeUnlistedCopies(m_paths);
+    for (qint64 number : std::as_const(m_unwritten)) {
+        m_nextUntaken.remove(number);
+        m_videoSizes.changed(number);
+    }
+    m_registered -= int(m_unwritten.size());
+    m_unwritten.clear();
+    stop(QStringLiteral("曲目リストに書き込めません: ") + error);
+    return false;
 }
 
 void Registration::skip(const QString& path, const QString& reason)
@@ -302,17 +399,21 @@ void Registration::stop(const QString& message)
 {
     m_prompts.message(message, {}, MessageIcon::Exclamation);
     m_log.addLine(QStringLiteral("--- Stop: %1 ---").arg(message));
-    m_state = State::Stopped;
-    m_refreshLists = m_registered > 0;
+    end(State::Stopped);
 }
 
-void Registration::finish()
+void Registration::end(State state)
 {
-    m_log.addLine(QStringLiteral("--- Finish Process ---"));
-    const SongListLoad list = loadSongList(m_paths.songList());
-    m_log.addSummaryBlock(libraryTotals(m_paths, list.songs));
-    m_state = State::Finished;
-    m_refreshLists = true;
+    m_state = state;
+    if (!writeSongs())
+        return; // stopped instead, with its own lines
+    if (m_options.backup && m_registered > 0)
+        backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
+    m_refreshLists = m_registered > 0 || state == State::Finished;
+    if (state == State::Finished) {
+        const auto list = sharedSongTable(m_paths.songList());
+        m_log.addSummaryBlock(m_videoSizes.totals(list ? *list : SongTable()));
+    }
 }
 
 } // namespace tarv

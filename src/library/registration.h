@@ -4,10 +4,16 @@
 #include "common/clock.h"
 #include "library/librarylog.h"
 #include "library/libraryprompts.h"
+#include "library/songlist.h"
+
+#include <QElapsedTimer>
 
 #include <QList>
 #include <QStringList>
 #include <QUrl>
+
+#include <memory>
+#include <optional>
 
 namespace tarv {
 
@@ -21,6 +27,15 @@ struct RegistrationOptions
     bool backup = true;        // chk_autosave: back up the song list after each file
 };
 
+// The videos a drop has copied into src/ and not yet written to the song list: db/dropping.txt,
+// one number a line.
+QString pendingCopiesFile(const AppPaths& paths);
+
+// After a drop that ended without writing its last entries (the program was killed): removes from
+// src/ every video the drop copied that the song list does not name, so that the list and src/
+// agree again. Returns the removed videos.
+QStringList removeUnlistedCopies(const AppPaths& paths);
+
 // One drop of files onto the library, registered one file per step so that the window can keep
 // its event loop running (and show progress) between files.
 //
@@ -29,8 +44,10 @@ struct RegistrationOptions
 //
 // For each file the video is first copied into src/ under a temporary name and renamed to the song
 // number, and only then is the entry written to the song list; a crash therefore never leaves a
-// listed song with a half-copied video. Folders, unreadable files and failed copies are logged and
-// skipped.
+// listed song with a half-copied video. The list is rewritten at most once a second and at the end
+// (the backup is taken at the end); the numbers copied since the last rewrite are noted in
+// pendingCopiesFile() first, so that removeUnlistedCopies() can undo them after a crash. Folders,
+// unreadable files and failed copies are logged and skipped.
 class Registration
 {
 public:
@@ -43,7 +60,8 @@ public:
     };
 
     Registration(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, LibraryLog& log, QStringList files,
-                 RegistrationOptions options);
+                 RegistrationOptions options, VideoSizes* videoSizes = nullptr);
+    ~Registration();
 
     // Asks for the first number when numbering automatically. False when the drop ended here
     // (nothing to register, or cancelled at the first question).
@@ -72,14 +90,17 @@ private:
         QString title;
     };
 
-    std::optional<QList<Song>> loadSongs();
-    std::optional<Settled> settleAutomatic(const QString& path, const QString& name, const QList<Song>& songs);
+    bool loadSongs();
+    bool taken(qint64 number) const { return m_nextUntaken.contains(number); }
+    qint64 firstUntaken(qint64 from);
+    std::optional<Settled> settleAutomatic(const QString& path, const QString& name);
     bool videoInTheWay(qint64 number, const QString& path) const;
-    std::optional<Settled> settleManual(const QString& path, const QString& name, QList<Song>* songs);
-    bool registerFile(int index, const QString& path, const Settled& entry, QList<Song> songs);
+    std::optional<Settled> settleManual(const QString& path, const QString& name);
+    bool registerFile(int index, const QString& path, const Settled& entry);
+    bool writeSongs();
     void skip(const QString& path, const QString& reason);
     void stop(const QString& message);
-    void finish();
+    void end(State state);
 
     const AppPaths& m_paths;
     Clock& m_clock;
@@ -87,6 +108,18 @@ private:
     LibraryLog& m_log;
     QStringList m_files;
     RegistrationOptions m_options;
+
+    std::unique_ptr<VideoSizes> m_ownVideoSizes;
+    VideoSizes& m_videoSizes;
+
+    // The song list as this drop has made it, read once at its first file.
+    std::optional<SongTable> m_songs;
+    // Every number in the list or registered by this drop points at a number after it that may be
+    // free (shortened as runs of taken numbers are walked), so a free number is found in amortised
+    // constant time.
+    QHash<qint64, qint64> m_nextUntaken;
+    QList<qint64> m_unwritten; // copied and in m_songs, not yet in the file
+    QElapsedTimer m_sinceWrite;
 
     State m_state = State::NotStarted;
     qint64 m_firstNumber = 0;

@@ -2,31 +2,25 @@
 
 #include "common/cp932.h"
 #include "common/display.h"
-#include "common/linepairs.h"
 #include "common/numbers.h"
 #include "common/savefile.h"
 #include "common/textfile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <time.h>
 
 namespace tarv {
-namespace {
-
-// The last line of file content, without its line end.
-QByteArray lastLine(QByteArray content)
-{
-    if (content.endsWith('\n'))
-        content.chop(1);
-    if (content.endsWith('\r'))
-        content.chop(1);
-    return content.mid(content.lastIndexOf('\n') + 1);
-}
-
-} // namespace
 
 QString Song::title() const
 {
@@ -43,42 +37,348 @@ Song Song::fromTitle(qint64 number, const QString& title)
     return Song{number, encodeCp932(title)};
 }
 
-SongListLoad parseSongList(const QByteArray& content)
+namespace {
+
+bool isAsciiBlank(char c)
 {
-    SongListLoad result;
-    result.found = true;
-    const LinePairs pairs = readLinePairs(content);
-    result.songs.reserve(pairs.pairs.size());
-    for (const LinePair& pair : pairs.pairs) {
-        const QString numberLine = decodeCp932(pair.first);
-        const double number = leadingNumber(numberLine);
-        // Numbers are whole numbers of at most ten digits; anything else is no song number.
-        if (!beginsWithNumber(numberLine) || !(std::fabs(number) < 1e10)) {
-            result.warnings << QStringLiteral("%1行目「%2」は曲番号ではないので読み飛ばしました")
-                                   .arg(pair.firstLine)
-                                   .arg(numberLine);
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The song number at the start of a number line, read from its bytes as the lenient reader of
+// numbers reads its decoded text: blanks (also the ideographic space, 0x81 0x40 in CP932) are
+// skipped anywhere, then an optional sign, digits and one decimal point; the value is cut to a
+// whole number. nullopt when the line does not begin with a number or its value has more than ten
+// digits.
+std::optional<qint64> numberLineValue(QByteArrayView line)
+{
+    char text[40];
+    qsizetype length = 0;
+    bool overflow = false; // longer than text[] holds: only strtod can say what it rounds to
+    bool digits = false;
+    bool point = false;
+    const qsizetype size = line.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = line[i];
+        char keep = 0;
+        if (isAsciiBlank(c))
+            continue;
+        if (c == '\x81' && i + 1 < size && line[i + 1] == '\x40') {
+            ++i;
             continue;
         }
-        result.songs.append(Song{qint64(number), pair.second});
+        if (c >= '0' && c <= '9') {
+            digits = true;
+            keep = c;
+        } else if ((c == '-' || c == '+') && length == 0 && !overflow) {
+            keep = c;
+        } else if (c == '.' && !point) {
+            point = true;
+            keep = c;
+        } else {
+            break;
+        }
+        if (length + 1 < qsizetype(sizeof text))
+            text[length++] = keep;
+        else
+            overflow = true;
     }
+    if (!digits)
+        return std::nullopt;
+    // The usual line, " 100001 ": a whole number read exactly without strtod.
+    if (!point && !overflow && length <= 10) {
+        const bool negative = text[0] == '-';
+        qint64 whole = 0;
+        for (qsizetype i = (text[0] == '-' || text[0] == '+') ? 1 : 0; i < length; ++i)
+            whole = whole * 10 + (text[i] - '0');
+        if (whole >= 10000000000LL)
+            return std::nullopt;
+        return negative ? -whole : whole;
+    }
+    double value = 0;
+    if (overflow) {
+        // A number line of hundreds of digits and blanks: rare enough to read through a copy.
+        std::string all;
+        for (qsizetype i = 0; i < size; ++i) {
+            const char c = line[i];
+            if (isAsciiBlank(c))
+                continue;
+            if (c == '\x81' && i + 1 < size && line[i + 1] == '\x40') {
+                ++i;
+                continue;
+            }
+            if ((c >= '0' && c <= '9') || ((c == '-' || c == '+') && all.empty()) ||
+                (c == '.' && all.find('.') == std::string::npos))
+                all += c;
+            else
+                break;
+        }
+        value = std::strtod(all.c_str(), nullptr);
+    } else {
+        text[length] = 0;
+        value = std::strtod(text, nullptr);
+    }
+    if (!(std::fabs(value) < 1e10))
+        return std::nullopt;
+    return qint64(value);
+}
+
+void appendNumber(char*& out, qint64 number)
+{
+    char digits[24];
+    int n = 0;
+    const bool negative = number < 0;
+    quint64 value = negative ? quint64(0) - quint64(number) : quint64(number);
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    if (negative)
+        *out++ = '-';
+    while (n)
+        *out++ = digits[--n];
+}
+
+} // namespace
+
+QList<Song> SongTable::songs() const
+{
+    QList<Song> out;
+    out.reserve(size());
+    for (const Entry& entry : m_entries)
+        out.append(Song{entry.number, rawTitle(entry).toByteArray()});
+    return out;
+}
+
+SongTable SongTable::parse(QByteArray content)
+{
+    SongTable table;
+    table.m_bytes = std::move(content);
+    const char* const base = table.m_bytes.constData();
+    table.m_entries.reserve(size_t(table.m_bytes.size() / 24));
+    QByteArrayView numberLine;
+    bool haveNumberLine = false;
+    int lineNumber = 0;
+    forEachLine(table.m_bytes, [&](QByteArrayView line) {
+        ++lineNumber;
+        if (!haveNumberLine) {
+            numberLine = line;
+            haveNumberLine = true;
+            return;
+        }
+        haveNumberLine = false;
+        ++table.m_pairCount;
+        if (const auto number = numberLineValue(numberLine)) {
+            table.m_entries.push_back(Entry{*number, line.data() - base, line.size()});
+        } else {
+            table.m_warnings << QStringLiteral("%1行目「%2」は曲番号ではないので読み飛ばしました")
+                                    .arg(lineNumber - 1)
+                                    .arg(decodeCp932(numberLine));
+        }
+    });
     // A blank line at the end (an editor's extra line end) holds nothing to lose.
-    if (pairs.danglingLine && !lastLine(content).trimmed().isEmpty())
-        result.warnings << QStringLiteral("最後の行に曲名がないので読み飛ばしました");
+    if (haveNumberLine && !numberLine.trimmed().isEmpty())
+        table.m_warnings << QStringLiteral("最後の行に曲名がないので読み飛ばしました");
+    return table;
+}
+
+SongTable SongTable::fromSongs(const QList<Song>& songs)
+{
+    SongTable table;
+    qsizetype bytes = 0;
+    for (const Song& song : songs)
+        bytes += song.rawTitle.size();
+    table.m_bytes.reserve(bytes);
+    table.m_entries.reserve(size_t(songs.size()));
+    for (const Song& song : songs)
+        table.append(song.number, song.rawTitle);
+    return table;
+}
+
+void SongTable::append(qint64 number, QByteArrayView rawTitle)
+{
+    m_entries.push_back(Entry{number, m_bytes.size(), rawTitle.size()});
+    m_bytes.append(rawTitle);
+    ++m_pairCount;
+}
+
+void SongTable::setRawTitle(qsizetype i, QByteArrayView rawTitle)
+{
+    Entry& entry = m_entries[size_t(i)];
+    entry.titleStart = m_bytes.size();
+    entry.titleSize = rawTitle.size();
+    m_bytes.append(rawTitle);
+}
+
+void SongTable::order()
+{
+    if (!isOrdered())
+        std::stable_sort(m_entries.begin(), m_entries.end(),
+                         [](const Entry& a, const Entry& b) { return a.number < b.number; });
+}
+
+bool SongTable::isOrdered() const
+{
+    return std::is_sorted(m_entries.begin(), m_entries.end(),
+                          [](const Entry& a, const Entry& b) { return a.number < b.number; });
+}
+
+QByteArray SongTable::serialize() const
+{
+    // " number " CR LF title CR LF: at most 20 digits and a sign, six bytes of blanks and line ends.
+    qsizetype capacity = 0;
+    for (const Entry& entry : m_entries)
+        capacity += entry.titleSize + 27;
+    QByteArray out(capacity, Qt::Uninitialized);
+    char* p = out.data();
+    for (const Entry& entry : m_entries) {
+        *p++ = ' ';
+        appendNumber(p, entry.number);
+        *p++ = ' ';
+        *p++ = '\r';
+        *p++ = '\n';
+        std::memcpy(p, m_bytes.constData() + entry.titleStart, size_t(entry.titleSize));
+        p += entry.titleSize;
+        *p++ = '\r';
+        *p++ = '\n';
+    }
+    out.truncate(p - out.constData());
+    return out;
+}
+
+SongListLoad parseSongList(const QByteArray& content)
+{
+    const SongTable table = SongTable::parse(content);
+    SongListLoad result;
+    result.found = true;
+    result.songs = table.songs();
+    result.warnings = table.warnings();
     return result;
 }
 
 SongListLoad loadSongList(const QString& path)
 {
-    if (!QFileInfo::exists(path))
-        return {};
-    QString error;
-    const auto bytes = readFileBytes(path, &error);
-    if (!bytes) {
-        SongListLoad result;
-        result.error = error;
+    SongListLoad result;
+    const auto table = sharedSongTable(path, &result.error);
+    if (!table)
         return result;
+    result.found = QFileInfo::exists(path);
+    result.songs = table->songs();
+    result.warnings = table->warnings();
+    return result;
+}
+
+namespace {
+
+// What tells one state of a file from another without reading it. File times move in steps of a
+// clock tick, so two writes of the same size within one tick look alike: a stamp taken less than
+// a tick after the file last changed is not trusted on its own.
+struct FileStamp
+{
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 size = -1;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+
+    static FileStamp of(const QString& path)
+    {
+        FileStamp stamp;
+        struct stat st;
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return stamp;
+        stamp.exists = true;
+        stamp.device = st.st_dev;
+        stamp.inode = st.st_ino;
+        stamp.size = st.st_size;
+        stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        stamp.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+        return stamp;
     }
-    return parseSongList(*bytes);
+
+    // Long enough ago (file times step by a clock tick, 10 ms at most) that a later change is bound
+    // to move the file's times.
+    bool settled() const
+    {
+        timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
+        const qint64 nowNs = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+        return std::max(modifiedNs, changedNs) < nowNs - 20000000;
+    }
+};
+
+struct SharedTable
+{
+    FileStamp stamp;
+    bool settled = false;
+    QByteArray content; // the file's bytes the table stands for
+    std::shared_ptr<const SongTable> table;
+};
+
+struct SharedTables
+{
+    std::mutex mutex;
+    QHash<QString, SharedTable> tables;
+
+    void put(const QString& path, const FileStamp& stamp, QByteArray content, std::shared_ptr<const SongTable> table)
+    {
+        std::lock_guard lock(mutex);
+        tables.insert(path, SharedTable{stamp, stamp.settled(), std::move(content), std::move(table)});
+    }
+};
+
+SharedTables& sharedTables()
+{
+    static SharedTables shared;
+    return shared;
+}
+
+} // namespace
+
+std::shared_ptr<const SongTable> sharedSongTable(const QString& path, QString* error)
+{
+    const FileStamp stamp = FileStamp::of(path);
+    SharedTables& shared = sharedTables();
+    SharedTable known;
+    {
+        std::lock_guard lock(shared.mutex);
+        known = shared.tables.value(path);
+    }
+    if (known.table && known.stamp == stamp && known.settled)
+        return known.table;
+    if (!stamp.exists) {
+        static const auto empty = std::make_shared<const SongTable>();
+        return empty;
+    }
+    QString readError;
+    auto bytes = readFileBytes(path, &readError);
+    if (!bytes) {
+        if (error)
+            *error = readError;
+        return nullptr;
+    }
+    if (known.table && known.content == *bytes) {
+        shared.put(path, stamp, std::move(*bytes), known.table);
+        return known.table;
+    }
+    auto table = std::make_shared<const SongTable>(SongTable::parse(*bytes));
+    shared.put(path, stamp, std::move(*bytes), table);
+    return table;
+}
+
+QString rewriteSongTable(const QString& path, SongTable table)
+{
+    QByteArray content = table.serialize();
+    table.m_pairCount = table.size();
+    table.m_warnings.clear();
+    const QString error = saveFile(path, content);
+    if (!error.isEmpty())
+        return error;
+    // The table as written is what a reader would parse from the file now.
+    sharedTables().put(path, FileStamp::of(path), std::move(content),
+                       std::make_shared<const SongTable>(std::move(table)));
+    return {};
 }
 
 QList<Song> orderSongs(QList<Song> songs)
@@ -89,16 +389,12 @@ QList<Song> orderSongs(QList<Song> songs)
 
 QByteArray serializeSongList(const QList<Song>& songs)
 {
-    QList<LinePair> pairs;
-    pairs.reserve(songs.size());
-    for (const Song& song : songs)
-        pairs.append(LinePair{QByteArray(" ") + QByteArray::number(song.number) + ' ', song.rawTitle});
-    return writeLinePairs(pairs);
+    return SongTable::fromSongs(songs).serialize();
 }
 
 QString rewriteSongList(const QString& path, const QList<Song>& songs)
 {
-    return saveFile(path, serializeSongList(songs));
+    return rewriteSongTable(path, SongTable::fromSongs(songs));
 }
 
 QString backupFileName(const QDateTime& when)
@@ -119,16 +415,39 @@ QString backupSongList(const AppPaths& paths, const QDateTime& when)
 
 LibraryTotals libraryTotals(const AppPaths& paths, const QList<Song>& songs)
 {
+    return VideoSizes(paths).totals(SongTable::fromSongs(songs));
+}
+
+qint64 VideoSizes::read(qint64 number) const
+{
+    struct stat st;
+    const QByteArray path = QFile::encodeName(m_paths.video(QString::number(number)));
+    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return st.st_size;
+}
+
+LibraryTotals VideoSizes::totals(const SongTable& songs)
+{
     LibraryTotals totals;
     totals.count = songs.size();
-    for (const Song& song : songs) {
-        const QFileInfo video(paths.video(song.numberText()));
-        if (video.isFile())
-            totals.bytes += video.size();
+    m_sizes.reserve(songs.size());
+    for (const SongTable::Entry& entry : songs.entries()) {
+        auto it = m_sizes.find(entry.number);
+        if (it == m_sizes.end())
+            it = m_sizes.insert(entry.number, read(entry.number));
+        if (*it >= 0)
+            totals.bytes += *it;
         else
-            totals.missingVideos << song.numberText();
+            totals.missingVideos << QString::number(entry.number);
     }
     return totals;
+}
+
+void VideoSizes::changed(qint64 number)
+{
+    if (m_sizes.contains(number))
+        m_sizes.insert(number, read(number));
 }
 
 QString summaryLine(const LibraryTotals& totals)

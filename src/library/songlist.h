@@ -4,9 +4,13 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
+#include <vector>
 
 namespace tarv {
 
@@ -31,6 +35,64 @@ constexpr qint64 PlacedMark = 999999;
 constexpr qint64 FirstSongNumber = 100000;
 constexpr qint64 LastSongNumber = 999998;
 
+// A parsed song list held as the file's bytes and, per entry, its number and where its title lies
+// in those bytes: reading, ordering and rewriting a large list copies no line. A title stays raw
+// bytes until someone shows it.
+class SongTable
+{
+public:
+    struct Entry
+    {
+        qint64 number = 0;
+        qsizetype titleStart = 0;
+        qsizetype titleSize = 0;
+    };
+
+    qsizetype size() const { return qsizetype(m_entries.size()); }
+    bool isEmpty() const { return m_entries.empty(); }
+    const std::vector<Entry>& entries() const { return m_entries; }
+    QByteArrayView rawTitle(const Entry& entry) const
+    {
+        return {m_bytes.constData() + entry.titleStart, entry.titleSize};
+    }
+    QByteArrayView rawTitle(qsizetype i) const { return rawTitle(m_entries[size_t(i)]); }
+    qint64 number(qsizetype i) const { return m_entries[size_t(i)].number; }
+    Song song(qsizetype i) const { return Song{number(i), rawTitle(i).toByteArray()}; }
+    QList<Song> songs() const;
+
+    // Number and title line pairs read, including those skipped for a number line that is not one.
+    qsizetype pairCount() const { return m_pairCount; }
+    // Lines skipped while reading, for the operator.
+    const QStringList& warnings() const { return m_warnings; }
+
+    // Reads file content: every number line / title line pair, in file order.
+    static SongTable parse(QByteArray content);
+    static SongTable fromSongs(const QList<Song>& songs);
+
+    void append(qint64 number, QByteArrayView rawTitle);
+    // Ascending by number, equal numbers in their input order.
+    void order();
+    bool isOrdered() const;
+    // Keeps the entries for which keep(entry) holds.
+    template <typename Keep> void filter(Keep keep)
+    {
+        std::erase_if(m_entries, [&](const Entry& e) { return !keep(e); });
+    }
+    void setNumber(qsizetype i, qint64 number) { m_entries[size_t(i)].number = number; }
+    void setRawTitle(qsizetype i, QByteArrayView rawTitle);
+
+    // The bytes of the list in its current order, in one buffer sized in advance.
+    QByteArray serialize() const;
+
+private:
+    friend QString rewriteSongTable(const QString& path, SongTable table);
+
+    QByteArray m_bytes; // the content read, then the titles appended since
+    std::vector<Entry> m_entries;
+    qsizetype m_pairCount = 0;
+    QStringList m_warnings;
+};
+
 struct SongListLoad
 {
     QList<Song> songs;
@@ -44,6 +106,16 @@ struct SongListLoad
 // and named in the warnings.
 SongListLoad loadSongList(const QString& path);
 SongListLoad parseSongList(const QByteArray& content);
+
+// The song list at path as last read, shared by its readers (the stage's lookup, the library
+// window, the exports) and read again only when the file's size or times change. nullptr, with
+// the reason in *error, when the file exists but cannot be read; a missing file is an empty list.
+std::shared_ptr<const SongTable> sharedSongTable(const QString& path, QString* error = nullptr);
+
+// Rewrite: replaces the whole file atomically with the table's entries in their order, and makes
+// the table what sharedSongTable() gives for the file. Returns an empty text on success, otherwise
+// the reason (the old file is then unchanged).
+QString rewriteSongTable(const QString& path, SongTable table);
 
 // Order: ascending by number, equal numbers in their input order.
 QList<Song> orderSongs(QList<Song> songs);
@@ -71,6 +143,26 @@ struct LibraryTotals
 
 // Library totals: the entry count and the summed size of src/<number> of every entry.
 LibraryTotals libraryTotals(const AppPaths& paths, const QList<Song>& songs);
+
+// The sizes of the songs' videos in src/, read once and then kept current by the operations that
+// copy, rename or delete a video, so that the totals after a change read no other video.
+class VideoSizes
+{
+public:
+    explicit VideoSizes(const AppPaths& paths) : m_paths(paths) {}
+
+    // The totals of the list; reads the size of a video only the first time its number is asked for.
+    LibraryTotals totals(const SongTable& songs);
+    // The video of this number was written, replaced or deleted.
+    void changed(qint64 number);
+    void forgetAll() { m_sizes.clear(); }
+
+private:
+    qint64 read(qint64 number) const;
+
+    const AppPaths& m_paths;
+    QHash<qint64, qint64> m_sizes; // -1: no video
+};
 
 // "--- All files:12Count (3.4MB : 0GB) ---" (megabytes to one decimal, gigabytes to two, truncated).
 QString summaryLine(const LibraryTotals& totals);

@@ -1,11 +1,8 @@
 #include "stage/songlookup.h"
 
-#include "common/linepairs.h"
-#include "common/textfile.h"
-
-#include <QFileInfo>
-
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace tarv {
 
@@ -13,31 +10,19 @@ SongLookup::SongLookup(QString songListPath) : m_path(std::move(songListPath)) {
 
 void SongLookup::refresh()
 {
-    QFileInfo info(m_path);
-    Stamp stamp;
-    stamp.exists = info.exists();
-    if (stamp.exists) {
-        stamp.size = info.size();
-        stamp.modified = info.fileTime(QFileDevice::FileModificationTime);
-        stamp.changed = info.fileTime(QFileDevice::FileMetadataChangeTime);
-    }
-    if (m_stamp && *m_stamp == stamp)
+    auto table = sharedSongTable(m_path);
+    if (table == m_table)
         return;
-
-    QString error;
-    const std::optional<QByteArray> bytes = stamp.exists ? readFileBytes(m_path, &error) : QByteArray();
-    m_songs = bytes ? parseSongList(*bytes).songs : QList<Song>();
-    // The count is of the pairs read, including any whose number line is not a number.
-    m_pairCount = bytes ? readLinePairs(*bytes).pairs.size() : 0;
-    m_index.clear();
-    m_index.reserve(m_songs.size());
-    for (qsizetype i = 0; i < m_songs.size(); ++i)
-        m_index.insert(m_songs[i].number, i);
-    // An unreadable file is tried again next time rather than remembered as empty.
-    if (error.isEmpty())
-        m_stamp = stamp;
-    else
-        m_stamp.reset();
+    // An unreadable file counts as empty and is tried again next time.
+    static const auto empty = std::make_shared<const SongTable>();
+    m_table = table ? std::move(table) : empty;
+    m_order.clear();
+    if (!m_table->isOrdered()) {
+        m_order.resize(size_t(m_table->size()));
+        std::iota(m_order.begin(), m_order.end(), qsizetype(0));
+        std::stable_sort(m_order.begin(), m_order.end(),
+                         [this](qsizetype a, qsizetype b) { return m_table->number(a) < m_table->number(b); });
+    }
 }
 
 std::optional<Song> SongLookup::find(double number)
@@ -45,16 +30,29 @@ std::optional<Song> SongLookup::find(double number)
     refresh();
     if (!std::isfinite(number) || number != std::trunc(number) || std::fabs(number) > 1e15)
         return std::nullopt;
-    const auto it = m_index.constFind(qint64(number));
-    if (it == m_index.constEnd())
+    const qint64 wanted = qint64(number);
+    const auto numberAt = [this](qsizetype position) {
+        return m_table->number(m_order.empty() ? position : m_order[size_t(position)]);
+    };
+    // The last entry of that number: the one before the first greater number.
+    qsizetype low = 0;
+    qsizetype high = m_table->size();
+    while (low < high) {
+        const qsizetype middle = low + (high - low) / 2;
+        if (numberAt(middle) <= wanted)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == 0 || numberAt(low - 1) != wanted)
         return std::nullopt;
-    return m_songs[*it];
+    return m_table->song(m_order.empty() ? low - 1 : m_order[size_t(low - 1)]);
 }
 
 qsizetype SongLookup::count()
 {
     refresh();
-    return m_pairCount;
+    return m_table->pairCount();
 }
 
 } // namespace tarv

@@ -2,17 +2,17 @@
 
 #include "library/songlist.h"
 
-#include <QDateTime>
-#include <QHash>
 #include <QString>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace tarv {
 
 // Reservation lookup in the song list. Numbers compare by numeric value and, when the list holds a
-// number twice, the later entry wins. The parsed list is kept while the file's size and times are
-// unchanged, so a lookup in a large library costs a file status check and a hash probe.
+// number twice, the later entry wins. It searches the shared parsed list (read again only when the
+// file changes), so a lookup in a large library costs a file status check and a binary search.
 class SongLookup
 {
 public:
@@ -28,20 +28,11 @@ public:
 private:
     void refresh();
 
-    struct Stamp
-    {
-        bool exists = false;
-        qint64 size = -1;
-        QDateTime modified;
-        QDateTime changed;
-        bool operator==(const Stamp&) const = default;
-    };
-
     QString m_path;
-    std::optional<Stamp> m_stamp;
-    QList<Song> m_songs;
-    qsizetype m_pairCount = 0;
-    QHash<qint64, qsizetype> m_index; // number -> position of its last entry
+    std::shared_ptr<const SongTable> m_table;
+    // Positions of the entries in ascending order of number (equal numbers in file order); empty
+    // when the file is in that order already, as the library writes it.
+    std::vector<qsizetype> m_order;
 };
 
 } // namespace tarv

@@ -4,7 +4,15 @@
 #include "library/registration.h"
 #include "support/fakeclock.h"
 
+#include "common/savefile.h"
+
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tarv;
 using namespace tarv::test;
@@ -255,3 +263,46 @@ TEST(EntryRules, SongNumbersAreWholeNumbersInTheSongRange)
 }
 
 } // namespace
+
+// A drop killed at a random moment (between or inside copies, list writes and notes): after the
+// recovery that the next opening of the library or check runs, every numbered video in src/ is
+// listed and every listed song has its video.
+TEST(RegistrationCrashTest, AKilledDropLeavesTheListAndSrcConsistent)
+{
+    QRandomGenerator random(QRandomGenerator::global()->generate());
+    for (int round = 0; round < 4; ++round) {
+        TempLibrary lib;
+        lib.writeList({{100001, QStringLiteral("既存")}});
+        TempLibrary::writeBytes(lib.paths.video(QStringLiteral("100001")), "old");
+        QStringList files;
+        for (int i = 0; i < 200; ++i)
+            files << lib.makeSource(QStringLiteral("曲%1.mp4").arg(i), 64 * 1024);
+
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            FakeClock clock;
+            ScriptedPrompts prompts;
+            prompts.answers = {QStringLiteral("100001")};
+            LibraryLog log;
+            Registration registration(lib.paths, clock, prompts, log, files, {});
+            if (registration.begin()) {
+                while (registration.running())
+                    registration.step();
+            }
+            _exit(0);
+        }
+        QThread::usleep(random.bounded(20000, 1500000));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+
+        removeUnlistedCopies(lib.paths);
+        QStringList listed;
+        for (const Song& song : loadSongList(lib.paths.songList()).songs)
+            listed << song.numberText();
+        QStringList videos = QDir(lib.paths.srcDir()).entryList(QDir::Files, QDir::Name);
+        videos.removeIf(isSaveTemporaryName);
+        EXPECT_EQ(videos, listed) << "round " << round;
+        EXPECT_FALSE(QFileInfo::exists(pendingCopiesFile(lib.paths)));
+    }
+}
