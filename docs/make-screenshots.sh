@@ -66,8 +66,8 @@ capture() {
 # capture_from_main NAME W H: the screen's W x H pixels from the main window's top left corner, as
 # OUT/NAME.png (shows menus, which are windows of their own).
 capture_from_main() {
-    eval "$(xdotool getwindowgeometry --shell "$MAIN")"
-    import -window root -crop "$2x$3+$X+$Y" +repage "$OUT/$1.png"
+    corner=$(xwininfo -id "$MAIN" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print "+" x "+" y }')
+    import -window root -crop "$2x$3$corner" +repage "$OUT/$1.png"
     echo "$OUT/$1.png"
 }
 
@@ -90,7 +90,7 @@ shot_option_menu() {
     start_tarv "$TMP/demo"
     xdotool key alt+o
     sleep 1
-    capture_from_main option-menu 520 360
+    capture_from_main option-menu 480 220
     xdotool key Escape
     stop_tarv
 }
@@ -102,19 +102,21 @@ shot_library_window() {
     sleep 0.5
     xdotool key d
     wait_for '[ -n "$(window DB操作)" ]' 100 || fail "the library window did not open"
+    library=$(window DB操作)
+    xdotool windowmove --sync "$library" 0 0 2>/dev/null || true
     sleep 1.5
-    capture library-window "$(window DB操作)"
+    capture library-window "$library"
     stop_tarv
 }
 
-# Karaoke mode: F1, a song reserved on the keypad, the status strip over its video.
+# Karaoke mode: F1, a song reserved on the keypad once the intro has ended, the status strip over the song.
 shot_karaoke_strip() {
     queue="$TMP/demo/www/cgi-bin/tarv/tarvlist.txt"
     rm -f "$queue"
     start_tarv "$TMP/demo"
     xdotool key F1
     wait_for "[ -f '$queue' ]" 100 || fail "karaoke mode did not start"
-    sleep 2
+    sleep 6
     xdotool key --delay 50 1 0 0 0 0 2 Return
     sleep 1.5
     capture karaoke-strip root
@@ -126,7 +128,7 @@ echo "Preparing the demo library..."
 sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/demo" >/dev/null
 mkdir -p "$TMP/empty"
 
-Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
 PIDS="$PIDS $!"
 wait_for '[ -s "$TMP/display" ]' 50 || fail "Xvfb did not start"
 export DISPLAY=":$(cat "$TMP/display")"
