@@ -57,14 +57,14 @@ stop_tarv() {
     wait "$TARV_PID" 2>/dev/null || true
 }
 
-# capture NAME WINDOW: writes OUT/NAME.png.
+# capture FILE WINDOW: writes OUT/FILE.png.
 capture() {
     import -window "$2" "$OUT/$1.png"
     echo "$OUT/$1.png"
 }
 
-# capture_from_main NAME W H: the screen's W x H pixels from the main window's top left corner, as
-# OUT/NAME.png (shows menus, which are windows of their own).
+# capture_from_main FILE W H: the screen's W x H pixels from the main window's top left corner, as
+# OUT/FILE.png (shows menus, which are windows of their own).
 capture_from_main() {
     corner=$(xwininfo -id "$MAIN" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print "+" x "+" y }')
     import -window root -crop "$2x$3$corner" +repage "$OUT/$1.png"
