@@ -1,0 +1,142 @@
+#!/bin/sh
+# Makes the guide's screenshots from the real program: Tarv on a demo library, under Xvfb with openbox,
+# driven by xdotool and photographed with ImageMagick's import. The PNGs go into build/docs/ and are
+# never committed; the guide links them from there.
+# Usage: sh docs/make-screenshots.sh [TARV_EXECUTABLE [OUT_DIR]]   (default: build/tarv, build/docs)
+# Needs: xvfb openbox xdotool x11-utils imagemagick ffmpeg fonts-noto-cjk (Debian packages).
+#
+# One function per shot: shot_NAME brings its window on screen and calls "capture FILE WINDOW" (a window
+# id, or "root" for the whole screen) or "capture_from_main FILE W H", which write build/docs/FILE.png.
+# To add a shot, write its function and add NAME to SHOTS. The docs test checks that every image the
+# guide shows is captured here.
+set -eu
+SOURCE=$(cd "$(dirname "$0")/.." && pwd)
+TARV=$(realpath "${1:-$SOURCE/build/tarv}")
+OUT=${2:-$SOURCE/build/docs}
+SHOTS="first_start main_window option_menu library_window karaoke_strip"
+
+mkdir -p "$OUT"
+OUT=$(cd "$OUT" && pwd)
+TMP=$(mktemp -d)
+PIDS=""
+TARV_PID=""
+cleanup() {
+    for pid in $PIDS; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$TMP"
+}
+trap cleanup EXIT
+fail() { echo "make-screenshots: $*" >&2; exit 1; }
+[ -x "$TARV" ] || fail "no program at $TARV (cmake --build build --target tarv)"
+
+# Waits (up to $2 tenths of a second) for the shell test $1 to hold.
+wait_for() {
+    i=0
+    while ! eval "$1"; do
+        i=$((i + 1))
+        [ "$i" -le "$2" ] || return 1
+        sleep 0.1
+    done
+}
+
+# The id of the visible window titled exactly $1.
+window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+
+# Starts Tarv on the application folder $1 and waits for its main window; $MAIN is its id.
+start_tarv() {
+    "$TARV" --app-dir "$1" >"$TMP/tarv.log" 2>&1 &
+    TARV_PID=$!
+    PIDS="$PIDS $TARV_PID"
+    wait_for '[ -n "$(window Tarv)" ]' 150 || fail "no main window: $(tail -5 "$TMP/tarv.log")"
+    MAIN=$(window Tarv)
+    xdotool windowactivate --sync "$MAIN" 2>/dev/null || true
+    sleep 1
+}
+
+stop_tarv() {
+    kill "$TARV_PID" 2>/dev/null || true
+    wait "$TARV_PID" 2>/dev/null || true
+}
+
+# capture FILE WINDOW: writes OUT/FILE.png.
+capture() {
+    import -window "$2" "$OUT/$1.png"
+    echo "$OUT/$1.png"
+}
+
+# capture_from_main FILE W H: the screen's W x H pixels from the main window's top left corner, as
+# OUT/FILE.png (shows menus, which are windows of their own).
+capture_from_main() {
+    corner=$(xwininfo -id "$MAIN" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print "+" x "+" y }')
+    import -window root -crop "$2x$3$corner" +repage "$OUT/$1.png"
+    echo "$OUT/$1.png"
+}
+
+# The main window of a first start in an empty folder, with its notice.
+shot_first_start() {
+    start_tarv "$TMP/empty"
+    capture first-start "$MAIN"
+    stop_tarv
+}
+
+# The main window on the demo library.
+shot_main_window() {
+    start_tarv "$TMP/demo"
+    capture main-window "$MAIN"
+    stop_tarv
+}
+
+# The main window with its オプション menu open.
+shot_option_menu() {
+    start_tarv "$TMP/demo"
+    xdotool key alt+o
+    sleep 1
+    capture_from_main option-menu 480 220
+    xdotool key Escape
+    stop_tarv
+}
+
+# The library window "DB操作", opened from the menu.
+shot_library_window() {
+    start_tarv "$TMP/demo"
+    xdotool key alt+o
+    sleep 0.5
+    xdotool key d
+    wait_for '[ -n "$(window DB操作)" ]' 100 || fail "the library window did not open"
+    library=$(window DB操作)
+    xdotool windowmove --sync "$library" 0 0 2>/dev/null || true
+    sleep 1.5
+    capture library-window "$library"
+    stop_tarv
+}
+
+# Karaoke mode: F1, a song reserved on the keypad once the intro has ended, the status strip over the song.
+shot_karaoke_strip() {
+    queue="$TMP/demo/www/cgi-bin/tarv/tarvlist.txt"
+    rm -f "$queue"
+    start_tarv "$TMP/demo"
+    xdotool key F1
+    wait_for "[ -f '$queue' ]" 100 || fail "karaoke mode did not start"
+    sleep 6
+    xdotool key --delay 50 1 0 0 0 0 2 Return
+    sleep 1.5
+    capture karaoke-strip root
+    xdotool key Escape
+    stop_tarv
+}
+
+echo "Preparing the demo library..."
+sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/demo" >/dev/null
+mkdir -p "$TMP/empty"
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
+PIDS="$PIDS $!"
+wait_for '[ -s "$TMP/display" ]' 50 || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$TMP/display")"
+openbox >/dev/null 2>&1 &
+PIDS="$PIDS $!"
+wait_for "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'" 50 || fail "openbox did not start"
+export QT_QPA_PLATFORM=xcb
+
+for shot in $SHOTS; do
+    "shot_$shot"
+done
