@@ -8,11 +8,17 @@
 
 namespace tarv {
 
-QString copyFileSafely(const QString& source, const QString& destination)
+QString copyFileSafely(const QString& source, const QString& destination, bool* sourceFault)
 {
+    bool unreadable = false;
+    if (!sourceFault)
+        sourceFault = &unreadable;
+    *sourceFault = false;
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    if (!in.open(QIODevice::ReadOnly)) {
+        *sourceFault = true;
         return in.errorString();
+    }
     QString readError;
     const QString error = saveFile(destination, [&in, &readError](QIODevice& out) {
         std::vector<char> buffer(1 << 20);
@@ -28,7 +34,11 @@ QString copyFileSafely(const QString& source, const QString& destination)
                 return false;
         }
     });
-    return readError.isEmpty() ? error : readError;
+    if (!readError.isEmpty()) {
+        *sourceFault = true;
+        return readError;
+    }
+    return error;
 }
 
 } // namespace tarv

@@ -5,10 +5,11 @@
 #include "launcher/startup.h"
 #include "launcher/wireless.h"
 #include "library/librarywindow.h"
+#include "library/registration.h"
 #include "player/playerview.h"
-#include "web/connectionwindow.h"
 #include "timesignal/timesignals.h"
 #include "timesignal/timesignalwindow.h"
+#include "web/connectionwindow.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -48,6 +49,7 @@ bool Launcher::start()
         return false;
     }
     removeLeftoverTemporaries(m_paths);
+    removeUnlistedCopies(m_paths); // videos a drop copied but never listed before a crash
     const QString notice = prepareApplicationFolder(m_paths);
     QString backupError;
     startupBackup(m_paths, m_clock.now(), &backupError);

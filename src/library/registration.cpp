@@ -1,6 +1,7 @@
 #include "library/registration.h"
 
 #include "common/cp932.h"
+#include "common/filecopy.h"
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "library/entryrules.h"
@@ -14,43 +15,8 @@
 
 #include <algorithm>
 
-#include <vector>
-
 namespace tarv {
 namespace {
-
-// Copies a file through the save helper: the copy is written under a temporary name beside the
-// destination and renamed over it only when complete and synced; a failed copy leaves nothing.
-// *sourceFault tells a source that cannot be read from a destination that cannot be written.
-QString copyVideo(const QString& source, const QString& destination, bool* sourceFault)
-{
-    *sourceFault = false;
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        *sourceFault = true;
-        return in.errorString();
-    }
-    QString readError;
-    const QString error = saveFile(destination, [&in, &readError](QIODevice& out) {
-        std::vector<char> buffer(1 << 20);
-        for (;;) {
-            const qint64 got = in.read(buffer.data(), qint64(buffer.size()));
-            if (got < 0) {
-                readError = in.errorString();
-                return false;
-            }
-            if (got == 0)
-                return true;
-            if (out.write(buffer.data(), got) != got)
-                return false;
-        }
-    });
-    if (!readError.isEmpty()) {
-        *sourceFault = true;
-        return readError;
-    }
-    return error;
-}
 
 bool sameFile(const QString& a, const QString& b)
 {
@@ -323,7 +289,7 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
             return false;
         }
         bool sourceFault = false;
-        const QString error = copyVideo(path, video, &sourceFault);
+        const QString error = copyFileSafely(path, video, &sourceFault);
         if (!error.isEmpty() && sourceFault) {
             skip(path, QStringLiteral("コピーできません: ") + error);
             return true;

@@ -62,7 +62,8 @@ TEST(Guide, NamesEveryFileAndFolderOfTheLibrary)
     QDirIterator it(paths.root(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
-        names << QDir(paths.root()).relativeFilePath(info.filePath()) + (info.isDir() ? QStringLiteral("/") : QString());
+        names << QDir(paths.root()).relativeFilePath(info.filePath()) +
+                     (info.isDir() ? QStringLiteral("/") : QString());
     }
     ASSERT_FALSE(names.isEmpty());
 
@@ -92,8 +93,7 @@ TEST(Guide, ShowsOnlyScreenshotsTheScriptMakes)
         ++shown;
         const QRegularExpression capture(QStringLiteral("capture(_from_main)? ") +
                                          QRegularExpression::escape(match.captured(1)) + u' ');
-        EXPECT_TRUE(script.contains(capture))
-            << "no shot makes " << match.captured(1).toStdString() << ".png";
+        EXPECT_TRUE(script.contains(capture)) << "no shot makes " << match.captured(1).toStdString() << ".png";
     }
     EXPECT_GT(shown, 0);
 }
