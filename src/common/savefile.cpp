@@ -109,6 +109,7 @@ struct SaveFile::Private
     TemporaryDevice device;
     QString error;
     bool committed = false;
+    Durability durability = Durability::Synced;
 
     void fail(int error) { this->error = QStringLiteral("%1: %2").arg(path, fileErrorText(error)); }
 
@@ -127,10 +128,11 @@ struct SaveFile::Private
     }
 };
 
-SaveFile::SaveFile(const QString& path) : d(std::make_unique<Private>())
+SaveFile::SaveFile(const QString& path, Durability durability) : d(std::make_unique<Private>())
 {
     d->path = path;
     d->target = path;
+    d->durability = durability;
 }
 
 SaveFile::~SaveFile()
@@ -207,7 +209,7 @@ bool SaveFile::commit()
     if (error == 0) {
         if (injected(SaveFault::Step::Flush))
             error = fault->error;
-        else if (::fsync(d->device.fd) != 0 && errno != EINVAL)
+        else if (d->durability == Durability::Synced && ::fsync(d->device.fd) != 0 && errno != EINVAL)
             error = errno;
     }
     const int fd = d->device.fd;
@@ -228,7 +230,8 @@ bool SaveFile::commit()
     }
     d->temporary.clear();
     d->committed = true;
-    syncFolder(QFileInfo(d->target).absolutePath());
+    if (d->durability == Durability::Synced)
+        syncFolder(QFileInfo(d->target).absolutePath());
     return true;
 }
 
@@ -244,9 +247,9 @@ QString SaveFile::error() const
     return d->error;
 }
 
-QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer)
+QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer, Durability durability)
 {
-    SaveFile file(path);
+    SaveFile file(path, durability);
     if (!file.open())
         return file.error();
     if (!writer(file.device())) {
@@ -261,9 +264,10 @@ QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& wri
     return {};
 }
 
-QString saveFile(const QString& path, const QByteArray& content)
+QString saveFile(const QString& path, const QByteArray& content, Durability durability)
 {
-    return saveFile(path, [&content](QIODevice& device) { return device.write(content) == content.size(); });
+    return saveFile(
+        path, [&content](QIODevice& device) { return device.write(content) == content.size(); }, durability);
 }
 
 QString fileErrorText(int error)

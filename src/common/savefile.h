@@ -12,6 +12,10 @@ class QIODevice;
 
 namespace tarv {
 
+// How far a save goes to outlive a power cut. Every save is atomic (the old content or the new, never
+// a mix); Synced also waits for the disk, which costs about 10 ms.
+enum class Durability { Synced, AtomicOnly };
+
 // The one way a data file is written: into a temporary file beside it (".NAME.tarv-save-XXXXXX",
 // so that one left by a crash is known for ours), synced, then committed by a rename, and the
 // folder synced. Every write, the sync, the close and the rename are checked, so a full disk is
@@ -24,7 +28,7 @@ namespace tarv {
 class SaveFile
 {
 public:
-    explicit SaveFile(const QString& path);
+    explicit SaveFile(const QString& path, Durability durability = Durability::Synced);
     ~SaveFile(); // cancels an uncommitted save
     SaveFile(const SaveFile&) = delete;
     SaveFile& operator=(const SaveFile&) = delete;
@@ -51,10 +55,11 @@ private:
 
 // Writes the whole content. Returns an empty text on success, otherwise "path: reason" with the
 // reason in plain words ("ディスクの空き容量が足りません" for a full disk).
-QString saveFile(const QString& path, const QByteArray& content);
+QString saveFile(const QString& path, const QByteArray& content, Durability durability = Durability::Synced);
 
 // As above, with the content produced by writer; a writer returning false abandons the save.
-QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer);
+QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer,
+                 Durability durability = Durability::Synced);
 
 // A system error number in words a person understands.
 QString fileErrorText(int error);

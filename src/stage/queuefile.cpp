@@ -38,7 +38,9 @@ QString writeQueueFile(const std::optional<QString>& webRoot, const QByteArray& 
     const auto file = existingExchangeFile(webRoot, ExchangeFile::Queue);
     if (!file)
         return {};
-    return saveFile(*file, content);
+    // Rewritten at every reservation on the interface thread and emptied at every start of karaoke
+    // mode: replaced atomically, but without waiting for the disk (about 10 ms a time).
+    return saveFile(*file, content, Durability::AtomicOnly);
 }
 
 } // namespace tarv
