@@ -34,6 +34,7 @@ void KaraokeMode::load()
     connect(m_session.get(), &KaraokeSession::ended, this, endSoon);
     connect(m_control.get(), &ControlWindow::closeRequested, this, endSoon);
     m_control->start();
+    emit started();
 }
 
 void KaraokeMode::start()

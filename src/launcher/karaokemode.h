@@ -39,6 +39,7 @@ public:
     StageWindow* stageWindow() const;
 
 signals:
+    void started(); // the session is open
     void ended();
 
 private:

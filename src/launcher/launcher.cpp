@@ -10,6 +10,8 @@
 #include "timesignal/timesignals.h"
 #include "timesignal/timesignalwindow.h"
 #include "web/connectionwindow.h"
+#include "web/guestservice.h"
+#include "web/webserver.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -38,6 +40,7 @@ Launcher::Launcher(const AppPaths& paths, Clock& clock)
 
 Launcher::~Launcher()
 {
+    m_web.reset();
     m_karaoke.reset(); // the karaoke windows go before the main window they read
 }
 
@@ -56,8 +59,10 @@ bool Launcher::start()
     qCInfo(lcLauncher).noquote() << "application folder" << m_paths.root();
 
     m_main = std::make_unique<MainWindow>(m_paths, m_state);
-    m_main->setNotice(notice);
     m_karaoke = std::make_unique<KaraokeMode>(m_paths, m_clock, m_state);
+    connect(m_karaoke.get(), &KaraokeMode::started, this, [this] { m_karaokeRunning->store(true); });
+    connect(m_karaoke.get(), &KaraokeMode::ended, this, [this] { m_karaokeRunning->store(false); });
+    startGuestServer(notice);
     m_karaoke->setTimeSignalSource(m_signals.get());
     connect(m_main.get(), &MainWindow::startRequested, m_karaoke.get(), &KaraokeMode::start);
     connect(m_main.get(), &MainWindow::timeSignalStartRequested, this, &Launcher::startWithTimeSignals);
@@ -129,10 +134,38 @@ void Launcher::showLibrary()
     m_library->activateWindow();
 }
 
+void Launcher::startGuestServer(QString notice)
+{
+    m_guests = std::make_unique<GuestService>(m_paths, m_karaokeRunning);
+    GuestService* guests = m_guests.get();
+    m_web = std::make_unique<WebServer>([guests](const HttpRequest& request) { return guests->handle(request); },
+                                        [guests] { guests->pump(); });
+    const quint16 port = guestPort(m_paths);
+    const QString error = m_web->start(QStringLiteral("0.0.0.0"), port);
+    if (error.isEmpty()) {
+        qCInfo(lcLauncher) << "guest pages on port" << m_web->port();
+    } else {
+        m_web.reset();
+        qCWarning(lcLauncher).noquote() << "guest pages not served:" << error;
+        if (!notice.isEmpty())
+            notice += u'\n';
+        notice +=
+            QStringLiteral("スマートフォンからの予約ページを開けません。%1 (ポートは db/webport.txt で変えられます)")
+                .arg(error);
+    }
+    m_main->setNotice(notice);
+}
+
+quint16 Launcher::guestServerPort() const
+{
+    return m_web ? m_web->port() : 0;
+}
+
 void Launcher::showConnection()
 {
     if (!m_connection) {
-        m_connection = new ConnectionWindow(m_paths, localIpv4Addresses, 80, m_main.get());
+        m_connection = new ConnectionWindow(m_paths, localIpv4Addresses,
+                                            guestServerPort() ? guestServerPort() : guestPort(m_paths), m_main.get());
         m_connection->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_connection->show();

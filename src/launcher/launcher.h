@@ -9,18 +9,21 @@
 #include <QPointer>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
 namespace tarv {
 
 class ConnectionWindow;
+class GuestService;
 class InstanceGuard;
 class KaraokeMode;
 class LibraryWindow;
 class MainWindow;
 class TimeSignals;
 class TimeSignalWindow;
+class WebServer;
 
 // Start-up and the windows reached from the main window's menus.
 class Launcher : public QObject
@@ -56,6 +59,8 @@ public:
     void startWithTimeSignals();
 
     TimeSignalWindow* timeSignalWindow() const;
+    // The port of the guest pages, 0 when the server could not listen.
+    quint16 guestServerPort() const;
 
 private:
     AppPaths m_paths;
@@ -69,6 +74,12 @@ private:
     QPointer<SongListDownload> m_download;
     QPointer<ConnectionWindow> m_connection;
     QPointer<TimeSignalWindow> m_signalWindow;
+    // Read by the guest server's thread: reservations are taken only while karaoke mode runs.
+    std::shared_ptr<std::atomic<bool>> m_karaokeRunning = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<GuestService> m_guests;
+    std::unique_ptr<WebServer> m_web; // stops before the service it calls goes
+
+    void startGuestServer(QString notice);
 
     TimeSignalWindow* loadTimeSignalWindow();
 };

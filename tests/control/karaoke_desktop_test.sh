@@ -14,6 +14,7 @@ SOURCE=$2
 . "$(dirname "$0")/desktop.sh"
 
 sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/app" >/dev/null
+printf '0' >"$TMP/app/db/webport.txt" # guest pages on any free port, so parallel tests never meet on one
 QUEUE="$TMP/app/www/cgi-bin/tarv/tarvlist.txt"
 
 # Numbers in the published queue file, the intro's record left out, one line.

@@ -14,6 +14,7 @@ SOURCE=$2
 mkdir -p "$TMP/app/src"
 for n in $(seq 100002 100013); do : >"$TMP/app/src/$n"; done
 sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/app" >/dev/null
+printf '0' >"$TMP/app/db/webport.txt" # guest pages on any free port, so parallel tests never meet on one
 QUEUE="$TMP/app/www/cgi-bin/tarv/tarvlist.txt"
 printf '12:00\r\nnofile\r\n' >"$TMP/app/db/zihotime.txt"
 # A song long enough to be playing at 12:00 however slowly the program starts.

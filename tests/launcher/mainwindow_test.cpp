@@ -51,6 +51,12 @@ struct DialogAnswer
 class MainWindowTest : public test::AppFolderTest
 {
 protected:
+    void SetUp() override
+    {
+        test::AppFolderTest::SetUp();
+        // The guest pages on any free port, so parallel tests never meet on one.
+        ASSERT_TRUE(saveFile(paths.file(QStringLiteral("db/webport.txt")), "0").isEmpty());
+    }
     AppState state;
 };
 

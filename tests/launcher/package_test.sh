@@ -46,6 +46,7 @@ LIB=$TMP/library
 mkdir -p "$LIB/db" "$LIB/src"
 printf ' 100001 \r\n\223\372\226\173\r\n' >"$LIB/db/musiclist.txt"
 printf 'video' >"$LIB/src/100001"
+printf '0' >"$LIB/db/webport.txt" # guest pages on any free port, so parallel tests never meet on one
 snapshot() { find "$LIB" -printf '%p %y %s %T@\n' -type f -exec md5sum {} + | sort; }
 before=$(snapshot)
 run_tarv --app-dir "$LIB"

@@ -1,0 +1,355 @@
+#include "web/guestservice.h"
+
+#include "common/cp932.h"
+#include "common/textfile.h"
+#include "library/exports.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <cmath>
+
+namespace tarv {
+
+Q_LOGGING_CATEGORY(lcGuests, "tarv.web.guests")
+
+namespace {
+
+const QString NotRunningText = QStringLiteral("カラオケが始まっていないため、今は予約できません。");
+const QString NoWebRootText = QStringLiteral("予約の受付先が設定されていません。お店の人に伝えてください。");
+
+HttpResponse json(int status, const QJsonObject& object)
+{
+    return {status,
+            "application/json; charset=utf-8",
+            QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(),
+            {}};
+}
+
+HttpResponse failure(int status, const QString& message)
+{
+    return json(status, QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}});
+}
+
+HttpResponse page()
+{
+    QFile file(QStringLiteral(":/tarv/web/guestpage.html"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {500, "text/plain; charset=utf-8", "page missing", {}};
+    const QByteArray bytes = file.readAll();
+    return {200, "text/html; charset=utf-8", bytes.toStdString(), {}};
+}
+
+// Records of the exchange files: "field$field$...$ENT". Titles may hold "$", names never do, so the
+// first field is the number, the last the name (when asked for), and the rest the title.
+struct Record
+{
+    QString number;
+    QString title;
+    QString user;
+};
+
+std::optional<Record> parseRecord(QStringView line, bool withUser)
+{
+    if (!line.endsWith(u"$ENT"))
+        return std::nullopt;
+    line.chop(4);
+    const qsizetype first = line.indexOf(u'$');
+    if (first < 0)
+        return std::nullopt;
+    Record record{line.left(first).toString(), line.mid(first + 1).toString(), {}};
+    if (withUser) {
+        const qsizetype last = record.title.lastIndexOf(u'$');
+        if (last < 0)
+            return std::nullopt;
+        record.user = record.title.mid(last + 1);
+        record.title.truncate(last);
+    }
+    return record;
+}
+
+QList<Record> readRecords(const QString& file, bool withUser)
+{
+    QList<Record> records;
+    const auto bytes = readFileBytes(file);
+    if (!bytes)
+        return records;
+    const QString text = decodeCp932(*bytes);
+    for (QStringView line : QStringView(text).split(u"\r\n", Qt::SkipEmptyParts)) {
+        if (auto record = parseRecord(line, withUser))
+            records.append(*record);
+    }
+    return records;
+}
+
+// The Origin of a cross-site page differs from the host it posts to; a form post from another site
+// is stopped here and by the JSON content type.
+bool sameOrigin(const HttpRequest& request)
+{
+    if (request.origin.empty())
+        return true;
+    const QUrl origin(QString::fromStdString(request.origin));
+    const QString host = QString::fromStdString(request.host);
+    const QString originHost =
+        origin.port() < 0 ? origin.host() : origin.host() + u':' + QString::number(origin.port());
+    return originHost.compare(host, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QString searchKey(QStringView text)
+{
+    QString key = text.toString().normalized(QString::NormalizationForm_KC).toCaseFolded();
+    QString out;
+    out.reserve(key.size());
+    for (QChar c : key) {
+        const char16_t u = c.unicode();
+        if (c.isSpace())
+            continue;
+        // Katakana ァ..ヶ sit 0x60 above their hiragana.
+        out += (u >= 0x30A1 && u <= 0x30F6) ? QChar(char16_t(u - 0x60)) : c;
+    }
+    return out;
+}
+
+QString guestName(QStringView name)
+{
+    QString out;
+    const QString trimmed = name.trimmed().toString();
+    for (qsizetype i = 0; i < trimmed.size(); ++i) {
+        const qsizetype length = (trimmed[i].isHighSurrogate() && i + 1 < trimmed.size()) ? 2 : 1;
+        const QStringView one = QStringView(trimmed).mid(i, length);
+        out += encodableInCp932(one) ? one.toString() : QStringLiteral("?");
+        i += length - 1;
+    }
+    return storedUserName(out);
+}
+
+GuestService::GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
+                           GuestServiceOptions options)
+    : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(options)
+{
+}
+
+HttpResponse GuestService::handle(const HttpRequest& request)
+{
+    const QUrl url(QString::fromUtf8(request.target.data(), qsizetype(request.target.size())), QUrl::StrictMode);
+    const QString path = url.path(QUrl::FullyEncoded);
+    const bool get = request.method == "GET";
+    const bool post = request.method == "POST";
+    if (path == u"/") {
+        if (!get)
+            return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
+        return page();
+    }
+    if (path == u"/api/songs" || path == u"/api/queue") {
+        if (!get)
+            return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
+        if (path == u"/api/queue")
+            return queue();
+        const QUrlQuery query(url);
+        const int page = query.queryItemValue(QStringLiteral("page")).toInt();
+        return songs(query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded), page);
+    }
+    if (path == u"/api/reserve" || path == u"/api/login") {
+        if (!post)
+            return {405, "text/plain; charset=utf-8", "method not allowed", "POST"};
+        return path == u"/api/reserve" ? reserve(request) : login(request);
+    }
+    return {404, "text/plain; charset=utf-8", "not found", {}};
+}
+
+void GuestService::refreshSongs()
+{
+    const auto songFile = existingExchangeFile(m_paths, ExchangeFile::Songs);
+    if (!songFile) {
+        m_songs.clear();
+        m_songIndex.clear();
+        m_songStamp = {};
+        return;
+    }
+    QFileInfo info(*songFile);
+    const QFileInfo list(m_paths.songList());
+    if (list.exists() && (!info.exists() || info.lastModified() < list.lastModified())) {
+        const ExportResult result = exportWebSongFile(m_paths);
+        if (!result.ok())
+            qCWarning(lcGuests).noquote() << "songdb.txt not written:" << result.error;
+        info.refresh();
+    }
+    const FileCache stamp{info.exists() ? info.size() : -1,
+                          info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1};
+    if (stamp.size == m_songStamp.size && stamp.modified == m_songStamp.modified)
+        return;
+    m_songStamp = stamp;
+    m_songs.clear();
+    m_songIndex.clear();
+    for (const Record& record : readRecords(*songFile, false)) {
+        bool ok = false;
+        const qint64 number = record.number.toLongLong(&ok);
+        if (!ok)
+            continue;
+        m_songIndex.insert(number, qsizetype(m_songs.size()));
+        m_songs.push_back({number, record.title, searchKey(record.title)});
+    }
+}
+
+HttpResponse GuestService::songs(const QString& query, int page)
+{
+    refreshSongs();
+    const QString key = searchKey(query.left(100));
+    bool digits = !key.isEmpty();
+    for (QChar c : key)
+        digits = digits && c >= u'0' && c <= u'9';
+    std::vector<const SongEntry*> found;
+    for (const SongEntry& song : m_songs) {
+        if (key.isEmpty() || song.key.contains(key) || (digits && QString::number(song.number).startsWith(key)))
+            found.push_back(&song);
+    }
+    const int pages = int((qsizetype(found.size()) + m_options.pageSize - 1) / m_options.pageSize);
+    page = qBound(0, page, qMax(0, pages - 1));
+    QJsonArray list;
+    for (qsizetype i = qsizetype(page) * m_options.pageSize;
+         i < qsizetype(found.size()) && i < qsizetype(page + 1) * m_options.pageSize; ++i) {
+        list.append(QJsonObject{{QStringLiteral("number"), QString::number(found[i]->number)},
+                                {QStringLiteral("title"), found[i]->title}});
+    }
+    return json(200, QJsonObject{{QStringLiteral("total"), qint64(found.size())},
+                                 {QStringLiteral("page"), page},
+                                 {QStringLiteral("pages"), pages},
+                                 {QStringLiteral("songs"), list}});
+}
+
+HttpResponse GuestService::queue()
+{
+    QJsonObject out{{QStringLiteral("playing"), QJsonValue::Null}, {QStringLiteral("waiting"), QJsonArray()}};
+    const auto queueFile = existingExchangeFile(m_paths, ExchangeFile::Queue);
+    if (!queueFile)
+        return json(200, out);
+    const QList<Record> records = readRecords(*queueFile, true);
+    QJsonArray waiting;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const QJsonObject entry{{QStringLiteral("number"), records[i].number},
+                                {QStringLiteral("title"), records[i].title},
+                                {QStringLiteral("user"), records[i].user}};
+        if (i == 0)
+            out.insert(QStringLiteral("playing"), entry);
+        else
+            waiting.append(entry);
+    }
+    out.insert(QStringLiteral("waiting"), waiting);
+    return json(200, out);
+}
+
+HttpResponse GuestService::admit(const HttpRequest& request, QJsonObject* body)
+{
+    if (!sameOrigin(request))
+        return failure(403, QStringLiteral("別のサイトからの予約は受け付けません。"));
+    if (!QString::fromStdString(request.contentType).startsWith(u"application/json", Qt::CaseInsensitive))
+        return failure(415, QStringLiteral("JSON で送ってください。"));
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return failure(400, QStringLiteral("要求を読めませんでした。"));
+    *body = document.object();
+    if (!m_karaokeRunning->load())
+        return failure(409, NotRunningText);
+    if (!existingExchangeFile(m_paths, ExchangeFile::Request))
+        return failure(503, NoWebRootText);
+    if (m_pending.size() >= m_options.maxPending)
+        return failure(503, QStringLiteral("混み合っています。少し待ってからもう一度どうぞ。"));
+    const QString client = QString::fromStdString(request.client);
+    auto& recent = m_recent[client];
+    const auto now = SteadyClock::now();
+    while (!recent.empty() && now - recent.front() >= std::chrono::minutes(1))
+        recent.pop_front();
+    if (recent.size() >= std::size_t(m_options.reservationsPerMinute))
+        return failure(429, QStringLiteral("予約が続いています。1分ほど待ってからどうぞ。"));
+    // Forget clients that have been quiet for a minute, so the table stays small.
+    if (m_recent.size() > 1000) {
+        for (auto it = m_recent.begin(); it != m_recent.end();)
+            it = (it->empty() || now - it->back() >= std::chrono::minutes(1)) ? m_recent.erase(it) : std::next(it);
+    }
+    m_recent[client].push_back(now);
+    return {0, {}, {}, {}};
+}
+
+HttpResponse GuestService::reserve(const HttpRequest& request)
+{
+    QJsonObject body;
+    if (HttpResponse refused = admit(request, &body); refused.status != 0)
+        return refused;
+    const QJsonValue numberValue = body.value(QStringLiteral("number"));
+    // A string of digits or a whole JSON number.
+    bool ok = false;
+    qint64 number = 0;
+    if (numberValue.isString()) {
+        number = numberValue.toString().toLongLong(&ok);
+    } else if (numberValue.isDouble()) {
+        const double value = numberValue.toDouble();
+        ok = value >= 0 && value <= double(LastSongNumber) && value == std::trunc(value);
+        number = ok ? qint64(value) : 0;
+    }
+    refreshSongs();
+    const auto song = ok ? m_songIndex.constFind(number) : m_songIndex.constEnd();
+    const auto guestRequest = song != m_songIndex.constEnd()
+                                  ? GuestRequest::song(number, guestName(body.value(QStringLiteral("name")).toString()))
+                                  : std::nullopt;
+    if (!guestRequest) {
+        auto& recent = m_recent[QString::fromStdString(request.client)];
+        recent.pop_back(); // a mistyped number does not count
+        return failure(404, QStringLiteral("その曲番号はありません。"));
+    }
+    enqueue(*guestRequest);
+    const QString title = m_songs[std::size_t(*song)].title;
+    return json(200, QJsonObject{{QStringLiteral("ok"), true},
+                                 {QStringLiteral("message"),
+                                  QStringLiteral("予約しました: %1 %2").arg(QString::number(number), title)}});
+}
+
+HttpResponse GuestService::login(const HttpRequest& request)
+{
+    QJsonObject body;
+    if (HttpResponse refused = admit(request, &body); refused.status != 0)
+        return refused;
+    const QString name = guestName(body.value(QStringLiteral("name")).toString());
+    if (name.isEmpty()) {
+        m_recent[QString::fromStdString(request.client)].pop_back();
+        return failure(400, QStringLiteral("名前を入力してください。"));
+    }
+    enqueue(GuestRequest::login(name));
+    return json(200, QJsonObject{{QStringLiteral("ok"), true},
+                                 {QStringLiteral("message"), QStringLiteral("%1 さん、ようこそ").arg(name)}});
+}
+
+void GuestService::enqueue(GuestRequest request)
+{
+    m_pending.push_back(std::move(request));
+    pump();
+}
+
+void GuestService::pump()
+{
+    if (m_pending.empty() || !m_karaokeRunning->load())
+        return;
+    const auto requestFile = existingExchangeFile(m_paths, ExchangeFile::Request);
+    if (!requestFile)
+        return;
+    QString error;
+    switch (writeGuestRequest(*requestFile, m_pending.front(), &error)) {
+    case GuestWrite::Written:
+        m_pending.pop_front();
+        break;
+    case GuestWrite::Busy:
+        break;
+    case GuestWrite::Failed:
+        qCWarning(lcGuests).noquote() << "request not written, kept for the next try:" << error;
+        break;
+    }
+}
+
+} // namespace tarv

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "common/apppaths.h"
+#include "web/exchange.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarv {
+
+// One HTTP request as the server hands it to the routes: no transport or library types.
+struct HttpRequest
+{
+    std::string method; // as sent: "GET", "POST", ...
+    std::string target; // path and query, as sent
+    std::string contentType;
+    std::string origin; // the Origin header; empty when absent
+    std::string host;   // the Host header
+    std::string body;
+    std::string client; // the peer's address
+};
+
+struct HttpResponse
+{
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::string allow; // the Allow header of a 405
+};
+
+struct GuestServiceOptions
+{
+    int reservationsPerMinute = 10; // reservations and logins of one client address
+    int pageSize = 20;
+    std::size_t maxPending = 200; // requests accepted but not yet in the request file
+};
+
+// The guests' side of the exchange files: the phone page, the song search over songdb.txt, the
+// queue from tarvlist.txt, and reservations and logins, which wait in a first-in-first-out queue
+// and reach tarvadd.txt one at a time, only while that file is empty. Not thread-safe: the server
+// calls every member from its own thread; only the karaoke flag is shared.
+class GuestService
+{
+public:
+    using SteadyClock = std::chrono::steady_clock;
+
+    GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
+                 GuestServiceOptions options = {});
+
+    HttpResponse handle(const HttpRequest& request);
+    // Writes the oldest waiting request when karaoke mode runs and the request file is empty.
+    void pump();
+    std::size_t pendingCount() const { return m_pending.size(); }
+
+private:
+    struct SongEntry
+    {
+        qint64 number = 0;
+        QString title;
+        QString key; // the title as searched
+    };
+    struct FileCache
+    {
+        qint64 size = -1;
+        qint64 modified = -1;
+    };
+
+    HttpResponse songs(const QString& query, int page);
+    HttpResponse queue();
+    HttpResponse reserve(const HttpRequest& request);
+    HttpResponse login(const HttpRequest& request);
+    // Shared checks of both actions; a response with status 0 when the action may go on.
+    HttpResponse admit(const HttpRequest& request, QJsonObject* body);
+    void enqueue(GuestRequest request);
+    void refreshSongs();
+
+    AppPaths m_paths;
+    std::shared_ptr<const std::atomic<bool>> m_karaokeRunning;
+    GuestServiceOptions m_options;
+    std::deque<GuestRequest> m_pending;
+    QHash<QString, std::deque<SteadyClock::time_point>> m_recent; // per client, the last minute's actions
+    std::vector<SongEntry> m_songs;
+    QHash<qint64, qsizetype> m_songIndex;
+    FileCache m_songStamp;
+};
+
+// A text as the song search compares it: compatibility forms folded (full-width letters and digits,
+// half-width kana), katakana as hiragana, case folded, without spaces.
+QString searchKey(QStringView text);
+
+// A guest's name as it is sent on: trimmed, characters without a CP932 form replaced by "?", then as
+// storedUserName() keeps it.
+QString guestName(QStringView name);
+
+} // namespace tarv

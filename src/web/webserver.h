@@ -1,0 +1,55 @@
+#pragma once
+
+#include "web/guestservice.h"
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace tarv {
+
+struct WebServerLimits
+{
+    std::size_t headerBytes = 8 * 1024;
+    std::size_t bodyBytes = 4 * 1024;
+    int connections = 256;
+    int connectionsPerClient = 16;
+    // The time a client has to send a whole request (and to take the answer): slow clients are closed.
+    std::chrono::milliseconds requestTimeout{10000};
+    // How often the tick runs (the request queue's writes).
+    std::chrono::milliseconds tickInterval{100};
+};
+
+// An HTTP/1.1 server on its own thread. Each request goes to the handler and each tick to the tick
+// callback, both on the server's thread, one at a time.
+class WebServer
+{
+public:
+    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+    WebServer(Handler handler, std::function<void()> tick, WebServerLimits limits = {});
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    // Listens on the address (IPv4, "0.0.0.0" for all) and port (0 for any free one) and starts the
+    // thread. Returns why it could not listen, or an empty text.
+    QString start(const QString& address, quint16 port);
+    // The port listened on, once started.
+    quint16 port() const;
+    void stop();
+
+    struct Impl; // opaque: Boost stays inside webserver.cpp
+
+private:
+    std::unique_ptr<Impl> m;
+};
+
+// The port of the guest pages: the first line of db/webport.txt when it holds one (0: any free port),
+// otherwise 8080.
+quint16 guestPort(const AppPaths& paths);
+inline constexpr quint16 DefaultGuestPort = 8080;
+
+} // namespace tarv

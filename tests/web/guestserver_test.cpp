@@ -1,0 +1,444 @@
+// The guest web server on loopback, with a real application folder and exchange folder.
+#include "common/cp932.h"
+#include "common/savefile.h"
+#include "common/textfile.h"
+#include "support/appfolder.h"
+#include "web/exchange.h"
+#include "web/guestservice.h"
+#include "web/webserver.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace tarv {
+namespace {
+
+using namespace Qt::StringLiterals;
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+struct Reply
+{
+    int status = 0; // 0: closed without an answer
+    std::string body;
+    QJsonObject json() const { return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object(); }
+};
+
+// A blocking client on one keep-alive connection, from a chosen loopback address.
+class Client
+{
+public:
+    Client(quint16 port, const std::string& source = "127.0.0.1") : m_socket(m_io)
+    {
+        m_socket.open(tcp::v4());
+        m_socket.bind(tcp::endpoint(asio::ip::make_address_v4(source), 0));
+        m_socket.connect(tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), port));
+    }
+
+    Reply send(http::verb method, const std::string& target, const std::string& body = {},
+               const std::string& contentType = "application/json", const std::string& origin = {})
+    {
+        http::request<http::string_body> request(method, target, 11);
+        request.set(http::field::host, "127.0.0.1");
+        if (!body.empty() || method == http::verb::post)
+            request.set(http::field::content_type, contentType);
+        if (!origin.empty())
+            request.set(http::field::origin, origin);
+        request.body() = body;
+        request.prepare_payload();
+        beast::error_code ec;
+        http::write(m_socket, request, ec);
+        http::response<http::string_body> response;
+        if (!ec)
+            http::read(m_socket, m_buffer, response, ec);
+        if (ec)
+            return {};
+        return {int(response.result_int()), response.body()};
+    }
+
+    Reply get(const std::string& target) { return send(http::verb::get, target); }
+    Reply post(const std::string& target, const QJsonObject& body)
+    {
+        return send(http::verb::post, target, QJsonDocument(body).toJson().toStdString());
+    }
+
+private:
+    asio::io_context m_io;
+    tcp::socket m_socket;
+    beast::flat_buffer m_buffer;
+};
+
+// Sends raw bytes, optionally closes the sending side, and returns all the server sends until it closes.
+std::string rawExchange(quint16 port, const std::string& bytes, bool halfClose = false)
+{
+    asio::io_context io;
+    tcp::socket socket(io);
+    socket.connect(tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), port));
+    beast::error_code ec;
+    asio::write(socket, asio::buffer(bytes), ec);
+    if (halfClose)
+        socket.shutdown(tcp::socket::shutdown_send, ec);
+    std::string received;
+    char chunk[4096];
+    for (;;) {
+        const std::size_t n = socket.read_some(asio::buffer(chunk), ec);
+        received.append(chunk, n);
+        if (ec)
+            return received;
+    }
+}
+
+bool eventually(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 6000; ++i) { // up to 30 s on a loaded machine
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+QJsonObject reservation(const QString& number, const QString& name)
+{
+    return {{QStringLiteral("number"), number}, {QStringLiteral("name"), name}};
+}
+
+QJsonObject reservation(const char* number, const char* name = "a")
+{
+    return reservation(QString::fromUtf8(number), QString::fromUtf8(name));
+}
+
+class GuestServerTest : public test::AppFolderTest
+{
+protected:
+    void SetUp() override
+    {
+        test::AppFolderTest::SetUp();
+        const QString webRoot = dir.filePath(QStringLiteral("www"));
+        ASSERT_TRUE(QDir().mkpath(webRoot + QStringLiteral("/cgi-bin/tarv")));
+        ASSERT_TRUE(saveFile(paths.webRootFile(), encodeCp932(webRoot) + "\r\n").isEmpty());
+        QList<std::pair<int, QString>> songs{{100001, QStringLiteral("さくら")},
+                                             {100002, QStringLiteral("サクラ咲く")},
+                                             {100003, QStringLiteral("ＡＢＣの歌")},
+                                             {100004, QStringLiteral("ｻｸﾗ ﾓﾖｳ")},
+                                             {100005, QStringLiteral("<img src=x onerror=alert(1)>")}};
+        for (int i = 0; i < 50; ++i)
+            songs.append({100010 + i, QStringLiteral("曲 %1").arg(i)});
+        writeSongList(songs);
+        startServer();
+    }
+
+    void writeSongList(const QList<std::pair<int, QString>>& songs)
+    {
+        QByteArray list;
+        for (const auto& [number, title] : songs)
+            list += ' ' + QByteArray::number(number) + " \r\n" + encodeCp932(title) + "\r\n";
+        ASSERT_TRUE(saveFile(paths.songList(), list).isEmpty());
+    }
+
+    void startServer()
+    {
+        server.reset();
+        service = std::make_unique<GuestService>(paths, karaoke, options);
+        server = std::make_unique<WebServer>([this](const HttpRequest& r) { return service->handle(r); },
+                                             [this] { service->pump(); }, limits);
+        ASSERT_EQ(server->start(QStringLiteral("127.0.0.1"), 0), QString());
+    }
+
+    QString exchange(QStringView name) const { return *existingExchangeFile(paths, name); }
+    QByteArray requestFileContent() const
+    {
+        return readFileBytes(exchange(ExchangeFile::Request)).value_or(QByteArray());
+    }
+    quint16 port() const { return server->port(); }
+
+    std::shared_ptr<std::atomic<bool>> karaoke = std::make_shared<std::atomic<bool>>(true);
+    GuestServiceOptions options;
+    WebServerLimits limits{.requestTimeout = std::chrono::milliseconds(300),
+                           .tickInterval = std::chrono::milliseconds(2)};
+    std::unique_ptr<GuestService> service;
+    std::unique_ptr<WebServer> server;
+};
+
+QStringList numbers(const QJsonObject& page)
+{
+    QStringList out;
+    for (const QJsonValue& song : page.value(QStringLiteral("songs")).toArray())
+        out.append(song.toObject().value(QStringLiteral("number")).toString());
+    return out;
+}
+
+TEST_F(GuestServerTest, SearchMatchesNumbersAndTitlesWhateverTheWidthOrKana)
+{
+    Client client(port());
+    const Reply sakura = client.get("/api/songs?q=" + QUrl::toPercentEncoding(QStringLiteral("さくら")).toStdString());
+    ASSERT_EQ(sakura.status, 200);
+    EXPECT_EQ(numbers(sakura.json()), QStringList({u"100001"_s, u"100002"_s, u"100004"_s}));
+    EXPECT_EQ(numbers(client.get("/api/songs?q=abc").json()), QStringList{u"100003"_s});
+    EXPECT_EQ(
+        numbers(
+            client.get("/api/songs?q=" + QUrl::toPercentEncoding(QStringLiteral("１００００１")).toStdString()).json()),
+        QStringList{u"100001"_s});
+    // Markup in a title travels as JSON text.
+    EXPECT_EQ(client.get("/api/songs?q=100005").json()[u"songs"_s][0][u"title"_s].toString(),
+              QStringLiteral("<img src=x onerror=alert(1)>"));
+
+    const QJsonObject first =
+        client.get("/api/songs?q=" + QUrl::toPercentEncoding(QStringLiteral("曲")).toStdString()).json();
+    EXPECT_EQ(first[u"total"_s].toInt(), 50);
+    EXPECT_EQ(first[u"pages"_s].toInt(), 3);
+    EXPECT_EQ(numbers(first).size(), 20);
+    const QJsonObject beyond =
+        client.get("/api/songs?page=99&q=" + QUrl::toPercentEncoding(QStringLiteral("曲")).toStdString()).json();
+    EXPECT_EQ(beyond[u"page"_s].toInt(), 2);
+    EXPECT_EQ(numbers(beyond).size(), 10);
+    EXPECT_EQ(numbers(beyond).back(), QStringLiteral("100059"));
+}
+
+TEST_F(GuestServerTest, TheSongFileFollowsTheSongList)
+{
+    Client client(port());
+    const QString songFile = exchange(ExchangeFile::Songs);
+    EXPECT_FALSE(QFile::exists(songFile));
+    EXPECT_EQ(client.get("/api/songs?q=100001").json()[u"total"_s].toInt(), 1);
+    EXPECT_TRUE(QFile::exists(songFile)); // written from the song list when missing
+
+    writeSongList({{100001, QStringLiteral("さくら")}, {200000, QStringLiteral("新しい曲")}});
+    QFile list(paths.songList());
+    ASSERT_TRUE(list.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(list.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    list.close();
+    EXPECT_EQ(numbers(client.get("/api/songs?q=200000").json()), QStringList{u"200000"_s});
+    EXPECT_EQ(client.get("/api/songs").json()[u"total"_s].toInt(), 2);
+}
+
+TEST_F(GuestServerTest, AReservationWaitsForTheRequestFileToEmpty)
+{
+    Client client(port());
+    const Reply first = client.post("/api/reserve", reservation(QStringLiteral("100001"), QStringLiteral("花子")));
+    ASSERT_EQ(first.status, 200) << first.body;
+    EXPECT_TRUE(first.json()[u"message"_s].toString().contains(QStringLiteral("さくら")));
+    EXPECT_EQ(requestFileContent(), GuestRequest::song(100001, QStringLiteral("花子"))->fileContent());
+
+    ASSERT_EQ(client.post("/api/login", {{QStringLiteral("name"), QStringLiteral("太郎😀")}}).status, 200);
+    EXPECT_EQ(requestFileContent(), GuestRequest::song(100001, QStringLiteral("花子"))->fileContent());
+
+    const RequestTake taken = takeRequest(exchange(ExchangeFile::Request));
+    ASSERT_TRUE(taken.request);
+    EXPECT_EQ(taken.request->code, QStringLiteral("100001"));
+    // The login follows once the file is empty; a character without a CP932 form becomes "?".
+    ASSERT_TRUE(eventually([&] { return !requestFileContent().isEmpty(); }));
+    EXPECT_EQ(requestFileContent(), GuestRequest::login(QStringLiteral("太郎?")).fileContent());
+}
+
+TEST_F(GuestServerTest, TheQueueComesFromTheQueueFile)
+{
+    Client client(port());
+    EXPECT_EQ(client.get("/api/queue").json()[u"playing"_s].type(), QJsonValue::Null);
+    ASSERT_TRUE(saveFile(exchange(ExchangeFile::Queue), exchangeRecord({"100001", encodeCp932(QStringLiteral("さくら")),
+                                                                        encodeCp932(QStringLiteral("花子"))}) +
+                                                            exchangeRecord({"100003", "A$B", "<b>"}))
+                    .isEmpty());
+    const QJsonObject queue = client.get("/api/queue").json();
+    EXPECT_EQ(queue[u"playing"_s][u"title"_s].toString(), QStringLiteral("さくら"));
+    EXPECT_EQ(queue[u"playing"_s][u"user"_s].toString(), QStringLiteral("花子"));
+    ASSERT_EQ(queue[u"waiting"_s].toArray().size(), 1);
+    EXPECT_EQ(queue[u"waiting"_s][0][u"number"_s].toString(), QStringLiteral("100003"));
+    EXPECT_EQ(queue[u"waiting"_s][0][u"title"_s].toString(), QStringLiteral("A$B"));
+    EXPECT_EQ(queue[u"waiting"_s][0][u"user"_s].toString(), QStringLiteral("<b>"));
+}
+
+TEST_F(GuestServerTest, RefusesWhatAGuestMayNotDo)
+{
+    Client client(port());
+    const auto refused = [&](const Reply& reply, int status) {
+        EXPECT_EQ(reply.status, status) << reply.body;
+        EXPECT_FALSE(reply.json()[u"error"_s].toString().isEmpty()) << reply.body;
+    };
+    karaoke->store(false);
+    refused(client.post("/api/reserve", reservation("100001", "a")), 409);
+    refused(client.post("/api/login", {{QStringLiteral("name"), QStringLiteral("a")}}), 409);
+    karaoke->store(true);
+    refused(client.post("/api/reserve", reservation("100006", "a")), 404); // not in the list
+    refused(client.post("/api/reserve", reservation("000003", "a")), 404); // a command code
+    refused(client.post("/api/reserve", {{QStringLiteral("number"), 100001.5}}), 404);
+    refused(client.post("/api/login", {{QStringLiteral("name"), QStringLiteral("  ")}}), 400);
+    refused(client.send(http::verb::post, "/api/reserve", "number=100001", "application/x-www-form-urlencoded"), 415);
+    refused(client.send(http::verb::post, "/api/reserve", R"({"number":"100001"})", "application/json",
+                        "http://evil.example"),
+            403);
+    refused(client.send(http::verb::post, "/api/reserve", "{\"number\":", "application/json"), 400);
+    refused(client.send(http::verb::post, "/api/reserve", "{\"name\":\"\xff\xfe\"}", "application/json"), 400);
+    EXPECT_EQ(client.get("/api/reserve").status, 405); // no side effect from a GET
+    EXPECT_EQ(client.send(http::verb::post, "/").status, 405);
+    EXPECT_EQ(requestFileContent(), QByteArray());
+
+    // Ten a minute from one client; the eleventh is refused and nothing more is queued.
+    for (int i = 0; i < options.reservationsPerMinute; ++i)
+        ASSERT_EQ(client.post("/api/reserve", reservation("100001", "a")).status, 200);
+    refused(client.post("/api/reserve", reservation("100001", "a")), 429);
+    EXPECT_EQ(service->pendingCount(), std::size_t(options.reservationsPerMinute - 1));
+}
+
+TEST_F(GuestServerTest, HostileRequestsAreAnsweredOrClosedWhileOthersAreServed)
+{
+    const auto stillServing = [&] { EXPECT_EQ(Client(port()).get("/api/queue").status, 200); };
+    const auto answeredWith = [](const std::string& received, const std::string& status) {
+        EXPECT_TRUE(received.empty() || received.rfind("HTTP/1.1 " + status, 0) == 0) << received.substr(0, 80);
+    };
+
+    answeredWith(rawExchange(port(), "GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n"),
+                 "431");
+    stillServing();
+    answeredWith(rawExchange(port(), "POST /api/reserve HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                                     "Content-Length: 100000\r\n\r\n" +
+                                         std::string(100000, ' ')),
+                 "413");
+    stillServing();
+    answeredWith(rawExchange(port(), "BREW / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"), "405");
+    answeredWith(rawExchange(port(), "GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"), "404");
+    answeredWith(rawExchange(port(), "GET /%2e%2e/db/musiclist.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
+                 "404");
+    answeredWith(rawExchange(port(), "GET /api/songs?q=%ff%fe HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
+                 "200");
+    answeredWith(rawExchange(port(), "\x01\x02 garbage\r\n\r\n"), "400");
+    stillServing();
+
+    // A request sent and the sending side closed: answered, then closed.
+    const std::string halfClosed = rawExchange(port(), "GET /api/queue HTTP/1.1\r\nHost: x\r\n\r\n", true);
+    EXPECT_EQ(halfClosed.rfind("HTTP/1.1 200", 0), 0u) << halfClosed;
+
+    // A client that never finishes its request is closed, and others are served meanwhile.
+    std::string slow = "unset";
+    std::thread slowClient([&] { slow = rawExchange(port(), "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: "); });
+    stillServing();
+    slowClient.join();
+    EXPECT_EQ(slow, std::string());
+    stillServing();
+
+    // Connections over the cap of one client are closed at once; others still get in.
+    std::vector<std::unique_ptr<Client>> crowd;
+    for (int i = 0; i < limits.connectionsPerClient; ++i) {
+        crowd.push_back(std::make_unique<Client>(port(), "127.0.0.2"));
+        ASSERT_EQ(crowd.back()->get("/api/queue").status, 200);
+    }
+    EXPECT_EQ(Client(port(), "127.0.0.2").get("/api/queue").status, 0);
+    stillServing();
+    EXPECT_EQ(requestFileContent(), QByteArray());
+}
+
+TEST_F(GuestServerTest, PageIsJapaneseAndBuildsItsListsFromText)
+{
+    Client client(port());
+    const Reply page = client.get("/");
+    ASSERT_EQ(page.status, 200);
+    const QString html = QString::fromStdString(page.body);
+    EXPECT_TRUE(html.contains(QStringLiteral("lang=\"ja\"")));
+    EXPECT_TRUE(html.contains(QStringLiteral("textContent")));
+    EXPECT_FALSE(html.contains(QStringLiteral("innerHTML")));
+    EXPECT_FALSE(html.contains(QStringLiteral("http://")) || html.contains(QStringLiteral("https://")));
+    EXPECT_EQ(client.get("/index.html").status, 404);
+}
+
+TEST(GuestPort, ComesFromTheFileOrDefaults)
+{
+    QTemporaryDir dir;
+    const AppPaths paths(dir.path());
+    EXPECT_EQ(guestPort(paths), DefaultGuestPort);
+    ASSERT_TRUE(QDir().mkpath(paths.dbDir()));
+    const QString file = paths.file(QStringLiteral("db/webport.txt"));
+    ASSERT_TRUE(saveFile(file, " 8123 \r\n").isEmpty());
+    EXPECT_EQ(guestPort(paths), 8123);
+    ASSERT_TRUE(saveFile(file, "70000").isEmpty());
+    EXPECT_EQ(guestPort(paths), DefaultGuestPort);
+}
+
+TEST(GuestServerStart, APortInUseIsReportedNotFatal)
+{
+    WebServer first([](const HttpRequest&) { return HttpResponse{}; }, [] {});
+    ASSERT_EQ(first.start(QStringLiteral("127.0.0.1"), 0), QString());
+    WebServer second([](const HttpRequest&) { return HttpResponse{}; }, [] {});
+    EXPECT_TRUE(second.start(QStringLiteral("127.0.0.1"), first.port()).contains(QString::number(first.port())));
+}
+
+// Fifty guests reserve at once while a poller empties the request file as karaoke mode does.
+TEST_F(GuestServerTest, UnderLoadEveryAcceptedReservationArrivesOnceInOrder)
+{
+    constexpr int Clients = 50, Reservations = 20;
+    options.reservationsPerMinute = Reservations;
+    startServer();
+    std::atomic<bool> stop = false;
+    std::atomic<qsizetype> deliveredCount = 0;
+    QList<WebRequest> delivered;
+    std::thread poller([&] {
+        const QString file = exchange(ExchangeFile::Request);
+        while (!stop) {
+            RequestTake taken = takeRequest(file);
+            if (taken.request) {
+                delivered.append(*taken.request);
+                ++deliveredCount;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    });
+    std::vector<QStringList> accepted(Clients);
+    std::vector<std::thread> guests;
+    for (int c = 0; c < Clients; ++c) {
+        guests.emplace_back([&, c] {
+            Client client(port(), "127.0.0." + std::to_string(10 + c));
+            for (int i = 0; i < Reservations; ++i) {
+                const QString number = QString::number(100010 + (c + i) % 50);
+                Reply reply = client.post("/api/reserve", reservation(number, QStringLiteral("c%1").arg(c)));
+                // Busy: the server's queue is full until the poller catches up.
+                while (reply.status == 503) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    reply = client.post("/api/reserve", reservation(number, QStringLiteral("c%1").arg(c)));
+                }
+                if (reply.status == 200)
+                    accepted[c].append(number);
+            }
+        });
+    }
+    for (auto& guest : guests)
+        guest.join();
+    qsizetype total = 0;
+    for (const QStringList& numbers : accepted)
+        total += numbers.size();
+    eventually([&] { return deliveredCount >= total; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a late duplicate would show now
+    stop = true;
+    poller.join();
+
+    for (int c = 0; c < Clients; ++c) {
+        QStringList arrived;
+        for (const WebRequest& request : delivered) {
+            if (request.user == QStringLiteral("c%1").arg(c))
+                arrived.append(request.code);
+        }
+        EXPECT_EQ(arrived, accepted[c]) << "client " << c;
+    }
+    EXPECT_EQ(delivered.size(), total);
+    EXPECT_GT(total, 0);
+    std::printf("%lld of %d reservations accepted and delivered\n", static_cast<long long>(total),
+                Clients * Reservations);
+}
+
+} // namespace
+} // namespace tarv
