@@ -1,0 +1,89 @@
+// The guests' phone pages in headless Chromium against the real server and exchange folder.
+// Environment: TARV_FIXTURE (the fixture program), TARV_WORK (a scratch folder), PLAYWRIGHT_CORE.
+"use strict";
+const { test } = require("node:test");
+const assert = require("node:assert");
+const { spawn } = require("node:child_process");
+const fs = require("node:fs");
+const path = require("node:path");
+const { chromium } = require(process.env.PLAYWRIGHT_CORE);
+
+const work = process.env.TARV_WORK;
+const app = path.join(work, "app");
+const requestFile = path.join(app, "www/cgi-bin/tarv/tarvadd.txt");
+
+function startServer() {
+  fs.rmSync(app, { recursive: true, force: true });
+  const server = spawn(process.env.TARV_FIXTURE, [app], { stdio: ["pipe", "pipe", "inherit"] });
+  return new Promise((resolve, reject) => {
+    let out = "";
+    server.stdout.on("data", (chunk) => {
+      out += chunk;
+      const match = /port (\d+)/.exec(out);
+      if (match) resolve({ server, port: Number(match[1]) });
+    });
+    server.on("exit", (code) => reject(new Error("fixture ended with " + code)));
+  });
+}
+
+async function waitFor(condition) {
+  for (let i = 0; i < 600; ++i) {
+    if (condition()) return true;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  return false;
+}
+
+test("a guest finds, reserves and sees the queue on a phone", async () => {
+  const { server, port } = await startServer();
+  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
+  try {
+    const context = await browser.newContext({
+      viewport: { width: 360, height: 740 }, isMobile: true, hasTouch: true, locale: "ja-JP" });
+    const page = await context.newPage();
+    page.on("dialog", (dialog) => dialog.accept());
+    await page.goto(`http://127.0.0.1:${port}/`);
+
+    await page.fill("#name", "はなこ");
+    await page.fill("#query", "さくら");
+    await page.click("#find");
+    await page.waitForFunction(() => document.querySelectorAll("#results li").length === 2);
+    const titles = await page.$$eval("#results li", (items) => items.map((li) => li.textContent));
+    assert.deepStrictEqual(titles, ["100001さくら", "100002サクラ咲く"]);
+
+    // A title that is markup is shown as text and runs nothing.
+    await page.fill("#query", "img");
+    await page.click("#find");
+    await page.waitForFunction(() => document.querySelector("#results li")?.textContent.includes("<img"));
+    assert.strictEqual(await page.$$eval("#results img", (images) => images.length), 0);
+    assert.strictEqual(await page.evaluate(() => window.hacked), undefined);
+
+    await page.fill("#query", "さくら");
+    await page.click("#find");
+    await page.waitForFunction(() => document.querySelectorAll("#results li").length === 2);
+    await page.click("#results li >> nth=0");
+    await page.waitForFunction(() => document.querySelector("#message").textContent.includes("予約しました"));
+    assert.ok(await waitFor(() => fs.existsSync(requestFile) && fs.statSync(requestFile).size > 0));
+    const request = new TextDecoder("shift_jis").decode(fs.readFileSync(requestFile));
+    assert.strictEqual(request, '100001,"はなこ"\r\n');
+    assert.strictEqual(await page.evaluate(() => localStorage.getItem("tarvName")), "はなこ");
+
+    await page.click("nav button[data-tab=queue]");
+    await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 1);
+    assert.match(await page.textContent("#playing li"), /サクラ咲く.*太郎/);
+    assert.strictEqual(await page.getAttribute("#waiting li", "class"), "mine");
+    await page.screenshot({ path: path.join(work, "phone-queue.png") });
+
+    // The keypad reserves a number typed on it; the file still holds the first request, so it waits.
+    await page.click("nav button[data-tab=keypad]");
+    for (const key of "100004") await page.click(`#keys button:text-is("${key}")`);
+    await page.waitForFunction(() => document.querySelector("#keyTitle").textContent === "夜明けの歌");
+    await page.click('#keys button:text-is("予約")');
+    await page.waitForFunction(() => document.querySelector("#message").textContent.includes("夜明けの歌"));
+    await page.screenshot({ path: path.join(work, "phone-keypad.png") });
+  } finally {
+    await browser.close();
+    server.stdin.end();
+    await new Promise((resolve) => server.on("exit", resolve));
+  }
+});
