@@ -7,6 +7,8 @@
 #  3. Without OpenGL (indirect GLX) the program starts karaoke mode and stays up.
 #  4. A request another program writes into the request file is taken (the file becomes 0 bytes) and
 #     reserves the song under the web user's name; the time it took is printed.
+#  5. A guest's reservation posted to the program's own guest pages reaches the published queue under
+#     the guest's name.
 # Usage: karaoke_desktop_test.sh TARV_EXECUTABLE SOURCE_DIR
 set -eu
 TARV=$1
@@ -60,6 +62,14 @@ wait_for "[ ! -s '$REQUEST' ]" 50 || fail "the request file was not taken"
 echo "web request taken after $((($(date +%s%N) - started) / 1000000)) ms"
 wait_for "tr -d '\r' <'$QUEUE' | iconv -f CP932 -t UTF-8 | grep -qx '100006\\\$髙橋のテーマ\\\$ユキ\\\$ENT'" 20 ||
     fail "the web reservation is not in the queue file: $(iconv -f CP932 -t UTF-8 <"$QUEUE")"
+
+# 5. A guest's reservation through the built-in guest pages.
+PORT=$(sed -n 's/.*guest pages on port \([0-9]*\).*/\1/p' "$TMP/tarv.log" | head -n 1)
+[ -n "$PORT" ] || fail "the guest pages are not served: $(tail -5 "$TMP/tarv.log")"
+curl -sf -H 'Content-Type: application/json' -d '{"number":"100008","name":"ハナ"}' \
+    "http://127.0.0.1:$PORT/api/reserve" >/dev/null || fail "the guest pages refused the reservation"
+wait_for "tr -d '\r' <'$QUEUE' | iconv -f CP932 -t UTF-8 | grep -qx '100008\\\$雨上がりの虹\\\$ハナ\\\$ENT'" 20 ||
+    fail "the guest's reservation is not in the queue file: $(iconv -f CP932 -t UTF-8 <"$QUEUE")"
 kill "$TARV_PID" 2>/dev/null || true
 wait "$TARV_PID" 2>/dev/null || true
 
