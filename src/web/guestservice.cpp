@@ -38,11 +38,13 @@ HttpResponse failure(int status, const QString& message)
 
 HttpResponse page()
 {
-    QFile file(QStringLiteral(":/tarv/web/guestpage.html"));
-    if (!file.open(QIODevice::ReadOnly))
+    static const std::string html = [] {
+        QFile file(QStringLiteral(":/tarv/web/guestpage.html"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    }();
+    if (html.empty())
         return {500, "text/plain; charset=utf-8", "page missing", {}};
-    const QByteArray bytes = file.readAll();
-    return {200, "text/html; charset=utf-8", bytes.toStdString(), {}};
+    return {200, "text/html; charset=utf-8", html, {}};
 }
 
 // Records of the exchange files: "field$field$...$ENT". Titles may hold "$", names never do, so the
@@ -245,7 +247,7 @@ HttpResponse GuestService::queue()
     return json(200, out);
 }
 
-HttpResponse GuestService::admit(const HttpRequest& request, QJsonObject* body)
+std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, QJsonObject* body)
 {
     if (!sameOrigin(request))
         return failure(403, QStringLiteral("別のサイトからの予約は受け付けません。"));
@@ -275,14 +277,14 @@ HttpResponse GuestService::admit(const HttpRequest& request, QJsonObject* body)
             it = (it->empty() || now - it->back() >= std::chrono::minutes(1)) ? m_recent.erase(it) : std::next(it);
     }
     m_recent[client].push_back(now);
-    return {0, {}, {}, {}};
+    return std::nullopt;
 }
 
 HttpResponse GuestService::reserve(const HttpRequest& request)
 {
     QJsonObject body;
-    if (HttpResponse refused = admit(request, &body); refused.status != 0)
-        return refused;
+    if (auto refused = admit(request, &body))
+        return *refused;
     const QJsonValue numberValue = body.value(QStringLiteral("number"));
     // A string of digits or a whole JSON number.
     bool ok = false;
@@ -314,8 +316,8 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
 HttpResponse GuestService::login(const HttpRequest& request)
 {
     QJsonObject body;
-    if (HttpResponse refused = admit(request, &body); refused.status != 0)
-        return refused;
+    if (auto refused = admit(request, &body))
+        return *refused;
     const QString name = guestName(body.value(QStringLiteral("name")).toString());
     if (name.isEmpty()) {
         m_recent[QString::fromStdString(request.client)].pop_back();

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,8 +78,8 @@ private:
     HttpResponse queue();
     HttpResponse reserve(const HttpRequest& request);
     HttpResponse login(const HttpRequest& request);
-    // Shared checks of both actions; a response with status 0 when the action may go on.
-    HttpResponse admit(const HttpRequest& request, QJsonObject* body);
+    // The checks both actions share: the refusal, or nullopt with the request's JSON object in body.
+    std::optional<HttpResponse> admit(const HttpRequest& request, QJsonObject* body);
     void enqueue(GuestRequest request);
     void refreshSongs();
 

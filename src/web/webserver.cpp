@@ -24,9 +24,9 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-const char* reason(int status)
+std::string reason(int status)
 {
-    return http::obsolete_reason(http::status(status)).data();
+    return std::string(http::obsolete_reason(http::status(status)));
 }
 
 } // namespace

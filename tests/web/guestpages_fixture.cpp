@@ -34,11 +34,11 @@ int main(int argc, char** argv)
     if (error.isEmpty())
         error = saveFile(paths.songList(), list);
     if (error.isEmpty()) {
-        error = saveFile(exchangeFile(webRoot, ExchangeFile::Queue),
-                         exchangeRecord({"100002", encodeCp932(QStringLiteral("サクラ咲く")),
-                                         encodeCp932(QStringLiteral("太郎"))}) +
-                             exchangeRecord({"100001", encodeCp932(QStringLiteral("さくら")),
-                                             encodeCp932(QStringLiteral("はなこ"))}));
+        error = saveFile(
+            exchangeFile(webRoot, ExchangeFile::Queue),
+            exchangeRecord({"100002", encodeCp932(QStringLiteral("サクラ咲く")), encodeCp932(QStringLiteral("太郎"))}) +
+                exchangeRecord(
+                    {"100001", encodeCp932(QStringLiteral("さくら")), encodeCp932(QStringLiteral("はなこ"))}));
     }
     if (!error.isEmpty()) {
         std::cerr << error.toStdString() << '\n';
