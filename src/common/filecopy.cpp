@@ -3,6 +3,7 @@
 #include "common/savefile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <vector>
 
@@ -39,6 +40,20 @@ QString copyFileSafely(const QString& source, const QString& destination, bool* 
         return readError;
     }
     return error;
+}
+
+std::optional<QString> uncopyableReason(const QString& path, const QString& folderReason)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return folderReason;
+    if (!info.exists())
+        return QStringLiteral("ファイルがありません");
+    if (!info.isFile())
+        return QStringLiteral("通常のファイルではありません");
+    if (!info.isReadable())
+        return QStringLiteral("読み込めません");
+    return std::nullopt;
 }
 
 } // namespace tarv

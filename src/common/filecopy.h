@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace tarv {
 
 // Copies a file through the save helper: the copy is written under a temporary name beside the
@@ -9,5 +11,9 @@ namespace tarv {
 // otherwise the reason (the destination is then as it was); *sourceFault, when given, tells a source
 // that cannot be read from a destination that cannot be written.
 QString copyFileSafely(const QString& source, const QString& destination, bool* sourceFault = nullptr);
+
+// Why a dropped path cannot be copied (folderReason for a folder; missing, not a plain file or not
+// readable otherwise), or nullopt when it can.
+std::optional<QString> uncopyableReason(const QString& path, const QString& folderReason);
 
 } // namespace tarv

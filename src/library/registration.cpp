@@ -38,16 +38,7 @@ bool isLibraryVideo(const AppPaths& paths, const QString& path)
 // Why a dropped path cannot be registered, or nullopt when it can.
 std::optional<QString> unusableReason(const QString& path)
 {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return QStringLiteral("フォルダは登録できません");
-    if (!info.exists())
-        return QStringLiteral("ファイルがありません");
-    if (!info.isFile())
-        return QStringLiteral("通常のファイルではありません");
-    if (!info.isReadable())
-        return QStringLiteral("読み込めません");
-    return std::nullopt;
+    return uncopyableReason(path, QStringLiteral("フォルダは登録できません"));
 }
 
 } // namespace

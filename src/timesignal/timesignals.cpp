@@ -40,16 +40,7 @@ bool inSourceFolder(const AppPaths& paths, const QString& file)
 // Why a dropped path cannot be installed, or nullopt when it can.
 std::optional<QString> unusableReason(const QString& path)
 {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return QStringLiteral("フォルダはインストールできません");
-    if (!info.exists())
-        return QStringLiteral("ファイルがありません");
-    if (!info.isFile())
-        return QStringLiteral("通常のファイルではありません");
-    if (!info.isReadable())
-        return QStringLiteral("読み込めません");
-    return std::nullopt;
+    return uncopyableReason(path, QStringLiteral("フォルダはインストールできません"));
 }
 
 } // namespace
