@@ -2,14 +2,19 @@
 
 #include "player/playerview.h"
 #include "stage/stagewindow.h"
+#include "web/connectionwindow.h"
 
 #include <QCloseEvent>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QVBoxLayout>
+
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 namespace tarv {
 
@@ -37,6 +42,27 @@ ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     txt_input->installEventFilter(this);
     // Keypad digits go straight in; a Japanese input method must not hold them for conversion.
     txt_input->setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    m_invite = new QWidget(this);
+    m_invite->setObjectName(QStringLiteral("guestInvite"));
+    m_invite->setAutoFillBackground(true);
+    QPalette invitePalette = m_invite->palette();
+    invitePalette.setColor(QPalette::Window, Qt::white);
+    invitePalette.setColor(QPalette::WindowText, Qt::black);
+    m_invite->setPalette(invitePalette);
+    auto* inviteLayout = new QVBoxLayout(m_invite);
+    auto* inviteTitle = new QLabel(QStringLiteral("スマホで予約"), m_invite);
+    m_inviteCode = new QrCodeView(m_invite);
+    m_inviteUrl = new QLabel(m_invite);
+    for (QLabel* label : {inviteTitle, m_inviteUrl}) {
+        label->setAlignment(Qt::AlignHCenter);
+        label->setTextFormat(Qt::PlainText);
+    }
+    inviteLayout->addWidget(inviteTitle);
+    inviteLayout->addWidget(m_inviteCode, 1);
+    inviteLayout->addWidget(m_inviteUrl);
+    m_invite->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_invite->hide();
 
     tmr_active = new QTimer(this);
     tmr_active->setObjectName(QStringLiteral("tmr_active"));
@@ -96,10 +122,35 @@ void ControlWindow::tmr_active_Timer()
     focusCommandBox();
 }
 
+void ControlWindow::setGuestUrl(const QString& url)
+{
+    m_guestUrl = url;
+    m_inviteCode->setText(url);
+    m_inviteUrl->setText(url);
+    if (url.isEmpty())
+        m_invite->hide();
+}
+
+void ControlWindow::setGuestInviteVisible(bool visible)
+{
+    const bool show = visible && !m_guestUrl.isEmpty();
+    if (show == m_invite->isVisible())
+        return;
+    m_invite->setVisible(show);
+    if (show)
+        m_invite->raise();
+}
+
 void ControlWindow::layoutChildren()
 {
     GomX1->setGeometry(rect());
     GomX2->setGeometry(rect());
+    // A corner of the screen, clear of the strip along the top: big enough for a phone across the room.
+    const int side = std::max(160, std::min(width(), height()) / 4);
+    QFont font = m_invite->font();
+    font.setPixelSize(std::max(12, side / 12));
+    m_invite->setFont(font);
+    m_invite->setGeometry(width() - side - side / 10, height() - side * 5 / 4 - side / 10, side, side * 5 / 4);
     if (m_stage) {
         m_stage->fitToParent();
         m_stage->raise();

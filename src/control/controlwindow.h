@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QLineEdit;
 class QTimer;
 
@@ -11,6 +12,7 @@ namespace tarv {
 
 class PlayerView;
 class Player;
+class QrCodeView;
 class StageWindow;
 
 // Form2: the one full-screen window of karaoke mode. It holds the song player GomX1, the
@@ -38,10 +40,16 @@ public:
     // Covers the screen; tmr_active then lays the players out and gives the command box the focus.
     void start();
 
+    // The address guests open on their phones, shown with its QR code over the idle screen; empty
+    // when there is none (no guest pages, no network).
+    void setGuestUrl(const QString& url);
+    QWidget* guestInvite() const { return m_invite; }
+
     // KaraokeView
     void focusCommandBox() override;
     void setMainPlayerVisible(bool visible) override;
     void setSecondPlayerVisible(bool visible) override;
+    void setGuestInviteVisible(bool visible) override;
 
 signals:
     // Closed from the desktop: karaoke mode ends at once.
@@ -61,6 +69,10 @@ private:
     PlayerView* GomX1 = nullptr;
     PlayerView* GomX2 = nullptr;
     StageWindow* m_stage = nullptr; // Form3
+    QWidget* m_invite = nullptr;    // the guests' address and QR code, bottom right
+    QrCodeView* m_inviteCode = nullptr;
+    QLabel* m_inviteUrl = nullptr;
+    QString m_guestUrl;
     QLineEdit* txt_input = nullptr;
     QTimer* tmr_active = nullptr;
 };

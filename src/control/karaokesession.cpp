@@ -136,6 +136,11 @@ void KaraokeSession::tmr_sf_Timer()
             m_stage.post(Code::NoReservations);
     }
 
+    // Over the idle screen (nothing plays, nothing waits) guests are shown how to join from a phone.
+    if (m_view)
+        m_view->setGuestInviteVisible(!timeSignalPlaying && !isEnding() && !m_main.isPlaying() &&
+                                      m_stage.pendingCount() == -1);
+
     if (m_entry.keepFocus() && m_view)
         m_view->focusCommandBox();
     m_entry.focusKeeperRan();

@@ -22,6 +22,8 @@ public:
     virtual void focusCommandBox() = 0;
     virtual void setMainPlayerVisible(bool visible) = 0;
     virtual void setSecondPlayerVisible(bool visible) = 0;
+    // The guests' web address and its QR code in a corner, shown over the idle screen only.
+    virtual void setGuestInviteVisible(bool visible) = 0;
 };
 
 // One run of karaoke mode, without widgets: the stage, the command entry and the timers that run

@@ -28,6 +28,8 @@ void KaraokeMode::load()
     m_session =
         std::make_unique<KaraokeSession>(m_control->mainPlayer(), m_control->secondPlayer(), m_state, m_paths, m_clock);
     m_session->setTimeSignalSource(m_timeSignals);
+    if (m_guestUrl)
+        m_control->setGuestUrl(m_guestUrl());
     m_control->setSession(m_session.get());
     // The windows go once the handler that ended karaoke mode has returned.
     const auto endSoon = [this] { QTimer::singleShot(0, this, &KaraokeMode::end); };

@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 namespace tarv {
@@ -30,6 +31,8 @@ public:
     void start();
     // The time-signal settings each new session reads.
     void setTimeSignalSource(TimeSignalSource* source) { m_timeSignals = source; }
+    // Where guests reserve from their phones, asked at each opening of the karaoke window (empty: none).
+    void setGuestUrl(std::function<QString()> url) { m_guestUrl = std::move(url); }
     // Closes the karaoke window and ends the session; karaoke mode can be started again.
     void end();
 
@@ -49,6 +52,7 @@ private:
     const Clock& m_clock;
     const AppState& m_state;
     TimeSignalSource* m_timeSignals = nullptr;
+    std::function<QString()> m_guestUrl;
     std::unique_ptr<ControlWindow> m_control;
     std::unique_ptr<KaraokeSession> m_session;
 };

@@ -64,6 +64,12 @@ bool Launcher::start()
     connect(m_karaoke.get(), &KaraokeMode::ended, this, [this] { m_karaokeRunning->store(false); });
     startGuestServer(notice);
     m_karaoke->setTimeSignalSource(m_signals.get());
+    m_karaoke->setGuestUrl([this]() -> QString {
+        const QString address = localIpv4Addresses().value(0);
+        if (!guestServerPort() || address.isEmpty())
+            return {};
+        return guestUrl(address, guestServerPort());
+    });
     connect(m_main.get(), &MainWindow::startRequested, m_karaoke.get(), &KaraokeMode::start);
     connect(m_main.get(), &MainWindow::timeSignalStartRequested, this, &Launcher::startWithTimeSignals);
     connect(m_main.get(), &MainWindow::timeSignalSettingsRequested, this, &Launcher::showTimeSignals);

@@ -4,7 +4,8 @@
 #  1. F1, then three reservations typed with no gap between keys: all three reach the published
 #     queue file, in order.
 #  2. A screenshot shows the stage strip over the top of a playing video.
-#  3. Without OpenGL (indirect GLX) the program starts karaoke mode and stays up.
+#  3. Without OpenGL (indirect GLX) the program starts karaoke mode and stays up; its idle screen
+#     shows the guest pages' address as a QR code that decodes to the served port.
 #  4. A request another program writes into the request file is taken (the file becomes 0 bytes) and
 #     reserves the song under the web user's name; the time it took is printed.
 #  5. A guest's reservation posted to the program's own guest pages reaches the published queue under
@@ -73,8 +74,14 @@ wait_for "tr -d '\r' <'$QUEUE' | iconv -f CP932 -t UTF-8 | grep -qx '100008\\\$é
 kill "$TARV_PID" 2>/dev/null || true
 wait "$TARV_PID" 2>/dev/null || true
 
-# 3. No OpenGL: the program stays up and plays in software.
+# 3. No OpenGL: the program stays up and plays in software. Its idle screen shows guests the
+#    address of the phone pages as a QR code (where the machine has a network address).
 LIBGL_ALWAYS_INDIRECT=1 start_karaoke
+PORT=$(sed -n 's/.*guest pages on port \([0-9]*\).*/\1/p' "$TMP/tarv.log" | head -n 1)
+if [ -n "$(hostname -I 2>/dev/null | tr -d ' ')" ]; then
+    wait_for "import -window root '$TMP/idle.png' && zbarimg --raw -q '$TMP/idle.png' 2>/dev/null | grep -q ':$PORT/\$'" 100 ||
+        fail "no QR code of the guest pages over the idle screen"
+fi
 xdotool key --delay 0 1 0 0 0 0 5 Return
 wait_for "[ \"\$(queued_numbers)\" = '100005 ' ]" 50 || fail "no reservation without OpenGL: '$(queued_numbers)'"
 sleep 1

@@ -27,7 +27,9 @@ public:
     void focusCommandBox() override { ++focusGiven; }
     void setMainPlayerVisible(bool visible) override { mainVisible = visible; }
     void setSecondPlayerVisible(bool visible) override { secondVisible = visible; }
+    void setGuestInviteVisible(bool visible) override { inviteVisible = visible; }
     int focusGiven = 0;
+    bool inviteVisible = false;
     bool mainVisible = true;
     bool secondVisible = false;
 };
@@ -133,7 +135,8 @@ TEST_F(SessionTest, HeartbeatStartsTheNextSongOrShowsTheIdleMessage)
     EXPECT_EQ(tick(), QStringLiteral("000005")); // intro over, nothing reserved
     EXPECT_EQ(stage().pendingCount(), -1);
     EXPECT_EQ(tick(), QString());
-    EXPECT_EQ(view.focusGiven, 0); // nothing typed yet: the focus keeper waits
+    EXPECT_TRUE(view.inviteVisible); // the idle screen invites guests to join from their phones
+    EXPECT_EQ(view.focusGiven, 0);   // nothing typed yet: the focus keeper waits
 
     enter(QStringLiteral("100001"));
     settle();
@@ -141,6 +144,7 @@ TEST_F(SessionTest, HeartbeatStartsTheNextSongOrShowsTheIdleMessage)
     enter(QStringLiteral("100002"));
     settle();
     EXPECT_EQ(tick(), QString()); // the song plays
+    EXPECT_FALSE(view.inviteVisible);
     EXPECT_EQ(view.focusGiven, 1);
     main.finish();
     EXPECT_EQ(tick(), QStringLiteral("000003"));
