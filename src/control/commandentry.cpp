@@ -141,7 +141,6 @@ QString CommandEntry::volumeLevel(int step) const
 
 void CommandEntry::txt_input_KeyDown(int key)
 {
-    m_stage.catchUp();
     if (key == Qt::Key_Right) {
         m_text = Keypad::Skip.toString();
         DoCommand();
@@ -151,7 +150,6 @@ void CommandEntry::txt_input_KeyDown(int key)
 
 void CommandEntry::txt_input_KeyUp(int key)
 {
-    m_stage.catchUp();
     if (key == Qt::Key_Escape)
         quit();
     if (key == Qt::Key_Up) {

@@ -126,6 +126,12 @@ void Stage::postTimeSignal(const QString& field)
     m_posts.last().field = field;
 }
 
+void Stage::setCurrentUser(const QString& user)
+{
+    catchUp();
+    m_currentUser = user;
+}
+
 void Stage::runNextPost()
 {
     if (m_posts.isEmpty())

@@ -126,7 +126,9 @@ public:
     // lbl_user: the user on whose behalf the next code is given ("Guest" at start and for the
     // keypad). A post takes the name as it is when the post is made.
     QString currentUser() const { return m_currentUser; }
-    void setCurrentUser(const QString& user) { m_currentUser = user; }
+    // Carries out the posts of earlier handlers first: a reservation among them clears the name, and
+    // must not clear the one set now for the next code.
+    void setCurrentUser(const QString& user);
 
     const NowPlaying& nowPlaying() const { return m_nowPlaying; }
     const QList<QueueEntry>& queue() const { return m_queue; }

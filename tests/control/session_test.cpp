@@ -95,7 +95,7 @@ TEST_F(SessionTest, PostsInOneTurnAreAllCarriedOutInOrderWithTheirUsers)
     main.setMediaPath(QStringLiteral("song"));
     main.play(); // something plays, so every reservation queues
 
-    // Three posts before the stage gets a turn, each with the user of its moment.
+    // Posts made before the stage gets a turn, each with the user of its moment.
     stage().post(u"100001");
     stage().setCurrentUser(QStringLiteral("ユキ"));
     stage().post(u"100002");
