@@ -17,26 +17,11 @@ SHOTS="first_start main_window option_menu library_window karaoke_strip"
 
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
-TMP=$(mktemp -d)
-PIDS=""
 TARV_PID=""
-cleanup() {
-    for pid in $PIDS; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$TMP"
-}
-trap cleanup EXIT
-fail() { echo "make-screenshots: $*" >&2; exit 1; }
+# A taller screen than the tests', so that the library window fits whole.
+SCREEN=1280x800x24
+. "$SOURCE/tests/control/desktop.sh"
 [ -x "$TARV" ] || fail "no program at $TARV (cmake --build build --target tarv)"
-
-# Waits (up to $2 tenths of a second) for the shell test $1 to hold.
-wait_for() {
-    i=0
-    while ! eval "$1"; do
-        i=$((i + 1))
-        [ "$i" -le "$2" ] || return 1
-        sleep 0.1
-    done
-}
 
 # The id of the visible window titled exactly $1.
 window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
@@ -127,15 +112,6 @@ shot_karaoke_strip() {
 echo "Preparing the demo library..."
 sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/demo" >/dev/null
 mkdir -p "$TMP/empty"
-
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
-PIDS="$PIDS $!"
-wait_for '[ -s "$TMP/display" ]' 50 || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$TMP/display")"
-openbox >/dev/null 2>&1 &
-PIDS="$PIDS $!"
-wait_for "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'" 50 || fail "openbox did not start"
-export QT_QPA_PLATFORM=xcb
 
 for shot in $SHOTS; do
     "shot_$shot"

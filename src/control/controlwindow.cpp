@@ -124,7 +124,6 @@ void ControlWindow::tmr_active_Timer()
 
 void ControlWindow::setGuestUrl(const QString& url)
 {
-    m_guestUrl = url;
     m_inviteCode->setText(url);
     m_inviteUrl->setText(url);
     if (url.isEmpty())
@@ -133,7 +132,7 @@ void ControlWindow::setGuestUrl(const QString& url)
 
 void ControlWindow::setGuestInviteVisible(bool visible)
 {
-    const bool show = visible && !m_guestUrl.isEmpty();
+    const bool show = visible && !m_inviteUrl->text().isEmpty();
     if (show == m_invite->isVisible())
         return;
     m_invite->setVisible(show);

@@ -72,7 +72,6 @@ private:
     QWidget* m_invite = nullptr;    // the guests' address and QR code, bottom right
     QrCodeView* m_inviteCode = nullptr;
     QLabel* m_inviteUrl = nullptr;
-    QString m_guestUrl;
     QLineEdit* txt_input = nullptr;
     QTimer* tmr_active = nullptr;
 };

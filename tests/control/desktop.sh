@@ -1,5 +1,6 @@
-# Shared by the desktop tests: a temporary folder, Xvfb with openbox, and waiting helpers.
-# Sourced after TARV and SOURCE are set; sets TMP, DISPLAY and PIDS, and cleans up on exit.
+# Shared by the desktop tests and the guide's screenshot script: a temporary folder, Xvfb (screen
+# $SCREEN, 1280x720x24 unless set) with openbox, and waiting helpers. Sourced after TARV and SOURCE are
+# set; sets TMP, DISPLAY and PIDS, and cleans up on exit.
 TMP=$(mktemp -d)
 PIDS=""
 cleanup() {
@@ -9,7 +10,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$TMP/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 "${SCREEN:-1280x720x24}" -nolisten tcp 3>"$TMP/display" 2>/dev/null &
 PIDS="$PIDS $!"
 for _ in $(seq 50); do [ -s "$TMP/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$TMP/display")"
