@@ -12,6 +12,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -211,9 +212,29 @@ void SongTable::setRawTitle(qsizetype i, QByteArrayView rawTitle)
 
 void SongTable::order()
 {
-    if (!isOrdered())
-        std::stable_sort(m_entries.begin(), m_entries.end(),
-                         [](const Entry& a, const Entry& b) { return a.number < b.number; });
+    if (isOrdered())
+        return;
+    // A stable radix sort on the numbers' distance from the smallest, 11 bits a pass from the lowest:
+    // song numbers span under 2^20, so a list takes two passes over its entries.
+    const auto [lowest, highest] = std::minmax_element(
+        m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) { return a.number < b.number; });
+    const qint64 low = lowest->number;
+    const quint64 span = quint64(highest->number) - quint64(low);
+    constexpr int Bits = 11;
+    std::vector<Entry> other(m_entries.size());
+    for (int shift = 0; shift < 64 && (span >> shift) != 0; shift += Bits) {
+        std::array<size_t, (1 << Bits) + 1> start{};
+        const auto digit = [&](const Entry& e) {
+            return ((quint64(e.number) - quint64(low)) >> shift) & ((1 << Bits) - 1);
+        };
+        for (const Entry& e : m_entries)
+            ++start[digit(e) + 1];
+        for (size_t d = 1; d < start.size(); ++d)
+            start[d] += start[d - 1];
+        for (const Entry& e : m_entries)
+            other[start[digit(e)]++] = e;
+        m_entries.swap(other);
+    }
 }
 
 bool SongTable::isOrdered() const
@@ -381,10 +402,11 @@ QString rewriteSongTable(const QString& path, SongTable table)
     return {};
 }
 
-QList<Song> orderSongs(QList<Song> songs)
+QList<Song> orderSongs(const QList<Song>& songs)
 {
-    std::stable_sort(songs.begin(), songs.end(), [](const Song& a, const Song& b) { return a.number < b.number; });
-    return songs;
+    SongTable table = SongTable::fromSongs(songs);
+    table.order();
+    return table.songs();
 }
 
 QByteArray serializeSongList(const QList<Song>& songs)

@@ -118,7 +118,7 @@ std::shared_ptr<const SongTable> sharedSongTable(const QString& path, QString* e
 QString rewriteSongTable(const QString& path, SongTable table);
 
 // Order: ascending by number, equal numbers in their input order.
-QList<Song> orderSongs(QList<Song> songs);
+QList<Song> orderSongs(const QList<Song>& songs);
 
 // The bytes of a list: " number " then the title, each line ending in CR LF.
 QByteArray serializeSongList(const QList<Song>& songs);
