@@ -1,8 +1,11 @@
 #include "common/cp932.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
+#include <mutex>
 
 namespace tarv {
 namespace {
@@ -20,6 +23,7 @@ public:
     Iconv& operator=(const Iconv&) = delete;
 
     bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    iconv_t handle() const { return m_cd; }
 
     void reset()
     {
@@ -117,19 +121,118 @@ Iconv& encoder()
     return cd;
 }
 
+// What iconv makes of each byte and each lead and trail byte pair, asked once per process and lead
+// byte, so that a valid title decodes by table lookups alone. A cell holds the UTF-16 code unit, or
+// Lead (a single byte that starts a pair) or Other (iconv reports an error or more than one unit:
+// such a text is decoded by iconv itself, with its exact handling of bad input).
+class DecodeTable
+{
+public:
+    static constexpr char16_t Lead = 0xFFFE;
+    static constexpr char16_t Other = 0xFFFF;
+
+    static DecodeTable& instance()
+    {
+        static DecodeTable table;
+        return table;
+    }
+
+    char16_t single(unsigned char byte) const { return m_single[byte]; }
+    const std::array<char16_t, 256>& pairs(unsigned char lead)
+    {
+        std::call_once(m_pairsFilled[lead], [this, lead] {
+            for (int trail = 0; trail < 256; ++trail) {
+                const char pair[2] = {char(lead), char(trail)};
+                m_pairs[lead][size_t(trail)] = ask(QByteArrayView(pair, 2));
+            }
+        });
+        return m_pairs[lead];
+    }
+
+private:
+    DecodeTable()
+    {
+        for (int byte = 0; byte < 256; ++byte) {
+            const char one = char(byte);
+            m_single[size_t(byte)] = ask(QByteArrayView(&one, 1), true);
+        }
+    }
+
+    static char16_t ask(QByteArrayView bytes, bool single = false)
+    {
+        thread_local Iconv cd("UTF-16LE", "CP932");
+        cd.reset();
+        char in[2];
+        std::memcpy(in, bytes.data(), size_t(bytes.size()));
+        char* inPtr = in;
+        size_t inLeft = size_t(bytes.size());
+        char out[16];
+        char* outPtr = out;
+        size_t outLeft = sizeof out;
+        if (!cd.valid())
+            return Other;
+        if (iconv(cd.handle(), &inPtr, &inLeft, &outPtr, &outLeft) == size_t(-1))
+            return single && errno == EINVAL ? Lead : Other;
+        if (inLeft != 0 || outPtr - out != 2)
+            return Other;
+        const char16_t unit = char16_t(static_cast<unsigned char>(out[0]) | static_cast<unsigned char>(out[1]) << 8);
+        return QChar::isSurrogate(unit) || unit == Lead || unit == Other ? Other : unit;
+    }
+
+    std::array<char16_t, 256> m_single{};
+    std::array<std::array<char16_t, 256>, 256> m_pairs{};
+    std::array<std::once_flag, 256> m_pairsFilled;
+};
+
+// Appends bytes decoded through the table; false (and out as it was) when some byte needs iconv.
+bool appendThroughTable(QString& out, QByteArrayView bytes)
+{
+    DecodeTable& table = DecodeTable::instance();
+    const qsizetype before = out.size();
+    out.resize(before + bytes.size()); // one code unit a byte at most
+    char16_t* p = reinterpret_cast<char16_t*>(out.data()) + before;
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = in + bytes.size();
+    while (in < end) {
+        char16_t unit = table.single(*in);
+        if (unit == DecodeTable::Lead && in + 1 < end) {
+            unit = table.pairs(in[0])[in[1]];
+            ++in;
+        }
+        if (unit >= DecodeTable::Lead) {
+            out.truncate(before);
+            return false;
+        }
+        *p++ = unit;
+        ++in;
+    }
+    out.truncate(p - reinterpret_cast<const char16_t*>(out.constData()));
+    return true;
+}
+
 } // namespace
 
-QString decodeCp932(QByteArrayView bytes)
+QString decodeCp932WithIconv(QByteArrayView bytes)
 {
-    // Plain ASCII (every number line, most exchange lines) reads the same in CP932.
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return QString::fromLatin1(bytes.data(), bytes.size());
     Iconv& cd = decoder();
     const QByteArray utf8 = cd.convert(bytes, [](const char*, size_t, QByteArray& out) -> size_t {
         out.append("\xEF\xBF\xBD"); // U+FFFD
         return 1;
     });
     return QString::fromUtf8(utf8);
+}
+
+void appendCp932(QString& out, QByteArrayView bytes)
+{
+    if (!appendThroughTable(out, bytes))
+        out += decodeCp932WithIconv(bytes);
+}
+
+QString decodeCp932(QByteArrayView bytes)
+{
+    QString out;
+    appendCp932(out, bytes);
+    return out;
 }
 
 QByteArray encodeCp932(QStringView text)

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -56,8 +57,10 @@ class Library
 public:
     Library(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, Player& preview);
 
-    // Loading the window: the web root, both lists and the summary block on an empty log.
-    void load();
+    // Loading the window: the web root, both lists and the summary block on an empty log. The
+    // summary needs the size of every video, which is read on other threads while meanwhile() runs
+    // (the window fills its lists).
+    void load(const std::function<void()>& meanwhile = {});
 
     const AppPaths& paths() const { return m_paths; }
     LibraryLog& log() { return m_log; }

@@ -148,9 +148,8 @@ void LibraryWindow::Form_Load()
     txt_path->setEnabled(true);
     cmd_path->setEnabled(true);
     cmd_dbtohtml_cgi->setEnabled(true);
-    m_library.load();
+    m_library.load([this] { fillLists(); });
     txt_path->setText(m_library.webRootText());
-    fillLists();
     showEditFrame();
     showLog();
 }

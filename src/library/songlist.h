@@ -149,19 +149,27 @@ LibraryTotals libraryTotals(const AppPaths& paths, const QList<Song>& songs);
 class VideoSizes
 {
 public:
-    explicit VideoSizes(const AppPaths& paths) : m_paths(paths) {}
+    explicit VideoSizes(const AppPaths& paths);
+    ~VideoSizes();
 
+    // Starts reading, on other threads, the sizes the list's totals will need; totals() waits for them.
+    void prefetch(const SongTable& songs);
     // The totals of the list; reads the size of a video only the first time its number is asked for.
     LibraryTotals totals(const SongTable& songs);
     // The video of this number was written, replaced or deleted.
     void changed(qint64 number);
-    void forgetAll() { m_sizes.clear(); }
+    void forgetAll();
 
 private:
+    struct Reading;
+
     qint64 read(qint64 number) const;
+    // Waits for a reading in progress and keeps what it read.
+    void settle();
 
     const AppPaths& m_paths;
     QHash<qint64, qint64> m_sizes; // -1: no video
+    std::unique_ptr<Reading> m_reading;
 };
 
 // "--- All files:12Count (3.4MB : 0GB) ---" (megabytes to one decimal, gigabytes to two, truncated).

@@ -2,6 +2,8 @@
 #include "common/linepairs.h"
 #include "common/textfile.h"
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 using namespace tarv;
@@ -38,6 +40,32 @@ TEST(Cp932, BadInputNeverFails)
     EXPECT_FALSE(encodableInCp932(u"😀"));
     EXPECT_TRUE(encodableInCp932(u"髙"));
     EXPECT_EQ(decodeCp932(QByteArray()), QString());
+}
+
+// The table decoder answers exactly as iconv does: every byte, every pair, and random runs of bytes
+// that mix ASCII, half-width kana, lead bytes and bad input.
+TEST(Cp932, DecodesExactlyAsIconvDoes)
+{
+    QByteArray bytes(2, 0);
+    for (int first = 0; first < 256; ++first) {
+        bytes[0] = char(first);
+        ASSERT_EQ(decodeCp932(bytes.first(1)), decodeCp932WithIconv(bytes.first(1))) << first;
+        for (int second = 0; second < 256; ++second) {
+            bytes[1] = char(second);
+            ASSERT_EQ(decodeCp932(bytes), decodeCp932WithIconv(bytes)) << first << " " << second;
+        }
+    }
+    const char pool[] = "A ~\x81\x82\x88\x9F\xE0\xEA\xFC\x40\x7F\x80\xA0\xB1\xDF\xFD\x00";
+    std::srand(20261209);
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray text;
+        for (int i = std::rand() % 12; i > 0; --i)
+            text += pool[std::rand() % (sizeof pool - 1)];
+        ASSERT_EQ(decodeCp932(text), decodeCp932WithIconv(text)) << text.toHex().constData();
+    }
+    QString appended = QStringLiteral("100001 | ");
+    appendCp932(appended, encodeCp932(u"夜明けの歌ｶﾗｵｹ"));
+    EXPECT_EQ(appended, QStringLiteral("100001 | 夜明けの歌ｶﾗｵｹ"));
 }
 
 // What the encoder calls encodable, it encodes without a "?"; what it does not, becomes "?" in place.
