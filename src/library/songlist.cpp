@@ -547,9 +547,7 @@ void VideoSizes::prefetch(const SongTable& songs)
     std::vector<qint64> unknown;
     for (const SongTable::Entry& entry : songs.entries())
         if (!m_sizes.contains(entry.number))
-            unknown.push_back(entry.number);
-    std::sort(unknown.begin(), unknown.end());
-    unknown.erase(std::unique(unknown.begin(), unknown.end()), unknown.end());
+            unknown.push_back(entry.number); // a number listed twice is read twice, to the same size
     if (!unknown.empty())
         m_reading = std::make_unique<Reading>(m_paths.srcDir(), std::move(unknown));
 }
