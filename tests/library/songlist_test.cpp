@@ -187,6 +187,27 @@ TEST_F(LibraryFolder, TotalsTruncateAndNameMissingVideos)
     EXPECT_EQ(totals.missingVideos, QStringList{QStringLiteral("100002")});
     EXPECT_EQ(summaryLine(totals), QStringLiteral("--- All files:2Count (3.9MB : 0GB) ---"));
 
+    // A list big enough to be read on several threads: every video counted once, in every chunk.
+    QList<Song> many;
+    qint64 expected = 0;
+    QStringList missing;
+    for (int i = 0; i < 4500; ++i) {
+        const qint64 number = 200000 + i;
+        many << Song{number, "t"} << Song{number, "twice"};
+        if (i % 7 == 0) {
+            missing << QString::number(number) << QString::number(number);
+            continue;
+        }
+        QFile video(paths.video(QString::number(number)));
+        ASSERT_TRUE(video.open(QIODevice::WriteOnly));
+        video.write(QByteArray(i % 5, 'v'));
+        expected += 2 * (i % 5);
+    }
+    const LibraryTotals manyTotals = libraryTotals(paths, many);
+    EXPECT_EQ(manyTotals.count, 9000);
+    EXPECT_EQ(manyTotals.bytes, expected);
+    EXPECT_EQ(manyTotals.missingVideos, missing);
+
     LibraryTotals large;
     large.count = 5;
     large.bytes = qint64(1024) * 1024 * 1024 * 2 + qint64(1024) * 1024 * 1024 * 999 / 1000; // 2.999 GB
