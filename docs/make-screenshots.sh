@@ -13,7 +13,7 @@ set -eu
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 TARV=$(realpath "${1:-$SOURCE/build/tarv}")
 OUT=${2:-$SOURCE/build/docs}
-SHOTS="first_start main_window option_menu library_window karaoke_strip"
+SHOTS="first_start main_window option_menu library_window karaoke_strip time_signal_window connection_window"
 
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
@@ -108,6 +108,24 @@ shot_karaoke_strip() {
     xdotool key Escape
     stop_tarv
 }
+
+# A window opened from the main window by its shortcut: shot_of_window FILE KEYS TITLE.
+shot_of_window() {
+    start_tarv "$TMP/demo"
+    xdotool key "$2"
+    wait_for "[ -n \"\$(window '$3')\" ]" 100 || fail "the window $3 did not open"
+    opened=$(window "$3")
+    xdotool windowmove --sync "$opened" 0 0 2>/dev/null || true
+    sleep 1.5
+    capture "$1" "$opened"
+    stop_tarv
+}
+
+# The time-signal window "時報設定" (Ctrl+S).
+shot_time_signal_window() { shot_of_window time-signal-window ctrl+s 時報設定; }
+
+# The connection window "接続IP" with the guests' address and its QR code (Ctrl+N).
+shot_connection_window() { shot_of_window connection-window ctrl+n 接続IP; }
 
 echo "Preparing the demo library..."
 sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/demo" >/dev/null
