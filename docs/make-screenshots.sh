@@ -3,6 +3,7 @@
 # driven by xdotool and photographed with ImageMagick's import. The PNGs go into build/docs/ and are
 # never committed; the guide links them from there.
 # Usage: sh docs/make-screenshots.sh [TARV_EXECUTABLE [OUT_DIR]]   (default: build/tarv, build/docs)
+#        SHOTS="library_window karaoke_strip" sh docs/make-screenshots.sh   makes only those shots
 # Needs: xvfb openbox xdotool x11-utils imagemagick ffmpeg fonts-noto-cjk (Debian packages).
 #
 # One function per shot: shot_NAME brings its window on screen and calls "capture FILE WINDOW" (a window
@@ -13,7 +14,7 @@ set -eu
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 TARV=$(realpath "${1:-$SOURCE/build/tarv}")
 OUT=${2:-$SOURCE/build/docs}
-SHOTS="first_start main_window option_menu library_window karaoke_strip time_signal_window connection_window"
+SHOTS="${SHOTS:-first_start main_window option_menu library_window karaoke_strip time_signal_window connection_window}"
 
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
@@ -109,23 +110,30 @@ shot_karaoke_strip() {
     stop_tarv
 }
 
-# A window opened from the main window by its shortcut: shot_of_window FILE KEYS TITLE.
-shot_of_window() {
+# open_by_shortcut KEYS TITLE: starts Tarv on the demo library, presses KEYS in its main window and
+# waits for the window titled TITLE, moved to the top left; $OPENED is its id.
+open_by_shortcut() {
     start_tarv "$TMP/demo"
-    xdotool key "$2"
-    wait_for "[ -n \"\$(window '$3')\" ]" 100 || fail "the window $3 did not open"
-    opened=$(window "$3")
-    xdotool windowmove --sync "$opened" 0 0 2>/dev/null || true
+    xdotool key "$1"
+    wait_for "[ -n \"\$(window '$2')\" ]" 100 || fail "the window $2 did not open"
+    OPENED=$(window "$2")
+    xdotool windowmove --sync "$OPENED" 0 0 2>/dev/null || true
     sleep 1.5
-    capture "$1" "$opened"
-    stop_tarv
 }
 
 # The time-signal window "時報設定" (Ctrl+S).
-shot_time_signal_window() { shot_of_window time-signal-window ctrl+s 時報設定; }
+shot_time_signal_window() {
+    open_by_shortcut ctrl+s 時報設定
+    capture time-signal-window "$OPENED"
+    stop_tarv
+}
 
 # The connection window "接続IP" with the guests' address and its QR code (Ctrl+N).
-shot_connection_window() { shot_of_window connection-window ctrl+n 接続IP; }
+shot_connection_window() {
+    open_by_shortcut ctrl+n 接続IP
+    capture connection-window "$OPENED"
+    stop_tarv
+}
 
 echo "Preparing the demo library..."
 sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/demo" >/dev/null
