@@ -12,7 +12,7 @@ cpack --config "$1/CPackConfig.cmake" -B "$TMP/out" >"$TMP/cpack.log" 2>&1 || { 
 DEB=$(ls "$TMP"/out/*.deb)
 dpkg-deb --contents "$DEB" | awk '{ print $NF }' >"$TMP/contents"
 for f in bin/tarv applications/$ID.desktop metainfo/$ID.metainfo.xml icons/hicolor/scalable/apps/$ID.svg \
-    icons/hicolor/48x48/apps/$ID.png; do
+    icons/hicolor/48x48/apps/$ID.png doc/tarv/guide.md doc/tarv/keypad-card.html; do
     grep -Eqx "./usr/(share/)?$f" "$TMP/contents" || fail "the package lacks $f"
 done
 for p in libqt6widgets6 libqt6openglwidgets6 libmpv2 fonts-noto-cjk; do
