@@ -1,13 +1,7 @@
 #!/bin/sh
-# Installs playwright-core from the lock file into WORK (once) and runs the browser test there.
+# Runs the browser test of the phone pages against the fixture server, with playwright-core from WORK_DIR
+# (browser_modules.sh installs it there).
 # Usage: browser_test.sh FIXTURE_PROGRAM WORK_DIR
 set -eu
 HERE=$(cd "$(dirname "$0")" && pwd)
-WORK=$2
-mkdir -p "$WORK"
-if ! cmp -s "$HERE/package-lock.json" "$WORK/package-lock.json" || [ ! -d "$WORK/node_modules/playwright-core" ]; then
-    cp "$HERE/package.json" "$HERE/package-lock.json" "$WORK/"
-    (cd "$WORK" && npm ci --no-audit --no-fund --loglevel=error)
-fi
-TARV_FIXTURE=$1 TARV_WORK=$WORK PLAYWRIGHT_CORE=$WORK/node_modules/playwright-core \
-    node --test "$HERE/browser_test.cjs"
+TARV_FIXTURE=$1 TARV_WORK=$2 PLAYWRIGHT_CORE=$2/node_modules/playwright-core node --test "$HERE/browser_test.cjs"
