@@ -1,6 +1,6 @@
 # Shared by the desktop tests and the guide's screenshot script: a temporary folder, Xvfb (screen
-# $SCREEN, 1280x720x24 unless set) with openbox, and waiting helpers. Sourced after TARV and SOURCE are
-# set; sets TMP, DISPLAY and PIDS, and cleans up on exit.
+# $SCREEN, 1280x720x24 unless set) with openbox, waiting helpers, and starting the program in karaoke
+# mode. Sourced after TARV and SOURCE are set; sets TMP, DISPLAY and PIDS, and cleans up on exit.
 TMP=$(mktemp -d)
 PIDS=""
 cleanup() {
@@ -35,3 +35,30 @@ colour_share() {
         -format '%[fx:mean]' info:
 }
 above() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
+
+# Makes the demo library in $TMP/app (what is there already is kept) with its guest pages on any free
+# port, so that parallel tests never meet on one; $QUEUE is its published queue file.
+make_demo_app() {
+    sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/app" >/dev/null
+    printf '0' >"$TMP/app/db/webport.txt"
+    QUEUE="$TMP/app/www/cgi-bin/tarv/tarvlist.txt"
+}
+
+# start_karaoke KEY [COMMAND...]: starts the program on $TMP/app (run by COMMAND, for example faketime,
+# when given), presses KEY (F1, or F4 with time signals) in its main window and waits until karaoke
+# mode has opened, which empties the published queue file. $TARV_PID is the program's process.
+start_karaoke() {
+    key=$1
+    shift
+    rm -f "$QUEUE"
+    "$@" "$TARV" --app-dir "$TMP/app" >"$TMP/tarv.log" 2>&1 &
+    TARV_PID=$!
+    PIDS="$PIDS $TARV_PID"
+    wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
+    sleep 0.5
+    xdotool key "$key"
+    wait_for "[ -f '$QUEUE' ]" 100 || fail "karaoke mode did not start"
+}
+
+# The port the running program serves the guest pages on, from its log (empty when it serves none).
+guest_port() { sed -n 's/.*guest pages on port \([0-9]*\).*/\1/p' "$TMP/tarv.log" | head -n 1; }

@@ -16,9 +16,7 @@ TARV=$1
 SOURCE=$2
 . "$(dirname "$0")/desktop.sh"
 
-sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/app" >/dev/null
-printf '0' >"$TMP/app/db/webport.txt" # guest pages on any free port, so parallel tests never meet on one
-QUEUE="$TMP/app/www/cgi-bin/tarv/tarvlist.txt"
+make_demo_app
 
 # Numbers in the published queue file, the intro's record left out, one line.
 queued_numbers() {
@@ -28,21 +26,9 @@ queued_numbers() {
 
 brightness() { convert "$1" -crop "$2" +repage -colorspace Gray -format '%[fx:mean]' info:; }
 
-start_karaoke() {
-    rm -f "$QUEUE"
-    "$TARV" --app-dir "$TMP/app" >"$TMP/tarv.log" 2>&1 &
-    TARV_PID=$!
-    PIDS="$PIDS $TARV_PID"
-    wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
-    sleep 0.5
-    xdotool key F1
-    # The karaoke window empties the published queue file as it opens.
-    wait_for "[ -f '$QUEUE' ]" 100 || fail "karaoke mode did not start"
-    sleep 1
-}
-
 # 1. Fast typing loses nothing.
-start_karaoke
+start_karaoke F1
+sleep 1
 xdotool key --delay 0 1 0 0 0 0 2 Return 1 0 0 0 0 3 Return 1 0 0 0 0 4 Return
 wait_for "[ \"\$(queued_numbers)\" = '100002 100003 100004 ' ]" 50 ||
     fail "queue file holds '$(queued_numbers)', expected 100002 100003 100004"
@@ -65,7 +51,7 @@ wait_for "tr -d '\r' <'$QUEUE' | iconv -f CP932 -t UTF-8 | grep -qx '100006\\\$�
     fail "the web reservation is not in the queue file: $(iconv -f CP932 -t UTF-8 <"$QUEUE")"
 
 # 5. A guest's reservation through the built-in guest pages.
-PORT=$(sed -n 's/.*guest pages on port \([0-9]*\).*/\1/p' "$TMP/tarv.log" | head -n 1)
+PORT=$(guest_port)
 [ -n "$PORT" ] || fail "the guest pages are not served: $(tail -5 "$TMP/tarv.log")"
 curl -sf -H 'Content-Type: application/json' -d '{"number":"100008","name":"ハナ"}' \
     "http://127.0.0.1:$PORT/api/reserve" >/dev/null || fail "the guest pages refused the reservation"
@@ -76,8 +62,9 @@ wait "$TARV_PID" 2>/dev/null || true
 
 # 3. No OpenGL: the program stays up and plays in software. Its idle screen shows guests the
 #    address of the phone pages as a QR code (where the machine has a network address).
-LIBGL_ALWAYS_INDIRECT=1 start_karaoke
-PORT=$(sed -n 's/.*guest pages on port \([0-9]*\).*/\1/p' "$TMP/tarv.log" | head -n 1)
+start_karaoke F1 env LIBGL_ALWAYS_INDIRECT=1
+sleep 1
+PORT=$(guest_port)
 if [ -n "$(hostname -I 2>/dev/null | tr -d ' ')" ]; then
     wait_for "import -window root '$TMP/idle.png' && zbarimg --raw -q '$TMP/idle.png' 2>/dev/null | grep -q ':$PORT/\$'" 100 ||
         fail "no QR code of the guest pages over the idle screen"

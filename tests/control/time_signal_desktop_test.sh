@@ -13,9 +13,7 @@ SOURCE=$2
 # Only the intro, the time signals and one song are played: the other songs' videos are not made.
 mkdir -p "$TMP/app/src"
 for n in $(seq 100002 100013); do : >"$TMP/app/src/$n"; done
-sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/app" >/dev/null
-printf '0' >"$TMP/app/db/webport.txt" # guest pages on any free port, so parallel tests never meet on one
-QUEUE="$TMP/app/www/cgi-bin/tarv/tarvlist.txt"
+make_demo_app
 printf '12:00\r\nnofile\r\n' >"$TMP/app/db/zihotime.txt"
 # A song long enough to be playing at 12:00 however slowly the program starts.
 ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=duration=60:size=320x180:rate=25" \
@@ -23,14 +21,8 @@ ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=duration=60:size=320x18
     -c:a aac -shortest -f mp4 "$TMP/app/src/100001"
 
 # Only the wall clock is moved: Qt's timers and mpv keep the real monotonic clock.
-QT_LOGGING_RULES='tarv.karaoke.info=true' FAKETIME_DONT_FAKE_MONOTONIC=1 \
-    faketime -f '@2026-03-14 11:59:40' "$TARV" --app-dir "$TMP/app" >"$TMP/tarv.log" 2>&1 &
-TARV_PID=$!
-PIDS="$PIDS $TARV_PID"
-wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
-sleep 0.5
-xdotool key F4
-wait_for "[ -f '$QUEUE' ]" 100 || fail "karaoke mode did not start"
+start_karaoke F4 env QT_LOGGING_RULES='tarv.karaoke.info=true' FAKETIME_DONT_FAKE_MONOTONIC=1 \
+    faketime -f '@2026-03-14 11:59:40'
 # The settings window is loaded but hidden while time signals are on.
 xdotool search --onlyvisible --name '^時報設定$' >/dev/null 2>&1 && fail "the settings window stayed on screen"
 sleep 1

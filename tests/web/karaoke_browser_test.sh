@@ -8,17 +8,9 @@ SOURCE=$2
 WORK=$3
 . "$SOURCE/tests/control/desktop.sh"
 
-sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/app" >/dev/null
-printf '0' >"$TMP/app/db/webport.txt" # any free port, so parallel tests never meet on one
-QUEUE="$TMP/app/www/cgi-bin/tarv/tarvlist.txt"
-"$TARV" --app-dir "$TMP/app" >"$TMP/tarv.log" 2>&1 &
-TARV_PID=$!
-PIDS="$PIDS $TARV_PID"
-wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
-sleep 0.5
-xdotool key F1
-wait_for "[ -f '$QUEUE' ]" 100 || fail "karaoke mode did not start"
-PORT=$(sed -n 's/.*guest pages on port \([0-9]*\).*/\1/p' "$TMP/tarv.log" | head -n 1)
+make_demo_app
+start_karaoke F1
+PORT=$(guest_port)
 [ -n "$PORT" ] || fail "the guest pages are not served: $(tail -5 "$TMP/tarv.log")"
 
 TARV_URL="http://127.0.0.1:$PORT/" TARV_WORK=$WORK PLAYWRIGHT_CORE=$WORK/node_modules/playwright-core \
