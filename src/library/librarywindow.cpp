@@ -88,9 +88,6 @@ void LibraryWindow::buildWidgets(QWidget* previewWidget)
     auto* frame1 = named(new QGroupBox(QStringLiteral("DBインストール")), QStringLiteral("Frame1"));
     lbl_input_dd = named(new DropLabel([this](const QMimeData* data) { lbl_input_dd_OLEDragDrop(data); }),
                          QStringLiteral("lbl_input_dd"));
-    lbl_input_dd->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lbl_input_dd->setTextFormat(Qt::PlainText);
-    lbl_input_dd->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* logArea = new QScrollArea;
     logArea->setWidget(lbl_input_dd);
     logArea->setWidgetResizable(true);

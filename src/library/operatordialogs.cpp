@@ -86,6 +86,9 @@ void WindowPrompts::message(const QString& text, const QString& title, MessageIc
 DropLabel::DropLabel(std::function<void(const QMimeData*)> onDrop) : m_onDrop(std::move(onDrop))
 {
     setAcceptDrops(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setTextFormat(Qt::PlainText);
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
 }
 
 void DropLabel::dragEnterEvent(QDragEnterEvent* event)

@@ -62,9 +62,6 @@ void TimeSignalWindow::buildWidgets()
     auto* frame3 = named(new QGroupBox(QStringLiteral("時報インストール")), QStringLiteral("Frame3"));
     lbl_ziho_inst = named(new DropLabel([this](const QMimeData* data) { lbl_ziho_inst_OLEDragDrop(data); }),
                           QStringLiteral("lbl_ziho_inst"));
-    lbl_ziho_inst->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lbl_ziho_inst->setTextFormat(Qt::PlainText);
-    lbl_ziho_inst->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* logArea = new QScrollArea;
     logArea->setWidget(lbl_ziho_inst);
     logArea->setWidgetResizable(true);
