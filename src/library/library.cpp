@@ -23,11 +23,12 @@ const QString ErrorTitle = QStringLiteral("エラー");
 ConsistencyCheck checkConsistency(const AppPaths& paths)
 {
     ConsistencyCheck check;
-    const SongListLoad list = loadSongList(paths.songList());
-    check.expected.reserve(list.songs.size() + 1);
+    const auto songs = sharedSongTable(paths.songList());
+    check.expected.reserve((songs ? songs->size() : 0) + 1);
     check.expected << QStringLiteral("000000");
-    for (const Song& song : list.songs)
-        check.expected << song.numberText();
+    if (songs)
+        for (const SongTable::Entry& entry : songs->entries())
+            check.expected << QString::number(entry.number);
     check.found = QDir(paths.srcDir()).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
     // A copy in progress (or one a crash left before the next start cleared it) is not a video.
     check.found.removeIf(isSaveTemporaryName);

@@ -139,8 +139,9 @@ void TimeSignals::saveEntries()
 QSet<qint64> TimeSignals::numbersInUse() const
 {
     QSet<qint64> used{0};
-    for (const Song& song : loadSongList(m_paths.songList()).songs)
-        used.insert(song.number);
+    if (const auto songs = sharedSongTable(m_paths.songList()))
+        for (const SongTable::Entry& entry : songs->entries())
+            used.insert(entry.number);
     for (const QString& path : {installedSignalsFile(m_paths), enabledSignalsFile(m_paths)}) {
         for (const SignalEntry& entry : loadSignalEntries(path).items) {
             if (entry.namesVideo())
