@@ -23,9 +23,11 @@ const QString TemporaryMark = QStringLiteral(".tarv-save-");
 std::mutex faultMutex;
 std::optional<SaveFault> installedFault;
 
-std::optional<SaveFault> currentFault()
+std::optional<SaveFault> currentFault(const QString& path)
 {
     std::lock_guard lock(faultMutex);
+    if (installedFault && !path.endsWith(installedFault->onlyFile))
+        return std::nullopt;
     return installedFault;
 }
 
@@ -147,7 +149,7 @@ bool SaveFile::open()
     d->error.clear();
     d->device.failure = 0;
     d->device.written = 0;
-    d->device.fault = currentFault();
+    d->device.fault = currentFault(d->path);
 
     // A symbolic link stays a link; the file it points to is replaced.
     QFileInfo target(d->path);

@@ -82,6 +82,7 @@ struct SaveFault
     Step step = Step::Write;
     qint64 afterBytes = 0;
     int error = ENOSPC;
+    QString onlyFile = {}; // when set, only saves of a path ending so fail
 };
 
 class ScopedSaveFault

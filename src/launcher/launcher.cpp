@@ -5,7 +5,7 @@
 #include "launcher/startup.h"
 #include "launcher/wireless.h"
 #include "library/librarywindow.h"
-#include "library/registration.h"
+#include "library/recovery.h"
 #include "player/playerview.h"
 #include "timesignal/timesignals.h"
 #include "timesignal/timesignalwindow.h"
@@ -52,7 +52,7 @@ bool Launcher::start()
         return false;
     }
     removeLeftoverTemporaries(m_paths);
-    removeUnlistedCopies(m_paths); // videos a drop copied but never listed before a crash
+    recoverInterruptedChanges(m_paths); // a drop or an edit a kill left half done
     const QString notice = prepareApplicationFolder(m_paths);
     QString backupError;
     startupBackup(m_paths, m_clock.now(), &backupError);

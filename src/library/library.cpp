@@ -4,6 +4,7 @@
 #include "common/savefile.h"
 #include "common/webroot.h"
 #include "library/entryrules.h"
+#include "library/recovery.h"
 #include "player/player.h"
 
 #include <QDir>
@@ -65,7 +66,11 @@ Library::Library(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, P
 
 void Library::load(const std::function<void()>& meanwhile)
 {
-    removeUnlistedCopies(m_paths);
+    const Recovery recovery = recoverInterruptedChanges(m_paths);
+    for (const QString& entry : recovery.listed)
+        m_log.addLine(QStringLiteral("--- 注意: 中断された登録の動画を曲目リストに載せました: %1 ---").arg(entry));
+    if (!recovery.error.isEmpty())
+        m_log.addLine(QStringLiteral("--- Error: 中断された変更を片付けられません: %1 ---").arg(recovery.error));
     m_webRootText = readWebRoot(m_paths).value_or(QString());
     QString error;
     const auto list = sharedSongTable(m_paths.songList(), &error);
@@ -212,22 +217,29 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
             songs.setRawTitle(i, newRawTitle);
     }
 
-    bool renamed = false;
-    if (*newNumber != oldNumber && QFileInfo::exists(oldVideo)) {
+    const bool renaming = *newNumber != oldNumber && QFileInfo::exists(oldVideo);
+    if (renaming) {
         releasePreview();
-        if (!QFile::rename(oldVideo, newVideo)) {
-            const QString error = QStringLiteral("動画 %1 の名前を変更できません。").arg(oldVideo);
+        // Noted first: a kill between the rename and the list's rewrite is settled at the next start.
+        const QString noteError = notePendingEdit(m_paths, {PendingEdit::Kind::Renumber, oldNumber, *newNumber});
+        QString error;
+        if (!noteError.isEmpty())
+            error = QStringLiteral("変更を始められません: ") + noteError;
+        else if (!QFile::rename(oldVideo, newVideo))
+            error = QStringLiteral("動画 %1 の名前を変更できません。").arg(oldVideo);
+        if (!error.isEmpty()) {
+            QFile::remove(pendingEditFile(m_paths));
             m_prompts.message(error, ErrorTitle, MessageIcon::Critical);
             m_log.addLine(QStringLiteral("--- Error: %1 ---").arg(error));
             return EditOutcome::Unchanged;
         }
-        renamed = true;
     }
     songs.order();
     const QString error = rewriteSongTable(m_paths.songList(), std::move(songs));
+    // The list is the point of no return; settling the note puts the video back when it was not written.
+    if (renaming)
+        recoverInterruptedChanges(m_paths);
     if (!error.isEmpty()) {
-        if (renamed)
-            QFile::rename(newVideo, oldVideo);
         m_prompts.message(QStringLiteral("曲目リストに書き込めません: ") + error, ErrorTitle, MessageIcon::Critical);
         m_log.addLine(QStringLiteral("--- Error: 曲目リストに書き込めません ---"));
         return EditOutcome::Unchanged;
@@ -271,10 +283,17 @@ Library::EditOutcome Library::remove(bool backup)
                            MessageIcon::Exclamation))
         return EditOutcome::Unchanged;
 
+    // Noted first: a kill between the list's rewrite and the video's removal is settled at the next start.
+    if (const QString noteError = notePendingEdit(m_paths, {PendingEdit::Kind::Delete, number, 0});
+        !noteError.isEmpty()) {
+        m_prompts.message(QStringLiteral("削除を始められません: ") + noteError, ErrorTitle, MessageIcon::Critical);
+        return EditOutcome::Unchanged;
+    }
     songs->order();
     songs->filter([number](const SongTable::Entry& e) { return e.number != number; });
     const QString error = rewriteSongTable(m_paths.songList(), std::move(*songs));
     if (!error.isEmpty()) {
+        QFile::remove(pendingEditFile(m_paths));
         m_prompts.message(QStringLiteral("曲目リストに書き込めません: ") + error, ErrorTitle, MessageIcon::Critical);
         m_log.addLine(QStringLiteral("--- Error: 曲目リストに書き込めません ---"));
         return EditOutcome::Unchanged;
@@ -282,7 +301,9 @@ Library::EditOutcome Library::remove(bool backup)
     const QString video = m_paths.video(numberText);
     releasePreview();
     if (QFileInfo::exists(video) && !QFile::remove(video))
-        m_log.addLine(QStringLiteral("--- Error: 動画 %1 を削除できません ---").arg(video));
+        m_log.addLine(QStringLiteral("--- Error: 動画 %1 を削除できません ---").arg(video)); // the note retries it
+    else
+        QFile::remove(pendingEditFile(m_paths));
     m_videoSizes.changed(number);
 
     const LibraryTotals totals = refreshSongs();

@@ -21,10 +21,9 @@ namespace tarv {
 
 LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previewWidget, Player& preview,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window), m_paths(paths), m_prompts(std::make_unique<WindowPrompts>([this]() -> QWidget* {
-          return m_progress && m_progress->isVisible() ? static_cast<QWidget*>(m_progress.data()) : this;
-      })),
-      m_preview(preview), m_library(m_paths, clock, *m_prompts, preview)
+    : QWidget(parent, Qt::Window), m_paths(paths),
+      m_prompts(std::make_unique<WindowPrompts>([this] { return dialogParent(m_progress, this); })), m_preview(preview),
+      m_library(m_paths, clock, *m_prompts, preview)
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("DB操作"));
@@ -237,7 +236,7 @@ void LibraryWindow::cmd_path_Click()
 void LibraryWindow::cmd_errcheck_Click()
 {
     if (!m_registration)
-        removeUnlistedCopies(m_paths);
+        recoverInterruptedChanges(m_paths);
     const ConsistencyCheck check = checkConsistency(m_paths);
     lst_err->clear();
     lst_err->addItems(check.expected);

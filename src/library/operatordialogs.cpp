@@ -6,6 +6,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QTimer>
 
 namespace tarv {
@@ -46,6 +47,17 @@ QCheckBox* checkedBox(const QString& objectName, const QString& caption)
     auto* box = named(new QCheckBox(caption), objectName);
     box->setChecked(true);
     return box;
+}
+
+QWidget* dialogParent(QProgressDialog* progress, QWidget* window)
+{
+    // A progress dialog of more than one file shows itself a moment after it starts; a box under the
+    // window would then be hidden behind it and blocked by its modality. So the box goes over it.
+    if (progress && (progress->isVisible() || progress->maximum() > 1)) {
+        progress->show();
+        return progress;
+    }
+    return window;
 }
 
 QString shownText(const QString& text)

@@ -9,6 +9,7 @@
 class QCheckBox;
 class QDropEvent;
 class QMimeData;
+class QProgressDialog;
 
 namespace tarv {
 
@@ -23,6 +24,10 @@ QCheckBox* checkedBox(const QString& objectName, const QString& caption);
 
 // CR LF line ends as a label shows them.
 QString shownText(const QString& text);
+
+// The parent of a question or message box asked while a file-by-file progress dialog may be up:
+// the dialog (shown first) when it is or will be shown, the window otherwise.
+QWidget* dialogParent(QProgressDialog* progress, QWidget* window);
 
 // Input boxes and message boxes of an operator window, over the widget that parent() names when
 // asked (the window, or a progress dialog in front of it).

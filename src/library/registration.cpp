@@ -14,6 +14,7 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <utility>
 
 namespace tarv {
 namespace {
@@ -53,39 +54,6 @@ QStringList droppedLocalFiles(const QList<QUrl>& urls)
     return files;
 }
 
-QString pendingCopiesFile(const AppPaths& paths)
-{
-    return paths.file(QStringLiteral("db/dropping.txt"));
-}
-
-QStringList removeUnlistedCopies(const AppPaths& paths)
-{
-    const QString file = pendingCopiesFile(paths);
-    const auto lines = readTextLines(file);
-    if (!lines)
-        return {};
-    const auto list = sharedSongTable(paths.songList());
-    if (!list) // the list cannot tell which copies are listed; try again next time
-        return {};
-    QSet<qint64> listed;
-    listed.reserve(list->size());
-    for (const SongTable::Entry& entry : list->entries())
-        listed.insert(entry.number);
-    QStringList removed;
-    for (const QString& line : *lines) {
-        const auto number = parseSongNumber(line);
-        if (!number || listed.contains(*number))
-            continue;
-        const QString video = paths.video(QString::number(*number));
-        if (QFile::remove(video)) {
-            removed << video;
-            qCInfo(lcLibrary) << "removed a video copied by an interrupted drop and not listed:" << video;
-        }
-    }
-    QFile::remove(file);
-    return removed;
-}
-
 Registration::Registration(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, LibraryLog& log,
                            QStringList files, RegistrationOptions options, VideoSizes* videoSizes)
     : m_paths(paths), m_clock(clock), m_prompts(prompts), m_log(log), m_files(std::move(files)), m_options(options),
@@ -111,7 +79,14 @@ bool Registration::begin()
         m_state = State::Stopped;
         return false;
     }
-    removeUnlistedCopies(m_paths);
+    // A note a kill left must be settled first: this drop's own note would replace it.
+    if (const Recovery recovery = recoverInterruptedChanges(m_paths); !recovery.error.isEmpty()) {
+        m_prompts.message(QStringLiteral("前回中断された登録を片付けられないので、登録を始められません: ") +
+                              recovery.error,
+                          {}, MessageIcon::Critical);
+        m_state = State::Stopped;
+        return false;
+    }
     if (m_options.autoNumbering) {
         for (;;) {
             const QString answer = m_prompts.input(QStringLiteral("First Name No?\r\nnnnnnn"),
@@ -139,7 +114,7 @@ void Registration::step()
     if (m_state != State::Running)
         return;
     if (m_cancelRequested) {
-        m_log.addLine(CancelLine);
+        addLine(CancelLine);
         end(State::Cancelled);
         return;
     }
@@ -163,7 +138,9 @@ void Registration::step()
     }
     ++m_next;
     if (m_next == total()) {
-        m_log.addLine(QStringLiteral("--- Finish Process ---"));
+        if (!writeSongs())
+            return;
+        addLine(QStringLiteral("--- Finish Process ---"));
         end(State::Finished);
     } else if (!m_unwritten.isEmpty() && m_sinceWrite.elapsed() >= 1000 && !writeSongs()) {
         return;
@@ -232,7 +209,7 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
                                                     QStringLiteral("InputFileTitle"), proposedTitle(name));
         if (numberAnswer.isEmpty() || titleAnswer.isEmpty()) {
             m_prompts.message(QStringLiteral("Cancel"));
-            m_log.addLine(CancelLine);
+            addLine(CancelLine);
             // Stops at once: no closing lines, and the lists stay as they were.
             end(State::Cancelled);
             m_refreshLists = false;
@@ -249,7 +226,7 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
                               MessageIcon::Exclamation);
             continue;
         }
-        m_log.addLine(StartProcessLine);
+        addLine(StartProcessLine);
         if (!loadSongs())
             return std::nullopt;
         if (taken(*number))
@@ -267,15 +244,16 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
 {
     const QString numberText = QString::number(entry.number);
     const QString video = m_paths.video(numberText);
+    const PendingCopy copy{entry.number, encodeCp932(entry.title), path};
     // A file dropped from src/ onto its own number is already in place; it must not be deleted.
     const bool inPlace = sameFile(path, video);
     if (!inPlace) {
         // Noted before the copy exists, so that a crash from here on cannot leave it unlisted.
-        QByteArray pending;
-        for (qint64 number : std::as_const(m_unwritten))
-            pending += QByteArray::number(number) + "\r\n";
-        pending += numberText.toLatin1() + "\r\n";
-        if (const QString error = saveFile(pendingCopiesFile(m_paths), pending); !error.isEmpty()) {
+        QList<PendingCopy> noted;
+        for (const Unwritten& unwritten : std::as_const(m_unwritten))
+            noted << unwritten.copy;
+        noted << copy;
+        if (const QString error = notePendingCopies(m_paths, noted); !error.isEmpty()) {
             stop(QStringLiteral("%1 に書き込めません: %2").arg(pendingCopiesFile(m_paths), error));
             return false;
         }
@@ -292,33 +270,29 @@ bool Registration::registerFile(int index, const QString& path, const Settled& e
         }
     }
 
-    m_songs->append(entry.number, encodeCp932(entry.title));
+    m_songs->append(entry.number, copy.rawTitle);
     m_nextUntaken.insert(entry.number, entry.number + 1);
-    m_unwritten.append(entry.number);
+    bool deleteSource = m_options.deleteSource && !inPlace;
+    // Deleting another song's (or a time signal's) video would leave its entry without one.
+    if (deleteSource && isLibraryVideo(m_paths, path)) {
+        deleteSource = false;
+        addLine(QStringLiteral("--- 注意: %1 は src の動画なので削除しません ---").arg(path), entry.number);
+    }
+    m_unwritten.append({copy, deleteSource});
     m_videoSizes.changed(entry.number);
     ++m_registered;
+    addLine(numberText + u'|' + decodeCp932(copy.rawTitle), entry.number);
+    addLine(QStringLiteral("--- Finish:%1/%2 (%3MB) ---")
+                .arg(index + 1)
+                .arg(total())
+                .arg(megabytesText(QFileInfo(video).size())),
+            entry.number);
     // A file of src/ that was already in place needs no undoing: write its entry at once.
-    if (inPlace && !writeSongs())
-        return false;
-
-    if (m_options.deleteSource && !inPlace) {
-        // Deleting another song's (or a time signal's) video would leave its entry without one.
-        if (isLibraryVideo(m_paths, path))
-            m_log.addLine(QStringLiteral("--- 注意: %1 は src の動画なので削除しません ---").arg(path));
-        else if (!QFile::remove(path))
-            m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(path));
-    }
-
-    m_log.addLine(numberText + u'|' + decodeCp932(encodeCp932(entry.title)));
-    m_log.addLine(QStringLiteral("--- Finish:%1/%2 (%3MB) ---")
-                      .arg(index + 1)
-                      .arg(total())
-                      .arg(megabytesText(QFileInfo(video).size())));
-    return true;
+    return !inPlace || writeSongs();
 }
 
-// Writes the entries registered since the last write. On failure their copies are removed again
-// and the drop stops.
+// Writes the entries registered since the last write, then deletes their sources. On failure their
+// copies are removed again (their sources are all still there) and the drop stops.
 bool Registration::writeSongs()
 {
     if (m_unwritten.isEmpty()) {
@@ -329,33 +303,65 @@ bool Registration::writeSongs()
     m_songs->order();
     const QString error = rewriteSongTable(m_paths.songList(), *m_songs);
     if (error.isEmpty()) {
-        m_unwritten.clear();
-        QFile::remove(pendingCopiesFile(m_paths));
+        settleWritten();
         m_sinceWrite.restart();
         return true;
     }
-    const QSet<qint64> unwritten(m_unwritten.cbegin(), m_unwritten.cend());
+    QSet<qint64> unwritten;
+    for (const Unwritten& u : std::as_const(m_unwritten))
+        unwritten.insert(u.copy.number);
     m_songs->filter([&unwritten](const SongTable::Entry& e) { return !unwritten.contains(e.number); });
-    removeUnlistedCopies(m_paths);
-    for (qint64 number : std::as_const(m_unwritten)) {
+    recoverInterruptedChanges(m_paths);
+    for (qint64 number : std::as_const(unwritten)) {
         m_nextUntaken.remove(number);
         m_videoSizes.changed(number);
     }
     m_registered -= int(m_unwritten.size());
     m_unwritten.clear();
-    stop(QStringLiteral("曲目リストに書き込めません: ") + error);
+    // The lines of files that are not registered after all go; the others (skips) stay.
+    for (const HeldLine& line : std::exchange(m_heldLines, {})) {
+        if (!unwritten.contains(line.number))
+            m_log.addLine(line.text);
+    }
+    stop(QStringLiteral("曲目リストに書き込めません: %1\r\n登録できなかったファイルは元の場所に残っています。")
+             .arg(error));
     return false;
+}
+
+// The list names every unwritten copy now: their sources may go, and their lines be shown.
+void Registration::settleWritten()
+{
+    QHash<qint64, QString> undeleted;
+    for (const Unwritten& u : std::as_const(m_unwritten)) {
+        if (u.deleteSource && !QFile::remove(u.copy.source))
+            undeleted.insert(u.copy.number, u.copy.source);
+    }
+    m_unwritten.clear();
+    QFile::remove(pendingCopiesFile(m_paths));
+    for (const HeldLine& line : std::exchange(m_heldLines, {})) {
+        if (const QString source = undeleted.take(line.number); !source.isEmpty())
+            m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(source));
+        m_log.addLine(line.text);
+    }
+}
+
+void Registration::addLine(const QString& text, qint64 number)
+{
+    if (m_unwritten.isEmpty() && m_heldLines.isEmpty())
+        m_log.addLine(text);
+    else
+        m_heldLines.append({number, text});
 }
 
 void Registration::skip(const QString& path, const QString& reason)
 {
-    m_log.addLine(QStringLiteral("--- Skip: %1 (%2) ---").arg(path, reason));
+    addLine(QStringLiteral("--- Skip: %1 (%2) ---").arg(path, reason));
 }
 
 void Registration::stop(const QString& message)
 {
     m_prompts.message(message, {}, MessageIcon::Exclamation);
-    m_log.addLine(QStringLiteral("--- Stop: %1 ---").arg(message));
+    addLine(QStringLiteral("--- Stop: %1 ---").arg(message));
     end(State::Stopped);
 }
 

@@ -4,6 +4,7 @@
 #include "common/clock.h"
 #include "library/librarylog.h"
 #include "library/libraryprompts.h"
+#include "library/recovery.h"
 #include "library/songlist.h"
 
 #include <QElapsedTimer>
@@ -27,26 +28,18 @@ struct RegistrationOptions
     bool backup = true;        // chk_autosave: back up the song list after each file
 };
 
-// The videos a drop has copied into src/ and not yet written to the song list: db/dropping.txt,
-// one number a line.
-QString pendingCopiesFile(const AppPaths& paths);
-
-// After a drop that ended without writing its last entries (the program was killed): removes from
-// src/ every video the drop copied that the song list does not name, so that the list and src/
-// agree again. Returns the removed videos.
-QStringList removeUnlistedCopies(const AppPaths& paths);
-
 // One drop of files onto the library, registered one file per step so that the window can keep
 // its event loop running (and show progress) between files.
 //
 // A number is never given to a file when src/ already holds another file under it, listed or
 // not: automatic numbering passes over it, manual numbering refuses it.
 //
-// For each file the video is first copied into src/ under a temporary name and renamed to the song
-// number, and only then is the entry written to the song list; a crash therefore never leaves a
-// listed song with a half-copied video. The list is rewritten at most once a second and at the end
-// (the backup is taken at the end); the numbers copied since the last rewrite are noted in
-// pendingCopiesFile() first, so that removeUnlistedCopies() can undo them after a crash. Folders,
+// For each file the copy is noted first (pendingCopiesFile()), then the video is copied into src/
+// under a temporary name and renamed to the song number, and only then is the entry written to the
+// song list; a crash therefore never leaves a listed song with a half-copied video. The list is
+// rewritten at most once a second and at the end (the backup is taken at the end). A source is
+// deleted, and its lines logged, only once a list naming its copy is on the disk: a kill or a list
+// that cannot be written never costs a video (recoverInterruptedChanges() settles the note). Folders,
 // unreadable files and failed copies are logged and skipped.
 class Registration
 {
@@ -89,6 +82,18 @@ private:
         qint64 number = 0;
         QString title;
     };
+    // A copy made and in m_songs, not yet in the file.
+    struct Unwritten
+    {
+        PendingCopy copy;
+        bool deleteSource = false;
+    };
+    // A log line held back until the entry it tells of is in the file (number 0: none).
+    struct HeldLine
+    {
+        qint64 number = 0;
+        QString text;
+    };
 
     bool loadSongs();
     bool taken(qint64 number) const { return m_nextUntaken.contains(number); }
@@ -98,6 +103,8 @@ private:
     std::optional<Settled> settleManual(const QString& path, const QString& name);
     bool registerFile(int index, const QString& path, const Settled& entry);
     bool writeSongs();
+    void settleWritten();
+    void addLine(const QString& text, qint64 number = 0);
     void skip(const QString& path, const QString& reason);
     void stop(const QString& message);
     void end(State state);
@@ -118,7 +125,8 @@ private:
     // free (shortened as runs of taken numbers are walked), so a free number is found in amortised
     // constant time.
     QHash<qint64, qint64> m_nextUntaken;
-    QList<qint64> m_unwritten; // copied and in m_songs, not yet in the file
+    QList<Unwritten> m_unwritten;
+    QList<HeldLine> m_heldLines; // in order, while anything is unwritten
     QElapsedTimer m_sinceWrite;
 
     State m_state = State::NotStarted;

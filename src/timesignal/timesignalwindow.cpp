@@ -37,9 +37,7 @@ QPushButton* button(const QString& name, const QString& caption)
 
 TimeSignalWindow::TimeSignalWindow(TimeSignals& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), m_settings(settings),
-      m_prompts(std::make_unique<WindowPrompts>([this]() -> QWidget* {
-          return m_progress && m_progress->isVisible() ? static_cast<QWidget*>(m_progress.data()) : this;
-      }))
+      m_prompts(std::make_unique<WindowPrompts>([this] { return dialogParent(m_progress, this); }))
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("時報設定"));

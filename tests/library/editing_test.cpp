@@ -4,7 +4,16 @@
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
 
+#include "library/recovery.h"
+
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <csignal>
+#include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tarv;
 using namespace tarv::test;
@@ -168,6 +177,120 @@ TEST_F(EditingTest, DeletingRemovesTheEntryAndItsVideo)
     EXPECT_EQ(lib.backups().size(), 1);
     EXPECT_FALSE(library.editFrame().selected);
     EXPECT_EQ(library.remove(true), Library::EditOutcome::Unchanged); // nothing selected any more
+}
+
+// Each note a kill can leave, against what the list says: the list decides whether the change was
+// done, and src/ is brought in step with it.
+TEST(RecoveryTest, EachNoteIsSettledByWhatTheListSays)
+{
+    struct Row
+    {
+        const char* name;
+        std::function<void(TempLibrary&)> left; // what the kill left
+        QList<qint64> listed;                   // afterwards, each with its video and nothing else
+    };
+    const auto copy = [](TempLibrary& lib, qint64 number, bool sourceKept) {
+        const QString source = lib.makeSource(QStringLiteral("新曲.mp4"));
+        lib.writeVideo(QString::number(number));
+        if (!sourceKept)
+            QFile::remove(source);
+        ASSERT_TRUE(notePendingCopies(lib.paths, {{number, "\x90\x56\x8B\xC8", source}}).isEmpty()); // 新曲
+    };
+    const Row rows[] = {
+        {"copy with its source: undone", [&](TempLibrary& lib) { copy(lib, 100003, true); }, {100001}},
+        {"copy without its source: listed", [&](TempLibrary& lib) { copy(lib, 100003, false); }, {100001, 100003}},
+        {"copy of an older note: undone",
+         [](TempLibrary& lib) {
+             lib.writeVideo(QStringLiteral("100003"));
+             TempLibrary::writeBytes(pendingCopiesFile(lib.paths), "100003\r\n");
+         },
+         {100001}},
+        {"renumber not written: video back",
+         [](TempLibrary& lib) {
+             QFile::rename(lib.paths.video(QStringLiteral("100001")), lib.paths.video(QStringLiteral("100007")));
+             notePendingEdit(lib.paths, {PendingEdit::Kind::Renumber, 100001, 100007});
+         },
+         {100001}},
+        {"renumber written: video follows",
+         [](TempLibrary& lib) {
+             lib.writeList({{100007, QStringLiteral("一番")}});
+             notePendingEdit(lib.paths, {PendingEdit::Kind::Renumber, 100001, 100007});
+         },
+         {100007}},
+        {"delete written: video goes",
+         [](TempLibrary& lib) {
+             lib.writeList({});
+             notePendingEdit(lib.paths, {PendingEdit::Kind::Delete, 100001, 0});
+         },
+         {}},
+        {"delete not written: video stays",
+         [](TempLibrary& lib) {
+             notePendingEdit(lib.paths, {PendingEdit::Kind::Delete, 100001, 0});
+         },
+         {100001}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempLibrary lib;
+        lib.writeList({{100001, QStringLiteral("一番")}});
+        lib.writeVideo(QStringLiteral("100001"));
+        row.left(lib);
+        const Recovery recovery = recoverInterruptedChanges(lib.paths);
+        EXPECT_TRUE(recovery.error.isEmpty());
+        EXPECT_EQ(lib.listNumbers(), row.listed);
+        QStringList videos;
+        for (qint64 number : row.listed)
+            videos << QString::number(number);
+        EXPECT_EQ(lib.srcFiles(), videos);
+        EXPECT_FALSE(QFileInfo::exists(pendingCopiesFile(lib.paths)) || QFileInfo::exists(pendingEditFile(lib.paths)));
+        if (row.listed.contains(100003)) {
+            EXPECT_EQ(loadSongList(lib.paths.songList()).songs.last().title(), QStringLiteral("新曲"));
+        }
+    }
+}
+
+// Renumbers and deletes killed at random moments: after the next start's recovery the list and
+// src/ name the same songs.
+TEST(EditCrashTest, AKilledRenumberOrDeleteLeavesTheListAndSrcConsistent)
+{
+    QRandomGenerator random(QRandomGenerator::global()->generate());
+    for (int round = 0; round < 6; ++round) {
+        TempLibrary lib;
+        QList<std::pair<qint64, QString>> entries;
+        for (int i = 0; i < 300; ++i) {
+            entries.append({100001 + i, QStringLiteral("曲%1").arg(i)});
+            lib.writeVideo(QString::number(100001 + i), 100);
+        }
+        lib.writeList(entries);
+
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            FakeClock clock;
+            ScriptedPrompts prompts;
+            FakePlayer preview;
+            Library library(lib.paths, clock, prompts, preview);
+            library.load();
+            // Each song in turn: renumbered to 2xxxxx, then the next one deleted.
+            for (int i = 0; i + 1 < 300; i += 2) {
+                library.select(0);
+                library.change(QString::number(200001 + i), QStringLiteral("曲"), false);
+                library.select(0);
+                library.remove(false);
+            }
+            _exit(0);
+        }
+        QThread::usleep(random.bounded(5000, 400000));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+
+        EXPECT_TRUE(recoverInterruptedChanges(lib.paths).error.isEmpty());
+        QStringList listed;
+        for (qint64 number : lib.listNumbers())
+            listed << QString::number(number);
+        listed.sort();
+        EXPECT_EQ(lib.srcFiles(), listed) << "round " << round;
+    }
 }
 
 } // namespace

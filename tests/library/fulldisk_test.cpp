@@ -190,6 +190,34 @@ TEST_F(FullDiskTest, EveryWriterReportsAFailingWriteFlushOrRename)
     }
 }
 
+// A drop of five files whose notes and copies fit but whose list write fails: the drop stops and
+// says so, nothing is left in src/ or db/, every source stays, and no file is logged as finished.
+TEST_F(FullDiskTest, ADropWhoseListCannotBeWrittenKeepsEverySource)
+{
+    prepare(3000, 1000);
+    QStringList sources;
+    for (int i = 0; i < 5; ++i)
+        sources << lib.makeSource(QStringLiteral("曲%1.mp4").arg(i), 1000);
+    const QMap<QString, QByteArray> before = files();
+    for (const SaveFault::Step step : {SaveFault::Step::Write, SaveFault::Step::Flush, SaveFault::Step::Rename}) {
+        SCOPED_TRACE("at step " + std::to_string(int(step)));
+        const ScopedSaveFault injected({step, 0, ENOSPC, QStringLiteral("db/musiclist.txt")});
+        ScriptedPrompts prompts;
+        prompts.answers = {QStringLiteral("900001")};
+        LibraryLog log;
+        Registration registration(lib.paths, clock, prompts, log, sources, {});
+        ASSERT_TRUE(registration.begin());
+        while (registration.running())
+            registration.step();
+        EXPECT_EQ(registration.state(), Registration::State::Stopped);
+        EXPECT_FALSE(log.text().contains(QStringLiteral("Finish"))) << log.text().toStdString();
+        ASSERT_FALSE(prompts.messages.isEmpty());
+        EXPECT_TRUE(prompts.messages.constLast().contains(FullDiskText));
+        EXPECT_TRUE(prompts.messages.constLast().contains(QStringLiteral("元の場所に残っています")));
+        EXPECT_TRUE(files() == before);
+    }
+}
+
 // A real full disk: a tmpfs mounted over the test's folder, filled to the last byte, then with a
 // few KiB free (where only small files could still be written).
 class RealFullDiskTest : public FullDiskTest

@@ -1,5 +1,6 @@
 #include "library/libraryfixture.h"
 
+#include "common/savefile.h"
 #include "library/librarywindow.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
@@ -235,6 +236,35 @@ TEST_F(LibraryWindowTest, ManualQuestionsComeUpOverTheProgressAndItsCancelStopsA
     EXPECT_EQ(items("lst_allfile").size(), 4);
     EXPECT_TRUE(QFileInfo::exists(files[1]));
     EXPECT_FALSE(window->dropRunning());
+}
+
+// A drop that stops on a full disk while the progress dialog comes up: the error stays over the
+// dialog, its own OK button answers it, and the sources stay where they were.
+TEST_F(LibraryWindowTest, ADropsErrorBoxStaysOverTheProgressAndAnswersItsOwnButton)
+{
+    open();
+    QSignalSpy finished(window, &LibraryWindow::dropFinished);
+    dialogs.then(DialogScript::type(QStringLiteral("100011")));
+    dialogs.then([](QWidget* w) {
+        // Long enough for the progress dialog to show itself.
+        QTest::qWait(600);
+        EXPECT_EQ(QApplication::activeModalWidget(), w) << "hidden behind the progress";
+        auto* box = qobject_cast<QMessageBox*>(w);
+        ASSERT_TRUE(box);
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        EXPECT_FALSE(box->isVisible()) << "its OK button did not answer";
+    });
+    const QStringList files = {lib.makeSource(QStringLiteral("a.mp4")), lib.makeSource(QStringLiteral("b.mp4"))};
+    {
+        const ScopedSaveFault full({SaveFault::Step::Write, 0, ENOSPC});
+        dropFiles(files);
+        ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
+    }
+    EXPECT_TRUE(dialogs.allAnswered());
+    EXPECT_TRUE(dialogs.texts.last().contains(QStringLiteral("ディスクの空き容量が足りません")));
+    EXPECT_FALSE(logShown().join(u'\n').contains(QStringLiteral("Finish")));
+    EXPECT_TRUE(QFileInfo::exists(files[0]) && QFileInfo::exists(files[1]));
+    EXPECT_EQ(lib.listNumbers(), (QList<qint64>{100001, 100002, 100003}));
 }
 
 TEST_F(LibraryWindowTest, DoubleClickPreviewsThenChangeAndDeleteKeepListAndSrcInStep)
