@@ -433,7 +433,8 @@ struct SharedTables
              QString refusal = {})
     {
         std::lock_guard lock(mutex);
-        tables.insert(path, SharedTable{stamp, stamp.settled(), std::move(content), std::move(table), std::move(refusal)});
+        tables.insert(path,
+                      SharedTable{stamp, stamp.settled(), std::move(content), std::move(table), std::move(refusal)});
     }
 };
 

@@ -152,8 +152,8 @@ TEST_F(EditingTest, SkippedListLinesAreShownAndNeitherChangeNorDeleteRewritesThe
 TEST_F(EditingTest, NumberLinesARewriteWouldChangeAreShownAndNeitherChangeNorDeleteRewritesTheList)
 {
     // Each is read leniently as a number, but a rewrite would write another line in its place.
-    const QByteArray oddLines[] = {QByteArray(" 100\0" "005 ", 9), "1e5", " 100005 abc", "+100005", " 100 005",
-                                   "100005.0"};
+    const QByteArray oddLines[] = {
+        QByteArray(" 100\000005 ", 9), "1e5", " 100005 abc", "+100005", " 100 005", "100005.0"};
     for (const QByteArray& odd : oddLines) {
         SCOPED_TRACE(odd.toStdString());
         const QByteArray list = " 100002 \r\nA\r\n" + odd + "\r\nB\r\n 100009 \r\nC\r\n";

@@ -131,7 +131,8 @@ TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
 
 TEST(SongListFile, PlainNumberLinesAreWrittenBackUntilTheirNumberChanges)
 {
-    SongTable table = SongTable::parse("100002\r\nB\r\n 0100001\t\r\nA\r\n\x81\x40" "100003 \r\nC\r\n");
+    // \201\100: the ideographic space.
+    SongTable table = SongTable::parse("100002\r\nB\r\n 0100001\t\r\nA\r\n\201\100100003 \r\nC\r\n");
     EXPECT_TRUE(table.oddNumberLines().isEmpty());
     table.order();
     table.setNumber(0, 100001);
