@@ -43,6 +43,20 @@ void syncFolder(const QString& folder)
     }
 }
 
+// Why a save that never follows a link leaves this name alone; empty for a regular file or a
+// missing one.
+QString refusalOfName(const QString& path)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        return {};
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("シンボリックリンクなので書き換えません");
+    if (S_ISDIR(st.st_mode))
+        return fileErrorText(EISDIR);
+    return QStringLiteral("通常のファイルではない（デバイスやパイプなど）ので書き換えません");
+}
+
 QString randomSuffix()
 {
     static const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -106,14 +120,16 @@ protected:
 struct SaveFile::Private
 {
     QString path;   // as the caller named it, for messages
-    QString target; // the file replaced: symbolic links followed
+    QString target; // the file replaced: symbolic links followed unless the target is NameOnly
     QString temporary;
     TemporaryDevice device;
     QString error;
     bool committed = false;
     Durability durability = Durability::Synced;
+    SaveTarget mode = SaveTarget::FollowLinks;
 
-    void fail(int error) { this->error = QStringLiteral("%1: %2").arg(path, fileErrorText(error)); }
+    void fail(const QString& reason) { error = QStringLiteral("%1: %2").arg(path, reason); }
+    void fail(int error) { fail(fileErrorText(error)); }
 
     void discard()
     {
@@ -130,11 +146,12 @@ struct SaveFile::Private
     }
 };
 
-SaveFile::SaveFile(const QString& path, Durability durability) : d(std::make_unique<Private>())
+SaveFile::SaveFile(const QString& path, Durability durability, SaveTarget target) : d(std::make_unique<Private>())
 {
     d->path = path;
     d->target = path;
     d->durability = durability;
+    d->mode = target;
 }
 
 SaveFile::~SaveFile()
@@ -151,11 +168,16 @@ bool SaveFile::open()
     d->device.written = 0;
     d->device.fault = currentFault(d->path);
 
-    // A symbolic link stays a link; the file it points to is replaced.
     QFileInfo target(d->path);
-    for (int depth = 0; depth < 128 && target.isSymLink(); ++depth)
-        target.setFile(target.symLinkTarget());
-    d->target = target.isSymLink() ? d->path : target.filePath();
+    if (d->mode == SaveTarget::FollowLinks) {
+        // A symbolic link stays a link; the file it points to is replaced.
+        for (int depth = 0; depth < 128 && target.isSymLink(); ++depth)
+            target.setFile(target.symLinkTarget());
+        d->target = target.isSymLink() ? d->path : target.filePath();
+    } else if (const QString refusal = refusalOfName(d->path); !refusal.isEmpty()) {
+        d->fail(refusal);
+        return false;
+    }
     if (target.isDir()) {
         d->fail(EISDIR);
         return false;
@@ -171,7 +193,8 @@ bool SaveFile::open()
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         d->temporary = prefix + randomSuffix();
         // 0666 less the umask, as a new file gets; an existing file's permissions are copied below.
-        fd = ::open(QFile::encodeName(d->temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(QFile::encodeName(d->temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -181,7 +204,10 @@ bool SaveFile::open()
         return false;
     }
     struct stat existing;
-    if (::stat(QFile::encodeName(d->target).constData(), &existing) == 0)
+    const QByteArray targetName = QFile::encodeName(d->target);
+    const int found = d->mode == SaveTarget::NameOnly ? ::lstat(targetName.constData(), &existing)
+                                                      : ::stat(targetName.constData(), &existing);
+    if (found == 0 && S_ISREG(existing.st_mode))
         ::fchmod(fd, existing.st_mode & 07777);
     d->device.fd = fd;
     d->device.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
@@ -219,14 +245,22 @@ bool SaveFile::commit()
     d->device.close();
     if (::close(fd) != 0 && error == 0 && errno != EINTR)
         error = errno;
-    if (error == 0) {
+    // rename() replaces the name itself, never what a link points to; a link or a pipe put in the
+    // file's place while it was written is still left alone.
+    QString refusal;
+    if (error == 0 && d->mode == SaveTarget::NameOnly)
+        refusal = refusalOfName(d->path);
+    if (error == 0 && refusal.isEmpty()) {
         if (injected(SaveFault::Step::Rename))
             error = fault->error;
         else if (::rename(QFile::encodeName(d->temporary).constData(), QFile::encodeName(d->target).constData()) != 0)
             error = errno;
     }
-    if (error != 0) {
-        d->fail(error);
+    if (error != 0 || !refusal.isEmpty()) {
+        if (refusal.isEmpty())
+            d->fail(error);
+        else
+            d->fail(refusal);
         d->discard();
         return false;
     }
@@ -249,9 +283,10 @@ QString SaveFile::error() const
     return d->error;
 }
 
-QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer, Durability durability)
+QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer, Durability durability,
+                 SaveTarget target)
 {
-    SaveFile file(path, durability);
+    SaveFile file(path, durability, target);
     if (!file.open())
         return file.error();
     if (!writer(file.device())) {
@@ -266,10 +301,10 @@ QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& wri
     return {};
 }
 
-QString saveFile(const QString& path, const QByteArray& content, Durability durability)
+QString saveFile(const QString& path, const QByteArray& content, Durability durability, SaveTarget target)
 {
     return saveFile(
-        path, [&content](QIODevice& device) { return device.write(content) == content.size(); }, durability);
+        path, [&content](QIODevice& device) { return device.write(content) == content.size(); }, durability, target);
 }
 
 QString fileErrorText(int error)

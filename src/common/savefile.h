@@ -16,6 +16,13 @@ namespace tarv {
 // a mix); Synced also waits for the disk, which costs about 10 ms.
 enum class Durability { Synced, AtomicOnly };
 
+// What a save replaces when its name is not a plain file.
+enum class SaveTarget {
+    FollowLinks, // a symbolic link stays a link and the file it points to is replaced (the data folders)
+    NameOnly,    // the name itself, never what a link points to: a save over a link, a device or a pipe
+                 // is refused (folders others write into)
+};
+
 // The one way a data file is written: into a temporary file beside it (".NAME.tarv-save-XXXXXX",
 // so that one left by a crash is known for ours), synced, then committed by a rename, and the
 // folder synced. Every write, the sync, the close and the rename are checked, so a full disk is
@@ -28,7 +35,8 @@ enum class Durability { Synced, AtomicOnly };
 class SaveFile
 {
 public:
-    explicit SaveFile(const QString& path, Durability durability = Durability::Synced);
+    explicit SaveFile(const QString& path, Durability durability = Durability::Synced,
+                      SaveTarget target = SaveTarget::FollowLinks);
     ~SaveFile(); // cancels an uncommitted save
     SaveFile(const SaveFile&) = delete;
     SaveFile& operator=(const SaveFile&) = delete;
@@ -55,11 +63,12 @@ private:
 
 // Writes the whole content. Returns an empty text on success, otherwise "path: reason" with the
 // reason in plain words ("ディスクの空き容量が足りません" for a full disk).
-QString saveFile(const QString& path, const QByteArray& content, Durability durability = Durability::Synced);
+QString saveFile(const QString& path, const QByteArray& content, Durability durability = Durability::Synced,
+                 SaveTarget target = SaveTarget::FollowLinks);
 
 // As above, with the content produced by writer; a writer returning false abandons the save.
 QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer,
-                 Durability durability = Durability::Synced);
+                 Durability durability = Durability::Synced, SaveTarget target = SaveTarget::FollowLinks);
 
 // A system error number in words a person understands.
 QString fileErrorText(int error);

@@ -54,9 +54,9 @@ std::optional<SongTable> loadSongListForRewrite(const QString& path, QString* er
         *error = QStringLiteral("曲目リストを読み込めません: ") + readError;
         return std::nullopt;
     }
-    const QStringList& warnings = list->warnings();
+    const QStringList warnings = list->warnings() + list->oddNumberLines();
     if (!warnings.isEmpty()) {
-        *error = QStringLiteral("曲目リストに読めない行があり、書き換えると失われるので変更しません。"
+        *error = QStringLiteral("曲目リストに読めない行があり、書き換えると失われるか変わるので変更しません。"
                                 "曲目リストを直してください: ") +
                  warnings.constFirst();
         if (warnings.size() > 1)

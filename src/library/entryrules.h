@@ -24,8 +24,8 @@ QString proposedTitle(const QString& fileName);
 QString listableTitle(const QString& title);
 
 // The song list read for a change that rewrites it. nullopt, with the reason in *error, when it
-// cannot be read, or when lines were skipped in reading it: the rewrite would lose them, so the
-// operator has to mend the file first.
+// cannot be read, or when lines were skipped or number lines read leniently: the rewrite would lose
+// or change them, so the operator has to mend the file first.
 std::optional<SongTable> loadSongListForRewrite(const QString& path, QString* error);
 
 class LibraryLog;

@@ -153,7 +153,7 @@ ExportResult exportWebSongFile(const AppPaths& paths)
     const auto songs = orderedSongList(paths, &error);
     if (!songs)
         return {ExportResult::Status::Failed, error};
-    error = saveFile(*file, webSongFile(*songs));
+    error = writeExchangeFile(*file, webSongFile(*songs));
     if (!error.isEmpty())
         return {ExportResult::Status::Failed, error};
     return {};

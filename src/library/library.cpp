@@ -77,7 +77,7 @@ void Library::load(const std::function<void()>& meanwhile)
     if (!list)
         m_log.addLine(QStringLiteral("--- Error: 曲目リストを読み込めません: %1 ---").arg(error));
     else
-        for (const QString& warning : list->warnings())
+        for (const QString& warning : list->warnings() + list->oddNumberLines())
             m_log.addLine(QStringLiteral("--- 注意: %1 ---").arg(warning));
     setSongs(list);
     m_videoSizes.forgetAll();

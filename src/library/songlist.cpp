@@ -129,6 +129,51 @@ std::optional<qint64> numberLineValue(QByteArrayView line)
     return qint64(value);
 }
 
+enum class NumberLineForm {
+    Written, // " number ", as a rewrite writes it
+    Plain,   // blanks, digits and blanks, read as exactly those digits but written otherwise
+    Odd,     // anything else read as a number: a rewrite would change it
+};
+
+NumberLineForm numberLineForm(QByteArrayView line)
+{
+    const qsizetype size = line.size();
+    if (size >= 3 && line[0] == ' ' && line[size - 1] == ' ' && (line[1] != '0' || size == 3)) {
+        bool digits = true;
+        for (qsizetype i = 1; i < size - 1 && digits; ++i)
+            digits = line[i] >= '0' && line[i] <= '9';
+        if (digits)
+            return NumberLineForm::Written;
+    }
+    // Blanks as the lenient reader skips them, but only around the digits.
+    const auto blankAt = [&](qsizetype i) {
+        if (isAsciiBlank(line[i]))
+            return 1;
+        return line[i] == '\x81' && i + 1 < size && line[i + 1] == '\x40' ? 2 : 0;
+    };
+    qsizetype i = 0;
+    while (i < size && blankAt(i))
+        i += blankAt(i);
+    const qsizetype digitsStart = i;
+    while (i < size && line[i] >= '0' && line[i] <= '9')
+        ++i;
+    if (i == digitsStart)
+        return NumberLineForm::Odd;
+    while (i < size && blankAt(i))
+        i += blankAt(i);
+    return i == size ? NumberLineForm::Plain : NumberLineForm::Odd;
+}
+
+// A line for a message: control characters, a NUL among them, shown as their symbols.
+QString visibleLine(QByteArrayView line)
+{
+    QString text = decodeCp932(line);
+    for (QChar& c : text)
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+    return text;
+}
+
 void appendNumber(char*& out, qint64 number)
 {
     char digits[24];
@@ -174,13 +219,29 @@ SongTable SongTable::parse(QByteArray content)
         }
         haveNumberLine = false;
         ++table.m_pairCount;
-        if (const auto number = numberLineValue(numberLine)) {
-            table.m_entries.push_back(Entry{*number, line.data() - base, line.size()});
-        } else {
+        const auto number = numberLineValue(numberLine);
+        if (!number) {
             table.m_warnings << QStringLiteral("%1行目「%2」は曲番号ではないので読み飛ばしました")
                                     .arg(lineNumber - 1)
-                                    .arg(decodeCp932(numberLine));
+                                    .arg(visibleLine(numberLine));
+            return;
         }
+        Entry entry{*number, line.data() - base, qint32(line.size())};
+        switch (numberLineForm(numberLine)) {
+        case NumberLineForm::Written:
+            break;
+        case NumberLineForm::Plain:
+            entry.numberStart = numberLine.data() - base;
+            entry.numberSize = qint32(numberLine.size());
+            break;
+        case NumberLineForm::Odd:
+            table.m_oddNumberLines << QStringLiteral("%1行目「%2」は曲番号 %3 の書き方ではないので書き換えられません")
+                                          .arg(lineNumber - 1)
+                                          .arg(visibleLine(numberLine))
+                                          .arg(*number);
+            break;
+        }
+        table.m_entries.push_back(entry);
     });
     // A blank line at the end (an editor's extra line end) holds nothing to lose.
     if (haveNumberLine && !numberLine.trimmed().isEmpty())
@@ -203,7 +264,7 @@ SongTable SongTable::fromSongs(const QList<Song>& songs)
 
 void SongTable::append(qint64 number, QByteArrayView rawTitle)
 {
-    m_entries.push_back(Entry{number, m_bytes.size(), rawTitle.size()});
+    m_entries.push_back(Entry{number, m_bytes.size(), qint32(rawTitle.size())});
     m_bytes.append(rawTitle);
     ++m_pairCount;
 }
@@ -212,8 +273,15 @@ void SongTable::setRawTitle(qsizetype i, QByteArrayView rawTitle)
 {
     Entry& entry = m_entries[size_t(i)];
     entry.titleStart = m_bytes.size();
-    entry.titleSize = rawTitle.size();
+    entry.titleSize = qint32(rawTitle.size());
     m_bytes.append(rawTitle);
+}
+
+void SongTable::setNumber(qsizetype i, qint64 number)
+{
+    Entry& entry = m_entries[size_t(i)];
+    if (entry.number != number)
+        entry = Entry{number, entry.titleStart, entry.titleSize};
 }
 
 void SongTable::order()
@@ -254,7 +322,7 @@ QByteArray SongTable::serialize() const
     // " number " CR LF title CR LF: at most 20 digits and a sign, six bytes of blanks and line ends.
     qsizetype capacity = 0;
     for (const Entry& entry : m_entries)
-        capacity += entry.titleSize + 27;
+        capacity += entry.titleSize + entry.numberSize + 27;
     QByteArray out(capacity, Qt::Uninitialized);
     char* p = out.data();
     const char* const titles = m_bytes.constData();
@@ -265,9 +333,14 @@ QByteArray SongTable::serialize() const
         if (i + Ahead < count)
             __builtin_prefetch(titles + m_entries[i + Ahead].titleStart);
         const Entry& entry = m_entries[i];
-        *p++ = ' ';
-        appendNumber(p, entry.number);
-        *p++ = ' ';
+        if (entry.numberSize > 0) {
+            std::memcpy(p, titles + entry.numberStart, size_t(entry.numberSize));
+            p += entry.numberSize;
+        } else {
+            *p++ = ' ';
+            appendNumber(p, entry.number);
+            *p++ = ' ';
+        }
         *p++ = '\r';
         *p++ = '\n';
         std::memcpy(p, titles + entry.titleStart, size_t(entry.titleSize));
@@ -348,6 +421,7 @@ struct SharedTable
     bool settled = false;
     QByteArray content; // the file's bytes the table stands for
     std::shared_ptr<const SongTable> table;
+    QString refusal; // why the file could not be read (with no table)
 };
 
 struct SharedTables
@@ -355,10 +429,12 @@ struct SharedTables
     std::mutex mutex;
     QHash<QString, SharedTable> tables;
 
-    void put(const QString& path, const FileStamp& stamp, QByteArray content, std::shared_ptr<const SongTable> table)
+    void put(const QString& path, const FileStamp& stamp, QByteArray content, std::shared_ptr<const SongTable> table,
+             QString refusal = {})
     {
         std::lock_guard lock(mutex);
-        tables.insert(path, SharedTable{stamp, stamp.settled(), std::move(content), std::move(table)});
+        tables.insert(path,
+                      SharedTable{stamp, stamp.settled(), std::move(content), std::move(table), std::move(refusal)});
     }
 };
 
@@ -366,6 +442,38 @@ SharedTables& sharedTables()
 {
     static SharedTables shared;
     return shared;
+}
+
+QString tooLargeText(qint64 bytes)
+{
+    return QStringLiteral("曲目リストが大きすぎるので読み込みません（%1 MB、上限 %2 MB）")
+        .arg((bytes + (1 << 20) - 1) >> 20)
+        .arg(MaxSongListBytes >> 20);
+}
+
+// The list's bytes, its size checked before it is read; nullopt with the reason when it cannot be
+// read or is larger than any real library.
+std::optional<QByteArray> readSongListBytes(const QString& path, QString* error)
+{
+    const auto refuse = [&](const QString& reason) {
+        *error = reason;
+        return std::nullopt;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(file.errorString());
+    if (file.size() > MaxSongListBytes)
+        return refuse(tooLargeText(file.size()));
+    QByteArray bytes = file.readAll();
+    if (bytes.size() > MaxSongListBytes) // grown since
+        return refuse(tooLargeText(bytes.size()));
+    const qint64 lines =
+        std::count(bytes.cbegin(), bytes.cend(), '\n') + (!bytes.isEmpty() && !bytes.endsWith('\n') ? 1 : 0);
+    if (lines / 2 > MaxSongListEntries)
+        return refuse(QStringLiteral("曲目リストの曲が多すぎるので読み込みません（%1 曲、上限 %2 曲）")
+                          .arg(lines / 2)
+                          .arg(MaxSongListEntries));
+    return bytes;
 }
 
 } // namespace
@@ -379,15 +487,20 @@ std::shared_ptr<const SongTable> sharedSongTable(const QString& path, QString* e
         std::lock_guard lock(shared.mutex);
         known = shared.tables.value(path);
     }
-    if (known.table && known.stamp == stamp && known.settled)
+    if ((known.table || !known.refusal.isEmpty()) && known.stamp == stamp && known.settled) {
+        if (error && !known.table)
+            *error = known.refusal;
         return known.table;
+    }
     if (!stamp.exists) {
         static const auto empty = std::make_shared<const SongTable>();
         return empty;
     }
     QString readError;
-    auto bytes = readFileBytes(path, &readError);
+    auto bytes = readSongListBytes(path, &readError);
     if (!bytes) {
+        // Not read again until the file changes: a list too large costs a read of 64 MiB.
+        shared.put(path, stamp, {}, nullptr, readError);
         if (error)
             *error = readError;
         return nullptr;
@@ -406,6 +519,7 @@ QString rewriteSongTable(const QString& path, SongTable table)
     QByteArray content = table.serialize();
     table.m_pairCount = table.size();
     table.m_warnings.clear();
+    table.m_oddNumberLines.clear();
     const QString error = saveFile(path, content);
     if (!error.isEmpty())
         return error;
@@ -442,7 +556,7 @@ QString backupSongList(const AppPaths& paths, const QDateTime& when)
     if (!QFileInfo(paths.backupDir()).isDir())
         return QStringLiteral("%1 がありません").arg(paths.backupDir());
     QString error;
-    const auto bytes = readFileBytes(paths.songList(), &error);
+    const auto bytes = readSongListBytes(paths.songList(), &error);
     if (!bytes)
         return QStringLiteral("%1: %2").arg(paths.songList(), error);
     return saveFile(QDir(paths.backupDir()).filePath(backupFileName(when)), *bytes);

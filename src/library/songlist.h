@@ -35,6 +35,10 @@ constexpr qint64 PlacedMark = 999999;
 constexpr qint64 FirstSongNumber = 100000;
 constexpr qint64 LastSongNumber = 999998;
 
+// A song list beyond any real library is refused, neither read nor backed up.
+constexpr qint64 MaxSongListBytes = 64 * 1024 * 1024;
+constexpr qint64 MaxSongListEntries = 1000000;
+
 // A parsed song list held as the file's bytes and, per entry, its number and where its title lies
 // in those bytes: reading, ordering and rewriting a large list copies no line. A title stays raw
 // bytes until someone shows it.
@@ -45,7 +49,11 @@ public:
     {
         qint64 number = 0;
         qsizetype titleStart = 0;
-        qsizetype titleSize = 0;
+        qint32 titleSize = 0;
+        // A number line read as plain digits but not written " number " (no blanks, leading zeros):
+        // given back as it was while the number stays. 0 for a line written as " number ".
+        qint32 numberSize = 0;
+        qsizetype numberStart = 0;
     };
 
     qsizetype size() const { return qsizetype(m_entries.size()); }
@@ -64,6 +72,9 @@ public:
     qsizetype pairCount() const { return m_pairCount; }
     // Lines skipped while reading, for the operator.
     const QStringList& warnings() const { return m_warnings; }
+    // Number lines read leniently that a rewrite would not give back (a NUL, a sign, a point, an
+    // exponent or other text with the digits), for the operator: the list is read, never rewritten.
+    const QStringList& oddNumberLines() const { return m_oddNumberLines; }
 
     // Reads file content: every number line / title line pair, in file order.
     static SongTable parse(QByteArray content);
@@ -78,7 +89,7 @@ public:
     {
         std::erase_if(m_entries, [&](const Entry& e) { return !keep(e); });
     }
-    void setNumber(qsizetype i, qint64 number) { m_entries[size_t(i)].number = number; }
+    void setNumber(qsizetype i, qint64 number);
     void setRawTitle(qsizetype i, QByteArrayView rawTitle);
 
     // The bytes of the list in its current order, in one buffer sized in advance.
@@ -91,6 +102,7 @@ private:
     std::vector<Entry> m_entries;
     qsizetype m_pairCount = 0;
     QStringList m_warnings;
+    QStringList m_oddNumberLines;
 };
 
 struct SongListLoad
@@ -109,7 +121,8 @@ SongListLoad parseSongList(const QByteArray& content);
 
 // The song list at path as last read, shared by its readers (the stage's lookup, the library
 // window, the exports) and read again only when the file's size or times change. nullptr, with
-// the reason in *error, when the file exists but cannot be read; a missing file is an empty list.
+// the reason in *error, when the file exists but cannot be read or is larger than any real library
+// (MaxSongListBytes, MaxSongListEntries); a missing file is an empty list.
 std::shared_ptr<const SongTable> sharedSongTable(const QString& path, QString* error = nullptr);
 
 // Rewrite: replaces the whole file atomically with the table's entries in their order, and makes
@@ -131,7 +144,8 @@ QString rewriteSongList(const QString& path, const QList<Song>& songs);
 QString backupFileName(const QDateTime& when);
 
 // Back up: copies db/musiclist.txt byte for byte into db/bu/ under the moment's name (replacing a
-// backup of the same second). Returns an empty text on success, otherwise the reason.
+// backup of the same second). Returns an empty text on success, otherwise the reason (also for a
+// list larger than any real library).
 QString backupSongList(const AppPaths& paths, const QDateTime& when);
 
 struct LibraryTotals

@@ -40,7 +40,7 @@ QString writeQueueFile(const std::optional<QString>& webRoot, const QByteArray& 
         return {};
     // Rewritten at every reservation on the interface thread and emptied at every start of karaoke
     // mode: replaced atomically, but without waiting for the disk (about 10 ms a time).
-    return saveFile(*file, content, Durability::AtomicOnly);
+    return writeExchangeFile(*file, content, Durability::AtomicOnly);
 }
 
 } // namespace tarv

@@ -2,13 +2,19 @@
 
 #include "common/cp932.h"
 #include "common/fields.h"
-#include "common/savefile.h"
-#include "common/textfile.h"
 #include "common/webroot.h"
 #include "library/songlist.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarv {
 
@@ -30,6 +36,55 @@ std::optional<QString> existingExchangeFile(const std::optional<QString>& webRoo
 std::optional<QString> existingExchangeFile(const AppPaths& paths, QStringView name)
 {
     return existingExchangeFile(readWebRoot(paths), name);
+}
+
+std::optional<QByteArray> readExchangeFile(const QString& path, qint64 maxBytes, QString* error)
+{
+    const auto fail = [&](const QString& reason) {
+        *error = QStringLiteral("%1: %2").arg(path, reason);
+        return std::nullopt;
+    };
+    // Non-blocking, so a pipe put in the file's place is seen for what it is instead of waited on.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        return fail(errno == ELOOP ? QStringLiteral("シンボリックリンクなので読みません") : fileErrorText(errno));
+    }
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return fail(fileErrorText(errno));
+    if (S_ISDIR(st.st_mode))
+        return fail(fileErrorText(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("通常のファイルではない（デバイスやパイプなど）ので読みません"));
+
+    const qint64 limit = maxBytes + 1;
+    QByteArray bytes(qsizetype(std::min<qint64>(st.st_size + 1, limit)), Qt::Uninitialized);
+    qsizetype used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (used >= limit) // longer than maxBytes: the caller needs to know no more
+                break;
+            bytes.resize(qsizetype(std::min<qint64>(limit, qint64(used) * 2 + 4096)));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(fileErrorText(errno));
+        if (n == 0)
+            break;
+        used += n;
+    }
+    bytes.truncate(used);
+    return bytes;
+}
+
+QString writeExchangeFile(const QString& path, const QByteArray& content, Durability durability)
+{
+    return saveFile(path, content, durability, SaveTarget::NameOnly);
 }
 
 QByteArray exchangeRecord(std::initializer_list<QByteArrayView> fields)
@@ -74,16 +129,17 @@ std::optional<WebRequest> parseRequest(QByteArrayView content)
 
 RequestTake takeRequest(const QString& requestFile)
 {
-    const QFileInfo info(requestFile);
-    if (!info.exists() || info.size() == 0)
-        return {};
     QString error;
-    const auto content = readFileBytes(requestFile, &error);
-    if (!content)
+    const auto content = readExchangeFile(requestFile, MaxRequestBytes, &error);
+    if (!content || content->isEmpty())
         return {std::nullopt, error};
-    error = saveFile(requestFile, QByteArray());
+    error = writeExchangeFile(requestFile, QByteArray());
     if (!error.isEmpty())
         return {std::nullopt, QStringLiteral("%1 を空にできません: %2").arg(requestFile, error)};
+    if (content->size() > MaxRequestBytes)
+        return {std::nullopt, QStringLiteral("%1 は %2 KiB を超えていて要求ではないので、読まずに空にしました")
+                                  .arg(requestFile)
+                                  .arg(MaxRequestBytes / 1024)};
     auto request = parseRequest(*content);
     if (!request)
         return {std::nullopt, QStringLiteral("%1 に要求がありませんでした").arg(requestFile)};
@@ -111,10 +167,10 @@ QByteArray GuestRequest::fileContent() const
 
 GuestWrite writeGuestRequest(const QString& requestFile, const GuestRequest& request, QString* error)
 {
-    const QFileInfo info(requestFile);
-    if (info.exists() && info.size() > 0)
+    struct stat st;
+    if (::lstat(QFile::encodeName(requestFile).constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
         return GuestWrite::Busy;
-    const QString failure = saveFile(requestFile, request.fileContent());
+    const QString failure = writeExchangeFile(requestFile, request.fileContent());
     if (!failure.isEmpty()) {
         if (error)
             *error = failure;
@@ -125,7 +181,7 @@ GuestWrite writeGuestRequest(const QString& requestFile, const GuestRequest& req
 
 QString writeAddressFile(const QString& addressFile, const QString& address)
 {
-    return saveFile(addressFile, address.toLatin1());
+    return writeExchangeFile(addressFile, address.toLatin1());
 }
 
 } // namespace tarv

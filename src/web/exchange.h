@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/savefile.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -27,6 +28,25 @@ QString exchangeFile(const QString& webRoot, QStringView name);
 // The exchange file when there is a web root whose exchange folder exists; nullopt otherwise.
 std::optional<QString> existingExchangeFile(const std::optional<QString>& webRoot, QStringView name);
 std::optional<QString> existingExchangeFile(const AppPaths& paths, QStringView name);
+
+// Other programs write the exchange folder, so every read and write of its files goes through these
+// two: neither follows a symbolic link, and neither touches anything but a regular file.
+
+// Reads an exchange file without following a link and without waiting on a pipe or a device. nullopt
+// for a missing file (*error left empty) and for one that is refused or cannot be read (the reason in
+// *error). Reads at most maxBytes + 1 bytes: a longer file is seen to be too long, never read whole.
+std::optional<QByteArray> readExchangeFile(const QString& path, qint64 maxBytes, QString* error);
+
+// Replaces an exchange file atomically: the name itself, never what a link points to. A link, a
+// folder, a device or a pipe of that name is refused and left as it is. Returns the reason of a
+// failure, or an empty text.
+QString writeExchangeFile(const QString& path, const QByteArray& content, Durability durability = Durability::Synced);
+
+// The longest request file read: a request is a code and a name, so a longer file is not one.
+inline constexpr qint64 MaxRequestBytes = 64 * 1024;
+
+// The longest queue or song file read: far more than the song file of the largest song list.
+inline constexpr qint64 MaxRecordFileBytes = 128 * 1024 * 1024;
 
 // One record of the queue and song files: the fields joined by "$", then "$ENT" and CR LF. Fields are
 // not escaped; a user name goes through storedUserName() first.
@@ -62,7 +82,9 @@ struct RequestTake
 
 // Takes the waiting request out of the request file: reads it and empties the file (0 bytes). A
 // missing or empty file holds none. The request is only handed out once the file is empty again,
-// so a file that cannot be emptied never yields the same request twice.
+// so a file that cannot be emptied never yields the same request twice. A file longer than
+// MaxRequestBytes is emptied unread and reported; a link, a device or a pipe is reported and left
+// alone.
 RequestTake takeRequest(const QString& requestFile);
 
 // A request our own guest pages may make: a song number or "login", nothing else, so a guest can

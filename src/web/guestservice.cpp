@@ -1,7 +1,6 @@
 #include "web/guestservice.h"
 
 #include "common/cp932.h"
-#include "common/textfile.h"
 #include "library/exports.h"
 
 #include <QFile>
@@ -78,8 +77,9 @@ std::optional<Record> parseRecord(QStringView line, bool withUser)
 QList<Record> readRecords(const QString& file, bool withUser)
 {
     QList<Record> records;
-    const auto bytes = readFileBytes(file);
-    if (!bytes)
+    QString error; // a file the guests' pages cannot read is shown to them as empty
+    const auto bytes = readExchangeFile(file, MaxRecordFileBytes, &error);
+    if (!bytes || bytes->size() > MaxRecordFileBytes)
         return records;
     const QString text = decodeCp932(*bytes);
     for (QStringView line : QStringView(text).split(u"\r\n", Qt::SkipEmptyParts)) {

@@ -158,6 +158,28 @@ TEST_F(EditingTest, SkippedListLinesAreShownAndNeitherChangeNorDeleteRewritesThe
     EXPECT_TRUE(videoExists("100002"));
 }
 
+TEST_F(EditingTest, NumberLinesARewriteWouldChangeAreShownAndNeitherChangeNorDeleteRewritesTheList)
+{
+    // Each is read leniently as a number, but a rewrite would write another line in its place.
+    const QByteArray oddLines[] = {
+        QByteArray(" 100\000005 ", 9), "1e5", " 100005 abc", "+100005", " 100 005", "100005.0"};
+    for (const QByteArray& odd : oddLines) {
+        SCOPED_TRACE(odd.toStdString());
+        const QByteArray list = " 100002 \r\nA\r\n" + odd + "\r\nB\r\n 100009 \r\nC\r\n";
+        TempLibrary::writeBytes(lib.paths.songList(), list);
+        Library opened{lib.paths, clock, prompts, preview};
+        opened.load();
+        EXPECT_TRUE(logLines(opened.log()).join(u'\n').contains(QStringLiteral("--- 注意: 3行目")));
+        ASSERT_TRUE(opened.select(0));
+        prompts.messages.clear();
+        EXPECT_EQ(opened.change(QStringLiteral("100003"), QStringLiteral("x"), false), Library::EditOutcome::Unchanged);
+        EXPECT_EQ(opened.remove(false), Library::EditOutcome::Unchanged);
+        EXPECT_EQ(prompts.messages.size(), 2);
+        EXPECT_EQ(lib.listBytes(), list);
+    }
+    EXPECT_TRUE(prompts.confirmTexts.isEmpty());
+}
+
 TEST_F(EditingTest, DeletingRemovesTheEntryAndItsVideo)
 {
     selectNumber(100005);

@@ -129,6 +129,17 @@ TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
     EXPECT_EQ(readFileBytes(path).value(), once);
 }
 
+TEST(SongListFile, PlainNumberLinesAreWrittenBackUntilTheirNumberChanges)
+{
+    // \201\100: the ideographic space.
+    SongTable table = SongTable::parse("100002\r\nB\r\n 0100001\t\r\nA\r\n\201\100100003 \r\nC\r\n");
+    EXPECT_TRUE(table.oddNumberLines().isEmpty());
+    table.order();
+    table.setNumber(0, 100001);
+    table.setNumber(2, 100004);
+    EXPECT_EQ(table.serialize(), QByteArray(" 0100001\t\r\nA\r\n100002\r\nB\r\n 100004 \r\nC\r\n"));
+}
+
 TEST(SongListFile, MissingFileIsAnEmptyLibrary)
 {
     const SongListLoad load = loadSongList(QStringLiteral("/nonexistent/musiclist.txt"));
@@ -172,6 +183,36 @@ TEST_F(LibraryFolder, BackupWithoutListOrFolderIsReported)
     writeBytes(paths.songList(), QByteArray());
     QDir(paths.backupDir()).removeRecursively();
     EXPECT_FALSE(backupSongList(paths, QDateTime::currentDateTime()).isEmpty());
+}
+
+TEST_F(LibraryFolder, AListBeyondAnyLibraryIsNeitherReadNorBackedUp)
+{
+    const QByteArray entry("1\n\n");
+    const struct
+    {
+        qint64 size; // the file made sparse to this size, or 0
+        qint64 entries;
+        bool refused;
+    } cases[] = {
+        {MaxSongListBytes + 1, 1, true},
+        {0, MaxSongListEntries, false},
+        {0, MaxSongListEntries + 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size + c.entries);
+        writeBytes(paths.songList(), entry.repeated(c.entries));
+        if (c.size) {
+            ASSERT_TRUE(QFile(paths.songList()).resize(c.size));
+        }
+        QString error;
+        const bool read = sharedSongTable(paths.songList(), &error) != nullptr;
+        EXPECT_EQ(read, !c.refused);
+        EXPECT_EQ(error.isEmpty(), !c.refused) << error.toStdString();
+        EXPECT_EQ(backupSongList(paths, QDateTime::currentDateTime()).isEmpty(), !c.refused);
+        EXPECT_EQ(QDir(paths.backupDir()).isEmpty(), c.refused);
+        QDir(paths.backupDir()).removeRecursively();
+        QDir().mkpath(paths.backupDir());
+    }
 }
 
 TEST_F(LibraryFolder, TotalsTruncateAndNameMissingVideos)

@@ -2,10 +2,16 @@
 #include "common/cp932.h"
 #include "common/savefile.h"
 #include "common/textfile.h"
+#include "stage/queuefile.h"
 #include "web/exchange.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <functional>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +73,70 @@ TEST(RequestFile, TakingEmptiesTheFileAndAnEmptyFileHoldsNothing)
     const RequestTake blank = takeRequest(file);
     EXPECT_FALSE(blank.request);
     EXPECT_FALSE(blank.error.isEmpty());
+    EXPECT_EQ(QFileInfo(file).size(), 0);
+}
+
+TEST(ExchangeFolder, LinksAndPipesAreNeitherFollowedNorEmptiedNorReplaced)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath(u"www"_s);
+    ASSERT_TRUE(QDir().mkpath(root + u"/cgi-bin/tarv"_s));
+    // Stands for db/musiclist.txt, which a link in the exchange folder must never reach.
+    const QString outside = dir.filePath(u"musiclist.txt"_s);
+    const QByteArray listBytes(" 100001 \r\nA\r\n");
+
+    struct Writer
+    {
+        QStringView name;
+        std::function<QString(const QString&)> write; // the reason of its refusal
+    };
+    const Writer writers[] = {
+        {ExchangeFile::Request, [](const QString& file) { return takeRequest(file).error; }},
+        {ExchangeFile::Request,
+         [](const QString& file) {
+             QString error;
+             writeGuestRequest(file, GuestRequest::login(u"Taro"_s), &error);
+             return error;
+         }},
+        {ExchangeFile::Address, [](const QString& file) { return writeAddressFile(file, u"192.168.0.10"_s); }},
+        {ExchangeFile::Queue, [&root](const QString&) { return writeQueueFile(root, "100001$A$Taro$ENT\r\n"); }},
+    };
+    for (const Writer& writer : writers) {
+        const QString file = exchangeFile(root, writer.name);
+        SCOPED_TRACE(file.toStdString());
+
+        ASSERT_TRUE(saveFile(outside, listBytes).isEmpty());
+        ASSERT_TRUE(QFile::link(outside, file));
+        EXPECT_FALSE(writer.write(file).isEmpty());
+        EXPECT_EQ(QFileInfo(file).symLinkTarget(), outside);
+        EXPECT_EQ(readFileBytes(outside), listBytes);
+        // An empty file behind the link is no invitation either.
+        ASSERT_TRUE(saveFile(outside, QByteArray()).isEmpty());
+        EXPECT_FALSE(writer.write(file).isEmpty());
+        EXPECT_EQ(QFileInfo(outside).size(), 0);
+        ASSERT_TRUE(QFile::remove(file));
+
+        // A pipe is never waited on.
+        ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        EXPECT_FALSE(writer.write(file).isEmpty());
+        struct stat st;
+        ASSERT_EQ(::lstat(QFile::encodeName(file).constData(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+        ASSERT_TRUE(QFile::remove(file));
+
+        // A regular file is replaced as ever.
+        EXPECT_TRUE(writer.write(file).isEmpty());
+    }
+}
+
+TEST(RequestFile, ALongerFileIsNoRequestAndIsEmptiedUnread)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"tarvadd.txt"_s);
+    ASSERT_TRUE(saveFile(file, "100001,Taro\r\n" + QByteArray(MaxRequestBytes, ' ')).isEmpty());
+    const RequestTake take = takeRequest(file);
+    EXPECT_FALSE(take.request);
+    EXPECT_FALSE(take.error.isEmpty());
     EXPECT_EQ(QFileInfo(file).size(), 0);
 }
 
