@@ -22,10 +22,13 @@ const QString TemporaryMark = QStringLiteral(".tarv-save-");
 
 std::mutex faultMutex;
 std::optional<SaveFault> installedFault;
+QString faultyFile; // empty: every file
 
-std::optional<SaveFault> currentFault()
+std::optional<SaveFault> currentFault(const QString& path)
 {
     std::lock_guard lock(faultMutex);
+    if (!faultyFile.isEmpty() && QFileInfo(path).fileName() != faultyFile)
+        return std::nullopt;
     return installedFault;
 }
 
@@ -147,7 +150,7 @@ bool SaveFile::open()
     d->error.clear();
     d->device.failure = 0;
     d->device.written = 0;
-    d->device.fault = currentFault();
+    d->device.fault = currentFault(d->path);
 
     // A symbolic link stays a link; the file it points to is replaced.
     QFileInfo target(d->path);
@@ -307,6 +310,14 @@ bool isSaveTemporaryName(const QString& fileName)
     return pattern.match(fileName).hasMatch();
 }
 
+bool removeFileDurably(const QString& path)
+{
+    if (!QFile::remove(path) && QFileInfo::exists(path))
+        return false;
+    syncFolder(QFileInfo(path).absolutePath());
+    return true;
+}
+
 QStringList removeStaleSaveTemporaries(const QString& folder)
 {
     QStringList removed;
@@ -319,16 +330,18 @@ QStringList removeStaleSaveTemporaries(const QString& folder)
     return removed;
 }
 
-ScopedSaveFault::ScopedSaveFault(const SaveFault& fault)
+ScopedSaveFault::ScopedSaveFault(const SaveFault& fault, const QString& onlyFile)
 {
     std::lock_guard lock(faultMutex);
     installedFault = fault;
+    faultyFile = onlyFile;
 }
 
 ScopedSaveFault::~ScopedSaveFault()
 {
     std::lock_guard lock(faultMutex);
     installedFault.reset();
+    faultyFile.clear();
 }
 
 } // namespace tarv
