@@ -88,11 +88,9 @@ QString saveFilesTogether(const QString& journal, const QList<FileChange>& chang
     const QString unchanged = QStringLiteral("どのファイルも元のままです。");
 
     QString error;
-    if (QFileInfo::exists(journal)) {
-        finishFileChanges(journal, &error);
-        if (!error.isEmpty())
-            return failed(unchanged, error);
-    }
+    finishFileChanges(journal, &error); // an earlier change that was left unfinished
+    if (!error.isEmpty())
+        return failed(unchanged, error);
     // The old contents, to put back should a later file fail; nullopt for a file that did not exist.
     QList<std::optional<QByteArray>> old;
     for (const FileChange& change : changes) {
