@@ -22,11 +22,12 @@ const QString TemporaryMark = QStringLiteral(".tarv-save-");
 
 std::mutex faultMutex;
 std::optional<SaveFault> installedFault;
+QString faultyFile; // empty: every file
 
 std::optional<SaveFault> currentFault(const QString& path)
 {
     std::lock_guard lock(faultMutex);
-    if (installedFault && !path.endsWith(installedFault->onlyFile))
+    if (!faultyFile.isEmpty() && QFileInfo(path).fileName() != faultyFile)
         return std::nullopt;
     return installedFault;
 }
@@ -344,6 +345,14 @@ bool isSaveTemporaryName(const QString& fileName)
     return pattern.match(fileName).hasMatch();
 }
 
+bool removeFileDurably(const QString& path)
+{
+    if (!QFile::remove(path) && QFileInfo::exists(path))
+        return false;
+    syncFolder(QFileInfo(path).absolutePath());
+    return true;
+}
+
 QStringList removeStaleSaveTemporaries(const QString& folder)
 {
     QStringList removed;
@@ -356,16 +365,18 @@ QStringList removeStaleSaveTemporaries(const QString& folder)
     return removed;
 }
 
-ScopedSaveFault::ScopedSaveFault(const SaveFault& fault)
+ScopedSaveFault::ScopedSaveFault(const SaveFault& fault, const QString& onlyFile)
 {
     std::lock_guard lock(faultMutex);
     installedFault = fault;
+    faultyFile = onlyFile;
 }
 
 ScopedSaveFault::~ScopedSaveFault()
 {
     std::lock_guard lock(faultMutex);
     installedFault.reset();
+    faultyFile.clear();
 }
 
 } // namespace tarv

@@ -76,6 +76,10 @@ QString fileErrorText(int error);
 // Whether a file name is one of SaveFile's temporary files.
 bool isSaveTemporaryName(const QString& fileName);
 
+// Removes a file and syncs its folder, so that the removal too outlives a power cut. False when the
+// file is still there.
+bool removeFileDurably(const QString& path);
+
 // Removes SaveFile's temporary files that a crash left in a folder (nothing else); returns the
 // names removed.
 QStringList removeStaleSaveTemporaries(const QString& folder);
@@ -91,13 +95,13 @@ struct SaveFault
     Step step = Step::Write;
     qint64 afterBytes = 0;
     int error = ENOSPC;
-    QString onlyFile = {}; // when set, only saves of a path ending so fail
 };
 
 class ScopedSaveFault
 {
 public:
-    explicit ScopedSaveFault(const SaveFault& fault);
+    // With onlyFile, only the saves of a file of that name (no folder) fail.
+    explicit ScopedSaveFault(const SaveFault& fault, const QString& onlyFile = {});
     ~ScopedSaveFault();
     ScopedSaveFault(const ScopedSaveFault&) = delete;
     ScopedSaveFault& operator=(const ScopedSaveFault&) = delete;

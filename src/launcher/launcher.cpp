@@ -52,6 +52,7 @@ bool Launcher::start()
         return false;
     }
     removeLeftoverTemporaries(m_paths);
+    const QString unfinishedSave = finishInterruptedSaves(m_paths);
     recoverInterruptedChanges(m_paths); // a drop or an edit a kill left half done
     const QString notice = prepareApplicationFolder(m_paths);
     QString backupError;
@@ -81,6 +82,8 @@ bool Launcher::start()
         showWarning(m_main.get(), QStringLiteral("startupBackupError"), QStringLiteral("バックアップ"),
                     QStringLiteral("起動時の曲目リストのバックアップができません。\n") + backupError);
     }
+    if (!unfinishedSave.isEmpty())
+        showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), unfinishedSave);
     return true;
 }
 

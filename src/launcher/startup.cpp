@@ -1,5 +1,6 @@
 #include "launcher/startup.h"
 
+#include "common/filetransaction.h"
 #include "common/savefile.h"
 #include "common/webroot.h"
 #include "library/library.h"
@@ -152,6 +153,17 @@ QStringList removeLeftoverTemporaries(const AppPaths& paths)
         }
     }
     return removed;
+}
+
+QString finishInterruptedSaves(const AppPaths& paths)
+{
+    QString error;
+    for (const QString& path : finishFileChanges(changeJournal(paths), &error))
+        qCInfo(lcLauncher) << "finished the interrupted save of" << path;
+    if (error.isEmpty())
+        return {};
+    qCWarning(lcLauncher).noquote() << "an interrupted save could not be finished:" << error;
+    return QStringLiteral("前回中断した保存を完了できません。\n") + error;
 }
 
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

@@ -60,6 +60,11 @@ QString startupBackup(const AppPaths& paths, const QDateTime& now, QString* erro
 // Run once another copy of the program is known not to be saving.
 QStringList removeLeftoverTemporaries(const AppPaths& paths);
 
+// Finishes a save of several files together that a kill interrupted (see saveFilesTogether()), before
+// anything reads those files. Returns why it could not, empty when all is well; the next start, or the
+// next opening of the time-signal settings, tries again.
+QString finishInterruptedSaves(const AppPaths& paths);
+
 // The main window's four-line information text, lines joined with CR LF. A file that is missing leaves
 // its date empty.
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

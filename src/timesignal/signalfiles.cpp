@@ -46,10 +46,12 @@ template <typename T> SignalFileLoad<T> loadPairs(const QString& path, T (*make)
 
 SignalEntry entryFromPair(const LinePair& pair)
 {
-    QString number = decodeCp932(pair.first);
-    if (allDigits(number.trimmed()))
-        number = sixDigits(number.trimmed().toLongLong());
-    return SignalEntry{number, pair.second};
+    const QString number = decodeCp932(pair.first);
+    bool ok = false;
+    const qint64 value = allDigits(number.trimmed()) ? number.trimmed().toLongLong(&ok) : -1;
+    if (ok && value <= 999999)
+        return SignalEntry{sixDigits(value), pair.second, {}};
+    return SignalEntry{number, pair.second, pair.first};
 }
 
 TimeItem timeFromPair(const LinePair& pair)
@@ -76,7 +78,7 @@ QString SignalEntry::displayText() const
 
 SignalEntry SignalEntry::make(qint64 number, const QString& title)
 {
-    return SignalEntry{sixDigits(number), encodeCp932(listableTitle(title))};
+    return SignalEntry{sixDigits(number), encodeCp932(listableTitle(title)), {}};
 }
 
 QString TimeItem::time() const
@@ -114,7 +116,7 @@ QByteArray serializeSignalEntries(const QList<SignalEntry>& entries)
     QList<LinePair> pairs;
     pairs.reserve(entries.size());
     for (const SignalEntry& entry : entries)
-        pairs.append(LinePair{encodeCp932(entry.number), entry.rawTitle});
+        pairs.append(LinePair{entry.rawNumber.isEmpty() ? encodeCp932(entry.number) : entry.rawNumber, entry.rawTitle});
     return writeLinePairs(pairs);
 }
 

@@ -34,6 +34,9 @@ struct SignalEntry
 {
     QString number; // six digits, or the line as read when it is not a number
     QByteArray rawTitle;
+    // The number line's bytes when it is not a number, written back as they are (they may hold
+    // bytes that are not CP932); empty for a number, which is written as six digits.
+    QByteArray rawNumber;
 
     QString title() const;
     // "001001 | 時報", as the settings window lists it.

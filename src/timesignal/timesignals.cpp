@@ -1,6 +1,7 @@
 #include "timesignal/timesignals.h"
 
 #include "common/filecopy.h"
+#include "common/filetransaction.h"
 #include "common/savefile.h"
 #include "library/entryrules.h"
 #include "library/songlist.h"
@@ -69,6 +70,11 @@ void TimeSignals::showError(const QString& text)
 
 void TimeSignals::load()
 {
+    // A save that a kill or a failure left half done is finished first (the start did so already,
+    // unless it failed there).
+    QString unfinished;
+    finishFileChanges(changeJournal(m_paths), &unfinished);
+    note(unfinished);
     const auto installed = loadSignalEntries(installedSignalsFile(m_paths));
     const auto enabled = loadSignalEntries(enabledSignalsFile(m_paths));
     const auto times = loadTimeItems(signalTimesFile(m_paths));
@@ -123,13 +129,13 @@ void TimeSignals::disable(int row)
 
 void TimeSignals::saveEntries()
 {
-    for (const auto& [path, entries] :
-         {std::pair{installedSignalsFile(m_paths), &m_installed}, std::pair{enabledSignalsFile(m_paths), &m_enabled}}) {
-        const QString error = saveFile(path, serializeSignalEntries(*entries));
-        if (!error.isEmpty()) {
-            showError(QStringLiteral("%1 に書き込めません: %2").arg(QFileInfo(path).fileName(), error));
-            return;
-        }
+    // Both files or neither: an entry moved from one list to the other is never in both or in none.
+    const QString error =
+        saveFilesTogether(changeJournal(m_paths), {{installedSignalsFile(m_paths), serializeSignalEntries(m_installed)},
+                                                   {enabledSignalsFile(m_paths), serializeSignalEntries(m_enabled)}});
+    if (!error.isEmpty()) {
+        showError(error);
+        return;
     }
     m_savedEnabled = !m_enabled.isEmpty();
     m_log.addLine(signalSummary(m_enabled.size(), signalVideoBytes(m_paths, m_installed)) +
@@ -168,7 +174,7 @@ bool TimeSignals::deleteEntry(Side side, int row)
     }
     QList<SignalEntry> kept;
     for (const SignalEntry& entry : file.items) {
-        if (entry.number != chosen.number)
+        if (entry.number != chosen.number || entry.rawNumber != chosen.rawNumber)
             kept.append(entry);
     }
     const QString error = saveFile(path, serializeSignalEntries(orderSignalEntries(kept)));

@@ -1,6 +1,8 @@
+#include "common/filetransaction.h"
 #include "common/savefile.h"
 #include "common/textfile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
@@ -117,4 +119,35 @@ TEST(SaveTemporaries, OnlyTheSaveHelpersOwnNamesAreTakenForItsTemporaryFiles)
     for (const char* name : {"musiclist.txt", "musiclist.txt.Ab3dE9" /* QSaveFile's */, ".100001.tarv-save-12345",
                              ".100001.tarv-save-12345!", "100001.tarv-save-123456", ".tarv-save-123456", ".hidden"})
         EXPECT_FALSE(isSaveTemporaryName(QString::fromLatin1(name))) << name;
+}
+
+// A journal that a kill left: finished when whole, removed without touching a file when torn anywhere.
+TEST(FileChanges, AWholeJournalIsFinishedAndATornOneChangesNothing)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("db")) && QDir(dir.path()).mkpath(QStringLiteral("src")));
+    const QString journal = dir.filePath(QStringLiteral("db/saving.txt"));
+    const QString a = dir.filePath(QStringLiteral("db/a.txt")), b = dir.filePath(QStringLiteral("src/b c"));
+    ASSERT_TRUE(saveFile(a, QByteArray("old a")).isEmpty() && saveFile(b, QByteArray("old b")).isEmpty());
+    const QByteArray body = "tarv-changes 1\r\nwrite 5 a.txt\r\nnew a\r\nwrite 6 ../src/b%20c\r\nnew\r\nb\r\n";
+    const QByteArray whole =
+        body + "end " + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + "\r\n";
+
+    QList<QByteArray> torn;
+    for (qsizetype size = 0; size < whole.size(); ++size)
+        torn << whole.first(size);
+    torn << QByteArray(whole).replace("new a", "new A");
+    for (const QByteArray& bytes : torn) {
+        ASSERT_TRUE(saveFile(journal, bytes).isEmpty());
+        EXPECT_EQ(finishFileChanges(journal), QStringList()) << bytes.constData();
+        EXPECT_FALSE(QFile::exists(journal));
+        EXPECT_EQ(readFileBytes(a), QByteArray("old a"));
+        EXPECT_EQ(readFileBytes(b), QByteArray("old b"));
+    }
+
+    ASSERT_TRUE(saveFile(journal, whole).isEmpty());
+    EXPECT_EQ(finishFileChanges(journal), (QStringList{a, b}));
+    EXPECT_FALSE(QFile::exists(journal));
+    EXPECT_EQ(readFileBytes(a), QByteArray("new a"));
+    EXPECT_EQ(readFileBytes(b), QByteArray("new\r\nb"));
 }

@@ -13,6 +13,7 @@
 #include "stage/queuefile.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
+#include "timesignal/timesignals.h"
 
 #include <QDirIterator>
 #include <QMap>
@@ -64,6 +65,8 @@ protected:
         ASSERT_TRUE(exportWebSongFile(lib.paths).ok());
         ASSERT_TRUE(writeQueueFile(webRoot(), QByteArray("100001$old$$ENT\r\n")).isEmpty());
         ASSERT_TRUE(backupSongList(lib.paths, clock.now()).isEmpty());
+        TempLibrary::writeBytes(installedSignalsFile(lib.paths), "001001\r\na\r\n001002\r\nb\r\n");
+        TempLibrary::writeBytes(enabledSignalsFile(lib.paths), "001003\r\nc\r\n");
         dropped = lib.makeSource(QStringLiteral("新曲.mp4"), dropSize);
         queue.clear();
         for (int i = 0; i < songs; ++i)
@@ -83,6 +86,21 @@ protected:
         return found;
     }
 
+    // "Save" of the time-signal settings, an entry moved from one list to the other: two files.
+    Writer timeSignalSave()
+    {
+        return {QStringLiteral("time-signal save"), true, [this] {
+                    ScriptedPrompts prompts;
+                    AppState state;
+                    TimeSignals settings(lib.paths, state);
+                    settings.setPrompts(&prompts);
+                    settings.load();
+                    settings.enable(0);
+                    settings.saveEntries();
+                    return prompts.messages.isEmpty() ? QString() : prompts.messages.constLast();
+                }};
+    }
+
     QList<Writer> writers()
     {
         QList<Writer> list;
@@ -99,6 +117,7 @@ protected:
                      [this] { return saveWebRoot(lib.paths, webRoot() + QStringLiteral("/")); }});
         list.append({QStringLiteral("queue file"), false,
                      [this] { return writeQueueFile(webRoot(), fullQueueFile(NowPlaying{}, queue)); }});
+        list.append(timeSignalSave());
         list.append({QStringLiteral("window: delete"), false, [this] {
                          ScriptedPrompts prompts;
                          FakePlayer preview;
@@ -142,17 +161,24 @@ protected:
         for (Writer& writer : writers()) {
             if (largeOnly && writer.alwaysSmall)
                 continue;
-            SCOPED_TRACE(writer.name.toStdString());
-            const QMap<QString, QByteArray> before = files();
-            const QString error = writer.run();
-            EXPECT_TRUE(error.contains(FullDiskText)) << error.toStdString();
-            const QMap<QString, QByteArray> after = files();
-            EXPECT_EQ(after.keys(), before.keys());
-            for (auto it = before.cbegin(); it != before.cend(); ++it)
-                EXPECT_TRUE(after.value(it.key()) == it.value()) << it.key().toStdString() << " changed";
+            expectFailsAndChangesNothing(writer);
         }
         if (around)
             around();
+    }
+
+    // Runs the writer, checks that it reported a full disk and changed nothing; returns the report.
+    QString expectFailsAndChangesNothing(Writer& writer)
+    {
+        SCOPED_TRACE(writer.name.toStdString());
+        const QMap<QString, QByteArray> before = files();
+        const QString error = writer.run();
+        EXPECT_TRUE(error.contains(FullDiskText)) << error.toStdString();
+        const QMap<QString, QByteArray> after = files();
+        EXPECT_EQ(after.keys(), before.keys());
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            EXPECT_TRUE(after.value(it.key()) == it.value()) << it.key().toStdString() << " changed";
+        return error;
     }
 
     TempLibrary lib;
@@ -201,7 +227,7 @@ TEST_F(FullDiskTest, ADropWhoseListCannotBeWrittenKeepsEverySource)
     const QMap<QString, QByteArray> before = files();
     for (const SaveFault::Step step : {SaveFault::Step::Write, SaveFault::Step::Flush, SaveFault::Step::Rename}) {
         SCOPED_TRACE("at step " + std::to_string(int(step)));
-        const ScopedSaveFault injected({step, 0, ENOSPC, QStringLiteral("db/musiclist.txt")});
+        const ScopedSaveFault injected({step, 0, ENOSPC}, QStringLiteral("musiclist.txt"));
         ScriptedPrompts prompts;
         prompts.answers = {QStringLiteral("900001")};
         LibraryLog log;
@@ -215,6 +241,23 @@ TEST_F(FullDiskTest, ADropWhoseListCannotBeWrittenKeepsEverySource)
         EXPECT_TRUE(prompts.messages.constLast().contains(FullDiskText));
         EXPECT_TRUE(prompts.messages.constLast().contains(QStringLiteral("元の場所に残っています")));
         EXPECT_TRUE(files() == before);
+    }
+}
+
+// The time-signal save writes its journal, then the installed list, then the enabled list. A fault
+// at any of the three (the last after the first list was replaced) leaves both lists as they were,
+// and the message names both.
+TEST_F(FullDiskTest, TimeSignalSaveFailingAtAnyOfItsFilesChangesNeitherList)
+{
+    prepare(2, 1000);
+    Writer save = timeSignalSave();
+    for (const char* file : {"saving.txt", "ziholist.txt", "zihotrue.txt"}) {
+        for (const auto step : {SaveFault::Step::Write, SaveFault::Step::Flush, SaveFault::Step::Rename}) {
+            SCOPED_TRACE(std::string(file) + " at step " + std::to_string(int(step)));
+            const ScopedSaveFault injected({step, 0, ENOSPC}, QString::fromLatin1(file));
+            EXPECT_TRUE(expectFailsAndChangesNothing(save).startsWith(
+                QStringLiteral("ziholist.txt と zihotrue.txt を保存できませんでした。どのファイルも元のままです。")));
+        }
     }
 }
 

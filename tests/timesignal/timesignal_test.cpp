@@ -1,8 +1,17 @@
 // The time-signal files, the settings' operations and the firing guard, without windows.
+#include "common/filetransaction.h"
+#include "common/textfile.h"
+#include "launcher/startup.h"
 #include "library/libraryfixture.h"
 #include "timesignal/timesignals.h"
 
+#include <QRandomGenerator>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tarv;
 using namespace tarv::test;
@@ -78,6 +87,18 @@ TEST_F(TimeSignalTest, FilesRoundTripByteForByteWithNumbersAsSixDigits)
     EXPECT_EQ(lib.readBytes(enabledPath()), enabled);
     EXPECT_EQ(lib.readBytes(installedPath()), encodeLines({u"000007"_s, u"seven"_s}));
     EXPECT_EQ(lib.readBytes(timesPath()), times);
+}
+
+TEST_F(TimeSignalTest, ANumberLineThatIsNoNumberIsWrittenBackByteForByte)
+{
+    // Bytes without a CP932 form, and digits too many for any number.
+    const QByteArray odd = "\x80\xA0\xFD 1e5", huge = "99999999999999999999";
+    lib.writeBytes(installedPath(), odd + "\r\na\r\n" + huge + "\r\nb\r\n");
+    settings.load();
+    settings.enable(0);
+    settings.saveEntries();
+    EXPECT_EQ(lib.readBytes(installedPath()), huge + "\r\nb\r\n");
+    EXPECT_EQ(lib.readBytes(enabledPath()), odd + "\r\na\r\n");
 }
 
 TEST_F(TimeSignalTest, MissingFilesAndAnOddLineAreReadAndNamedInTheLog)
@@ -238,3 +259,56 @@ TEST_F(TimeSignalTest, ChoosingTheVideo)
 }
 
 } // namespace
+
+// A save killed at a random moment (before, between or inside the writes of the two lists): after the
+// start's recovery every entry is in exactly one list, and both lists read cleanly.
+TEST(TimeSignalCrashTest, AKilledSaveLeavesEveryEntryInExactlyOneList)
+{
+    TempLibrary lib;
+    QStringList numbers, lines;
+    for (int i = 1; i <= 30; ++i) {
+        numbers << sixDigits(1000 + i);
+        lines << numbers.constLast() << u"時報%1"_s.arg(i);
+        lib.writeVideo(numbers.constLast());
+    }
+    TempLibrary::writeBytes(installedSignalsFile(lib.paths), encodeTextLines(lines));
+    TempLibrary::writeBytes(enabledSignalsFile(lib.paths), {});
+    TempLibrary::writeBytes(signalTimesFile(lib.paths), {});
+
+    QRandomGenerator random(QRandomGenerator::global()->generate());
+    int unfinished = 0;
+    for (int round = 0; round < 30; ++round) {
+        const quint32 seed = random.generate();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            AppState state;
+            TimeSignals moving(lib.paths, state);
+            moving.load();
+            QRandomGenerator moves(seed);
+            for (;;) {
+                if (moves.bounded(2) == 0)
+                    moving.enable(int(moves.bounded(std::max<qsizetype>(1, moving.installed().size()))));
+                else
+                    moving.disable(int(moves.bounded(std::max<qsizetype>(1, moving.enabled().size()))));
+                moving.saveEntries();
+            }
+        }
+        QThread::usleep(random.bounded(1000, 150000));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+
+        unfinished += QFileInfo::exists(changeJournal(lib.paths));
+        EXPECT_EQ(finishInterruptedSaves(lib.paths), QString());
+        QStringList listed;
+        for (const QString& path : {installedSignalsFile(lib.paths), enabledSignalsFile(lib.paths)}) {
+            const auto file = loadSignalEntries(path);
+            EXPECT_EQ(file.problem, QString());
+            for (const SignalEntry& entry : file.items)
+                listed << entry.number;
+        }
+        listed.sort();
+        EXPECT_EQ(listed, numbers) << "round " << round;
+    }
+    RecordProperty("unfinishedSaves", unfinished);
+}
