@@ -1,6 +1,7 @@
 #include "launcher/startup.h"
 
 #include "common/savefile.h"
+#include "common/textfile.h"
 #include "common/webroot.h"
 #include "library/library.h"
 #include "library/songlist.h"
@@ -152,6 +153,22 @@ QStringList removeLeftoverTemporaries(const AppPaths& paths)
         }
     }
     return removed;
+}
+
+bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& kept)
+{
+    const auto file = existingExchangeFile(paths, ExchangeFile::Request);
+    if (!file)
+        return false;
+    // Only a small regular file can be a request our guest pages wrote.
+    const QFileInfo info(*file);
+    if (info.isSymLink() || !info.isFile() || info.size() == 0 || info.size() > 4096)
+        return false;
+    const auto content = readFileBytes(*file);
+    const auto request = content ? parseRequest(*content) : std::nullopt;
+    if (!request || !kept.contains(requestedReservation(request->code, request->user)))
+        return false;
+    return takeRequest(*file).request.has_value();
 }
 
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "stage/queuerecord.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -59,6 +60,11 @@ QString startupBackup(const AppPaths& paths, const QDateTime& now, QString* erro
 // (db/, db/bu/, src/ and the exchange folder of the web root), nothing else; returns their paths.
 // Run once another copy of the program is known not to be saving.
 QStringList removeLeftoverTemporaries(const AppPaths& paths);
+
+// A crash can leave a guest's reservation in the request file as well as in the queue record. Once the
+// operator has kept or discarded the record's reservations, such a request is taken out of the file,
+// so that it is neither queued twice nor back after being discarded. Returns whether it was.
+bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& kept);
 
 // The main window's four-line information text, lines joined with CR LF. A file that is missing leaves
 // its date empty.
