@@ -70,12 +70,6 @@ QList<RecordedReservation> QueueRecord::queue() const
     return m_queue;
 }
 
-QList<RecordedReservation> QueueRecord::all() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_queue + m_accepted;
-}
-
 QString QueueRecord::accept(const RecordedReservation& reservation)
 {
     std::lock_guard lock(m_mutex);
@@ -120,12 +114,6 @@ void QueueRecord::syncIfDue()
     std::lock_guard lock(m_mutex);
     if (m_unsynced && SteadyClock::now() - m_lastSync >= SyncEvery)
         writeLocked(true);
-}
-
-QString QueueRecord::lastError() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_error;
 }
 
 QString QueueRecord::writeLocked(bool forceSync)

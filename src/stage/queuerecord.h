@@ -40,8 +40,6 @@ public:
     // Reads the record the last run left; its reservations become the queue. Returns how many.
     qsizetype load();
     QList<RecordedReservation> queue() const;
-    // The queue and then the accepted reservations, as the file lists them.
-    QList<RecordedReservation> all() const;
 
     // A guest's reservation, appended after everything waiting. Returns why it could not be recorded
     // (it must then not be accepted), otherwise an empty text.
@@ -56,9 +54,6 @@ public:
     // Makes an unsynced change durable when the last synced write is a second old.
     void syncIfDue();
 
-    // Why the last write failed; empty after a successful one.
-    QString lastError() const;
-
 private:
     using SteadyClock = std::chrono::steady_clock;
     QString writeLocked(bool forceSync = false);
@@ -69,7 +64,7 @@ private:
     QList<RecordedReservation> m_accepted;
     SteadyClock::time_point m_lastSync;
     bool m_unsynced = false;
-    QString m_error;
+    QString m_error; // of the last write, logged once
 };
 
 } // namespace tarv
