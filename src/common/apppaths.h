@@ -19,6 +19,7 @@ public:
     QString backupDir() const { return file(QStringLiteral("db/bu")); }
     QString webRootFile() const { return file(QStringLiteral("db/path.txt")); }
     QString remoteAddressFile() const { return file(QStringLiteral("db/ip.txt")); }
+    QString queueRecord() const { return file(QStringLiteral("db/queue.txt")); }
     QString srcDir() const { return file(QStringLiteral("src")); }
 
     // The video of a song or time signal: src/ + the number text, no extension.

@@ -1,11 +1,11 @@
 #include "control/karaokesession.h"
 
 #include "common/clock.h"
-#include "common/numbers.h"
 #include "common/webroot.h"
 #include "player/player.h"
 #include "stage/codes.h"
 #include "stage/queuefile.h"
+#include "stage/queuerecord.h"
 #include "web/exchange.h"
 
 #include <QLoggingCategory>
@@ -71,6 +71,7 @@ void KaraokeSession::start()
         const QString error = writeQueueFile(readWebRoot(m_paths), QByteArray());
         if (!error.isEmpty())
             qCWarning(lcKaraoke).noquote() << error;
+        m_stage.restoreRecordedQueue();
         m_sfTimer.start();
         m_webCheckTimer.start();
     }
@@ -83,6 +84,12 @@ void KaraokeSession::setTimeSignalSource(TimeSignalSource* source)
 {
     m_timeSignals = source;
     m_stage.setTimeSignalSource(source);
+}
+
+void KaraokeSession::setQueueRecord(QueueRecord* record)
+{
+    m_record = record;
+    m_stage.setQueueRecord(record);
 }
 
 void KaraokeSession::tmr_ziho_Timer()
@@ -101,6 +108,8 @@ void KaraokeSession::tmr_ziho_Timer()
 void KaraokeSession::tmr_sf_Timer()
 {
     m_stage.catchUp();
+    if (m_record)
+        m_record->syncIfDue();
     bool timeSignalPlaying = false;
     if (m_second.isPlaying()) {
         // A time signal plays over the song: the song waits hidden underneath.
@@ -162,15 +171,19 @@ void KaraokeSession::tmr_webcheck_Timer()
     if (!take.request)
         return;
 
-    const QString user = storedUserName(take.request->user);
     if (take.request->code == u"login") {
         m_entry.setText(Keypad::Login.toString());
-        m_stage.setCurrentUser(user);
-    } else {
-        m_entry.setText(decimalText(leadingNumber(take.request->code)));
-        m_stage.setCurrentUser(user.isEmpty() ? QStringLiteral("Guest") : user);
+        m_stage.setCurrentUser(storedUserName(take.request->user));
+        m_entry.DoCommand();
+        return;
     }
+    const RecordedReservation reservation = requestedReservation(take.request->code, take.request->user);
+    m_entry.setText(reservation.number);
+    m_stage.setCurrentUser(reservation.user); // carries out earlier posts, handing over theirs first
+    const bool accepted = m_record && m_record->isNextAccepted(reservation);
     m_entry.DoCommand();
+    if (accepted)
+        m_stage.handOverLastPost();
 }
 
 void KaraokeSession::restartHideTimer()

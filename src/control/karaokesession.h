@@ -12,6 +12,7 @@ namespace tarv {
 
 class Clock;
 class Player;
+class QueueRecord;
 
 // What karaoke mode asks of its full-screen window.
 class KaraokeView
@@ -43,9 +44,13 @@ public:
     void setView(KaraokeView* view) { m_view = view; }
     // The time-signal settings that tmr_ziho and the stage read while time signals are on.
     void setTimeSignalSource(TimeSignalSource* source);
+    // The queue record: the queue is written there, the first start takes what it holds, and a
+    // request taken from the request file lets go of the guest reservation it carries.
+    void setQueueRecord(QueueRecord* record);
 
-    // The start step: the first time, empty the published queue file and start tmr_sf; every time,
-    // start tmr_ziho if a tick has stopped it, and post "000000".
+    // The start step: the first time, empty the published queue file, take the queue record's
+    // reservations and start tmr_sf; every time, start tmr_ziho if a tick has stopped it, and post
+    // "000000".
     void start();
 
     // tmr_sf, every 200 ms: the player switch around a time signal, the next-song trigger and the
@@ -90,6 +95,7 @@ private:
     QString m_webError; // the last problem of the web poll, said once
 
     TimeSignalSource* m_timeSignals = nullptr;
+    QueueRecord* m_record = nullptr;
     FiringGuard m_firing; // tmr_ziho's Tag: the last fired time
 
     QTimer m_sfTimer;       // tmr_sf

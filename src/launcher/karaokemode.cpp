@@ -28,6 +28,7 @@ void KaraokeMode::load()
     m_session =
         std::make_unique<KaraokeSession>(m_control->mainPlayer(), m_control->secondPlayer(), m_state, m_paths, m_clock);
     m_session->setTimeSignalSource(m_timeSignals);
+    m_session->setQueueRecord(m_record);
     if (m_guestUrl)
         m_control->setGuestUrl(m_guestUrl());
     m_control->setSession(m_session.get());

@@ -13,6 +13,7 @@ namespace tarv {
 class Clock;
 class ControlWindow;
 class KaraokeSession;
+class QueueRecord;
 class StageWindow;
 class TimeSignalSource;
 
@@ -31,6 +32,8 @@ public:
     void start();
     // The time-signal settings each new session reads.
     void setTimeSignalSource(TimeSignalSource* source) { m_timeSignals = source; }
+    // The queue record each new session writes its queue to and starts from.
+    void setQueueRecord(QueueRecord* record) { m_record = record; }
     // Where guests reserve from their phones, asked at each opening of the karaoke window (empty: none).
     void setGuestUrl(std::function<QString()> url) { m_guestUrl = std::move(url); }
     // Closes the karaoke window and ends the session; karaoke mode can be started again.
@@ -52,6 +55,7 @@ private:
     const Clock& m_clock;
     const AppState& m_state;
     TimeSignalSource* m_timeSignals = nullptr;
+    QueueRecord* m_record = nullptr;
     std::function<QString()> m_guestUrl;
     std::unique_ptr<ControlWindow> m_control;
     std::unique_ptr<KaraokeSession> m_session;

@@ -7,6 +7,7 @@
 #include "library/librarywindow.h"
 #include "library/recovery.h"
 #include "player/playerview.h"
+#include "stage/queuerecord.h"
 #include "timesignal/timesignals.h"
 #include "timesignal/timesignalwindow.h"
 #include "web/connectionwindow.h"
@@ -15,6 +16,7 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QProgressDialog>
 
 namespace tarv {
@@ -42,6 +44,8 @@ Launcher::~Launcher()
 {
     m_web.reset();
     m_karaoke.reset(); // the karaoke windows go before the main window they read
+    if (m_record)
+        m_record->clear(); // a normal end: nothing waits for the next start
 }
 
 bool Launcher::start()
@@ -58,11 +62,17 @@ bool Launcher::start()
     QString backupError;
     startupBackup(m_paths, m_clock.now(), &backupError);
     qCInfo(lcLauncher).noquote() << "application folder" << m_paths.root();
+    m_record = std::make_unique<QueueRecord>(m_paths.queueRecord());
+    const qsizetype kept = m_record->load();
 
     m_main = std::make_unique<MainWindow>(m_paths, m_state);
     m_karaoke = std::make_unique<KaraokeMode>(m_paths, m_clock, m_state);
     connect(m_karaoke.get(), &KaraokeMode::started, this, [this] { m_karaokeRunning->store(true); });
-    connect(m_karaoke.get(), &KaraokeMode::ended, this, [this] { m_karaokeRunning->store(false); });
+    connect(m_karaoke.get(), &KaraokeMode::ended, this, [this] {
+        m_karaokeRunning->store(false);
+        m_record->clear(); // Escape clears the queue, and nothing of it is kept
+    });
+    m_karaoke->setQueueRecord(m_record.get());
     startGuestServer(notice);
     m_karaoke->setTimeSignalSource(m_signals.get());
     m_karaoke->setGuestUrl([this]() -> QString {
@@ -84,7 +94,31 @@ bool Launcher::start()
     }
     if (!unfinishedSave.isEmpty())
         showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), unfinishedSave);
+    if (kept > 0)
+        askToRestoreQueue(kept);
     return true;
+}
+
+void Launcher::askToRestoreQueue(qsizetype count)
+{
+    auto* box = new QMessageBox(
+        QMessageBox::Question, QStringLiteral("予約の復元"),
+        QStringLiteral("前回のカラオケの予約が %1 曲残っています。次のカラオケで復元しますか？").arg(count),
+        QMessageBox::Yes | QMessageBox::No, m_main.get());
+    box->setObjectName(QStringLiteral("restoreQueue"));
+    box->setTextFormat(Qt::PlainText);
+    box->button(QMessageBox::Yes)->setText(QStringLiteral("はい"));
+    box->button(QMessageBox::No)->setText(QStringLiteral("いいえ"));
+    box->setDefaultButton(QMessageBox::Yes);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        takeKeptRequest(m_paths, m_record->queue());
+        // Kept, the record's reservations become the queue of the next karaoke mode (F1 or F4).
+        if (box->clickedButton() != box->button(QMessageBox::Yes))
+            m_record->clear();
+    });
+    box->show();
 }
 
 void Launcher::startWireless()
@@ -146,6 +180,7 @@ void Launcher::showLibrary()
 void Launcher::startGuestServer(QString notice)
 {
     m_guests = std::make_unique<GuestService>(m_paths, m_karaokeRunning);
+    m_guests->setQueueRecord(m_record.get());
     GuestService* guests = m_guests.get();
     m_web = std::make_unique<WebServer>([guests](const HttpRequest& request) { return guests->handle(request); },
                                         [guests] { guests->pump(); });

@@ -21,6 +21,7 @@ class InstanceGuard;
 class KaraokeMode;
 class LibraryWindow;
 class MainWindow;
+class QueueRecord;
 class TimeSignals;
 class TimeSignalWindow;
 class WebServer;
@@ -61,6 +62,7 @@ public:
     TimeSignalWindow* timeSignalWindow() const;
     // The port of the guest pages, 0 when the server could not listen.
     quint16 guestServerPort() const;
+    QueueRecord* queueRecord() const { return m_record.get(); }
 
 private:
     AppPaths m_paths;
@@ -68,6 +70,8 @@ private:
     AppState m_state;
     std::unique_ptr<TimeSignals> m_signals; // outlives the windows that read it
     std::unique_ptr<InstanceGuard> m_guard;
+    // Every reservation waiting, for the next start after a crash; outlives everything that writes it.
+    std::unique_ptr<QueueRecord> m_record;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
     QPointer<LibraryWindow> m_library;
@@ -80,6 +84,8 @@ private:
     std::unique_ptr<WebServer> m_web; // stops before the service it calls goes
 
     void startGuestServer(QString notice);
+    // After a run that did not end normally: keep its reservations for the next karaoke mode, or not.
+    void askToRestoreQueue(qsizetype count);
 
     TimeSignalWindow* loadTimeSignalWindow();
 };

@@ -2,6 +2,7 @@
 
 #include "common/filetransaction.h"
 #include "common/savefile.h"
+#include "common/textfile.h"
 #include "common/webroot.h"
 #include "library/library.h"
 #include "library/songlist.h"
@@ -164,6 +165,22 @@ QString finishInterruptedSaves(const AppPaths& paths)
         return {};
     qCWarning(lcLauncher).noquote() << "an interrupted save could not be finished:" << error;
     return QStringLiteral("前回中断した保存を完了できません。\n") + error;
+}
+
+bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& kept)
+{
+    const auto file = existingExchangeFile(paths, ExchangeFile::Request);
+    if (!file)
+        return false;
+    // Only a small regular file can be a request our guest pages wrote.
+    const QFileInfo info(*file);
+    if (info.isSymLink() || !info.isFile() || info.size() == 0 || info.size() > 4096)
+        return false;
+    const auto content = readFileBytes(*file);
+    const auto request = content ? parseRequest(*content) : std::nullopt;
+    if (!request || !kept.contains(requestedReservation(request->code, request->user)))
+        return false;
+    return takeRequest(*file).request.has_value();
 }
 
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "stage/queuerecord.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -64,6 +65,11 @@ QStringList removeLeftoverTemporaries(const AppPaths& paths);
 // anything reads those files. Returns why it could not, empty when all is well; the next start, or the
 // next opening of the time-signal settings, tries again.
 QString finishInterruptedSaves(const AppPaths& paths);
+
+// A crash can leave a guest's reservation in the request file as well as in the queue record. Once the
+// operator has kept or discarded the record's reservations, such a request is taken out of the file,
+// so that it is neither queued twice nor back after being discarded. Returns whether it was.
+bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& kept);
 
 // The main window's four-line information text, lines joined with CR LF. A file that is missing leaves
 // its date empty.

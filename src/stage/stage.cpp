@@ -5,6 +5,7 @@
 #include "common/webroot.h"
 #include "player/player.h"
 #include "stage/codes.h"
+#include "stage/queuerecord.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tarv {
 
@@ -126,6 +128,12 @@ void Stage::postTimeSignal(const QString& field)
     m_posts.last().field = field;
 }
 
+void Stage::handOverLastPost()
+{
+    if (!m_posts.isEmpty())
+        m_posts.last().handOver = true;
+}
+
 void Stage::setCurrentUser(const QString& user)
 {
     catchUp();
@@ -139,7 +147,10 @@ void Stage::runNextPost()
     const Post post = m_posts.dequeue();
     m_codeSlot = post.code;
     m_actionField = post.field;
+    m_handOver = post.handOver;
     activate(post.user);
+    if (m_handOver) // not queued (played at once, or not found): the record still lets go of it
+        recordQueue();
 }
 
 void Stage::Form_Activate()
@@ -408,7 +419,40 @@ void Stage::clearSelection()
 
 void Stage::queueChanged()
 {
+    recordQueue();
     view().queueChanged();
+}
+
+void Stage::recordQueue()
+{
+    const bool handOver = std::exchange(m_handOver, false);
+    if (!m_record)
+        return;
+    QList<RecordedReservation> waiting;
+    waiting.reserve(m_queue.size());
+    for (const QueueEntry& entry : m_queue)
+        waiting.append({entry.number, entry.user});
+    m_record->setQueue(waiting, handOver);
+}
+
+void Stage::restoreRecordedQueue()
+{
+    if (!m_record)
+        return;
+    for (const RecordedReservation& kept : m_record->queue()) {
+        const std::optional<Song> song = m_songs.find(leadingNumber(kept.number));
+        if (!song) {
+            qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << kept.number;
+            continue;
+        }
+        m_queue.append({kept.number, song->title(), song->rawTitle, kept.user});
+    }
+    setPendingCount(int(m_queue.size()));
+    queueChanged();
+    if (!m_queue.isEmpty()) {
+        m_webRoot = readWebRoot(m_paths);
+        publishFull();
+    }
 }
 
 void Stage::setNowPlaying(NowPlaying now)

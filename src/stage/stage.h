@@ -18,6 +18,7 @@ namespace tarv {
 
 class Clock;
 class Player;
+class QueueRecord;
 
 // Colours of the status line, by the kind of message.
 enum class StatusColour { White, Yellow, PaleYellow, Red, Cyan };
@@ -98,11 +99,19 @@ public:
     void setView(StageView* view);
     void setTimers(StageTimers* timers);
     void setTimeSignalSource(TimeSignalSource* source);
+    // The queue record that every change of the queue is written to (none: the queue is not recorded).
+    void setQueueRecord(QueueRecord* record) { m_record = record; }
+    // Takes the reservations the record holds (those a crash left, when the operator kept them) as the
+    // queue, in order with their users, and publishes them. Songs no longer in the list are left out.
+    void restoreRecordedQueue();
 
     // Queue a code for the current user, write the code slot and show the stage.
     void post(QStringView code);
     // Post "000013" for a time item that fired, with the item's file field.
     void postTimeSignal(const QString& field);
+    // The last post carries the oldest reservation the guests' pages accepted: once it is carried out
+    // the record lets go of that reservation in the same write that queues it.
+    void handOverLastPost();
     // Posts made and not carried out yet.
     qsizetype pendingPosts() const { return m_posts.size(); }
     // Carries out, now, the posts that earlier handlers made. Whoever reads the stage to decide
@@ -157,6 +166,7 @@ private:
         QString code;
         QString user;
         QString field; // of the time item that fired a time signal
+        bool handOver = false;
     };
 
     void runNextPost();
@@ -188,6 +198,7 @@ private:
     void setPendingCount(int count);
     void clearSelection();
     void queueChanged();
+    void recordQueue();
     void setNowPlaying(NowPlaying now);
     void publishFull();
     void publishEmpty();
@@ -204,6 +215,7 @@ private:
     StageView* m_view = nullptr;
     StageTimers* m_timers = nullptr;
     TimeSignalSource* m_timeSignals = nullptr;
+    QueueRecord* m_record = nullptr;
     SongLookup m_songs;
 
     QQueue<Post> m_posts;
@@ -213,6 +225,7 @@ private:
     QString m_currentUser = QStringLiteral("Guest");
     QString m_actionUser;  // the user of the action being carried out
     QString m_actionField; // the time item's field of a time signal being carried out
+    bool m_handOver = false; // the action being carried out hands over an accepted reservation
     NowPlaying m_nowPlaying;
     QList<QueueEntry> m_queue;
     int m_selected = -1;

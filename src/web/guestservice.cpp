@@ -2,6 +2,7 @@
 
 #include "common/cp932.h"
 #include "library/exports.h"
+#include "stage/queuerecord.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -301,10 +302,18 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
     const auto guestRequest = song != m_songIndex.constEnd()
                                   ? GuestRequest::song(number, guestName(body.value(QStringLiteral("name")).toString()))
                                   : std::nullopt;
+    auto& recent = m_recent[QString::fromStdString(request.client)];
     if (!guestRequest) {
-        auto& recent = m_recent[QString::fromStdString(request.client)];
         recent.pop_back(); // a mistyped number does not count
         return failure(404, QStringLiteral("その曲番号はありません。"));
+    }
+    if (m_record) {
+        // Recorded as the stage will read it back from the request file.
+        const WebRequest sent = *parseRequest(guestRequest->fileContent());
+        if (const QString error = m_record->accept(requestedReservation(sent.code, sent.user)); !error.isEmpty()) {
+            recent.pop_back();
+            return failure(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
+        }
     }
     enqueue(*guestRequest);
     const QString title = m_songs[std::size_t(*song)].title;
@@ -336,7 +345,13 @@ void GuestService::enqueue(GuestRequest request)
 
 void GuestService::pump()
 {
-    if (m_pending.empty() || !m_karaokeRunning->load())
+    if (m_record)
+        m_record->syncIfDue();
+    if (!m_karaokeRunning->load()) {
+        m_pending.clear();
+        return;
+    }
+    if (m_pending.empty())
         return;
     const auto requestFile = existingExchangeFile(m_paths, ExchangeFile::Request);
     if (!requestFile)

@@ -17,6 +17,8 @@
 
 namespace tarv {
 
+class QueueRecord;
+
 // One HTTP request as the server hands it to the routes: no transport or library types.
 struct HttpRequest
 {
@@ -46,8 +48,10 @@ struct GuestServiceOptions
 
 // The guests' side of the exchange files: the phone page, the song search over songdb.txt, the
 // queue from tarvlist.txt, and reservations and logins, which wait in a first-in-first-out queue
-// and reach tarvadd.txt one at a time, only while that file is empty. Not thread-safe: the server
-// calls every member from its own thread; only the karaoke flag is shared.
+// and reach tarvadd.txt one at a time, only while that file is empty. A reservation is answered as
+// accepted only once the queue record holds it; the end of karaoke mode drops what still waits, as it
+// clears the stage's queue. Not thread-safe: the server calls every member from its own thread; only
+// the karaoke flag and the (thread-safe) queue record are shared.
 class GuestService
 {
 public:
@@ -56,8 +60,12 @@ public:
     GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
                  GuestServiceOptions options = {});
 
+    // The record accepted reservations go to; set before the server starts (none: not recorded).
+    void setQueueRecord(QueueRecord* record) { m_record = record; }
+
     HttpResponse handle(const HttpRequest& request);
-    // Writes the oldest waiting request when karaoke mode runs and the request file is empty.
+    // Writes the oldest waiting request when karaoke mode runs and the request file is empty; drops
+    // the waiting requests when karaoke mode has ended. Makes the queue record's changes durable.
     void pump();
     std::size_t pendingCount() const { return m_pending.size(); }
 
@@ -85,6 +93,7 @@ private:
 
     AppPaths m_paths;
     std::shared_ptr<const std::atomic<bool>> m_karaokeRunning;
+    QueueRecord* m_record = nullptr;
     GuestServiceOptions m_options;
     std::deque<GuestRequest> m_pending;
     QHash<QString, std::deque<SteadyClock::time_point>> m_recent; // per client, the last minute's actions

@@ -69,7 +69,8 @@ TEST(Guide, NamesEveryFileAndFolderOfTheLibrary)
 
     // The files the program reads beside them.
     const QDir root(paths.root());
-    for (const QString& path : {paths.songList(), paths.webRootFile(), paths.remoteAddressFile(), paths.introVideo()})
+    for (const QString& path : {paths.songList(), paths.webRootFile(), paths.remoteAddressFile(), paths.introVideo(),
+                                paths.queueRecord()})
         names << root.relativeFilePath(path);
     for (const QString& folder : {paths.backupDir(), paths.srcDir()})
         names << root.relativeFilePath(folder) + u'/';

@@ -3,6 +3,7 @@
 #include "launcher/launcher.h"
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
+#include "stage/queuerecord.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
 #include "support/httpserver.h"
@@ -17,6 +18,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -246,6 +248,39 @@ TEST_F(MainWindowTest, TheWirelessDownloadShowsTheWaitCursorCanBeCancelledAndRep
     box->close();
     EXPECT_EQ(readFileBytes(paths.songList()), list);
     EXPECT_EQ(launcher.appState().connectionMode(), QStringLiteral("act"));
+}
+
+// Reservations a crash left are offered back once, on the main window: はい (the default) keeps them
+// for the next karaoke mode, いいえ discards them; a normal end leaves nothing to offer.
+TEST_F(MainWindowTest, ReservationsLeftByACrashAreOfferedBackOnce)
+{
+    test::FakeClock clock;
+    for (const bool keep : {true, false}) {
+        ASSERT_TRUE(saveFile(paths.queueRecord(), "100001\t花子\n100001\tGuest\n").isEmpty());
+        auto launcher = std::make_unique<Launcher>(paths, clock);
+        ASSERT_TRUE(launcher->start());
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->parentWidget(), launcher->mainWindow());
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("予約の復元"));
+        EXPECT_EQ(box->text(),
+                  QStringLiteral("前回のカラオケの予約が 2 曲残っています。次のカラオケで復元しますか？"));
+        ASSERT_NE(box->defaultButton(), nullptr);
+        EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("はい"));
+        EXPECT_EQ(box->button(QMessageBox::No)->text(), QStringLiteral("いいえ"));
+        box->button(keep ? QMessageBox::Yes : QMessageBox::No)->click();
+
+        const QList<RecordedReservation> kept{{QStringLiteral("100001"), QStringLiteral("花子")},
+                                              {QStringLiteral("100001"), QStringLiteral("Guest")}};
+        EXPECT_EQ(launcher->queueRecord()->queue(), keep ? kept : QList<RecordedReservation>());
+        QueueRecord onDisk(paths.queueRecord());
+        EXPECT_EQ(onDisk.load(), keep ? 2 : 0);
+        launcher.reset();
+        EXPECT_EQ(QFileInfo(paths.queueRecord()).size(), 0) << "a normal end empties the record";
+    }
+    Launcher again(paths, clock);
+    ASSERT_TRUE(again.start());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST(FirstStart, TheMainWindowSaysOnceThatAnEmptyLibraryWasMade)
