@@ -2,6 +2,7 @@
 #include "common/clock.h"
 #include "launcher/launcher.h"
 #include "launcher/startup.h"
+#include "launcher/termination.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,6 +36,7 @@ int main(int argc, char** argv)
                               QStringLiteral("アプリケーションフォルダ %1 がありません。").arg(folder));
         return 2;
     }
+    tarv::quitOnTermination();
     tarv::SystemClock clock;
     tarv::Launcher launcher(tarv::AppPaths(folder), clock);
     if (!launcher.start())
