@@ -6,7 +6,7 @@
 #include "stage/codes.h"
 #include "stage/queuefile.h"
 #include "stage/queuerecord.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 #include <QLoggingCategory>
 

@@ -6,7 +6,7 @@
 #include "common/webroot.h"
 #include "library/library.h"
 #include "library/songlist.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 #include <QCryptographicHash>
 #include <QDir>

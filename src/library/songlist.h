@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/songnumber.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -29,11 +30,6 @@ struct Song
     // An entry with a title a person typed (encoded to CP932).
     static Song fromTitle(qint64 number, const QString& title);
 };
-
-// The mark of a placed entry in the ordering; the first number that is not a song number.
-constexpr qint64 PlacedMark = 999999;
-constexpr qint64 FirstSongNumber = 100000;
-constexpr qint64 LastSongNumber = 999998;
 
 // A song list beyond any real library is refused, neither read nor backed up.
 constexpr qint64 MaxSongListBytes = 64 * 1024 * 1024;

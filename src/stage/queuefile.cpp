@@ -2,7 +2,7 @@
 
 #include "common/cp932.h"
 #include "common/savefile.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 namespace tarv {
 namespace {

@@ -3,7 +3,7 @@
 #include "common/numbers.h"
 #include "common/savefile.h"
 #include "common/textfile.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>

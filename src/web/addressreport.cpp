@@ -3,7 +3,7 @@
 #include "common/cp932.h"
 #include "common/fields.h"
 #include "common/textfile.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 #include <QHostAddress>
 #include <QLoggingCategory>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 #include <QHash>
 #include <QJsonObject>

@@ -1,7 +1,7 @@
 #include "common/apppaths.h"
 #include "control/commandentry.h"
 #include "launcher/startup.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 #include <QDir>
 #include <QDirIterator>

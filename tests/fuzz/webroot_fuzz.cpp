@@ -2,7 +2,7 @@
 #include "fuzzcheck.h"
 
 #include "common/webroot.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 using namespace tarv;
 

@@ -2,7 +2,7 @@
 // "port N" once it listens, and serves until its standard input closes.
 #include "common/cp932.h"
 #include "common/savefile.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 #include "web/guestservice.h"
 #include "web/webserver.h"
 

@@ -8,7 +8,7 @@
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 #include "web/guestservice.h"
 #include "web/webserver.h"
 

@@ -1,9 +1,9 @@
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 #include "common/cp932.h"
 #include "common/fields.h"
 #include "common/webroot.h"
-#include "library/songlist.h"
+#include "common/songnumber.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "stage/queuefile.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 
 #include <QDir>
 #include <QFileInfo>
