@@ -11,15 +11,13 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace tarv {
 
 Q_LOGGING_CATEGORY(lcPlayer, "tarv.player")
 
 namespace {
-
-// Observed properties, told apart by their reply ids.
-enum ObservedProperty : uint64_t { TimePos = 1, Duration, EofReached };
 
 void setOption(mpv_handle* mpv, const char* name, const char* value)
 {
@@ -28,10 +26,39 @@ void setOption(mpv_handle* mpv, const char* name, const char* value)
         qCWarning(lcPlayer) << "mpv option" << name << "=" << value << ":" << mpv_error_string(error);
 }
 
-QString fromUtf8(const char* text)
-{
-    return QString::fromUtf8(text ? text : "");
-}
+// Every player's options beyond its outputs.
+constexpr std::pair<const char*, const char*> LockedDownOptions[] = {
+    // Keep the last frame at the end; the end is noticed through eof-reached and paused from here,
+    // so the pause property only ever changes when this class sets it.
+    {"keep-open", "yes"},
+    {"keep-open-pause", "no"},
+    {"hr-seek", "yes"},
+    {"idle", "yes"},
+    // A plain embedded player: no scripts, no on-screen display, no key or mouse handling, no
+    // side files picked up next to the video.
+    {"ytdl", "no"},
+    {"load-scripts", "no"},
+    {"osc", "no"},
+    {"load-stats-overlay", "no"},
+    {"load-osd-console", "no"},
+    {"load-auto-profiles", "no"},
+    {"input-default-bindings", "no"},
+    {"input-vo-keyboard", "no"},
+    {"input-cursor", "no"},
+    {"cursor-autohide", "no"},
+    {"osd-level", "0"},
+    {"sub-auto", "no"},
+    {"audio-file-auto", "no"},
+    {"cover-art-auto", "no"},
+    {"audio-display", "no"},
+    // A player opens the one file it is given and nothing that file names: no playlist entries, no
+    // EDL, CUE or HLS references, no linked Matroska segments, no protocol but local files. A
+    // dropped text file must not make the program read other files or contact hosts.
+    {"access-references", "no"},
+    {"load-unsafe-playlists", "no"},
+    {"ordered-chapters", "no"},
+    {"demuxer-lavf-o", "protocol_whitelist=file"},
+};
 
 } // namespace
 
@@ -42,64 +69,35 @@ MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent) : QObject(parent
     if (!numeric || std::strcmp(numeric, "C") != 0)
         std::setlocale(LC_NUMERIC, "C");
 
-    m_mpv = mpv_create();
+    m_mpv.reset(mpv_create());
     if (!m_mpv) {
         logError(QStringLiteral("cannot create the mpv player"));
         return;
     }
 
-    setOption(m_mpv, "vo", video == Video::Render ? "libmpv" : "null");
+    setOption(m_mpv.get(), "vo", video == Video::Render ? "libmpv" : "null");
     if (sound == Sound::None)
-        setOption(m_mpv, "ao", "null");
+        setOption(m_mpv.get(), "ao", "null");
     if (video == Video::Render)
-        setOption(m_mpv, "gpu-hwdec-interop", "no");
-    // Keep the last frame at the end; the end is noticed through eof-reached and paused from here,
-    // so the pause property only ever changes when this class sets it.
-    setOption(m_mpv, "keep-open", "yes");
-    setOption(m_mpv, "keep-open-pause", "no");
-    setOption(m_mpv, "hr-seek", "yes");
-    setOption(m_mpv, "idle", "yes");
-    // A plain embedded player: no scripts, no on-screen display, no key or mouse handling, no
-    // side files picked up next to the video.
-    setOption(m_mpv, "ytdl", "no");
-    setOption(m_mpv, "load-scripts", "no");
-    setOption(m_mpv, "osc", "no");
-    setOption(m_mpv, "load-stats-overlay", "no");
-    setOption(m_mpv, "load-osd-console", "no");
-    setOption(m_mpv, "load-auto-profiles", "no");
-    setOption(m_mpv, "input-default-bindings", "no");
-    setOption(m_mpv, "input-vo-keyboard", "no");
-    setOption(m_mpv, "input-cursor", "no");
-    setOption(m_mpv, "cursor-autohide", "no");
-    setOption(m_mpv, "osd-level", "0");
-    setOption(m_mpv, "sub-auto", "no");
-    setOption(m_mpv, "audio-file-auto", "no");
-    setOption(m_mpv, "cover-art-auto", "no");
-    setOption(m_mpv, "audio-display", "no");
-    // A player opens the one file it is given and nothing that file names: no playlist entries, no
-    // EDL, CUE or HLS references, no linked Matroska segments, no protocol but local files. A
-    // dropped text file must not make the program read other files or contact hosts.
-    setOption(m_mpv, "access-references", "no");
-    setOption(m_mpv, "load-unsafe-playlists", "no");
-    setOption(m_mpv, "ordered-chapters", "no");
-    setOption(m_mpv, "demuxer-lavf-o", "protocol_whitelist=file");
+        setOption(m_mpv.get(), "gpu-hwdec-interop", "no");
+    for (const auto& [option, value] : LockedDownOptions)
+        setOption(m_mpv.get(), option, value);
 
-    const int error = mpv_initialize(m_mpv);
+    const int error = mpv_initialize(m_mpv.get());
     if (error < 0) {
-        logError(QStringLiteral("cannot start the mpv player: ") + fromUtf8(mpv_error_string(error)));
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
+        logError(QStringLiteral("cannot start the mpv player: ") + errorText(error));
+        m_mpv.reset();
         return;
     }
 
-    mpv_request_log_messages(m_mpv, "error");
-    mpv_observe_property(m_mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(m_mpv, Duration, "duration", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(m_mpv, EofReached, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_request_log_messages(m_mpv.get(), "error");
+    mpv_observe_property(m_mpv.get(), TimePos, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv.get(), DurationProperty, "duration", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv.get(), EofReached, "eof-reached", MPV_FORMAT_FLAG);
 
     // mpv calls this on one of its own threads: only queue the draining onto our thread.
     mpv_set_wakeup_callback(
-        m_mpv,
+        m_mpv.get(),
         [](void* context) {
             auto* self = static_cast<MpvPlayer*>(context);
             if (self->m_drainQueued.exchange(true))
@@ -116,14 +114,14 @@ MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent) : QObject(parent
         this);
 }
 
-MpvPlayer::~MpvPlayer()
+void MpvHandleDeleter::operator()(mpv_handle* mpv) const noexcept
 {
-    if (!m_mpv)
-        return;
     // After this returns mpv no longer calls back, so no drain can be queued for a dead object.
-    mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
-    mpv_terminate_destroy(m_mpv);
+    mpv_set_wakeup_callback(mpv, nullptr, nullptr);
+    mpv_terminate_destroy(mpv);
 }
+
+MpvPlayer::~MpvPlayer() = default;
 
 void MpvPlayer::setMediaPath(const QString& path)
 {
@@ -191,10 +189,10 @@ void MpvPlayer::openCurrent(double start)
                              nullptr};
     m_entryId = 0;
     m_media = Media::Opening;
-    const int error = mpv_command_async(m_mpv, ++m_loadReply, command);
+    const int error = mpv_command_async(m_mpv.get(), ++m_loadReply, command);
     if (error < 0) {
         unload();
-        fail(fromUtf8(mpv_error_string(error)));
+        fail(errorText(error));
     }
 }
 
@@ -202,7 +200,7 @@ void MpvPlayer::loadReplied(const mpv_event& event)
 {
     if (event.error < 0) {
         unload();
-        fail(fromUtf8(mpv_error_string(event.error)));
+        fail(errorText(event.error));
         return;
     }
     const mpv_node& result = static_cast<const mpv_event_command*>(event.data)->result;
@@ -222,7 +220,7 @@ void MpvPlayer::unload()
     if (!m_mpv)
         return;
     const char* command[] = {"stop", nullptr};
-    mpv_command_async(m_mpv, 0, command);
+    mpv_command_async(m_mpv.get(), 0, command);
 }
 
 void MpvPlayer::fail(const QString& reason)
@@ -323,10 +321,10 @@ void MpvPlayer::seekTo(double seconds)
     const char* command[] = {"seek", target.constData(), "absolute+exact", nullptr};
     // Asynchronous, like every call the interface thread makes while a picture may be due: the
     // core may be waiting for this thread to draw, and a waiting call would stall both.
-    const int error = mpv_command_async(m_mpv, 0, command);
+    const int error = mpv_command_async(m_mpv.get(), 0, command);
     if (error < 0) {
         logError(QStringLiteral("cannot seek to ") + QString::fromLatin1(target) + QStringLiteral(": ") +
-                 fromUtf8(mpv_error_string(error)));
+                 errorText(error));
         return;
     }
     m_seek = Seek::Requested;
@@ -337,7 +335,7 @@ void MpvPlayer::setPaused(bool paused)
     if (!m_mpv)
         return;
     int flag = paused ? 1 : 0;
-    mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+    mpv_set_property_async(m_mpv.get(), 0, "pause", MPV_FORMAT_FLAG, &flag);
 }
 
 QString MpvPlayer::durationText() const
@@ -360,7 +358,7 @@ void MpvPlayer::setVolume(double volume)
     if (!m_mpv)
         return;
     double value = m_volume;
-    mpv_set_property_async(m_mpv, 0, "volume", MPV_FORMAT_DOUBLE, &value);
+    mpv_set_property_async(m_mpv.get(), 0, "volume", MPV_FORMAT_DOUBLE, &value);
 }
 
 void MpvPlayer::setRendererAttached(bool attached)
@@ -378,125 +376,6 @@ void MpvPlayer::setRendererAttached(bool attached)
         openCurrent(m_seekOnOpen.value_or(m_position));
         m_seekOnOpen.reset();
     }
-}
-
-void MpvPlayer::drainEvents()
-{
-    if (!m_mpv)
-        return;
-    for (;;) {
-        mpv_event* event = mpv_wait_event(m_mpv, 0);
-        if (event->event_id == MPV_EVENT_NONE)
-            break;
-        handleEvent(*event);
-    }
-}
-
-void MpvPlayer::handleEvent(const mpv_event& event)
-{
-    switch (event.event_id) {
-    case MPV_EVENT_COMMAND_REPLY:
-        // Only the reply to the latest load counts; seeks and older loads are answered with 0 or older ids.
-        if (event.reply_userdata != 0 && event.reply_userdata == m_loadReply && m_media == Media::Opening)
-            loadReplied(event);
-        break;
-
-    case MPV_EVENT_START_FILE:
-        m_startedId = static_cast<const mpv_event_start_file*>(event.data)->playlist_entry_id;
-        break;
-
-    case MPV_EVENT_FILE_LOADED:
-        if (m_media != Media::Opening || m_startedId != m_entryId)
-            break;
-        m_media = Media::Open;
-        m_pendingLoaded = true;
-        // The duration may have been announced before this event, while it was not yet taken.
-        if (double duration = -1; mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0)
-            m_duration = duration;
-        if (m_seekOnOpen) {
-            const double target = *m_seekOnOpen;
-            m_seekOnOpen.reset();
-            seekTo(target);
-        }
-        scheduleNotify();
-        break;
-
-    case MPV_EVENT_END_FILE: {
-        const auto* end = static_cast<const mpv_event_end_file*>(event.data);
-        if (end->playlist_entry_id != m_entryId || (m_media != Media::Opening && m_media != Media::Open))
-            break;
-        if (end->reason == MPV_END_FILE_REASON_ERROR) {
-            fail(fromUtf8(mpv_error_string(end->error)));
-        } else if (end->reason == MPV_END_FILE_REASON_REDIRECT) {
-            // A playlist (or a folder) names other files; play none of them.
-            unload();
-            fail(QStringLiteral("not a video file"));
-        } else if (end->reason == MPV_END_FILE_REASON_EOF) {
-            reachEnd();
-        }
-        break;
-    }
-
-    case MPV_EVENT_SEEK:
-        if (m_seek == Seek::Requested)
-            m_seek = Seek::Running;
-        break;
-
-    case MPV_EVENT_PLAYBACK_RESTART: {
-        // The first restart after opening has no seek before it and does not end a pending seek.
-        if (m_seek != Seek::Running)
-            break;
-        m_seek = Seek::None;
-        // eof-reached news that came during the seek may predate it; ask for the value now.
-        int eof = 0;
-        if (m_media == Media::Open && mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof) >= 0 && eof)
-            reachEnd();
-        break;
-    }
-
-    case MPV_EVENT_PROPERTY_CHANGE: {
-        const auto* property = static_cast<const mpv_event_property*>(event.data);
-        if (m_media != Media::Open)
-            break;
-        if (event.reply_userdata == TimePos) {
-            if (property->format == MPV_FORMAT_DOUBLE && m_seek == Seek::None)
-                m_position = *static_cast<const double*>(property->data);
-        } else if (event.reply_userdata == Duration) {
-            m_duration = property->format == MPV_FORMAT_DOUBLE ? *static_cast<const double*>(property->data) : -1;
-        } else if (event.reply_userdata == EofReached) {
-            const bool eof = property->format == MPV_FORMAT_FLAG && *static_cast<const int*>(property->data) != 0;
-            if (eof && m_seek == Seek::None)
-                reachEnd();
-        }
-        break;
-    }
-
-    case MPV_EVENT_LOG_MESSAGE: {
-        const auto* message = static_cast<const mpv_event_log_message*>(event.data);
-        // The null audio output of headless players complains about a harmless pause race.
-        if (std::strcmp(message->prefix, "ao/null") == 0)
-            break;
-        qCWarning(lcPlayer).noquote() << name() + QStringLiteral(": mpv ") + QString::fromUtf8(message->prefix) +
-                                             QStringLiteral(": ") + QString::fromUtf8(message->text).trimmed();
-        break;
-    }
-
-    default:
-        break;
-    }
-}
-
-// The file played to its end: mpv keeps showing the last frame; pause it so that a later seek
-// does not play on by itself.
-void MpvPlayer::reachEnd()
-{
-    if (m_atEnd)
-        return;
-    m_atEnd = true;
-    m_wantPlay = false;
-    setPaused(true);
-    m_pendingEnded = true;
-    scheduleNotify();
 }
 
 void MpvPlayer::scheduleNotify()
@@ -531,6 +410,12 @@ void MpvPlayer::notify()
         m_lastNotifiedState = state;
         emit playStateChanged(state);
     }
+}
+
+QString MpvPlayer::errorText(int error)
+{
+    const char* text = mpv_error_string(error);
+    return QString::fromUtf8(text ? text : "");
 }
 
 QString MpvPlayer::name() const

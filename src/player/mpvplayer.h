@@ -2,17 +2,29 @@
 
 #include "player/player.h"
 
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 struct mpv_handle;
 struct mpv_event;
+struct mpv_event_end_file;
 
 namespace tarv {
+
+Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
+
+// An mpv core, destroyed (and its callbacks stopped) with its owner.
+struct MpvHandleDeleter
+{
+    void operator()(mpv_handle* mpv) const noexcept;
+};
+using MpvHandle = std::unique_ptr<mpv_handle, MpvHandleDeleter>;
 
 // A Player on libmpv. One instance owns one mpv core; events are drained on the Qt event loop of
 // the thread that created it (the GUI thread), and every read is answered from state kept here,
@@ -90,7 +102,7 @@ public:
 
     // For PlayerView only: the mpv core, and the news that its renderer exists (true) or was freed
     // (false).
-    mpv_handle* mpvHandle() const { return m_mpv; }
+    mpv_handle* mpvHandle() const { return m_mpv.get(); }
     void setRendererAttached(bool attached);
 
 signals:
@@ -106,10 +118,16 @@ signals:
 
 private:
     enum class Media { None, Opening, Open, Failed };
+    // Observed properties, told apart by their reply ids.
+    enum ObservedProperty : uint64_t { TimePos = 1, DurationProperty, EofReached };
     enum class Seek { None, Requested, Running };
 
     void drainEvents();
     void handleEvent(const mpv_event& event);
+    void onFileLoaded();
+    void onFileEnded(const mpv_event_end_file& end);
+    void onPlaybackRestart();
+    void onPropertyChange(const mpv_event& event);
     void scheduleNotify();
     void notify();
     void openCurrent(double start);
@@ -120,9 +138,10 @@ private:
     void reachEnd();
     void setPaused(bool paused);
     void logError(const QString& text) const;
+    static QString errorText(int error);
     QString name() const;
 
-    mpv_handle* m_mpv = nullptr;
+    MpvHandle m_mpv;
     Video m_video = Video::None;
     bool m_rendererAttached = false;
 
