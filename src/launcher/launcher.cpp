@@ -5,7 +5,7 @@
 #include "launcher/startup.h"
 #include "launcher/wireless.h"
 #include "library/librarywindow.h"
-#include "library/recovery.h"
+#include "personality/personalitywindow.h"
 #include "player/playerview.h"
 #include "stage/queuerecord.h"
 #include "timesignal/timesignals.h"
@@ -16,8 +16,8 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QProgressDialog>
+#include <QPushButton>
 
 namespace tarv {
 
@@ -31,6 +31,14 @@ void showWarning(QWidget* parent, const QString& name, const QString& title, con
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+}
+
+// Brings a window of the program to the front, shown.
+void bringUp(QWidget* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 } // namespace
@@ -55,12 +63,7 @@ bool Launcher::start()
         QMessageBox::critical(nullptr, QStringLiteral("エラー"), QStringLiteral("既に起動しています"));
         return false;
     }
-    removeLeftoverTemporaries(m_paths);
-    const QString unfinishedSave = finishInterruptedSaves(m_paths);
-    recoverInterruptedChanges(m_paths); // a drop or an edit a kill left half done
-    const QString notice = prepareApplicationFolder(m_paths);
-    QString backupError;
-    startupBackup(m_paths, m_clock.now(), &backupError);
+    const StartupReport report = prepareRun(m_paths, m_clock.now());
     qCInfo(lcLauncher).noquote() << "application folder" << m_paths.root();
     m_record = std::make_unique<QueueRecord>(m_paths.queueRecord());
     const qsizetype kept = m_record->load();
@@ -73,7 +76,7 @@ bool Launcher::start()
         m_record->clear(); // Escape clears the queue, and nothing of it is kept
     });
     m_karaoke->setQueueRecord(m_record.get());
-    startGuestServer(notice);
+    startGuestServer(report.notice);
     m_karaoke->setTimeSignalSource(m_signals.get());
     m_karaoke->setGuestUrl([this]() -> QString {
         const QString address = localIpv4Addresses().value(0);
@@ -87,13 +90,14 @@ bool Launcher::start()
     connect(m_main.get(), &MainWindow::wirelessStartRequested, this, &Launcher::startWireless);
     connect(m_main.get(), &MainWindow::libraryRequested, this, &Launcher::showLibrary);
     connect(m_main.get(), &MainWindow::connectionRequested, this, &Launcher::showConnection);
+    connect(m_main.get(), &MainWindow::personalityRequested, this, &Launcher::showPersonality);
     m_main->show();
-    if (!backupError.isEmpty()) {
+    if (!report.backupError.isEmpty()) {
         showWarning(m_main.get(), QStringLiteral("startupBackupError"), QStringLiteral("バックアップ"),
-                    QStringLiteral("起動時の曲目リストのバックアップができません。\n") + backupError);
+                    QStringLiteral("起動時の曲目リストのバックアップができません。\n") + report.backupError);
     }
-    if (!unfinishedSave.isEmpty())
-        showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), unfinishedSave);
+    if (!report.unfinishedSave.isEmpty())
+        showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), report.unfinishedSave);
     if (kept > 0)
         askToRestoreQueue(kept);
     return true;
@@ -158,7 +162,8 @@ void Launcher::startWireless()
             showWarning(m_main.get(), QStringLiteral("wirelessError"), QStringLiteral("ワイヤレスモード"), error);
             return;
         }
-        m_main->setConnectionMode(address);
+        m_state.setConnectionMode(address);
+        m_main->showConnectionMode();
         m_karaoke->start();
     });
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -172,9 +177,16 @@ void Launcher::showLibrary()
         auto* preview = new PlayerView;
         m_library = new LibraryWindow(m_paths, m_clock, preview, preview->player(), m_main.get());
     }
-    m_library->show();
-    m_library->raise();
-    m_library->activateWindow();
+    bringUp(m_library);
+}
+
+void Launcher::showPersonality()
+{
+    if (!m_personality) {
+        m_personality = new PersonalityWindow(m_main.get());
+        m_personality->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringUp(m_personality);
 }
 
 void Launcher::startGuestServer(QString notice)
@@ -212,9 +224,7 @@ void Launcher::showConnection()
                                             guestServerPort() ? guestServerPort() : guestPort(m_paths), m_main.get());
         m_connection->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_connection->show();
-    m_connection->raise();
-    m_connection->activateWindow();
+    bringUp(m_connection);
 }
 
 TimeSignalWindow* Launcher::timeSignalWindow() const
@@ -231,10 +241,7 @@ TimeSignalWindow* Launcher::loadTimeSignalWindow()
 
 void Launcher::showTimeSignals()
 {
-    TimeSignalWindow* window = loadTimeSignalWindow();
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringUp(loadTimeSignalWindow());
 }
 
 void Launcher::startWithTimeSignals()

@@ -52,6 +52,8 @@ public:
     void showLibrary();
     // The connection window (men_Connection); closing it unloads it, so "Send" works again next time.
     void showConnection();
+    // The personality window (one at a time).
+    void showPersonality();
     // The time-signal settings window (men_Signal), loaded if it is not and brought to the front.
     void showTimeSignals();
     // The time-signal start (mem_ZihoActive): time signals on, with the settings window loaded and
@@ -78,6 +80,7 @@ private:
     QPointer<SongListDownload> m_download;
     QPointer<ConnectionWindow> m_connection;
     QPointer<TimeSignalWindow> m_signalWindow;
+    QPointer<QWidget> m_personality;
     // Read by the guest server's thread: reservations are taken only while karaoke mode runs.
     std::shared_ptr<std::atomic<bool>> m_karaokeRunning = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<GuestService> m_guests;

@@ -1,7 +1,6 @@
 #include "launcher/mainwindow.h"
 
 #include "launcher/startup.h"
-#include "personality/personalitywindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,7 +15,7 @@
 
 namespace tarv {
 
-MainWindow::MainWindow(const AppPaths& paths, AppState& state, QWidget* parent)
+MainWindow::MainWindow(const AppPaths& paths, const AppState& state, QWidget* parent)
     : QMainWindow(parent), m_paths(paths), m_state(state),
       m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
@@ -81,7 +80,7 @@ void MainWindow::buildMenus()
                     QKeySequence(Qt::CTRL | Qt::Key_S)),
             &QAction::triggered, this, &MainWindow::timeSignalSettingsRequested);
     connect(addItem(option, QStringLiteral("men_Chara"), QStringLiteral("性格設定(&C)"), {}, false),
-            &QAction::triggered, this, &MainWindow::showPersonalityWindow);
+            &QAction::triggered, this, &MainWindow::personalityRequested);
     addItem(option, QStringLiteral("men_Comment"), QStringLiteral("コメント設定(&T)"),
             QKeySequence(Qt::CTRL | Qt::Key_C), false);
 
@@ -100,10 +99,9 @@ QAction* MainWindow::action(const QString& objectName) const
     return findChild<QAction*>(objectName);
 }
 
-void MainWindow::setConnectionMode(const QString& mode)
+void MainWindow::showConnectionMode()
 {
-    m_state.setConnectionMode(mode);
-    m_mode->setText(mode);
+    m_mode->setText(m_state.connectionMode());
 }
 
 void MainWindow::refreshInformation()
@@ -131,18 +129,6 @@ void MainWindow::showVersionDialog()
                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)
         m_openUrl(QUrl(MakerPage));
-}
-
-void MainWindow::showPersonalityWindow()
-{
-    if (!m_personality) {
-        auto* window = new PersonalityWindow(this);
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        m_personality = window;
-    }
-    m_personality->show();
-    m_personality->raise();
-    m_personality->activateWindow();
 }
 
 void MainWindow::changeEvent(QEvent* event)

@@ -4,7 +4,6 @@
 #include "common/appstate.h"
 
 #include <QMainWindow>
-#include <QPointer>
 
 #include <functional>
 
@@ -21,11 +20,11 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    MainWindow(const AppPaths& paths, AppState& state, QWidget* parent = nullptr);
+    MainWindow(const AppPaths& paths, const AppState& state, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Sets the connection mode of the run ("act", or the remote PC's address) and shows it in lbl_mode.
-    void setConnectionMode(const QString& mode);
+    // Shows the run's connection mode ("act", or the remote PC's address) in lbl_mode.
+    void showConnectionMode();
 
     // Rebuilds lbl_system's four lines from the files' dates.
     void refreshInformation();
@@ -47,10 +46,10 @@ signals:
     void libraryRequested();            // men_Db
     void timeSignalSettingsRequested(); // men_Signal
     void connectionRequested();         // men_Connection
+    void personalityRequested();        // the personality window
 
 public slots:
     void showVersionDialog();
-    void showPersonalityWindow();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -63,13 +62,12 @@ private:
     void buildMenus();
 
     AppPaths m_paths;
-    AppState& m_state;
+    const AppState& m_state;
     QLabel* m_system = nullptr; // lbl_system
     QLabel* m_mode = nullptr;   // lbl_mode
     QLabel* m_notice = nullptr; // lbl_notice
     QString m_information;
     std::function<void(const QUrl&)> m_openUrl;
-    QPointer<QWidget> m_personality;
 };
 
 } // namespace tarv

@@ -4,9 +4,10 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "common/webroot.h"
-#include "library/library.h"
-#include "library/songlist.h"
 #include "exchange/exchange.h"
+#include "library/library.h"
+#include "library/recovery.h"
+#include "library/songlist.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -181,6 +182,17 @@ bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& ke
     if (!request || !kept.contains(requestedReservation(request->code, request->user)))
         return false;
     return takeRequest(*file).request.has_value();
+}
+
+StartupReport prepareRun(const AppPaths& paths, const QDateTime& now)
+{
+    StartupReport report;
+    removeLeftoverTemporaries(paths);
+    report.unfinishedSave = finishInterruptedSaves(paths);
+    recoverInterruptedChanges(paths);
+    report.notice = prepareApplicationFolder(paths);
+    startupBackup(paths, now, &report.backupError);
+    return report;
 }
 
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

@@ -71,6 +71,19 @@ QString finishInterruptedSaves(const AppPaths& paths);
 // so that it is neither queued twice nor back after being discarded. Returns whether it was.
 bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& kept);
 
+// What the start-up steps before any window found, for the operator.
+struct StartupReport
+{
+    QString notice;         // the first start's new library (prepareApplicationFolder())
+    QString backupError;    // why the start-up backup failed
+    QString unfinishedSave; // why an interrupted save could not be finished
+};
+
+// Everything a start does before its windows, once this is the only copy running: removes the save
+// helper's leftovers, finishes or undoes what a kill interrupted (saves of several files, drops,
+// renumbers, deletes), makes a first library, and backs up the song list.
+StartupReport prepareRun(const AppPaths& paths, const QDateTime& now);
+
 // The main window's four-line information text, lines joined with CR LF. A file that is missing leaves
 // its date empty.
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

@@ -3,6 +3,7 @@
 #include "launcher/launcher.h"
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
+#include "personality/personalitywindow.h"
 #include "stage/queuerecord.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
@@ -168,7 +169,8 @@ TEST_F(MainWindowTest, QuitAndTheCloseBoxEndTheProgramWithOtherWindowsOpen)
     for (const bool closeBox : {false, true}) {
         MainWindow window(paths, state);
         window.show();
-        window.showPersonalityWindow(); // another window of the program stays open
+        auto* other = new PersonalityWindow(&window); // another window of the program stays open
+        other->show();
         QTimer::singleShot(0, &window, [&window, closeBox] {
             if (closeBox)
                 window.close();
@@ -263,8 +265,7 @@ TEST_F(MainWindowTest, ReservationsLeftByACrashAreOfferedBackOnce)
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->parentWidget(), launcher->mainWindow());
         EXPECT_EQ(box->windowTitle(), QStringLiteral("予約の復元"));
-        EXPECT_EQ(box->text(),
-                  QStringLiteral("前回のカラオケの予約が 2 曲残っています。次のカラオケで復元しますか？"));
+        EXPECT_EQ(box->text(), QStringLiteral("前回のカラオケの予約が 2 曲残っています。次のカラオケで復元しますか？"));
         ASSERT_NE(box->defaultButton(), nullptr);
         EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("はい"));
         EXPECT_EQ(box->button(QMessageBox::No)->text(), QStringLiteral("いいえ"));
