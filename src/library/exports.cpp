@@ -2,6 +2,7 @@
 
 #include "common/cp932.h"
 #include "common/savefile.h"
+#include "common/webroot.h"
 #include "exchange/exchange.h"
 
 #include <QFileInfo>

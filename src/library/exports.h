@@ -41,6 +41,5 @@ ExportResult exportWebSongFile(const AppPaths& paths);
 
 inline const QString SongBookDoneText = QStringLiteral("Finish : DB > HTML");
 inline const QString WebSongFileDoneText = QStringLiteral("Finish : DB > CGIDB");
-inline const QString WebRootErrorText = QStringLiteral("Pathの設定が正しくありません");
 
 } // namespace tarv

@@ -1,5 +1,7 @@
 #include "web/connectionwindow.h"
 
+#include "common/webroot.h"
+
 #include <QClipboard>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -130,7 +132,7 @@ void ConnectionWindow::cmd_Tmpsend_Click()
     case AddressPublisher::Start::Written:
         break;
     case AddressPublisher::Start::PathError:
-        showBox(QMessageBox::Critical, QStringLiteral("エラー"), QStringLiteral("Pathの設定が正しくありません"));
+        showBox(QMessageBox::Critical, QStringLiteral("エラー"), WebRootErrorText);
         break;
     case AddressPublisher::Start::WriteFailed:
         showBox(QMessageBox::Warning, QStringLiteral("エラー"),

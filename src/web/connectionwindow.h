@@ -3,6 +3,7 @@
 #include "common/apppaths.h"
 #include "web/addressreport.h"
 #include "web/qrcode.h"
+#include "web/webserver.h"
 
 #include <QMessageBox>
 #include <QStringList>
@@ -42,8 +43,8 @@ class ConnectionWindow : public QWidget
 public:
     // addresses lists the PC's IPv4 addresses (localIpv4Addresses() in the program); guestPort is the
     // port of the guests' web server.
-    ConnectionWindow(const AppPaths& paths, const std::function<QStringList()>& addresses, int guestPort = 80,
-                     QWidget* parent = nullptr);
+    ConnectionWindow(const AppPaths& paths, const std::function<QStringList()>& addresses,
+                     int guestPort = DefaultGuestPort, QWidget* parent = nullptr);
 
 private:
     void lstIpAddress_Click();
