@@ -3,6 +3,7 @@
 #include "launcher/launcher.h"
 #include "launcher/startup.h"
 #include "launcher/termination.h"
+#include "launcher/translations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,6 +21,7 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(TARV_APP_ID));
     std::setlocale(LC_NUMERIC, "C"); // libmpv refuses to start under other numeric locales
 
+    tarv::installJapaneseTranslations();
     QFont font = QApplication::font();
     font.setFamilies({QStringLiteral("Noto Sans CJK JP"), font.family()});
     QApplication::setFont(font);

@@ -3,6 +3,7 @@
 #include "launcher/launcher.h"
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
+#include "launcher/translations.h"
 #include "personality/personalitywindow.h"
 #include "stage/queuerecord.h"
 #include "support/appfolder.h"
@@ -24,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -296,4 +298,17 @@ TEST(FirstStart, TheMainWindowSaysOnceThatAnEmptyLibraryWasMade)
         EXPECT_EQ(notice->isVisibleTo(launcher.mainWindow()), first);
         EXPECT_EQ(notice->text().contains(dir.path()), first);
     }
+}
+
+TEST(TranslationsTest, QtsOwnButtonsSpeakJapanese)
+{
+    QTranslator* translator = installJapaneseTranslations();
+    ASSERT_TRUE(translator) << "qt6-translations-l10n is installed by the README's commands";
+    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    // With their keys, as Japanese desktops write them: "はい(Y)".
+    EXPECT_TRUE(box.button(QMessageBox::Yes)->text().startsWith(QStringLiteral("はい")));
+    EXPECT_TRUE(box.button(QMessageBox::No)->text().startsWith(QStringLiteral("いいえ")));
+    EXPECT_TRUE(box.button(QMessageBox::Cancel)->text().startsWith(QStringLiteral("キャンセル")));
+    QCoreApplication::removeTranslator(translator);
 }
