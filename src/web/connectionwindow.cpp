@@ -82,9 +82,10 @@ ConnectionWindow::ConnectionWindow(const AppPaths& paths, const std::function<QS
     connect(cmd_urlcopy, &QPushButton::clicked, this, &ConnectionWindow::cmd_urlcopy_Click);
     connect(cmd_Tmpsend, &QPushButton::clicked, this, &ConnectionWindow::cmd_Tmpsend_Click);
     connect(&m_publisher, &AddressPublisher::reported, this, [this](const QString& address, bool changed) {
-        if (changed)
-            showBox(QMessageBox::NoIcon, windowTitle(), QStringLiteral("Change:") + address);
+        // The caption comes back first: the box is titled with it, not with "送信しています...".
         setWindowTitle(m_caption);
+        if (changed)
+            showBox(QMessageBox::NoIcon, m_caption, QStringLiteral("Change:") + address);
     });
 
     // Form_Load

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTcpServer>
@@ -161,6 +162,8 @@ TEST_F(ConnectionWindowTest, SendWritesTheAddressFileAndReportsWithoutBlocking)
         ASSERT_TRUE(waitFor([&] { return window->windowTitle() == u"接続IP"_s; }));
         EXPECT_EQ(server.requests,
                   QStringList{u"GET /cgi-bin/qvo/act.cgi?mode=tarv_ip_change&set_ip=10.0.0.5 HTTP/1.1"_s});
+        for (const QMessageBox* box : window->findChildren<QMessageBox*>())
+            EXPECT_EQ(box->windowTitle(), u"接続IP"_s) << "titled with the caption, not the sending one";
         EXPECT_EQ(takeBoxes(*window), c.boxes) << c.reply.toStdString();
         EXPECT_FALSE(send->isEnabled()); // once per opening
     }
