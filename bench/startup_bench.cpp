@@ -1,5 +1,6 @@
-// Cold start to the main window shown, with a 100,001-entry song list in the application folder:
-// the single-instance check, the backup and the window, in process. Prints the median of several runs.
+// Cold start to the main window shown, with a 100,001-entry song list in the application folder and
+// a src/ of as many (empty) videos: the single-instance check, the clean-up of leftovers, the backup
+// and the window, in process. Prints the median of several runs against the goal of 250 ms.
 #include "common/savefile.h"
 #include "launcher/launcher.h"
 #include "launcher/mainwindow.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +31,10 @@ int main(int argc, char** argv)
     for (int i = 0; i <= 100000; ++i)
         songs << Song::fromTitle(100000 + i, QStringLiteral("ベンチマーク曲 %1").arg(i));
     rewriteSongList(paths.songList(), songs);
+    // A real library's src/: the start looks through it for temporary files a crash left.
+    QDir().mkpath(paths.srcDir());
+    for (const Song& song : std::as_const(songs))
+        QFile(paths.video(song.numberText())).open(QIODevice::WriteOnly);
 
     SystemClock clock;
     std::vector<double> times;
@@ -43,7 +49,8 @@ int main(int argc, char** argv)
         times.push_back(timer.nsecsElapsed() / 1e6);
     }
     std::sort(times.begin(), times.end());
-    std::printf("start to main window shown (100,001 songs, backup included): median %.1f ms, min %.1f ms\n",
+    std::printf("start to main window shown (100,001 songs and videos, backup included): median %.1f ms, "
+                "min %.1f ms (goal < 250 ms)\n",
                 times[times.size() / 2], times.front());
     return 0;
 }

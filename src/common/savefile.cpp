@@ -5,12 +5,13 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <system_error>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -339,10 +340,28 @@ QString fileErrorText(int error)
     }
 }
 
+namespace {
+
+// ".NAME.tarv-save-XXXXXX": a dot, a name of at least one character, the mark, six letters or digits.
+// Checked on the bytes, so a folder of a hundred thousand videos is scanned without decoding a name.
+bool isSaveTemporaryBytes(QByteArrayView name)
+{
+    constexpr QByteArrayView Mark = ".tarv-save-";
+    constexpr qsizetype SuffixLength = 6;
+    const qsizetype markAt = name.size() - SuffixLength - Mark.size();
+    if (markAt < 2 || name.front() != '.' || name.sliced(markAt, Mark.size()) != Mark)
+        return false;
+    const QByteArrayView suffix = name.last(SuffixLength);
+    return std::all_of(suffix.begin(), suffix.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
+}
+
+} // namespace
+
 bool isSaveTemporaryName(const QString& fileName)
 {
-    static const QRegularExpression pattern(QStringLiteral("^\\..+\\.tarv-save-[A-Za-z0-9]{6}$"));
-    return pattern.match(fileName).hasMatch();
+    return fileName.startsWith(u'.') && isSaveTemporaryBytes(QFile::encodeName(fileName));
 }
 
 bool removeFileDurably(const QString& path)
@@ -356,12 +375,20 @@ bool removeFileDurably(const QString& path)
 QStringList removeStaleSaveTemporaries(const QString& folder)
 {
     QStringList removed;
-    QDir dir(folder);
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        if (isSaveTemporaryName(name) && QFile::remove(dir.filePath(name)))
-            removed << name;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return removed;
+    // A plain walk of the names: src/ may hold a hundred thousand videos, and only hidden names matter.
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArrayView name(entry->d_name);
+        if (name.front() != '.' || !isSaveTemporaryBytes(name))
+            continue;
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
+            continue;
+        if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            removed << QFile::decodeName(entry->d_name);
     }
+    ::closedir(dir);
     return removed;
 }
 
