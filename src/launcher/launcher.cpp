@@ -17,7 +17,10 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QScreen>
+
 #include <QPushButton>
+#include <algorithm>
 
 namespace tarv {
 
@@ -33,9 +36,27 @@ void showWarning(QWidget* parent, const QString& name, const QString& title, con
     box->open();
 }
 
+// Before a window is first shown: no larger than the screen it opens on, and placed wholly on it
+// (window managers place a new window where it may reach past the screen's edge).
+void fitOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    // Room for the title bar and borders the window manager adds.
+    const QSize frame(16, 40);
+    window->resize(window->size().boundedTo(available.size() - frame));
+    const QSize outer = window->size() + frame;
+    window->move(available.x() + std::max(0, (available.width() - outer.width()) / 2),
+                 available.y() + std::max(0, (available.height() - outer.height()) / 2));
+}
+
 // Brings a window of the program to the front, shown.
 void bringUp(QWidget* window)
 {
+    if (!window->isVisible())
+        fitOnScreen(window);
     window->show();
     window->raise();
     window->activateWindow();
