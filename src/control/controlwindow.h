@@ -39,6 +39,8 @@ public:
 
     // Covers the screen; tmr_active then lays the players out and gives the command box the focus.
     void start();
+    // Covers its screen (setScreen() chooses which) whole.
+    void coverScreen();
 
     // The address guests open on their phones, shown with its QR code over the idle screen; empty
     // when there is none (no guest pages, no network).
@@ -62,7 +64,6 @@ protected:
 
 private:
     void tmr_active_Timer();
-    void coverScreen();
     void layoutChildren();
 
     KaraokeSession* m_session = nullptr;

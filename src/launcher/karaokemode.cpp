@@ -3,6 +3,8 @@
 #include "control/controlwindow.h"
 #include "control/karaokesession.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 
 namespace tarv {
@@ -10,6 +12,9 @@ namespace tarv {
 KaraokeMode::KaraokeMode(const AppPaths& paths, const Clock& clock, const AppState& state, QObject* parent)
     : QObject(parent), m_paths(paths), m_clock(clock), m_state(state)
 {
+    // A screen unplugged (the TV's cable pulled): once Qt has let go of it, cover a remaining one.
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this,
+            [this] { QTimer::singleShot(0, this, &KaraokeMode::placeOnScreen); });
 }
 
 KaraokeMode::~KaraokeMode()
@@ -36,6 +41,7 @@ void KaraokeMode::load()
     const auto endSoon = [this] { QTimer::singleShot(0, this, &KaraokeMode::end); };
     connect(m_session.get(), &KaraokeSession::ended, this, endSoon);
     connect(m_control.get(), &ControlWindow::closeRequested, this, endSoon);
+    placeOnScreen();
     m_control->start();
     emit started();
 }
@@ -47,6 +53,16 @@ void KaraokeMode::start()
     m_control->show();
     m_control->raise();
     m_session->start();
+}
+
+void KaraokeMode::placeOnScreen()
+{
+    if (!m_control || !m_chooseScreen)
+        return;
+    if (QScreen* screen = m_chooseScreen()) {
+        m_control->setScreen(screen);
+        m_control->coverScreen();
+    }
 }
 
 void KaraokeMode::end()

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+class QScreen;
+
 namespace tarv {
 
 class Clock;
@@ -34,6 +36,10 @@ public:
     void setTimeSignalSource(TimeSignalSource* source) { m_timeSignals = source; }
     // The queue record each new session writes its queue to and starts from.
     void setQueueRecord(QueueRecord* record) { m_record = record; }
+    // The screen the karaoke window covers, asked at each opening and whenever a screen goes away.
+    void setScreenChooser(std::function<QScreen*()> chooser) { m_chooseScreen = std::move(chooser); }
+    // Moves the karaoke window, when it is open, to the screen the chooser names.
+    void placeOnScreen();
     // Where guests reserve from their phones, asked at each opening of the karaoke window (empty: none).
     void setGuestUrl(std::function<QString()> url) { m_guestUrl = std::move(url); }
     // Closes the karaoke window and ends the session; karaoke mode can be started again.
@@ -57,6 +63,7 @@ private:
     TimeSignalSource* m_timeSignals = nullptr;
     QueueRecord* m_record = nullptr;
     std::function<QString()> m_guestUrl;
+    std::function<QScreen*()> m_chooseScreen;
     std::unique_ptr<ControlWindow> m_control;
     std::unique_ptr<KaraokeSession> m_session;
 };

@@ -1,6 +1,7 @@
 #include "launcher/launcher.h"
 
 #include "launcher/karaokemode.h"
+#include "launcher/karaokescreen.h"
 #include "launcher/mainwindow.h"
 #include "launcher/startup.h"
 #include "launcher/wireless.h"
@@ -15,6 +16,7 @@
 #include "web/webserver.h"
 
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QScreen>
@@ -112,6 +114,8 @@ bool Launcher::start()
     connect(m_main.get(), &MainWindow::libraryRequested, this, &Launcher::showLibrary);
     connect(m_main.get(), &MainWindow::connectionRequested, this, &Launcher::showConnection);
     connect(m_main.get(), &MainWindow::personalityRequested, this, &Launcher::showPersonality);
+    connect(m_main.get(), &MainWindow::karaokeScreenRequested, this, &Launcher::chooseKaraokeScreen);
+    m_karaoke->setScreenChooser([this] { return karaokeScreen(); });
     m_main->show();
     if (!report.backupError.isEmpty()) {
         showWarning(m_main.get(), QStringLiteral("startupBackupError"), QStringLiteral("バックアップ"),
@@ -199,6 +203,52 @@ void Launcher::showLibrary()
         m_library = new LibraryWindow(m_paths, m_clock, preview, preview->player(), m_main.get());
     }
     bringUp(m_library);
+}
+
+namespace {
+
+QList<ScreenInfo> screenInfos()
+{
+    QList<ScreenInfo> infos;
+    for (const QScreen* screen : QGuiApplication::screens())
+        infos.append({screen->name(), screen->size()});
+    return infos;
+}
+
+} // namespace
+
+QScreen* Launcher::karaokeScreen() const
+{
+    const QString mainScreen = m_main && m_main->screen() ? m_main->screen()->name() : QString();
+    const qsizetype i = tarv::chooseKaraokeScreen(screenInfos(), mainScreen, readKaraokeScreen(m_paths));
+    return i >= 0 ? QGuiApplication::screens().at(i) : nullptr;
+}
+
+void Launcher::chooseKaraokeScreen()
+{
+    const QList<ScreenInfo> screens = screenInfos();
+    QStringList items{QStringLiteral("自動（メインウィンドウのない画面）")};
+    const QString saved = readKaraokeScreen(m_paths);
+    int current = 0;
+    for (const ScreenInfo& screen : screens) {
+        if (screen.name == saved)
+            current = int(items.size());
+        items << screenLabel(screen);
+    }
+    bool ok = false;
+    const QString item =
+        QInputDialog::getItem(m_main.get(), QStringLiteral("カラオケ画面"),
+                              QStringLiteral("カラオケを映す画面を選んでください"), items, current, false, &ok);
+    if (!ok)
+        return;
+    const qsizetype index = items.indexOf(item);
+    const QString error = saveKaraokeScreen(m_paths, index > 0 ? screens.at(index - 1).name : QString());
+    if (!error.isEmpty()) {
+        showWarning(m_main.get(), QStringLiteral("karaokeScreenError"), QStringLiteral("カラオケ画面"),
+                    QStringLiteral("画面の選択を保存できません。\n") + error);
+        return;
+    }
+    m_karaoke->placeOnScreen();
 }
 
 void Launcher::showPersonality()

@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 
+class QScreen;
+
 namespace tarv {
 
 class ConnectionWindow;
@@ -54,6 +56,10 @@ public:
     void showConnection();
     // The personality window (one at a time).
     void showPersonality();
+    // Asks which screen karaoke mode covers (カラオケ画面) and remembers the answer.
+    void chooseKaraokeScreen();
+    // The screen karaoke mode covers now.
+    QScreen* karaokeScreen() const;
     // The time-signal settings window (men_Signal), loaded if it is not and brought to the front.
     void showTimeSignals();
     // The time-signal start (mem_ZihoActive): time signals on, with the settings window loaded and

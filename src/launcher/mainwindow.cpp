@@ -83,6 +83,9 @@ void MainWindow::buildMenus()
             &QAction::triggered, this, &MainWindow::personalityRequested);
     addItem(option, QStringLiteral("men_Comment"), QStringLiteral("コメント設定(&T)"),
             QKeySequence(Qt::CTRL | Qt::Key_C), false);
+    // Beyond the original items: which screen karaoke mode covers (a laptop driving a TV).
+    connect(addItem(option, QStringLiteral("men_KaraokeScreen"), QStringLiteral("カラオケ画面(&K)")),
+            &QAction::triggered, this, &MainWindow::karaokeScreenRequested);
 
     QMenu* system = menuBar()->addMenu(QStringLiteral("システム(&S)"));
     system->setObjectName(QStringLiteral("men_System"));

@@ -47,6 +47,7 @@ signals:
     void timeSignalSettingsRequested(); // men_Signal
     void connectionRequested();         // men_Connection
     void personalityRequested();        // the personality window
+    void karaokeScreenRequested();      // men_KaraokeScreen: which screen karaoke mode covers
 
 public slots:
     void showVersionDialog();

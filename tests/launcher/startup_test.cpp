@@ -2,6 +2,7 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "common/webroot.h"
+#include "launcher/karaokescreen.h"
 #include "launcher/startup.h"
 #include "support/appfolder.h"
 
@@ -214,4 +215,36 @@ TEST(FirstStart, LeavesAFolderThatHoldsALibraryAlone)
         EXPECT_TRUE(prepareApplicationFolder(paths).isEmpty());
         EXPECT_EQ(listing(), before);
     }
+}
+
+// Which screen karaoke mode covers, with a fake list of screens: the operator's choice while that
+// screen is there; otherwise one the main window is not on; otherwise the only one.
+TEST_F(Startup, KaraokeGoesToTheChosenScreenOrOneWithoutTheMainWindow)
+{
+    const ScreenInfo laptop{QStringLiteral("eDP-1"), {1366, 768}}, tv{QStringLiteral("HDMI-1"), {1920, 1080}},
+        projector{QStringLiteral("DP-2"), {1280, 720}};
+    struct Row
+    {
+        QList<ScreenInfo> screens;
+        QString mainOn, chosen;
+        qsizetype expected;
+    };
+    const Row rows[] = {
+        {{laptop}, laptop.name, {}, 0},
+        {{laptop, tv}, laptop.name, {}, 1},
+        {{tv, laptop}, laptop.name, {}, 0},
+        {{laptop, tv, projector}, tv.name, {}, 0},
+        {{laptop, tv, projector}, laptop.name, projector.name, 2},
+        {{laptop, tv}, laptop.name, laptop.name, 0},    // the operator may want the laptop itself
+        {{laptop, projector}, laptop.name, tv.name, 1}, // the chosen TV unplugged: another screen
+        {{laptop}, laptop.name, tv.name, 0},            // ... or the only one
+        {{}, {}, tv.name, -1},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(chooseKaraokeScreen(row.screens, row.mainOn, row.chosen), row.expected) << row.chosen.toStdString();
+
+    EXPECT_EQ(readKaraokeScreen(paths), QString());
+    ASSERT_EQ(saveKaraokeScreen(paths, tv.name), QString());
+    EXPECT_EQ(readKaraokeScreen(paths), tv.name);
+    EXPECT_EQ(screenLabel(tv), QStringLiteral("HDMI-1 (1920×1080)"));
 }
