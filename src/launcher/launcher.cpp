@@ -13,6 +13,7 @@
 #include "timesignal/timesignalwindow.h"
 #include "web/connectionwindow.h"
 #include "web/guestservice.h"
+#include "web/hostcheck.h"
 #include "web/webserver.h"
 
 #include <QGuiApplication>
@@ -267,6 +268,8 @@ void Launcher::startGuestServer(QString notice)
     GuestService* guests = m_guests.get();
     m_web = std::make_unique<WebServer>([guests](const HttpRequest& request) { return guests->handle(request); },
                                         [guests] { guests->pump(); });
+    auto hosts = std::make_shared<HostCheck>(m_paths);
+    m_web->setHostCheck([hosts](const std::string& host) { return (*hosts)(host); });
     const quint16 port = guestPort(m_paths);
     const QString error = m_web->start(QStringLiteral("0.0.0.0"), port);
     if (error.isEmpty()) {

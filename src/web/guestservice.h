@@ -36,7 +36,8 @@ struct HttpResponse
     int status = 200;
     std::string contentType;
     std::string body;
-    std::string allow; // the Allow header of a 405
+    std::string allow;  // the Allow header of a 405
+    int retryAfter = 0; // seconds, the Retry-After header of a 429 or 503 (the server picks one when 0)
 };
 
 struct GuestServiceOptions

@@ -9,6 +9,7 @@
 
 #include <QLoggingCategory>
 
+#include <list>
 #include <map>
 #include <optional>
 #include <thread>
@@ -29,16 +30,26 @@ std::string reason(int status)
     return std::string(http::obsolete_reason(http::status(status)));
 }
 
+// When a client may ask again, for the refusals that carry a Retry-After.
+int defaultRetryAfter(int status)
+{
+    return status == 429 ? 60 : status == 503 ? 5 : 0;
+}
+
+class Session;
+
 } // namespace
 
 struct WebServer::Impl
 {
     Handler handler;
     std::function<void()> tick;
+    std::function<bool(const std::string&)> hostAllowed;
     WebServerLimits limits;
     // Before the io_context: sessions destroyed with it still release their counts.
     int open = 0;
     std::map<std::string, int> perClient;
+    std::list<Session*> sessions; // oldest first
     asio::io_context io{1};
     std::optional<tcp::acceptor> acceptor;
     std::optional<asio::steady_timer> timer;
@@ -46,6 +57,7 @@ struct WebServer::Impl
     quint16 port = 0;
 
     void accept();
+    bool makeRoom(const std::string* client);
     void schedule();
 };
 
@@ -59,39 +71,112 @@ public:
     {
         ++m_server.open;
         ++m_server.perClient[m_client];
+        m_place = m_server.sessions.insert(m_server.sessions.end(), this);
     }
     ~Session()
     {
+        m_server.sessions.erase(m_place);
         --m_server.open;
         if (--m_server.perClient[m_client] <= 0)
             m_server.perClient.erase(m_client);
     }
 
+    const std::string& client() const { return m_client; }
+    // Waiting for a request or still receiving one: may be closed to make room for a newcomer.
+    bool idle() const { return !m_busy; }
+
     void read()
     {
+        m_busy = false;
+        // A connection back to waiting goes to the end of the line for eviction.
+        m_server.sessions.splice(m_server.sessions.end(), m_server.sessions, m_place);
         m_parser.emplace();
         m_parser->header_limit(std::uint32_t(m_server.limits.headerBytes));
         m_parser->body_limit(m_server.limits.bodyBytes);
         m_stream.expires_after(m_server.limits.requestTimeout);
+        http::async_read_header(m_stream, m_buffer, *m_parser,
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+    }
+
+    void evict()
+    {
+        m_busy = true; // not chosen again while its handlers run
+        close();
+    }
+
+private:
+    bool failed(beast::error_code ec)
+    {
+        if (!ec)
+            return false;
+        if (ec == http::error::header_limit)
+            answer(requestLineTooLong() ? 414 : 431, false);
+        else if (ec == http::error::body_limit)
+            answer(413, false);
+        else if (ec == http::error::end_of_stream || ec == beast::error::timeout ||
+                 ec == asio::error::operation_aborted || ec == asio::error::connection_reset || ec == asio::error::eof)
+            close();
+        else
+            answer(400, false);
+        return true;
+    }
+
+    // The request line alone filled the header's room (the parser never got as far as its target):
+    // the URL is too long, not the header.
+    bool requestLineTooLong() const { return m_parser->get().target().empty(); }
+
+    // Why the request's header is refused before its body is read (a status), or 0.
+    int refusal() const
+    {
+        const auto& message = m_parser->get();
+        const std::size_t hosts = message.count(http::field::host);
+        if (hosts > 1 || (hosts == 0 && message.version() >= 11))
+            return 400;
+        // A coding other than chunked last leaves the body's end unknown: its bytes must not be read
+        // as another request.
+        if (message.find(http::field::transfer_encoding) != message.end() && !m_parser->chunked())
+            return 400;
+        if (m_server.hostAllowed && !m_server.hostAllowed(std::string(message[http::field::host])))
+            return 421;
+        return 0;
+    }
+
+    void onHeader(beast::error_code ec)
+    {
+        if (failed(ec))
+            return;
+        m_busy = true;
+        m_version = m_parser->get().version();
+        if (const int status = refusal())
+            return answer(status, false);
+        if (beast::iequals(m_parser->get()[http::field::expect], "100-continue") && !m_parser->is_done()) {
+            static const std::string Continue = "HTTP/1.1 100 Continue\r\n\r\n";
+            asio::async_write(m_stream, asio::buffer(Continue),
+                              [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                  if (ec)
+                                      return self->close();
+                                  self->readBody();
+                              });
+            return;
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
         http::async_read(m_stream, m_buffer, *m_parser,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
     }
 
-private:
     void onRead(beast::error_code ec)
     {
-        if (ec == http::error::header_limit)
-            return answer(431, false);
-        if (ec == http::error::body_limit)
-            return answer(413, false);
-        if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == asio::error::operation_aborted ||
-            ec == asio::error::connection_reset || ec == asio::error::eof)
-            return close();
-        if (ec)
-            return answer(400, false);
+        if (failed(ec))
+            return;
         const auto& message = m_parser->get();
+        const bool head = message.method() == http::verb::head;
         HttpRequest request;
-        request.method = std::string(message.method_string());
+        // A HEAD is answered as its GET would be, without the body.
+        request.method = head ? std::string("GET") : std::string(message.method_string());
         request.target = std::string(message.target());
         request.contentType = std::string(message[http::field::content_type]);
         request.origin = std::string(message[http::field::origin]);
@@ -105,7 +190,7 @@ private:
             qCWarning(lcWebServer) << "request failed:" << e.what();
             response = {500, "text/plain; charset=utf-8", "internal error", {}};
         }
-        send(response, message.keep_alive());
+        send(response, message.keep_alive(), head);
     }
 
     void answer(int status, bool keepAlive)
@@ -113,10 +198,12 @@ private:
         send({status, "text/plain; charset=utf-8", reason(status), {}}, keepAlive);
     }
 
-    void send(const HttpResponse& response, bool keepAlive)
+    void send(const HttpResponse& response, bool keepAlive, bool headOnly = false)
     {
+        m_busy = true;
         m_response = {};
-        m_response.version(11);
+        // HTTP/1.0 keep-alive needs its "Connection: keep-alive" said, which a 1.0 answer carries.
+        m_response.version(m_version == 10 ? 10 : 11);
         m_response.result(http::status(response.status));
         m_response.set(http::field::content_type, response.contentType);
         m_response.set(http::field::cache_control, "no-store");
@@ -128,15 +215,22 @@ private:
                        "connect-src 'self'; form-action 'none'; frame-ancestors 'none'");
         if (!response.allow.empty())
             m_response.set(http::field::allow, response.allow);
+        if (const int after = response.retryAfter > 0 ? response.retryAfter : defaultRetryAfter(response.status))
+            m_response.set(http::field::retry_after, std::to_string(after));
         m_response.body() = response.body;
         m_response.keep_alive(keepAlive);
         m_response.prepare_payload();
         m_stream.expires_after(m_server.limits.requestTimeout);
-        http::async_write(m_stream, m_response, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        m_serializer.emplace(m_response);
+        const auto done = [self = shared_from_this()](beast::error_code ec, std::size_t) {
             if (ec || !self->m_response.keep_alive())
                 return self->close();
             self->read();
-        });
+        };
+        if (headOnly)
+            http::async_write_header(m_stream, *m_serializer, done);
+        else
+            http::async_write(m_stream, *m_serializer, done);
     }
 
     void close()
@@ -149,12 +243,41 @@ private:
     beast::tcp_stream m_stream;
     WebServer::Impl& m_server;
     std::string m_client;
+    std::list<Session*>::iterator m_place;
+    bool m_busy = false;
+    unsigned m_version = 11;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
     http::response<http::string_body> m_response;
+    std::optional<http::response_serializer<http::string_body>> m_serializer;
 };
 
+// Over capacity: said in so many words, never a silent close.
+void refuseBusy(tcp::socket& socket)
+{
+    static const std::string Busy = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                                    "Retry-After: 5\r\nContent-Length: 19\r\nConnection: close\r\n\r\n"
+                                    "Service Unavailable";
+    beast::error_code ignored;
+    asio::write(socket, asio::buffer(Busy), ignored);
+    socket.shutdown(tcp::socket::shutdown_send, ignored);
+    socket.close(ignored);
+}
+
 } // namespace
+
+// Closes the oldest connection that waits for a request (of that client only, when given). False
+// when every connection is busy answering.
+bool WebServer::Impl::makeRoom(const std::string* client)
+{
+    for (Session* session : sessions) {
+        if (session->idle() && (!client || session->client() == *client)) {
+            session->evict();
+            return true;
+        }
+    }
+    return false;
+}
 
 void WebServer::Impl::accept()
 {
@@ -167,10 +290,13 @@ void WebServer::Impl::accept()
             std::string client = ignored ? std::string() : peer.address().to_string();
             const auto known = perClient.find(client);
             const int fromClient = known == perClient.end() ? 0 : known->second;
-            if (open >= limits.connections || fromClient >= limits.connectionsPerClient)
-                socket.close(ignored); // over a cap: closed at once, nothing read
-            else
+            // Evicted connections count until their handlers have run; the newcomer goes in at once.
+            const bool room = (fromClient < limits.connectionsPerClient || makeRoom(&client)) &&
+                              (open < limits.connections || makeRoom(nullptr));
+            if (room)
                 std::make_shared<Session>(std::move(socket), *this, std::move(client))->read();
+            else
+                refuseBusy(socket);
         }
         accept();
     });
@@ -196,6 +322,11 @@ WebServer::WebServer(Handler handler, std::function<void()> tick, WebServerLimit
     m->handler = std::move(handler);
     m->tick = std::move(tick);
     m->limits = limits;
+}
+
+void WebServer::setHostCheck(std::function<bool(const std::string& host)> allowed)
+{
+    m->hostAllowed = std::move(allowed);
 }
 
 WebServer::~WebServer()

@@ -14,8 +14,11 @@ struct WebServerLimits
 {
     std::size_t headerBytes = 8 * 1024;
     std::size_t bodyBytes = 4 * 1024;
+    // At either cap the oldest connection that is waiting for (or still receiving) a request is
+    // closed to make room; with none such the newcomer is answered 503. One address may be a whole
+    // room of phones behind one Wi-Fi router.
     int connections = 256;
-    int connectionsPerClient = 16;
+    int connectionsPerClient = 128;
     // The time a client has to send a whole request (and to take the answer): slow clients are closed.
     std::chrono::milliseconds requestTimeout{10000};
     // How often the tick runs (the request queue's writes).
@@ -33,6 +36,10 @@ public:
     ~WebServer();
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
+
+    // Which Host headers are served (without it, any): a request for another name, as a page on
+    // another site that resolves its name to this PC would send, is answered 421. Set before start().
+    void setHostCheck(std::function<bool(const std::string& host)> allowed);
 
     // Listens on the address (IPv4, "0.0.0.0" for all) and port (0 for any free one) and starts the
     // thread. Returns why it could not listen, or an empty text.

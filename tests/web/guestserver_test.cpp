@@ -3,13 +3,14 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "control/karaokesession.h"
+#include "exchange/exchange.h"
 #include "launcher/startup.h"
 #include "stage/queuerecord.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
-#include "exchange/exchange.h"
 #include "web/guestservice.h"
+#include "web/hostcheck.h"
 #include "web/webserver.h"
 
 #include <boost/asio/connect.hpp>
@@ -54,7 +55,7 @@ struct Reply
 class Client
 {
 public:
-    Client(quint16 port, const std::string& source = "127.0.0.1") : m_socket(m_io)
+    Client(quint16 port, const std::string& source = "127.0.0.1") : m_socket(m_io), port(port)
     {
         m_socket.open(tcp::v4());
         m_socket.bind(tcp::endpoint(asio::ip::make_address_v4(source), 0));
@@ -65,7 +66,7 @@ public:
                const std::string& contentType = "application/json", const std::string& origin = {})
     {
         http::request<http::string_body> request(method, target, 11);
-        request.set(http::field::host, "127.0.0.1");
+        request.set(http::field::host, "127.0.0.1:" + std::to_string(port)); // with the port, as browsers send it
         if (!body.empty() || method == http::verb::post)
             request.set(http::field::content_type, contentType);
         if (!origin.empty())
@@ -92,6 +93,9 @@ private:
     asio::io_context m_io;
     tcp::socket m_socket;
     beast::flat_buffer m_buffer;
+
+public:
+    const quint16 port;
 };
 
 // Sends raw bytes, optionally closes the sending side, and returns all the server sends until it closes.
@@ -168,6 +172,8 @@ protected:
         service = std::make_unique<GuestService>(paths, karaoke, options);
         server = std::make_unique<WebServer>([this](const HttpRequest& r) { return service->handle(r); },
                                              [this] { service->pump(); }, limits);
+        auto hosts = std::make_shared<HostCheck>(paths);
+        server->setHostCheck([hosts](const std::string& host) { return (*hosts)(host); });
         ASSERT_EQ(server->start(QStringLiteral("127.0.0.1"), 0), QString());
     }
 
@@ -293,14 +299,25 @@ TEST_F(GuestServerTest, RefusesWhatAGuestMayNotDo)
     refused(client.send(http::verb::post, "/api/reserve", R"({"number":"100001"})", "application/json",
                         "http://evil.example"),
             403);
+    // Another program of this PC (the same address, another port) is another origin.
+    refused(client.send(http::verb::post, "/api/reserve", R"({"number":"100001"})", "application/json",
+                        "http://127.0.0.1:" + std::to_string(port() + 1)),
+            403);
     refused(client.send(http::verb::post, "/api/reserve", "{\"number\":", "application/json"), 400);
     refused(client.send(http::verb::post, "/api/reserve", "{\"name\":\"\xff\xfe\"}", "application/json"), 400);
     EXPECT_EQ(client.get("/api/reserve").status, 405); // no side effect from a GET
     EXPECT_EQ(client.send(http::verb::post, "/").status, 405);
     EXPECT_EQ(requestFileContent(), QByteArray());
 
-    // Ten a minute from one client; the eleventh is refused and nothing more is queued.
-    for (int i = 0; i < options.reservationsPerMinute; ++i)
+    // Ten a minute from one client (the page's own origin is served); the eleventh is refused and
+    // nothing more is queued.
+    const std::string ownOrigin = "http://127.0.0.1:" + std::to_string(port());
+    ASSERT_EQ(
+        client
+            .send(http::verb::post, "/api/reserve", R"({"number":"100001","name":"a"})", "application/json", ownOrigin)
+            .status,
+        200);
+    for (int i = 1; i < options.reservationsPerMinute; ++i)
         ASSERT_EQ(client.post("/api/reserve", reservation("100001", "a")).status, 200);
     refused(client.post("/api/reserve", reservation("100001", "a")), 429);
     EXPECT_EQ(service->pendingCount(), std::size_t(options.reservationsPerMinute - 1));
@@ -313,44 +330,120 @@ TEST_F(GuestServerTest, HostileRequestsAreAnsweredOrClosedWhileOthersAreServed)
         EXPECT_TRUE(received.empty() || received.rfind("HTTP/1.1 " + status, 0) == 0) << received.substr(0, 80);
     };
 
-    answeredWith(rawExchange(port(), "GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n"),
-                 "431");
+    answeredWith(
+        rawExchange(port(), "GET / HTTP/1.1\r\nHost: localhost\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n"),
+        "431");
     stillServing();
-    answeredWith(rawExchange(port(), "POST /api/reserve HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-                                     "Content-Length: 100000\r\n\r\n" +
-                                         std::string(100000, ' ')),
-                 "413");
+    answeredWith(
+        rawExchange(port(), "POST /api/reserve HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n"
+                            "Content-Length: 100000\r\n\r\n" +
+                                std::string(100000, ' ')),
+        "413");
     stillServing();
-    answeredWith(rawExchange(port(), "BREW / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"), "405");
-    answeredWith(rawExchange(port(), "GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"), "404");
-    answeredWith(rawExchange(port(), "GET /%2e%2e/db/musiclist.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
+    answeredWith(rawExchange(port(), "BREW / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"), "405");
+    answeredWith(rawExchange(port(), "GET /../../etc/passwd HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"),
                  "404");
-    answeredWith(rawExchange(port(), "GET /api/songs?q=%ff%fe HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
-                 "200");
+    answeredWith(
+        rawExchange(port(), "GET /%2e%2e/db/musiclist.txt HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"),
+        "404");
+    answeredWith(
+        rawExchange(port(), "GET /api/songs?q=%ff%fe HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"), "200");
     answeredWith(rawExchange(port(), "\x01\x02 garbage\r\n\r\n"), "400");
     stillServing();
 
     // A request sent and the sending side closed: answered, then closed.
-    const std::string halfClosed = rawExchange(port(), "GET /api/queue HTTP/1.1\r\nHost: x\r\n\r\n", true);
+    const std::string halfClosed = rawExchange(port(), "GET /api/queue HTTP/1.1\r\nHost: localhost\r\n\r\n", true);
     EXPECT_EQ(halfClosed.rfind("HTTP/1.1 200", 0), 0u) << halfClosed;
 
     // A client that never finishes its request is closed, and others are served meanwhile.
     std::string slow = "unset";
-    std::thread slowClient([&] { slow = rawExchange(port(), "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: "); });
+    std::thread slowClient([&] { slow = rawExchange(port(), "GET / HTTP/1.1\r\nHost: localhost\r\nX-Slow: "); });
     stillServing();
     slowClient.join();
     EXPECT_EQ(slow, std::string());
     stillServing();
 
-    // Connections over the cap of one client are closed at once; others still get in.
+    // At the cap of one address (a room of phones behind one router), a newcomer from it is served and
+    // the connection of it that waited longest is closed to make room.
     std::vector<std::unique_ptr<Client>> crowd;
     for (int i = 0; i < limits.connectionsPerClient; ++i) {
         crowd.push_back(std::make_unique<Client>(port(), "127.0.0.2"));
         ASSERT_EQ(crowd.back()->get("/api/queue").status, 200);
     }
-    EXPECT_EQ(Client(port(), "127.0.0.2").get("/api/queue").status, 0);
+    EXPECT_EQ(Client(port(), "127.0.0.2").get("/api/queue").status, 200);
+    EXPECT_EQ(crowd.front()->get("/api/queue").status, 0);
+    EXPECT_EQ(crowd.back()->get("/api/queue").status, 200);
     stillServing();
     EXPECT_EQ(requestFileContent(), QByteArray());
+}
+
+// HTTP as RFC 9110/9112 has it, and the Host check against pages of other sites (DNS rebinding).
+TEST_F(GuestServerTest, HttpDetailsAndForeignHosts)
+{
+    const std::string at = ":" + std::to_string(port());
+    const struct
+    {
+        std::string request;
+        std::string answerStartsWith;
+        std::string answerHas;
+    } rows[] = {
+        {"GET /api/queue HTTP/1.1\r\nHost: 127.0.0.1" + at + "\r\nConnection: close\r\n\r\n", "HTTP/1.1 200", ""},
+        {"GET /api/queue HTTP/1.1\r\nHost: LocalHost.\r\nConnection: close\r\n\r\n", "HTTP/1.1 200", ""},
+        {"GET /api/queue HTTP/1.1\r\nHost: evil.example" + at + "\r\nConnection: close\r\n\r\n", "HTTP/1.1 421", ""},
+        {"GET /api/queue HTTP/1.1\r\nConnection: close\r\n\r\n", "HTTP/1.1 400", ""},
+        {"GET /api/queue HTTP/1.1\r\nHost: localhost\r\nHost: localhost\r\n\r\n", "HTTP/1.1 400", ""},
+        {"GET /api/queue HTTP/1.0\r\nHost: localhost\r\nConnection: keep-alive\r\n\r\n", "HTTP/1.0 200",
+         "Connection: keep-alive"},
+        {"HEAD / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n", "HTTP/1.1 200", "Content-Length: "},
+        {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\nHost: localhost\r\n\r\n", "HTTP/1.1 414", ""},
+        // A body whose end cannot be known: refused and closed, its bytes never read as a request.
+        {"POST /api/reserve HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked, identity\r\n\r\n"
+         "GET /api/queue HTTP/1.1\r\nHost: localhost\r\n\r\n",
+         "HTTP/1.1 400", ""},
+    };
+    for (const auto& row : rows) {
+        const std::string received = rawExchange(port(), row.request);
+        EXPECT_EQ(received.rfind(row.answerStartsWith, 0), 0u) << row.request.substr(0, 60) << "\n" << received;
+        EXPECT_NE(received.find(row.answerHas), std::string::npos) << received;
+        EXPECT_EQ(received.find("HTTP/1.1", 1), std::string::npos) << "answered twice: " << received;
+    }
+    // HEAD: the length of the page, and not the page.
+    const std::string head = rawExchange(port(), rows[6].request);
+    EXPECT_EQ(head.substr(head.find("\r\n\r\n") + 4), std::string());
+
+    // Expect: 100-continue gets its interim answer before the body is sent.
+    asio::io_context io;
+    tcp::socket socket(io);
+    socket.connect(tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), port()));
+    asio::write(socket, asio::buffer(std::string("POST /api/reserve HTTP/1.1\r\nHost: localhost\r\n"
+                                                 "Content-Type: application/json\r\nContent-Length: 2\r\n"
+                                                 "Expect: 100-continue\r\n\r\n")));
+    char interim[64] = {};
+    const std::size_t got = socket.read_some(asio::buffer(interim, 25));
+    EXPECT_EQ(std::string(interim, got), "HTTP/1.1 100 Continue\r\n\r\n");
+}
+
+// Over the whole server's cap, the connection that waited longest makes room for a guest from
+// another address; refusals say when to come back.
+TEST_F(GuestServerTest, AFullServerShedsItsOldestIdleConnection)
+{
+    limits.connections = 8;
+    startServer();
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < limits.connections; ++i) {
+        idle.push_back(std::make_unique<Client>(port(), "127.0.0." + std::to_string(10 + i)));
+        ASSERT_EQ(idle.back()->get("/api/queue").status, 200);
+    }
+    EXPECT_EQ(Client(port(), "127.0.0.99").get("/api/queue").status, 200);
+    EXPECT_EQ(idle.front()->get("/api/queue").status, 0);
+
+    for (int i = 0; i < options.reservationsPerMinute; ++i)
+        Client(port()).post("/api/reserve", reservation("100001", "a"));
+    const std::string refused =
+        rawExchange(port(), "POST /api/reserve HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n"
+                            "Content-Length: 2\r\nConnection: close\r\n\r\n{}");
+    EXPECT_EQ(refused.rfind("HTTP/1.1 429", 0), 0u) << refused;
+    EXPECT_NE(refused.find("Retry-After: "), std::string::npos) << refused;
 }
 
 TEST_F(GuestServerTest, PageIsJapaneseAndBuildsItsListsFromText)
@@ -501,7 +594,7 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
                 const QString number = QString::number(100010 + i % 50), name = QStringLiteral("客%1").arg(i);
                 const Reply reply = client.post("/api/reserve", reservation(number, name));
                 if (reply.status == 0)
-                    break; // the child is gone
+                    break;                 // the child is gone
                 if (reply.status == 503) { // the child's queue is full until its session catches up
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
                     continue;
