@@ -58,6 +58,7 @@ bool Launcher::start()
     removeLeftoverTemporaries(m_paths);
     const QString unfinishedSave = finishInterruptedSaves(m_paths);
     recoverInterruptedChanges(m_paths); // a drop or an edit a kill left half done
+    recoverInterruptedInstallation(m_paths);
     const QString notice = prepareApplicationFolder(m_paths);
     QString backupError;
     startupBackup(m_paths, m_clock.now(), &backupError);
