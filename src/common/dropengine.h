@@ -111,9 +111,9 @@ protected:
     // --- For the domain ---
     const AppPaths& paths() const { return m_paths; }
     OperatorPrompts& prompts() { return m_prompts; }
+    OperatorLog& log() { return m_log; }
     const Options& options() const { return m_options; }
     qint64 firstNumber() const { return m_firstNumber; }
-    int fileCount() const { return int(m_files.size()); }
     // A log line, held back while copies are unwritten; number names the copy it tells of.
     void addLine(const QString& text, qint64 number = 0);
     void stop(const QString& message);

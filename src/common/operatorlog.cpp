@@ -5,7 +5,6 @@ namespace tarv {
 void OperatorLog::addLine(const QString& line)
 {
     m_text.prepend(line + QStringLiteral("\r\n"));
-    ++m_revision;
 }
 
 void OperatorLog::addSummaryBlock(const QString& summaryLine)

@@ -18,12 +18,8 @@ public:
     const QString& text() const { return m_text; }
     bool isEmpty() const { return m_text.isEmpty(); }
 
-    // Changes on every addition, so a window can tell whether to show the text again.
-    quint64 revision() const { return m_revision; }
-
 private:
     QString m_text;
-    quint64 m_revision = 0;
 };
 
 inline const QString DropHereLine = QStringLiteral("File(s) Drop Here!");

@@ -27,7 +27,7 @@ bool isLibraryVideo(const AppPaths& paths, const QString& path)
 Registration::Registration(const AppPaths& paths, Clock& clock, OperatorPrompts& prompts, OperatorLog& log,
                            QStringList files, RegistrationOptions options, VideoSizes* videoSizes)
     : DropEngine(paths, prompts, log, std::move(files), {options.autoNumbering, options.deleteSource}),
-      m_clock(clock), m_log(log), m_backup(options.backup),
+      m_clock(clock), m_backup(options.backup),
       m_ownVideoSizes(videoSizes ? nullptr : std::make_unique<VideoSizes>(paths)),
       m_videoSizes(videoSizes ? *videoSizes : *m_ownVideoSizes)
 {
@@ -70,7 +70,7 @@ QString Registration::badNumberMessage(const QString& typed) const
 void Registration::begun()
 {
     if (options().autoNumbering)
-        m_log.addLine(StartProcessLine);
+        log().addLine(StartProcessLine);
 }
 
 bool Registration::loadSongs()
@@ -83,7 +83,7 @@ bool Registration::loadSongs()
         stop(error);
         return false;
     }
-    m_nextUntaken.reserve(m_songs->size() + fileCount());
+    m_nextUntaken.reserve(m_songs->size() + total());
     for (const SongTable::Entry& entry : m_songs->entries())
         m_nextUntaken.insert(entry.number, entry.number + 1);
     return true;
@@ -210,10 +210,10 @@ QString Registration::listWriteFailure(const QString& error) const
 void Registration::ended(State state)
 {
     if (m_backup && registered() > 0)
-        backUpAfterChange(paths(), m_clock.now(), m_log, prompts());
+        backUpAfterChange(paths(), m_clock.now(), log(), prompts());
     if (state == State::Finished) {
         const auto list = sharedSongTable(paths().songList());
-        m_log.addSummaryBlock(summaryLine(m_videoSizes.totals(list ? *list : SongTable())));
+        log().addSummaryBlock(summaryLine(m_videoSizes.totals(list ? *list : SongTable())));
     }
 }
 

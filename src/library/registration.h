@@ -60,7 +60,6 @@ private:
     bool videoInTheWay(qint64 number, const QString& path) const;
 
     Clock& m_clock;
-    OperatorLog& m_log;
     bool m_backup;
     std::unique_ptr<VideoSizes> m_ownVideoSizes;
     VideoSizes& m_videoSizes;

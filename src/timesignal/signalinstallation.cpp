@@ -193,7 +193,7 @@ void SignalInstallation::ended(State state)
     if (state != State::Finished)
         return;
     const auto list = loadSignalEntries(installedSignalsFile(paths()));
-    m_signals.log().addLine(signalSummary(list.items.size(), signalVideoBytes(paths(), list.items)));
+    log().addLine(signalSummary(list.items.size(), signalVideoBytes(paths(), list.items)));
 }
 
 } // namespace tarv
