@@ -22,7 +22,7 @@ using namespace tarv;
 
 namespace {
 
-class AnswerFirstNumber : public LibraryPrompts
+class AnswerFirstNumber : public OperatorPrompts
 {
 public:
     QString input(const QString&, const QString&, const QString&) override { return QStringLiteral("100001"); }
@@ -82,7 +82,7 @@ void benchDrop(const QString& root, int songCount, int fileCount)
 
     SystemClock clock;
     AnswerFirstNumber prompts;
-    LibraryLog log;
+    OperatorLog log;
     Registration registration(paths, clock, prompts, log, files, RegistrationOptions{true, true, true});
     QElapsedTimer total;
     total.start();

@@ -20,9 +20,9 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QScreen>
 
-#include <QPushButton>
 #include <algorithm>
 
 namespace tarv {

@@ -8,6 +8,7 @@
 #include "library/library.h"
 #include "library/recovery.h"
 #include "library/songlist.h"
+#include "timesignal/signalinstallation.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -190,6 +191,7 @@ StartupReport prepareRun(const AppPaths& paths, const QDateTime& now)
     removeLeftoverTemporaries(paths);
     report.unfinishedSave = finishInterruptedSaves(paths);
     recoverInterruptedChanges(paths);
+    recoverInterruptedInstallation(paths);
     report.notice = prepareApplicationFolder(paths);
     startupBackup(paths, now, &report.backupError);
     return report;

@@ -1,11 +1,8 @@
 #include "library/entryrules.h"
 
-#include "common/numbers.h"
-#include "library/librarylog.h"
-#include "library/libraryprompts.h"
+#include "common/operatorlog.h"
+#include "common/operatorprompts.h"
 #include "library/songlist.h"
-
-#include <cmath>
 
 namespace tarv {
 
@@ -31,21 +28,6 @@ QString badSongNumberMessage(const QString& typed)
         .arg(typed, QString::number(FirstSongNumber), QString::number(LastSongNumber));
 }
 
-QString proposedTitle(const QString& fileName)
-{
-    if (fileName.size() < 4)
-        return fileName;
-    return fileName.left(fileName.size() - 4);
-}
-
-QString listableTitle(const QString& title)
-{
-    QString out = title;
-    out.replace(u'\r', u' ');
-    out.replace(u'\n', u' ');
-    return out;
-}
-
 std::optional<SongTable> loadSongListForRewrite(const QString& path, QString* error)
 {
     QString readError;
@@ -66,12 +48,7 @@ std::optional<SongTable> loadSongListForRewrite(const QString& path, QString* er
     return *list;
 }
 
-QString megabytesText(qint64 bytes)
-{
-    return decimalText(std::floor(double(bytes) / 1024 / 1024 * 10) / 10);
-}
-
-void backUpAfterChange(const AppPaths& paths, const QDateTime& now, LibraryLog& log, LibraryPrompts& prompts)
+void backUpAfterChange(const AppPaths& paths, const QDateTime& now, OperatorLog& log, OperatorPrompts& prompts)
 {
     const QString error = backupSongList(paths, now);
     if (error.isEmpty())

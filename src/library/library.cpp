@@ -58,13 +58,13 @@ QString saveWebRoot(const AppPaths& paths, const QString& text)
     return saveFile(paths.webRootFile(), encodeCp932(text) + "\r\n");
 }
 
-Library::Library(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, Player& preview)
+Library::Library(const AppPaths& paths, Clock& clock, OperatorPrompts& prompts, Player& preview)
     : m_paths(paths), m_clock(clock), m_prompts(prompts), m_preview(preview), m_videoSizes(paths)
 {
     setSongs(nullptr);
 }
 
-void Library::load(const std::function<void()>& meanwhile)
+void Library::load()
 {
     const Recovery recovery = recoverInterruptedChanges(m_paths);
     for (const QString& entry : recovery.listed)
@@ -79,12 +79,11 @@ void Library::load(const std::function<void()>& meanwhile)
     else
         for (const QString& warning : list->warnings() + list->oddNumberLines())
             m_log.addLine(QStringLiteral("--- 注意: %1 ---").arg(warning));
-    setSongs(list);
     m_videoSizes.forgetAll();
-    m_videoSizes.prefetch(*m_table);
-    if (meanwhile)
-        meanwhile();
-    m_log.addSummaryBlock(m_videoSizes.totals(*m_table));
+    if (list)
+        m_videoSizes.prefetch(*list);
+    setSongs(list);
+    m_log.addSummaryBlock(summaryLine(m_videoSizes.totals(*m_table)));
 }
 
 const QList<Song>& Library::songs() const
@@ -121,7 +120,7 @@ void Library::setSongs(std::shared_ptr<const SongTable> table)
     static const auto empty = std::make_shared<const SongTable>();
     m_table = table ? std::move(table) : empty;
     m_songs.reset();
-    ++m_songsRevision;
+    emit songsChanged();
 }
 
 bool Library::saveWebRoot(const QString& text)
@@ -188,22 +187,8 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
         return EditOutcome::Unchanged;
     }
     const QString oldVideo = m_paths.video(oldText);
-    const QString newVideo = m_paths.video(newText);
-    if (*newNumber != oldNumber) {
-        // Two entries under one number, or a video that replaces another, would put the list and
-        // src/ out of step.
-        if (std::any_of(entries.cbegin(), entries.cend(),
-                        [&](const SongTable::Entry& e) { return e.number == *newNumber; })) {
-            m_prompts.message(QStringLiteral("曲番号 %1 は既に登録されています。").arg(newText), {},
-                              MessageIcon::Exclamation);
-            return EditOutcome::Unchanged;
-        }
-        if (QFileInfo::exists(newVideo)) {
-            m_prompts.message(QStringLiteral("src に %1 という名前のファイルが既にあります。").arg(newText), {},
-                              MessageIcon::Exclamation);
-            return EditOutcome::Unchanged;
-        }
-    }
+    if (*newNumber != oldNumber && !numberFree(songs, *newNumber))
+        return EditOutcome::Unchanged;
     if (!m_prompts.confirm(QStringLiteral("変更しますか？"), ConfirmTitle, MessageIcon::Question))
         return EditOutcome::Unchanged;
 
@@ -218,22 +203,8 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
     }
 
     const bool renaming = *newNumber != oldNumber && QFileInfo::exists(oldVideo);
-    if (renaming) {
-        releasePreview();
-        // Noted first: a kill between the rename and the list's rewrite is settled at the next start.
-        const QString noteError = notePendingEdit(m_paths, {PendingEdit::Kind::Renumber, oldNumber, *newNumber});
-        QString error;
-        if (!noteError.isEmpty())
-            error = QStringLiteral("変更を始められません: ") + noteError;
-        else if (!QFile::rename(oldVideo, newVideo))
-            error = QStringLiteral("動画 %1 の名前を変更できません。").arg(oldVideo);
-        if (!error.isEmpty()) {
-            QFile::remove(pendingEditFile(m_paths));
-            m_prompts.message(error, ErrorTitle, MessageIcon::Critical);
-            m_log.addLine(QStringLiteral("--- Error: %1 ---").arg(error));
-            return EditOutcome::Unchanged;
-        }
-    }
+    if (renaming && !renameVideo(oldNumber, *newNumber))
+        return EditOutcome::Unchanged;
     songs.order();
     const QString error = rewriteSongTable(m_paths.songList(), std::move(songs));
     // The list is the point of no return; settling the note puts the video back when it was not written.
@@ -253,9 +224,55 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
     m_log.addLine(QStringLiteral("--- Edit:") + oldText + QStringLiteral(" -> ") + newText + QStringLiteral(" ** ") +
                   oldTitle + QStringLiteral(" ->") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Edit ---"));
-    m_log.addSummaryBlock(totals);
+    m_log.addSummaryBlock(summaryLine(totals));
     resetEditFrame();
     return EditOutcome::Done;
+}
+
+// Two entries under one number, or a video that replaces another, would put the list and src/ out
+// of step.
+bool Library::numberFree(const SongTable& songs, qint64 number)
+{
+    const QString text = QString::number(number);
+    const auto& entries = songs.entries();
+    if (std::any_of(entries.cbegin(), entries.cend(), [&](const SongTable::Entry& e) { return e.number == number; })) {
+        m_prompts.message(QStringLiteral("曲番号 %1 は既に登録されています。").arg(text), {}, MessageIcon::Exclamation);
+        return false;
+    }
+    if (QFileInfo::exists(m_paths.video(text))) {
+        m_prompts.message(QStringLiteral("src に %1 という名前のファイルが既にあります。").arg(text), {},
+                          MessageIcon::Exclamation);
+        return false;
+    }
+    return true;
+}
+
+bool Library::renameVideo(qint64 oldNumber, qint64 newNumber)
+{
+    const QString oldVideo = m_paths.video(QString::number(oldNumber));
+    releasePreview();
+    // Noted first: a kill between the rename and the list's rewrite is settled at the next start.
+    const QString noteError = notePendingEdit(m_paths, {PendingEdit::Kind::Renumber, oldNumber, newNumber});
+    QString error;
+    if (!noteError.isEmpty())
+        error = QStringLiteral("変更を始められません: ") + noteError;
+    else if (!QFile::rename(oldVideo, m_paths.video(QString::number(newNumber))))
+        error = QStringLiteral("動画 %1 の名前を変更できません。").arg(oldVideo);
+    if (error.isEmpty())
+        return true;
+    QFile::remove(pendingEditFile(m_paths));
+    m_prompts.message(error, ErrorTitle, MessageIcon::Critical);
+    m_log.addLine(QStringLiteral("--- Error: %1 ---").arg(error));
+    return false;
+}
+
+ConsistencyCheck Library::check(bool dropRunning)
+{
+    // A note a kill left is settled first (not under a running drop, whose own note it is), so that
+    // the check shows what the list and src/ really hold.
+    if (!dropRunning)
+        recoverInterruptedChanges(m_paths);
+    return checkConsistency(m_paths);
 }
 
 Library::EditOutcome Library::remove(bool backup)
@@ -311,7 +328,7 @@ Library::EditOutcome Library::remove(bool backup)
         backUpAfterChange(m_paths, m_clock.now(), m_log, m_prompts);
     m_log.addLine(QStringLiteral("--- Delete:") + numberText + QStringLiteral(" ** ") + title + QStringLiteral(" ---"));
     m_log.addLine(QStringLiteral("--- Finish Delete ---"));
-    m_log.addSummaryBlock(totals);
+    m_log.addSummaryBlock(summaryLine(totals));
     resetEditFrame();
     return EditOutcome::Done;
 }

@@ -3,16 +3,16 @@
 #include "common/apppaths.h"
 #include "common/clock.h"
 #include "library/exports.h"
-#include "library/librarylog.h"
-#include "library/libraryprompts.h"
+#include "common/operatorlog.h"
+#include "common/operatorprompts.h"
 #include "library/registration.h"
 #include "library/songlist.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -52,26 +52,26 @@ struct EditFrame
 
 // The behaviour of the library window: the two song lists, the log, the edit frame, the exports,
 // the consistency check and the web root. Questions go to the operator through the prompts.
-class Library
+class Library : public QObject
 {
+    Q_OBJECT
+
 public:
-    Library(const AppPaths& paths, Clock& clock, LibraryPrompts& prompts, Player& preview);
+    Library(const AppPaths& paths, Clock& clock, OperatorPrompts& prompts, Player& preview);
 
     // Loading the window: the web root, both lists and the summary block on an empty log. The
-    // summary needs the size of every video, which is read on other threads while meanwhile() runs
-    // (the window fills its lists).
-    void load(const std::function<void()>& meanwhile = {});
+    // summary needs the size of every video, which is read on other threads while songsChanged()
+    // is handled (the window fills its lists).
+    void load();
 
     const AppPaths& paths() const { return m_paths; }
-    LibraryLog& log() { return m_log; }
-    const LibraryLog& log() const { return m_log; }
+    OperatorLog& log() { return m_log; }
+    const OperatorLog& log() const { return m_log; }
     const QString& webRootText() const { return m_webRootText; }
 
     // The entries both list boxes show, in file order, and their display form.
     const QList<Song>& songs() const;
     QStringList listItems() const;
-    // Changes whenever the lists are filled again.
-    quint64 songsRevision() const { return m_songsRevision; }
 
     // Reads the song list again for both lists; returns its totals.
     LibraryTotals refreshSongs();
@@ -90,6 +90,10 @@ public:
     // cmd_db_edit_del: deletes the selected song and its video.
     EditOutcome remove(bool backup);
 
+    // cmd_errcheck: the song list against src/, once the notes a kill left are settled (they are
+    // not while a drop runs).
+    ConsistencyCheck check(bool dropRunning);
+
     // cmd_dbtohtml, cmd_dbtohtml_cgi: the export label's text after the last successful export.
     void exportSongBook(const QString& systemVersion);
     void exportWebSongFile();
@@ -98,22 +102,27 @@ public:
     // A drop onto the log: the registration, not yet begun.
     std::unique_ptr<Registration> newRegistration(const QStringList& files, RegistrationOptions options);
 
+signals:
+    // The song list was read again: the lists show it afresh.
+    void songsChanged();
+
 private:
     void setSongs(std::shared_ptr<const SongTable> table);
+    bool numberFree(const SongTable& songs, qint64 number);
+    bool renameVideo(qint64 oldNumber, qint64 newNumber);
     void resetEditFrame();
     void releasePreview();
 
     const AppPaths& m_paths;
     Clock& m_clock;
-    LibraryPrompts& m_prompts;
+    OperatorPrompts& m_prompts;
     Player& m_preview;
 
-    LibraryLog m_log;
+    OperatorLog m_log;
     QString m_webRootText;
     std::shared_ptr<const SongTable> m_table;
     mutable std::optional<QList<Song>> m_songs; // made from the table when first asked for
     VideoSizes m_videoSizes;
-    quint64 m_songsRevision = 0;
     EditFrame m_edit;
     QString m_exportLabel;
 };

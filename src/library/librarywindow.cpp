@@ -1,6 +1,7 @@
 #include "library/librarywindow.h"
 
-#include "library/operatordialogs.h"
+#include "dialogs/droprunner.h"
+#include "dialogs/operatordialogs.h"
 #include "player/player.h"
 
 #include <QCheckBox>
@@ -11,10 +12,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace tarv {
@@ -22,7 +21,8 @@ namespace tarv {
 LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previewWidget, Player& preview,
                              QWidget* parent)
     : QWidget(parent, Qt::Window), m_paths(paths),
-      m_prompts(std::make_unique<WindowPrompts>([this] { return dialogParent(m_progress, this); })), m_preview(preview),
+      m_drop(new DropRunner(this, QStringLiteral("登録中: %1 / %2"), QStringLiteral("DBインストール"))),
+      m_prompts(std::make_unique<WindowPrompts>([this] { return m_drop->dialogParent(); })), m_preview(preview),
       m_library(m_paths, clock, *m_prompts, preview)
 {
     setObjectName(QStringLiteral("Form4"));
@@ -34,6 +34,7 @@ LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previ
 
 LibraryWindow::~LibraryWindow()
 {
+    delete m_drop; // while the prompts and the log its drop uses are still there
     m_preview.stop();
 }
 
@@ -83,6 +84,32 @@ void LibraryWindow::buildWidgets(QWidget* previewWidget)
     exportLayout->addWidget(cmd_dbtohtml);
     exportLayout->addWidget(lbl_dbtohtml_log, 1);
 
+    auto* right = new QVBoxLayout;
+    right->addWidget(frame4);
+    right->addWidget(frame3, 1);
+    right->addWidget(frame2);
+    right->addLayout(buildCheckLayout());
+    auto* top = new QHBoxLayout(this);
+    top->addWidget(buildInstallFrame(), 1);
+    top->addLayout(right, 1);
+    resize(1000, 720);
+
+    connect(cmd_path, &QPushButton::clicked, this, &LibraryWindow::cmd_path_Click);
+    connect(cmd_errcheck, &QPushButton::clicked, this, &LibraryWindow::cmd_errcheck_Click);
+    connect(lst_err, &QListWidget::currentRowChanged, this, &LibraryWindow::lst_err_Click);
+    connect(lst_db_edit_allfile, &QListWidget::itemDoubleClicked, this, &LibraryWindow::lst_db_edit_allfile_DblClick);
+    connect(cmd_db_edit_change, &QPushButton::clicked, this, &LibraryWindow::cmd_db_edit_change_Click);
+    connect(cmd_db_edit_del, &QPushButton::clicked, this, &LibraryWindow::cmd_db_edit_del_Click);
+    connect(cmd_dbtohtml, &QPushButton::clicked, this, &LibraryWindow::cmd_dbtohtml_Click);
+    connect(cmd_dbtohtml_cgi, &QPushButton::clicked, this, &LibraryWindow::cmd_dbtohtml_cgi_Click);
+    connect(cmd_close, &QPushButton::clicked, this, &QWidget::close);
+    connect(&m_library, &Library::songsChanged, this, &LibraryWindow::fillLists);
+    connect(m_drop, &DropRunner::progressed, this, &LibraryWindow::dropStepped);
+    connect(m_drop, &DropRunner::finished, this, &LibraryWindow::endDrop);
+}
+
+QWidget* LibraryWindow::buildInstallFrame()
+{
     // Frame1: registration by drag and drop; the drop label is the log.
     auto* frame1 = named(new QGroupBox(QStringLiteral("DBインストール")), QStringLiteral("Frame1"));
     lbl_input_dd = named(new DropLabel([this](const QMimeData* data) { lbl_input_dd_OLEDragDrop(data); }),
@@ -104,7 +131,11 @@ void LibraryWindow::buildWidgets(QWidget* previewWidget)
     installLayout->addWidget(chk_autosave, 2, 2);
     installLayout->setRowStretch(0, 1);
     installLayout->setRowStretch(1, 1);
+    return frame1;
+}
 
+QLayout* LibraryWindow::buildCheckLayout()
+{
     // The consistency check and Quit.
     cmd_errcheck = named(new QPushButton(QStringLiteral("DB照合エラーチェック")), QStringLiteral("cmd_errcheck"));
     lst_err = named(new QListWidget, QStringLiteral("lst_err"));
@@ -117,26 +148,7 @@ void LibraryWindow::buildWidgets(QWidget* previewWidget)
     checkLayout->addWidget(lst_err, 1, 0);
     checkLayout->addWidget(fle_err, 1, 1);
     checkLayout->addWidget(cmd_close, 2, 0, 1, 2);
-
-    auto* right = new QVBoxLayout;
-    right->addWidget(frame4);
-    right->addWidget(frame3, 1);
-    right->addWidget(frame2);
-    right->addLayout(checkLayout);
-    auto* top = new QHBoxLayout(this);
-    top->addWidget(frame1, 1);
-    top->addLayout(right, 1);
-    resize(1000, 720);
-
-    connect(cmd_path, &QPushButton::clicked, this, &LibraryWindow::cmd_path_Click);
-    connect(cmd_errcheck, &QPushButton::clicked, this, &LibraryWindow::cmd_errcheck_Click);
-    connect(lst_err, &QListWidget::currentRowChanged, this, &LibraryWindow::lst_err_Click);
-    connect(lst_db_edit_allfile, &QListWidget::itemDoubleClicked, this, &LibraryWindow::lst_db_edit_allfile_DblClick);
-    connect(cmd_db_edit_change, &QPushButton::clicked, this, &LibraryWindow::cmd_db_edit_change_Click);
-    connect(cmd_db_edit_del, &QPushButton::clicked, this, &LibraryWindow::cmd_db_edit_del_Click);
-    connect(cmd_dbtohtml, &QPushButton::clicked, this, &LibraryWindow::cmd_dbtohtml_Click);
-    connect(cmd_dbtohtml_cgi, &QPushButton::clicked, this, &LibraryWindow::cmd_dbtohtml_cgi_Click);
-    connect(cmd_close, &QPushButton::clicked, this, &QWidget::close);
+    return checkLayout;
 }
 
 void LibraryWindow::Form_Load()
@@ -144,7 +156,7 @@ void LibraryWindow::Form_Load()
     txt_path->setEnabled(true);
     cmd_path->setEnabled(true);
     cmd_dbtohtml_cgi->setEnabled(true);
-    m_library.load([this] { fillLists(); });
+    m_library.load();
     txt_path->setText(m_library.webRootText());
     showEditFrame();
     showLog();
@@ -152,7 +164,7 @@ void LibraryWindow::Form_Load()
 
 void LibraryWindow::lbl_input_dd_OLEDragDrop(const QMimeData* data)
 {
-    if (m_registration || !data || !data->hasUrls())
+    if (m_drop->running() || !data || !data->hasUrls())
         return;
     const QStringList files = droppedLocalFiles(data->urls());
     if (files.isEmpty())
@@ -161,69 +173,29 @@ void LibraryWindow::lbl_input_dd_OLEDragDrop(const QMimeData* data)
     options.autoNumbering = chk_autocopy->isChecked();
     options.deleteSource = chk_srcdel->isChecked();
     options.backup = chk_autosave->isChecked();
-    m_registration = m_library.newRegistration(files, options);
-    if (!m_registration->begin()) {
-        endDrop();
-        return;
-    }
-    m_progress = new QProgressDialog(QStringLiteral("登録中: 0 / %1").arg(files.size()), QStringLiteral("キャンセル"),
-                                     0, int(files.size()), this);
-    m_progress->setObjectName(QStringLiteral("progress"));
-    m_progress->setWindowTitle(QStringLiteral("DBインストール"));
-    m_progress->setWindowModality(Qt::WindowModal);
-    m_progress->setAutoClose(false);
-    m_progress->setAutoReset(false);
-    m_progress->setMinimumDuration(files.size() > 1 ? 300 : 60 * 60 * 1000);
-    connect(m_progress, &QProgressDialog::canceled, this, [this] {
-        if (m_registration)
-            m_registration->cancel();
-    });
-    m_progress->setValue(0);
-    // With manual numbering every file asks its questions at once; show the dialog first, so that the
-    // questions come up over it rather than under it.
-    if (!options.autoNumbering && files.size() > 1)
-        m_progress->show();
     m_logShown.start();
-    QTimer::singleShot(0, this, &LibraryWindow::registerNextFile);
+    m_drop->start(m_library.newRegistration(files, options));
 }
 
-void LibraryWindow::registerNextFile()
+bool LibraryWindow::dropRunning() const
 {
-    if (!m_registration)
-        return;
-    if (m_progress && m_progress->wasCanceled())
-        m_registration->cancel();
-    m_registration->step();
-    const int handled = m_registration->handled();
-    const int total = m_registration->total();
-    if (m_progress && !m_progress->wasCanceled()) {
-        m_progress->setLabelText(QStringLiteral("登録中: %1 / %2").arg(handled).arg(total));
-        m_progress->setValue(handled);
-    }
+    return m_drop->running();
+}
+
+void LibraryWindow::dropStepped(int handled, int total)
+{
     emit dropProgress(handled, total);
-    if (!m_registration || !m_registration->running()) {
-        endDrop();
-        return;
-    }
     // A long log is slow to lay out; during a big drop show it a few times a second.
-    if (m_logShown.elapsed() > 1000) {
+    if (m_drop->running() && m_logShown.elapsed() > 1000) {
         showLog();
         m_logShown.restart();
     }
-    QTimer::singleShot(0, this, &LibraryWindow::registerNextFile);
 }
 
-void LibraryWindow::endDrop()
+void LibraryWindow::endDrop(bool refreshLists)
 {
-    if (m_progress) {
-        m_progress->close();
-        m_progress->deleteLater();
-    }
-    if (m_registration && m_registration->refreshLists()) {
+    if (refreshLists)
         m_library.refreshSongs();
-        fillLists();
-    }
-    m_registration.reset();
     showLog();
     emit dropFinished();
 }
@@ -235,9 +207,7 @@ void LibraryWindow::cmd_path_Click()
 
 void LibraryWindow::cmd_errcheck_Click()
 {
-    if (!m_registration)
-        recoverInterruptedChanges(m_paths);
-    const ConsistencyCheck check = checkConsistency(m_paths);
+    const ConsistencyCheck check = m_library.check(m_drop->running());
     lst_err->clear();
     lst_err->addItems(check.expected);
     fle_err->clear();
@@ -273,7 +243,6 @@ void LibraryWindow::cmd_db_edit_change_Click()
     showLog();
     if (outcome != Library::EditOutcome::Done)
         return;
-    fillLists();
     showEditFrame();
     if (row >= 0 && row < lst_db_edit_allfile->count())
         lst_db_edit_allfile->setCurrentRow(row);
@@ -285,7 +254,6 @@ void LibraryWindow::cmd_db_edit_del_Click()
     showLog();
     if (outcome != Library::EditOutcome::Done)
         return;
-    fillLists();
     showEditFrame();
     lst_db_edit_allfile->setCurrentRow(-1);
     lst_db_edit_allfile->clearSelection();
@@ -305,9 +273,6 @@ void LibraryWindow::cmd_dbtohtml_cgi_Click()
 
 void LibraryWindow::fillLists()
 {
-    if (m_listRevision == m_library.songsRevision())
-        return;
-    m_listRevision = m_library.songsRevision();
     const QStringList items = m_library.listItems();
     lst_allfile->clear();
     lst_allfile->addItems(items);
@@ -327,9 +292,6 @@ void LibraryWindow::showEditFrame()
 
 void LibraryWindow::showLog()
 {
-    if (m_logRevision == m_library.log().revision())
-        return;
-    m_logRevision = m_library.log().revision();
     lbl_input_dd->setText(shownText(m_library.log().text()));
 }
 

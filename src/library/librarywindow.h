@@ -5,24 +5,23 @@
 #include "library/library.h"
 
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QWidget>
 
 #include <memory>
 
 class QCheckBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QMimeData;
-class QProgressDialog;
 class QPushButton;
 
 namespace tarv {
 
 class Player;
-class Registration;
+class DropRunner;
 
 // The library window (Form4, "DB操作"): registration by drag and drop, editing and deleting with a
 // preview, the exports, the consistency check and the web root. Opened non-modally; "Quit" closes
@@ -44,7 +43,7 @@ public:
     void setSystemVersion(const QString& version) { m_systemVersion = version; }
 
     const Library& library() const { return m_library; }
-    bool dropRunning() const { return m_registration != nullptr; }
+    bool dropRunning() const;
 
     // lbl_input_dd: files dropped from a file manager.
     void lbl_input_dd_OLEDragDrop(const QMimeData* data);
@@ -56,6 +55,8 @@ signals:
 
 private:
     void buildWidgets(QWidget* previewWidget);
+    QWidget* buildInstallFrame();
+    QLayout* buildCheckLayout();
     void Form_Load();
     void cmd_path_Click();
     void cmd_errcheck_Click();
@@ -66,23 +67,20 @@ private:
     void cmd_dbtohtml_Click();
     void cmd_dbtohtml_cgi_Click();
 
-    void registerNextFile();
-    void endDrop();
+    void dropStepped(int handled, int total);
+    void endDrop(bool refreshLists);
     void fillLists();
     void showEditFrame();
     void showLog();
 
     AppPaths m_paths;
-    std::unique_ptr<LibraryPrompts> m_prompts;
+    DropRunner* m_drop;
+    std::unique_ptr<OperatorPrompts> m_prompts;
     Player& m_preview;
     Library m_library;
     QString m_systemVersion = QStringLiteral("1.00");
 
-    std::unique_ptr<Registration> m_registration;
-    QPointer<QProgressDialog> m_progress;
     QElapsedTimer m_logShown;
-    quint64 m_logRevision = ~quint64(0);
-    quint64 m_listRevision = ~quint64(0);
 
     QLineEdit* txt_path = nullptr;
     QPushButton* cmd_path = nullptr;

@@ -4,16 +4,17 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "library/entryrules.h"
-#include "library/librarylog.h"
 #include "library/songlist.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSet>
-#include <QUrl>
 
 namespace tarv {
 namespace {
+
+Q_LOGGING_CATEGORY(lcLibrary, "tarv.library")
 
 QSet<qint64> listedNumbers(const SongTable& table)
 {
@@ -28,29 +29,6 @@ bool exists(const QString& path)
 {
     const QFileInfo info(path);
     return info.exists() || info.isSymLink();
-}
-
-// Undoes the noted copies the list does not name while their sources exist; returns those whose
-// sources are gone, to be listed.
-QList<PendingCopy> unsettledCopies(const AppPaths& paths, const QSet<qint64>& listed, Recovery& recovery)
-{
-    QList<PendingCopy> toList;
-    for (const PendingCopy& copy : readPendingCopies(paths)) {
-        const QString video = paths.video(QString::number(copy.number));
-        if (listed.contains(copy.number) || !exists(video))
-            continue;
-        // Without a known source there is nothing to tell a finished drop from an unfinished one;
-        // such notes come only from older versions, which deleted a source only once listed.
-        if (copy.source.isEmpty() || exists(copy.source)) {
-            if (QFile::remove(video)) {
-                recovery.removed << video;
-                qCInfo(lcLibrary) << "removed a video copied by an interrupted drop and not listed:" << video;
-            }
-        } else {
-            toList << copy;
-        }
-    }
-    return toList;
 }
 
 void settleEdit(const AppPaths& paths, const PendingEdit& edit, const QSet<qint64>& listed)
@@ -79,33 +57,7 @@ QString pendingCopiesFile(const AppPaths& paths)
 
 QString notePendingCopies(const AppPaths& paths, const QList<PendingCopy>& copies)
 {
-    QByteArray note;
-    for (const PendingCopy& copy : copies) {
-        note += QByteArray::number(copy.number) + '\t' + copy.rawTitle.toHex() + '\t' +
-                QUrl::toPercentEncoding(copy.source) + "\r\n";
-    }
-    return saveFile(pendingCopiesFile(paths), note);
-}
-
-QList<PendingCopy> readPendingCopies(const AppPaths& paths)
-{
-    QList<PendingCopy> copies;
-    const auto bytes = readFileBytes(pendingCopiesFile(paths));
-    if (!bytes)
-        return copies;
-    for (const QByteArray& line : bytes->split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split('\t');
-        const auto number = parseSongNumber(QString::fromLatin1(fields.value(0)));
-        if (!number)
-            continue;
-        PendingCopy copy{*number, {}, {}};
-        if (fields.size() >= 3) {
-            copy.rawTitle = QByteArray::fromHex(fields.at(1));
-            copy.source = QUrl::fromPercentEncoding(fields.at(2));
-        }
-        copies << copy;
-    }
-    return copies;
+    return notePendingCopies(pendingCopiesFile(paths), copies);
 }
 
 QString pendingEditFile(const AppPaths& paths)
@@ -158,7 +110,9 @@ Recovery recoverInterruptedChanges(const AppPaths& paths)
     }
     if (!dropNoted)
         return recovery;
-    const QList<PendingCopy> toList = unsettledCopies(paths, listed, recovery);
+    const QList<PendingCopy> toList = undoUnlistedCopies(
+        pendingCopiesFile(paths), [&paths](qint64 number) { return paths.video(QString::number(number)); }, listed,
+        &recovery.removed);
     if (!toList.isEmpty()) {
         auto table = loadSongListForRewrite(paths.songList(), &error);
         if (table) {

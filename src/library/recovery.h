@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/dropnote.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,21 +16,10 @@ namespace tarv {
 // they act, and the next start (or the next opening of the library) finishes or undoes what a kill
 // left half done. The song list is the point of no return: what it names is done.
 
-// A video a drop has copied (or is copying) into src/ and not yet written to the song list.
-struct PendingCopy
-{
-    qint64 number = 0;
-    QByteArray rawTitle; // the title it is to be listed under, as the list holds it
-    QString source;      // the dropped file
-    bool operator==(const PendingCopy&) const = default;
-};
-
-// db/dropping.txt: one copy a line, "number TAB title in hex TAB source percent-encoded". A line
-// of a number alone (from an older version) names a copy whose source is unknown.
+// db/dropping.txt: the note of the library's drops (see common/dropnote.h).
 QString pendingCopiesFile(const AppPaths& paths);
 // Replaces the note, durably. Returns the reason of a failure, or an empty text.
 QString notePendingCopies(const AppPaths& paths, const QList<PendingCopy>& copies);
-QList<PendingCopy> readPendingCopies(const AppPaths& paths);
 
 // A renumber or a delete of a song whose video is renamed or removed.
 struct PendingEdit
@@ -45,12 +35,6 @@ QString pendingEditFile(const AppPaths& paths);
 QString notePendingEdit(const AppPaths& paths, const PendingEdit& edit);
 std::optional<PendingEdit> readPendingEdit(const AppPaths& paths);
 
-struct Recovery
-{
-    QStringList removed; // copies undone, their sources still being where they were
-    QStringList listed;  // copies whose sources are gone, listed under their noted titles
-    QString error;       // why a note could not be settled; it stays for the next time
-};
 
 // Settles the notes a killed drop or edit left:
 // - a noted copy that the list does not name is removed again while its source still exists, and

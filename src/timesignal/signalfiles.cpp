@@ -4,8 +4,8 @@
 #include "common/display.h"
 #include "common/linepairs.h"
 #include "common/textfile.h"
-#include "library/entryrules.h"
-#include "library/librarylog.h"
+#include "common/droprules.h"
+#include "common/operatorlog.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -147,7 +147,7 @@ std::optional<qint64> parseSignalNumber(const QString& typed)
     if (!allDigits(digits) || digits.size() > 6)
         return std::nullopt;
     const qint64 value = digits.toLongLong();
-    if (value < 1 || value > 999998)
+    if (value < 1 || value > LastSignalNumber)
         return std::nullopt;
     return value;
 }

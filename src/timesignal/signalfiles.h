@@ -88,6 +88,9 @@ QList<SignalEntry> orderSignalEntries(QList<SignalEntry> entries);
 // A number as six digits, zero-padded ("001001").
 QString sixDigits(qint64 number);
 
+// The highest time-signal number (999999 is no number).
+constexpr qint64 LastSignalNumber = 999998;
+
 // A time-signal number the operator typed: digits alone, from 1 to 999998 (000000 is the intro
 // video and 999999 is no number). nullopt for anything else.
 std::optional<qint64> parseSignalNumber(const QString& typed);

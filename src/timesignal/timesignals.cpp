@@ -1,11 +1,10 @@
 #include "timesignal/timesignals.h"
 
-#include "common/filecopy.h"
 #include "common/filetransaction.h"
 #include "common/savefile.h"
-#include "library/entryrules.h"
 #include "library/songlist.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -18,7 +17,7 @@ Q_LOGGING_CATEGORY(lcTimeSignal, "tarv.timesignal")
 namespace {
 
 // Answers every question "cancel" or "no"; used while no window asks.
-class NoPrompts : public LibraryPrompts
+class NoPrompts : public OperatorPrompts
 {
 public:
     QString input(const QString&, const QString&, const QString&) override { return {}; }
@@ -31,24 +30,11 @@ const QString BadTimeMessage = QStringLiteral("「%1」は時刻ではありま�
 const QString BadFieldMessage = QStringLiteral("「%1」は使えません。\r\nsrc フォルダの動画のファイル名だけ"
                                                "（フォルダやドライブ、アドレスなし）か nofile を入力してください。");
 
-// A file of src/ itself (not merely a file somewhere else with a numeric name).
-bool inSourceFolder(const AppPaths& paths, const QString& file)
-{
-    const QString dir = QFileInfo(QFileInfo(file).absolutePath()).canonicalFilePath();
-    return !dir.isEmpty() && dir == QFileInfo(paths.srcDir()).canonicalFilePath();
-}
-
-// Why a dropped path cannot be installed, or nullopt when it can.
-std::optional<QString> unusableReason(const QString& path)
-{
-    return uncopyableReason(path, QStringLiteral("フォルダはインストールできません"));
-}
-
 } // namespace
 
 TimeSignals::TimeSignals(const AppPaths& paths, AppState& state) : m_paths(paths), m_state(state) {}
 
-LibraryPrompts& TimeSignals::prompts()
+OperatorPrompts& TimeSignals::prompts()
 {
     static NoPrompts none;
     return m_prompts ? *m_prompts : none;
@@ -75,6 +61,11 @@ void TimeSignals::load()
     QString unfinished;
     finishFileChanges(changeJournal(m_paths), &unfinished);
     note(unfinished);
+    const Recovery recovery = recoverInterruptedInstallation(m_paths);
+    for (const QString& entry : recovery.listed)
+        note(QStringLiteral("中断されたインストールの動画を ziholist.txt に載せました: %1").arg(entry));
+    if (!recovery.error.isEmpty())
+        note(QStringLiteral("中断されたインストールを片付けられません: %1").arg(recovery.error));
     const auto installed = loadSignalEntries(installedSignalsFile(m_paths));
     const auto enabled = loadSignalEntries(enabledSignalsFile(m_paths));
     const auto times = loadTimeItems(signalTimesFile(m_paths));
@@ -101,7 +92,7 @@ void TimeSignals::load()
 void TimeSignals::unload()
 {
     m_state.setTimeSignalsOn(false);
-    m_log = LibraryLog();
+    m_log = OperatorLog();
     m_installed.clear();
     m_enabled.clear();
     m_times.clear();
@@ -140,6 +131,11 @@ void TimeSignals::saveEntries()
     m_savedEnabled = !m_enabled.isEmpty();
     m_log.addLine(signalSummary(m_enabled.size(), signalVideoBytes(m_paths, m_installed)) +
                   QStringLiteral("\r\n--- Saved ---"));
+}
+
+QStringList TimeSignals::sourceFiles() const
+{
+    return QDir(m_paths.srcDir()).entryList(QDir::Files, QDir::Name);
 }
 
 QSet<qint64> TimeSignals::numbersInUse() const
@@ -305,176 +301,6 @@ std::optional<QString> TimeSignals::chooseVideo(const QString& field)
     if (names.isEmpty())
         return std::nullopt;
     return names.at(QRandomGenerator::global()->bounded(int(names.size())));
-}
-
-// --- Installation -----------------------------------------------------------------------------
-
-SignalInstallation::SignalInstallation(TimeSignals& settings, QStringList files, InstallOptions options)
-    : m_signals(settings), m_log(settings.log()), m_files(std::move(files)), m_options(options)
-{
-}
-
-bool SignalInstallation::begin()
-{
-    if (m_state != State::NotStarted || m_files.isEmpty())
-        return false;
-    LibraryPrompts& prompts = m_signals.prompts();
-    if (!QFileInfo(m_signals.paths().srcDir()).isDir()) {
-        stop(QStringLiteral("動画フォルダ %1 がありません").arg(m_signals.paths().srcDir()));
-        return false;
-    }
-    m_log.addLine(StartProcessLine);
-    if (m_options.autoNumbering) {
-        QString answer = QStringLiteral("001001");
-        for (;;) {
-            answer =
-                prompts.input(QStringLiteral("First Name No?\r\nnnnnnn"), QStringLiteral("InputFirstFileNo"), answer);
-            if (answer.isEmpty()) {
-                cancelled();
-                return false;
-            }
-            if (const auto number = parseSignalNumber(answer)) {
-                m_firstNumber = *number;
-                break;
-            }
-            prompts.message(QStringLiteral("「%1」は時報の番号にできません。\r\n000001 から 999998 までの数字で"
-                                           "入力してください。")
-                                .arg(answer),
-                            {}, MessageIcon::Exclamation);
-        }
-    }
-    m_state = State::Running;
-    return true;
-}
-
-std::optional<qint64> SignalInstallation::nextFreeNumber(qint64 from) const
-{
-    const QSet<qint64> used = m_signals.numbersInUse();
-    for (qint64 number = from; number <= 999998; ++number) {
-        if (!used.contains(number) && !QFileInfo::exists(m_signals.paths().video(sixDigits(number))))
-            return number;
-    }
-    return std::nullopt;
-}
-
-void SignalInstallation::step()
-{
-    if (m_state != State::Running)
-        return;
-    if (m_cancelRequested) {
-        m_log.addLine(CancelLine);
-        m_state = State::Cancelled;
-        return;
-    }
-    LibraryPrompts& prompts = m_signals.prompts();
-    const AppPaths& paths = m_signals.paths();
-    const int index = m_next;
-    const QString source = m_files.at(index);
-    const QString name = QFileInfo(source).fileName();
-
-    if (const auto reason = unusableReason(source)) {
-        m_log.addLine(QStringLiteral("--- Skip: %1 (%2) ---").arg(source, *reason));
-    } else {
-        qint64 number = 0;
-        QString title = proposedTitle(name);
-        if (m_options.autoNumbering) {
-            // File i (from 1) takes the first number + i - 1, or the next number after it that no
-            // video uses.
-            const auto free = nextFreeNumber(m_firstNumber + index);
-            if (!free) {
-                stop(QStringLiteral("999998 までに空いている番号がないので、%1 はインストールできません").arg(name));
-                return;
-            }
-            number = *free;
-        } else {
-            for (;;) {
-                const QString numberAnswer = prompts.input(QStringLiteral("FileNo?\r\n") + source,
-                                                           QStringLiteral("InputFileNo"), QStringLiteral("001000"));
-                const QString titleAnswer = numberAnswer.isEmpty()
-                                                ? QString()
-                                                : prompts.input(QStringLiteral("FileTitle?\r\n") + source,
-                                                                QStringLiteral("InputFileTitle"), title);
-                if (numberAnswer.isEmpty() || titleAnswer.isEmpty()) {
-                    cancelled();
-                    return;
-                }
-                const auto typed = parseSignalNumber(numberAnswer);
-                if (!typed) {
-                    prompts.message(QStringLiteral("「%1」は時報の番号にできません。\r\n000001 から 999998 までの"
-                                                   "数字で入力してください。")
-                                        .arg(numberAnswer),
-                                    {}, MessageIcon::Exclamation);
-                    continue;
-                }
-                if (m_signals.numbersInUse().contains(*typed) || QFileInfo::exists(paths.video(sixDigits(*typed)))) {
-                    prompts.message(QStringLiteral("src/%1 はほかの動画（曲、起動画面、時報）が使っています。\r\n"
-                                                   "別の番号を入力してください。")
-                                        .arg(sixDigits(*typed)),
-                                    {}, MessageIcon::Exclamation);
-                    continue;
-                }
-                number = *typed;
-                title = titleAnswer;
-                break;
-            }
-        }
-
-        const SignalEntry entry = SignalEntry::make(number, title);
-        const QString video = paths.video(entry.number);
-        QString error = copyFileSafely(source, video);
-        if (!error.isEmpty()) {
-            m_log.addLine(QStringLiteral("--- Skip: %1 (コピーできません: %2) ---").arg(source, error));
-        } else {
-            const QString listPath = installedSignalsFile(paths);
-            const auto list = loadSignalEntries(listPath);
-            if (list.readable) {
-                QList<SignalEntry> entries = list.items;
-                entries.append(entry);
-                error = saveFile(listPath, serializeSignalEntries(orderSignalEntries(entries)));
-            } else {
-                error = list.problem;
-            }
-            if (!error.isEmpty()) {
-                QFile::remove(video);
-                stop(QStringLiteral("ziholist.txt に書き込めません: ") + error);
-                return;
-            }
-            ++m_installed;
-            // A video of src/ itself may be another entry's; it stays.
-            if (m_options.deleteSource && !inSourceFolder(paths, source) && !QFile::remove(source))
-                m_log.addLine(QStringLiteral("--- Error: 元のファイルを削除できません: %1 ---").arg(source));
-            m_log.addLine(entry.number + u'|' + entry.title());
-            m_log.addLine(QStringLiteral("--- Finish:%1/%2 (%3MB) ---")
-                              .arg(index + 1)
-                              .arg(total())
-                              .arg(megabytesText(QFileInfo(video).size())));
-        }
-    }
-    ++m_next;
-    if (m_next == total())
-        finish();
-}
-
-void SignalInstallation::finish()
-{
-    m_log.addLine(QStringLiteral("--- Finish Process ---"));
-    const auto list = loadSignalEntries(installedSignalsFile(m_signals.paths()));
-    m_log.addLine(signalSummary(list.items.size(), signalVideoBytes(m_signals.paths(), list.items)));
-    m_state = State::Finished;
-}
-
-void SignalInstallation::stop(const QString& message)
-{
-    m_signals.prompts().message(message, {}, MessageIcon::Exclamation);
-    m_log.addLine(QStringLiteral("--- Stop: %1 ---").arg(message));
-    m_state = State::Stopped;
-}
-
-void SignalInstallation::cancelled()
-{
-    m_signals.prompts().message(QStringLiteral("Cancel"));
-    m_log.addLine(CancelLine);
-    m_state = State::Cancelled;
 }
 
 } // namespace tarv

@@ -2,9 +2,10 @@
 
 #include "common/apppaths.h"
 #include "common/appstate.h"
-#include "library/librarylog.h"
-#include "library/libraryprompts.h"
+#include "common/operatorlog.h"
+#include "common/operatorprompts.h"
 #include "timesignal/signalfiles.h"
+#include "timesignal/signalinstallation.h"
 #include "timesignal/timesignalsource.h"
 
 #include <QList>
@@ -14,14 +15,6 @@
 #include <memory>
 
 namespace tarv {
-
-class SignalInstallation;
-
-struct InstallOptions
-{
-    bool autoNumbering = true; // chk_autocopy
-    bool deleteSource = true;  // chk_srcdel
-};
 
 // The time-signal settings (Form5's logic): the installed and enabled lists, the time list, the
 // log, and the switch that turns time signals on. It outlives its window, so that karaoke mode
@@ -34,7 +27,7 @@ public:
 
     // The questions of the operations; without them every question is answered "cancel"/"no" and
     // messages go to the log alone.
-    void setPrompts(LibraryPrompts* prompts) { m_prompts = prompts; }
+    void setPrompts(OperatorPrompts* prompts) { m_prompts = prompts; }
 
     // Form_Load: the three files into the lists, the summary on top of the log.
     void load();
@@ -46,8 +39,8 @@ public:
     void turnOn();
 
     const AppPaths& paths() const { return m_paths; }
-    const LibraryLog& log() const { return m_log; }
-    LibraryLog& log() { return m_log; }
+    const OperatorLog& log() const { return m_log; }
+    OperatorLog& log() { return m_log; }
     const QList<SignalEntry>& installed() const { return m_installed; }
     const QList<SignalEntry>& enabled() const { return m_enabled; }
     const QList<TimeItem>& timeList() const { return m_times; }
@@ -76,6 +69,9 @@ public:
     // The installed list afresh from db/ziholist.txt (after an installation).
     void reloadInstalled();
 
+    // The files of src/, in name order (the window's "src" list).
+    QStringList sourceFiles() const;
+
     // Numbers whose video must not be replaced or deleted for a time signal: the intro, every song
     // and every time-signal entry of both files.
     QSet<qint64> numbersInUse() const;
@@ -84,7 +80,8 @@ public:
     QList<TimeItem> times() const override;
     std::optional<QString> chooseVideo(const QString& field) override;
 
-    LibraryPrompts& prompts();
+    // The window's prompts, or ones that answer every question "cancel"/"no".
+    OperatorPrompts& prompts();
 
 private:
     void note(const QString& problem);
@@ -94,52 +91,13 @@ private:
 
     AppPaths m_paths;
     AppState& m_state;
-    LibraryPrompts* m_prompts = nullptr;
-    LibraryLog m_log;
+    OperatorPrompts* m_prompts = nullptr;
+    OperatorLog m_log;
     bool m_loaded = false;
     bool m_savedEnabled = false;
     QList<SignalEntry> m_installed; // lst_ziho_all
     QList<SignalEntry> m_enabled;   // lst_ziho_act
     QList<TimeItem> m_times;        // lst_ziho_time
-};
-
-// One drop of videos onto the settings window, installed one file per step so that the window
-// stays responsive. Each video is copied into src/ before its entry is written, and never over a
-// video that is in use.
-class SignalInstallation
-{
-public:
-    enum class State { NotStarted, Running, Finished, Cancelled, Stopped };
-
-    SignalInstallation(TimeSignals& settings, QStringList files, InstallOptions options);
-
-    // Asks for the first number when numbering automatically; false when the drop ended there.
-    bool begin();
-    // Installs the next file.
-    void step();
-    void cancel() { m_cancelRequested = true; }
-
-    State state() const { return m_state; }
-    bool running() const { return m_state == State::Running; }
-    int total() const { return int(m_files.size()); }
-    int handled() const { return m_next; }
-    int installed() const { return m_installed; }
-
-private:
-    std::optional<qint64> nextFreeNumber(qint64 from) const;
-    void finish();
-    void stop(const QString& message);
-    void cancelled();
-
-    TimeSignals& m_signals;
-    LibraryLog& m_log;
-    QStringList m_files;
-    InstallOptions m_options;
-    State m_state = State::NotStarted;
-    qint64 m_firstNumber = 0;
-    int m_next = 0;
-    int m_installed = 0;
-    bool m_cancelRequested = false;
 };
 
 } // namespace tarv

@@ -1,21 +1,18 @@
 #include "timesignal/timesignalwindow.h"
 
-#include "library/operatordialogs.h"
-#include "library/registration.h"
+#include "dialogs/droprunner.h"
+#include "dialogs/operatordialogs.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QMimeData>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace tarv {
@@ -37,7 +34,8 @@ QPushButton* button(const QString& name, const QString& caption)
 
 TimeSignalWindow::TimeSignalWindow(TimeSignals& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), m_settings(settings),
-      m_prompts(std::make_unique<WindowPrompts>([this] { return dialogParent(m_progress, this); }))
+      m_drop(new DropRunner(this, QStringLiteral("インストール中: %1 / %2"), QStringLiteral("時報インストール"))),
+      m_prompts(std::make_unique<WindowPrompts>([this] { return m_drop->dialogParent(); }))
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("時報設定"));
@@ -47,8 +45,14 @@ TimeSignalWindow::TimeSignalWindow(TimeSignals& settings, QWidget* parent)
     Form_Load();
 }
 
+bool TimeSignalWindow::dropRunning() const
+{
+    return m_drop->running();
+}
+
 TimeSignalWindow::~TimeSignalWindow()
 {
+    delete m_drop; // while the prompts its drop uses are still there
     m_settings.setPrompts(nullptr);
 }
 
@@ -131,6 +135,7 @@ void TimeSignalWindow::buildWidgets()
     connect(lst_ziho_time, &QListWidget::itemDoubleClicked, this, &TimeSignalWindow::lst_ziho_time_DblClick);
     connect(cmd_ziho_time_del, &QPushButton::clicked, this, &TimeSignalWindow::cmd_ziho_time_del_Click);
     connect(cmd_ziho_time_save, &QPushButton::clicked, this, &TimeSignalWindow::cmd_ziho_time_save_Click);
+    connect(m_drop, &DropRunner::finished, this, &TimeSignalWindow::endDrop);
 }
 
 void TimeSignalWindow::Form_Load()
@@ -165,8 +170,7 @@ void TimeSignalWindow::changeEvent(QEvent* event)
 
 void TimeSignalWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_installation)
-        m_installation->cancel();
+    m_drop->cancel();
     m_settings.unload();
     event->accept();
 }
@@ -242,64 +246,21 @@ void TimeSignalWindow::cmd_ziho_time_save_Click()
 
 void TimeSignalWindow::lbl_ziho_inst_OLEDragDrop(const QMimeData* data)
 {
-    if (m_installation || !data || !data->hasUrls())
+    if (m_drop->running() || !data || !data->hasUrls())
         return;
     const QStringList files = droppedLocalFiles(data->urls());
     if (files.isEmpty())
         return;
-    m_installation = m_settings.newInstallation(files, {chk_autocopy->isChecked(), chk_srcdel->isChecked()});
-    if (!m_installation->begin()) {
-        endDrop();
-        return;
-    }
-    m_progress = new QProgressDialog(QStringLiteral("インストール中: 0 / %1").arg(files.size()),
-                                     QStringLiteral("キャンセル"), 0, int(files.size()), this);
-    m_progress->setObjectName(QStringLiteral("progress"));
-    m_progress->setWindowTitle(QStringLiteral("時報インストール"));
-    m_progress->setWindowModality(Qt::WindowModal);
-    m_progress->setAutoClose(false);
-    m_progress->setAutoReset(false);
-    m_progress->setMinimumDuration(files.size() > 1 ? 300 : 60 * 60 * 1000);
-    connect(m_progress, &QProgressDialog::canceled, this, [this] {
-        if (m_installation)
-            m_installation->cancel();
-    });
-    m_progress->setValue(0);
-    if (!chk_autocopy->isChecked() && files.size() > 1)
-        m_progress->show();
-    QTimer::singleShot(0, this, &TimeSignalWindow::installNextFile);
+    m_drop->start(m_settings.newInstallation(files, {chk_autocopy->isChecked(), chk_srcdel->isChecked()}));
 }
 
-void TimeSignalWindow::installNextFile()
+void TimeSignalWindow::endDrop(bool refreshLists)
 {
-    if (!m_installation)
-        return;
-    m_installation->step();
-    if (m_progress && !m_progress->wasCanceled()) {
-        m_progress->setLabelText(
-            QStringLiteral("インストール中: %1 / %2").arg(m_installation->handled()).arg(m_installation->total()));
-        m_progress->setValue(m_installation->handled());
-    }
-    if (!m_installation->running()) {
-        endDrop();
-        return;
-    }
-    QTimer::singleShot(0, this, &TimeSignalWindow::installNextFile);
-}
-
-void TimeSignalWindow::endDrop()
-{
-    if (m_progress) {
-        m_progress->close();
-        m_progress->deleteLater();
-    }
-    // What was installed is listed at once, so that a later "Save" keeps it in the file.
-    if (m_installation && m_installation->installed() > 0) {
+    if (refreshLists) {
         m_settings.reloadInstalled();
         fillEntryLists();
         fillSourceFolder();
     }
-    m_installation.reset();
     showLog();
     emit dropFinished();
 }
@@ -325,7 +286,7 @@ void TimeSignalWindow::fillTimeList()
 void TimeSignalWindow::fillSourceFolder()
 {
     fle_ziho->clear();
-    fle_ziho->addItems(QDir(m_settings.paths().srcDir()).entryList(QDir::Files, QDir::Name));
+    fle_ziho->addItems(m_settings.sourceFiles());
 }
 
 void TimeSignalWindow::showLog()

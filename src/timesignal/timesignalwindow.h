@@ -2,7 +2,6 @@
 
 #include "timesignal/timesignals.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -11,10 +10,11 @@ class QCheckBox;
 class QLabel;
 class QListWidget;
 class QMimeData;
-class QProgressDialog;
 class QPushButton;
 
 namespace tarv {
+
+class DropRunner;
 
 // The time-signal settings window (Form5, "時報設定"), over the settings logic that the launcher
 // keeps. Modeless. Hiding it (the time-signal start, its own button) keeps time signals on;
@@ -30,7 +30,7 @@ public:
     // Closes and deletes the window; time signals are off afterwards.
     void unload();
 
-    bool dropRunning() const { return m_installation != nullptr; }
+    bool dropRunning() const;
 
     // lbl_ziho_inst: files dropped from a file manager.
     void lbl_ziho_inst_OLEDragDrop(const QMimeData* data);
@@ -56,17 +56,15 @@ private:
     void cmd_ziho_time_del_Click();
     void cmd_ziho_time_save_Click();
 
-    void installNextFile();
-    void endDrop();
+    void endDrop(bool refreshLists);
     void fillEntryLists();
     void fillTimeList();
     void fillSourceFolder();
     void showLog();
 
     TimeSignals& m_settings;
-    std::unique_ptr<LibraryPrompts> m_prompts;
-    std::unique_ptr<SignalInstallation> m_installation;
-    QPointer<QProgressDialog> m_progress;
+    DropRunner* m_drop;
+    std::unique_ptr<OperatorPrompts> m_prompts;
 
     QPushButton* cmd_ziho_active = nullptr;
     QLabel* lbl_ziho_inst = nullptr;

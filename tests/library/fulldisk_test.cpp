@@ -142,7 +142,7 @@ protected:
         list.append({QStringLiteral("window: registration"), false, [this] {
                          ScriptedPrompts prompts;
                          prompts.answers = {QStringLiteral("900001")};
-                         LibraryLog log;
+                         OperatorLog log;
                          Registration registration(lib.paths, clock, prompts, log, {dropped}, {});
                          EXPECT_TRUE(registration.begin());
                          while (registration.running())
@@ -230,7 +230,7 @@ TEST_F(FullDiskTest, ADropWhoseListCannotBeWrittenKeepsEverySource)
         const ScopedSaveFault injected({step, 0, ENOSPC}, QStringLiteral("musiclist.txt"));
         ScriptedPrompts prompts;
         prompts.answers = {QStringLiteral("900001")};
-        LibraryLog log;
+        OperatorLog log;
         Registration registration(lib.paths, clock, prompts, log, sources, {});
         ASSERT_TRUE(registration.begin());
         while (registration.running())

@@ -2,8 +2,8 @@
 
 #include "common/apppaths.h"
 #include "common/cp932.h"
-#include "library/librarylog.h"
-#include "library/libraryprompts.h"
+#include "common/operatorlog.h"
+#include "common/operatorprompts.h"
 #include "library/songlist.h"
 
 #include <QDir>
@@ -24,7 +24,7 @@ inline void PrintTo(const QString& text, std::ostream* os)
 namespace tarv::test {
 
 // Answers the library's questions from a script and records what was asked and shown.
-class ScriptedPrompts : public LibraryPrompts
+class ScriptedPrompts : public OperatorPrompts
 {
 public:
     struct Question
@@ -119,7 +119,7 @@ struct TempLibrary
 };
 
 // The log's lines from the top.
-inline QStringList logLines(const LibraryLog& log)
+inline QStringList logLines(const OperatorLog& log)
 {
     QStringList lines = log.text().split(QStringLiteral("\r\n"));
     if (!lines.isEmpty() && lines.constLast().isEmpty())

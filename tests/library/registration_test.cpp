@@ -26,7 +26,7 @@ protected:
     TempLibrary lib;
     FakeClock clock;
     ScriptedPrompts prompts;
-    LibraryLog log;
+    OperatorLog log;
 
     // Runs a whole drop as the window does: begin, then one step per file.
     Registration::State drop(const QStringList& files, RegistrationOptions options = {})
@@ -285,7 +285,7 @@ TEST(RegistrationCrashTest, AKilledDropLeavesTheListAndSrcConsistentAndLosesNoVi
             FakeClock clock;
             ScriptedPrompts prompts;
             prompts.answers = {QStringLiteral("100001")};
-            LibraryLog log;
+            OperatorLog log;
             Registration registration(lib.paths, clock, prompts, log, files, {});
             if (registration.begin()) {
                 while (registration.running())

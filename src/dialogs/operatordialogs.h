@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/libraryprompts.h"
+#include "common/operatorprompts.h"
 
 #include <QLabel>
 
@@ -31,7 +31,7 @@ QWidget* dialogParent(QProgressDialog* progress, QWidget* window);
 
 // Input boxes and message boxes of an operator window, over the widget that parent() names when
 // asked (the window, or a progress dialog in front of it).
-class WindowPrompts : public LibraryPrompts
+class WindowPrompts : public OperatorPrompts
 {
 public:
     explicit WindowPrompts(std::function<QWidget*()> parent) : m_parent(std::move(parent)) {}

@@ -6,12 +6,12 @@ namespace tarv {
 
 enum class MessageIcon { None, Information, Question, Exclamation, Critical };
 
-// The questions the library asks the operator: input boxes and message boxes. The window answers
+// The questions an operator window asks: input boxes and message boxes. The window answers
 // them with real dialogs; tests answer them from a script. Texts use CR LF between lines.
-class LibraryPrompts
+class OperatorPrompts
 {
 public:
-    virtual ~LibraryPrompts() = default;
+    virtual ~OperatorPrompts() = default;
 
     // An input box; the typed text, or an empty text when cancelled.
     virtual QString input(const QString& prompt, const QString& title, const QString& defaultAnswer) = 0;

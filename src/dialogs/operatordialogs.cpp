@@ -1,4 +1,4 @@
-#include "library/operatordialogs.h"
+#include "dialogs/operatordialogs.h"
 
 #include <QCheckBox>
 #include <QDragEnterEvent>
