@@ -1,5 +1,6 @@
 #include "launcher/launcher.h"
 
+#include "dialogs/windows.h"
 #include "launcher/karaokemode.h"
 #include "launcher/karaokescreen.h"
 #include "launcher/mainwindow.h"
@@ -23,8 +24,6 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include <algorithm>
-
 namespace tarv {
 
 namespace {
@@ -32,37 +31,7 @@ namespace {
 // A warning that does not hold up the event loop.
 void showWarning(QWidget* parent, const QString& name, const QString& title, const QString& text)
 {
-    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
-    box->setObjectName(name);
-    box->setTextFormat(Qt::PlainText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-}
-
-// Before a window is first shown: no larger than the screen it opens on, and placed wholly on it
-// (window managers place a new window where it may reach past the screen's edge).
-void fitOnScreen(QWidget* window)
-{
-    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect available = screen->availableGeometry();
-    // Room for the title bar and borders the window manager adds.
-    const QSize frame(16, 40);
-    window->resize(window->size().boundedTo(available.size() - frame));
-    const QSize outer = window->size() + frame;
-    window->move(available.x() + std::max(0, (available.width() - outer.width()) / 2),
-                 available.y() + std::max(0, (available.height() - outer.height()) / 2));
-}
-
-// Brings a window of the program to the front, shown.
-void bringUp(QWidget* window)
-{
-    if (!window->isVisible())
-        fitOnScreen(window);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    showMessage(parent, QMessageBox::Warning, title, text, name);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "web/connectionwindow.h"
 
 #include "common/webroot.h"
+#include "dialogs/windows.h"
 
 #include <QClipboard>
 #include <QGridLayout>
@@ -145,10 +146,7 @@ void ConnectionWindow::cmd_Tmpsend_Click()
 
 void ConnectionWindow::showBox(QMessageBox::Icon icon, const QString& title, const QString& text)
 {
-    // Not exec(): the window and the rest of the program go on while the box is open.
-    auto* box = new QMessageBox(icon, title, text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    showMessage(this, icon, title, text);
 }
 
 } // namespace tarv

@@ -55,9 +55,16 @@ start_karaoke() {
     TARV_PID=$!
     PIDS="$PIDS $TARV_PID"
     wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
-    sleep 0.5
-    xdotool key "$key"
-    wait_for "[ -f '$QUEUE' ]" 100 || fail "karaoke mode did not start"
+    main=$(xdotool search --onlyvisible --name '^Tarv$' | head -n 1)
+    # On a loaded machine the key may come before the window has the focus: give it the focus first,
+    # and press the key again when nothing happened.
+    for attempt in 1 2 3; do
+        xdotool windowactivate --sync "$main" 2>/dev/null || true
+        sleep 0.5
+        xdotool key "$key"
+        wait_for "[ -f '$QUEUE' ]" 100 && return 0
+    done
+    fail "karaoke mode did not start: $(tail -3 "$TMP/tarv.log")"
 }
 
 # The port the running program serves the guest pages on, from its log (empty when it serves none).

@@ -15,11 +15,17 @@ TARV_PID=$!
 PIDS="$PIDS $TARV_PID"
 wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
 MAIN=$(xdotool search --onlyvisible --name '^Tarv$' | head -n 1)
-for keys in "ctrl+s" "ctrl+n" "alt+o d"; do
-    xdotool windowactivate --sync "$MAIN" 2>/dev/null || true
-    for key in $keys; do
-        xdotool key "$key"
-        sleep 0.3
+# Each window from the main window's keys, waited for before the next (slow on a loaded machine).
+for pair in "ctrl+s:時報設定" "ctrl+n:接続IP" "alt+o d:DB操作"; do
+    keys=${pair%%:*}
+    name=${pair#*:}
+    for attempt in 1 2 3; do
+        xdotool windowactivate --sync "$MAIN" 2>/dev/null || true
+        for key in $keys; do
+            xdotool key "$key"
+            sleep 1 # a menu opened by the first key takes its time to come up
+        done
+        wait_for "xdotool search --onlyvisible --name '^$name\$' >/dev/null 2>&1" 100 && break
     done
 done
 
