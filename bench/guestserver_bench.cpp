@@ -4,7 +4,7 @@
 #include "common/cp932.h"
 #include "common/savefile.h"
 #include "stage/queuerecord.h"
-#include "web/exchange.h"
+#include "exchange/exchange.h"
 #include "web/guestservice.h"
 #include "web/webserver.h"
 

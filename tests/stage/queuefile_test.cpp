@@ -15,7 +15,7 @@ TEST(FullQueueFile, TitleBytesAndDollarSignsPassUnchanged)
 {
     const QByteArray raw("\x83\x65\x83\x58\x83\x67\xFF$x"); // "テスト", a byte that is not CP932, "$x"
     NowPlaying now{QStringLiteral("100001"), decodeCp932(raw), raw, QString()};
-    const QList<QueueEntry> queue{{QStringLiteral("100002"), QStringLiteral("a$b"), {}, QStringLiteral("Guest")}};
+    const QList<Reservation> queue{{SongNumber(100002), QStringLiteral("a$b"), {}, QStringLiteral("Guest")}};
     EXPECT_EQ(fullQueueFile(now, queue), QByteArray("100001$") + raw + "$$ENT\r\n100002$a$b$Guest$ENT\r\n");
 }
 
