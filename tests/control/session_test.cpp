@@ -3,6 +3,7 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "control/karaokesession.h"
+#include "exchange/exchange.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
 #include "timesignal/timesignals.h"
@@ -194,6 +195,19 @@ TEST_F(SessionTest, MissingVideoIsSaidInRedAndTheNextSongFollowsAfterIt)
     clock.advanceMs(3000);
     EXPECT_EQ(tick(), QStringLiteral("000003"));
     EXPECT_EQ(stage().statusText(), QStringLiteral("再生：(100002) - 二"));
+
+    // A video that is there but cannot be played is said the same way, once.
+    main.brokenPaths << paths.video(QStringLiteral("100003"));
+    enter(QStringLiteral("100003"));
+    settle();
+    main.stop();
+    EXPECT_EQ(tick(), QStringLiteral("000003"));
+    EXPECT_EQ(tick(), QString());
+    EXPECT_EQ(stage().statusText(), QStringLiteral("動画ファイルがありません：(100003)"));
+    EXPECT_EQ(stage().statusColour(), StatusColour::Red);
+    EXPECT_EQ(tick(), QString()); // readable for a moment, like a missing video
+    clock.advanceMs(3000);
+    EXPECT_EQ(tick(), QStringLiteral("000005"));
 }
 
 TEST_F(SessionTest, TimeSignalPausesTheSongAndResumesItAfterwards)
@@ -342,6 +356,12 @@ TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
     EXPECT_EQ(QFileInfo(requestFile).size(), 0);
     settle();
     EXPECT_EQ(queued().constLast(), u"100002/Jiro"_s);
+
+    // A request dropped unread is said on the strip.
+    ASSERT_TRUE(saveFile(requestFile, QByteArray(MaxRequestBytes + 1, 'x')).isEmpty());
+    session.tmr_webcheck_Timer();
+    EXPECT_TRUE(stage().statusText().startsWith(u"ゲストの予約を受け取れませんでした"_s));
+    EXPECT_EQ(stage().statusColour(), StatusColour::Red);
 }
 
 TEST_F(SessionTest, WebRequestsAndAKeypadReservationInOneTurnKeepTheirOwnUsers)

@@ -99,5 +99,7 @@ TEST_F(Publishing, FailedWriteIsReported)
     QDir(dir.path()).mkpath(QStringLiteral("web/cgi-bin/tarv/tarvlist.txt")); // a folder in the file's place
     run(QStringLiteral("100001"));
     EXPECT_FALSE(stage.lastPublishError().isEmpty());
+    EXPECT_TRUE(stage.statusText().startsWith(QStringLiteral("ゲスト用の予約一覧を書けませんでした")));
+    EXPECT_EQ(stage.statusColour(), StatusColour::Red);
     EXPECT_TRUE(main.isPlaying());
 }
