@@ -37,7 +37,9 @@ void quitOnTermination()
         char byte = 0;
         [[maybe_unused]] const auto got = ::read(signalPipe[1], &byte, 1);
         notifier->setEnabled(false);
-        QCoreApplication::quit();
+        // exit(), not quit(): a window that refuses to close (the karaoke window ends karaoke mode
+        // instead) must not keep the program running.
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
