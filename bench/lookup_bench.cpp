@@ -69,7 +69,7 @@ int main(int argc, char** argv)
             QThread::msleep(30);
             SongLookup lookup(path);
             const auto start = std::chrono::steady_clock::now();
-            found += lookup.find(double(pick())).has_value();
+            found += lookup.find(SongNumber(pick())).has_value();
             cold.push_back(msSince(start));
             ++asked;
         }
@@ -78,7 +78,7 @@ int main(int argc, char** argv)
         constexpr int KeptRuns = 20000;
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < KeptRuns; ++i)
-            found += lookup.find(double(pick())).has_value();
+            found += lookup.find(SongNumber(pick())).has_value();
         const double kept = msSince(start) / KeptRuns;
         asked += KeptRuns;
 

@@ -3,7 +3,6 @@
 #include "common/clock.h"
 #include "common/numbers.h"
 #include "player/player.h"
-#include "stage/codes.h"
 #include "stage/stage.h"
 
 #include <QtGlobal>
@@ -12,9 +11,9 @@
 
 namespace tarv {
 
-void StageConnection::post(QStringView code)
+void StageConnection::post(Command command)
 {
-    m_stage.post(code);
+    m_stage.post(std::move(command));
 }
 
 bool StageConnection::isShowing() const
@@ -30,11 +29,6 @@ QString StageConnection::codeSlot() const
 int StageConnection::pendingCount() const
 {
     return m_stage.pendingCount();
-}
-
-void StageConnection::setCurrentUser(const QString& user)
-{
-    m_stage.setCurrentUser(user);
 }
 
 void StageConnection::catchUp()
@@ -71,62 +65,64 @@ CommandEntry::CommandEntry(StageLink& stage, Player& mainPlayer, Player& secondP
 {
 }
 
-void CommandEntry::post(QStringView code)
+void CommandEntry::post(Command command)
 {
-    m_stage.post(code);
+    m_stage.post(std::move(command));
 }
 
 void CommandEntry::quit()
 {
-    post(Code::Quit);
+    post(Cmd::Quit{});
     if (m_quit)
         m_quit->startQuitTimer();
 }
 
 void CommandEntry::DoCommand()
 {
+    using namespace Cmd;
     m_stage.catchUp();
     const QString t = m_text;
     const bool showing = m_stage.isShowing();
     const QString slot = m_stage.codeSlot();
     const int pending = m_stage.pendingCount();
 
-    if (t.size() == 6 && t == Code::Start) {
+    if (t.size() == 6 && t == Start::code) {
         quit();
     } else if (t.size() == 6) {
-        post(t);
+        // Six characters are a code or a song number.
+        post(commandForCode(t).value_or(Reserve{SongNumber::fromText(t), GuestUser.toString()}));
     } else if (t == Keypad::Review || t.isEmpty()) {
         if (pending <= 0)
-            post(Code::NoReservations);
-        else if (showing && slot == Code::ReviewNext)
-            post(Code::ReviewNext);
+            post(NoReservations{});
+        else if (showing && slot == ReviewNext::code)
+            post(ReviewNext{});
         else
-            post(Code::ReviewStart);
+            post(ReviewStart{});
     } else if (t == Keypad::Login) {
-        post(Code::Login);
+        post(Login{GuestUser.toString()});
     } else if (t == Keypad::Interrupt) {
         if (showing && leadingNumber(slot) > 100000)
-            post(Code::NewestToFront);
-        else if (showing && slot == Code::ReviewNext)
-            post(Code::ReviewedToFront);
+            post(NewestToFront{});
+        else if (showing && slot == ReviewNext::code)
+            post(ReviewedToFront{});
     } else if (t == Keypad::Cancel) {
         if (showing && pending <= 0)
-            post(Code::NoReservations);
-        else if (showing && slot != Code::CancelReviewed)
-            post(Code::CancelReviewed);
+            post(NoReservations{});
+        else if (showing && slot != CancelReviewed::code)
+            post(CancelReviewed{});
     } else if (t == Keypad::Skip) {
         if (m_main.isPlaying())
-            post(Code::FastForward);
+            post(FastForward{});
     } else if (t == Keypad::SingAgain) {
-        post(showing && slot == Code::AskSingAgain ? Code::SingAgain : Code::AskSingAgain);
+        post(showing && slot == AskSingAgain::code ? Command(SingAgain{}) : Command(AskSingAgain{}));
     } else if (t == Keypad::Stop) {
-        post(showing && slot == Code::AskStop ? Code::Stop : Code::AskStop);
+        post(showing && slot == AskStop::code ? Command(Stop{}) : Command(AskStop{}));
     } else if (t == Keypad::TimeSignalPrefix.toString() + m_clock.now().toString(QStringLiteral("dd"))) {
-        post(Code::TimeSignal);
+        post(TimeSignal{});
     } else if (t == Keypad::FullVolume || t.size() == 1) {
-        post(t);
+        post(Volume{leadingNumber(t)});
     } else {
-        post(Code::CodeError);
+        post(CodeError{});
     }
 
     m_keepFocus = true;
@@ -167,7 +163,6 @@ void CommandEntry::txt_input_KeyUp(int key)
         DoCommand();
     }
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_second.isPlaying()) {
-        m_stage.setCurrentUser(QStringLiteral("Guest"));
         m_text = decimalText(leadingNumber(m_text));
         DoCommand();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stage/command.h"
+
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -16,13 +18,12 @@ class StageLink
 public:
     virtual ~StageLink() = default;
     // Write the code slot, show the stage; the stage acts after the current handler returns.
-    virtual void post(QStringView code) = 0;
+    virtual void post(Command command) = 0;
     // The stage window is on screen (a message posted in the last 5 seconds).
     virtual bool isShowing() const = 0;
     virtual QString codeSlot() const = 0;
     // Reservations waiting; -1 once the idle screen was shown.
     virtual int pendingCount() const = 0;
-    virtual void setCurrentUser(const QString& user) = 0;
     // Carry out the posts of earlier handlers before the stage is read.
     virtual void catchUp() = 0;
 };
@@ -32,11 +33,10 @@ class StageConnection : public StageLink
 {
 public:
     explicit StageConnection(Stage& stage) : m_stage(stage) {}
-    void post(QStringView code) override;
+    void post(Command command) override;
     bool isShowing() const override;
     QString codeSlot() const override;
     int pendingCount() const override;
-    void setCurrentUser(const QString& user) override;
     void catchUp() override;
 
 private:
@@ -77,7 +77,8 @@ struct KeypadCommand
 QList<KeypadCommand> keypadCard();
 
 // The logic of the hidden command box txt_input: the interpreter DoCommand and the key handlers.
-// Every action ends as at most one code posted to the stage.
+// Every action ends as at most one command posted to the stage; what the keypad reserves or
+// announces is for GuestUser.
 class CommandEntry
 {
 public:
@@ -91,7 +92,7 @@ public:
     // txt_input's keep-focus flag: set when the box loses the focus and after every command.
     bool keepFocus() const { return m_keepFocus; }
 
-    // Interprets the text, posts at most one code, then empties the box and sets the keep-focus flag.
+    // Interprets the text, posts at most one command, then empties the box and sets the keep-focus flag.
     void DoCommand();
 
     // Key handlers of txt_input (Qt key codes). Key-down runs for every automatic repeat.
@@ -107,7 +108,7 @@ public:
     QString volumeLevel(int step) const;
 
 private:
-    void post(QStringView code);
+    void post(Command command);
     // The farewell ("000002") and tmr_quit.
     void quit();
 

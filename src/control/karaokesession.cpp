@@ -3,7 +3,6 @@
 #include "common/clock.h"
 #include "common/webroot.h"
 #include "player/player.h"
-#include "stage/codes.h"
 #include "stage/queuefile.h"
 #include "stage/queuerecord.h"
 #include "exchange/exchange.h"
@@ -20,7 +19,6 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
       m_stage(mainPlayer, secondPlayer, state, paths, clock), m_link(m_stage),
       m_entry(m_link, mainPlayer, secondPlayer, clock)
 {
-    m_stage.setTimers(this);
     m_entry.setQuitTimer(this);
 
     m_sfTimer.setObjectName(QStringLiteral("tmr_sf"));
@@ -51,15 +49,20 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
     m_hideTimer.setInterval(5000);
     m_hideTimer.setSingleShot(true);
     connect(&m_hideTimer, &QTimer::timeout, &m_stage, &Stage::tmr_visible_Timer);
+    connect(&m_stage, &Stage::hideCountRestarted, &m_hideTimer, qOverload<>(&QTimer::start));
+    connect(&m_stage, &Stage::hideCountStarted, this, [this] {
+        if (!m_hideTimer.isActive())
+            m_hideTimer.start();
+    });
 
     m_fadeTimer.setObjectName(QStringLiteral("tmr_voldown"));
     m_fadeTimer.setInterval(100);
     connect(&m_fadeTimer, &QTimer::timeout, &m_stage, &Stage::tmr_voldown_Timer);
+    connect(&m_stage, &Stage::fadeStarted, &m_fadeTimer, qOverload<>(&QTimer::start));
 }
 
 KaraokeSession::~KaraokeSession()
 {
-    m_stage.setTimers(nullptr);
     m_entry.setQuitTimer(nullptr);
 }
 
@@ -77,7 +80,7 @@ void KaraokeSession::start()
     }
     if (!m_zihoTimer.isActive())
         m_zihoTimer.start();
-    m_stage.post(Code::Start);
+    m_stage.post(Cmd::Start{});
 }
 
 void KaraokeSession::setTimeSignalSource(TimeSignalSource* source)
@@ -101,7 +104,7 @@ void KaraokeSession::tmr_ziho_Timer()
     }
     if (const auto item = m_firing.due(m_clock.now(), m_timeSignals->times())) {
         qCInfo(lcKaraoke).noquote() << "time signal at" << item->time() << "for" << item->field();
-        m_stage.postTimeSignal(item->field());
+        m_stage.post(Cmd::TimeSignal{item->field()});
     }
 }
 
@@ -135,14 +138,14 @@ void KaraokeSession::tmr_sf_Timer()
 
     // While karaoke mode ends the farewell stays on screen: no idle message, no next song. A
     // message that must be read (a missing video) stays for its few seconds too.
+    sayUnplayableSong();
     if (!timeSignalPlaying && !isEnding() && !m_stage.holdsMessage() && !m_main.isPlaying()) {
         const int pending = m_stage.pendingCount();
+        const bool idleSaid = std::holds_alternative<Cmd::NoReservations>(m_stage.lastCommand());
         if (pending > 0)
-            m_stage.post(Code::PlayNext);
-        else if (pending == 0)
-            m_stage.post(Code::NoReservations);
-        else if (pending == -1 && m_stage.codeSlot() != Code::NoReservations)
-            m_stage.post(Code::NoReservations);
+            m_stage.post(Cmd::PlayNext{});
+        else if (pending == 0 || (pending == -1 && !idleSaid))
+            m_stage.post(Cmd::NoReservations{});
     }
 
     // Over the idle screen (nothing plays, nothing waits) guests are shown how to join from a phone.
@@ -165,41 +168,44 @@ void KaraokeSession::tmr_webcheck_Timer()
     const RequestTake take = takeRequest(exchangeFile(*webRoot, ExchangeFile::Request));
     if (take.error != m_webError) {
         m_webError = take.error;
-        if (!take.error.isEmpty())
+        if (!take.error.isEmpty()) {
             qCWarning(lcKaraoke).noquote() << take.error;
+            m_stage.sayProblem(QStringLiteral("ゲストの予約を受け取れませんでした：") + take.error);
+        }
     }
     if (!take.request)
         return;
 
+    // Earlier posts are carried out first, so that the ones that hand over an accepted reservation
+    // have done so before this one is compared with the next accepted.
+    m_stage.catchUp();
     if (take.request->code == u"login") {
-        m_entry.setText(Keypad::Login.toString());
-        m_stage.setCurrentUser(storedUserName(take.request->user));
-        m_entry.DoCommand();
+        m_stage.post(Cmd::Login{storedUserName(take.request->user)});
         return;
     }
-    const RecordedReservation reservation = requestedReservation(take.request->code, take.request->user);
-    m_entry.setText(reservation.number);
-    m_stage.setCurrentUser(reservation.user); // carries out earlier posts, handing over theirs first
-    const bool accepted = m_record && m_record->isNextAccepted(reservation);
-    m_entry.DoCommand();
+    // The number as the keypad's Enter reads it: six characters are a reservation.
+    const RecordedReservation recorded = requestedReservation(take.request->code, take.request->user);
+    if (recorded.number.size() != 6) {
+        m_stage.post(Cmd::CodeError{});
+        return;
+    }
+    const bool accepted = m_record && m_record->isNextAccepted(recorded);
+    m_stage.post(Cmd::Reserve{SongNumber::fromText(recorded.number), recorded.user});
     if (accepted)
         m_stage.handOverLastPost();
 }
 
-void KaraokeSession::restartHideTimer()
+void KaraokeSession::sayUnplayableSong()
 {
-    m_hideTimer.start();
-}
-
-void KaraokeSession::startHideTimer()
-{
-    if (!m_hideTimer.isActive())
-        m_hideTimer.start();
-}
-
-void KaraokeSession::startFade()
-{
-    m_fadeTimer.start();
+    if (m_main.playState() != PlayState::Failed) {
+        m_unplayable.clear();
+        return;
+    }
+    const QString path = m_main.mediaPath();
+    if (path == m_paths.introVideo() || path == m_unplayable)
+        return;
+    m_unplayable = path;
+    m_stage.reportUnplayable();
 }
 
 void KaraokeSession::startQuitTimer()

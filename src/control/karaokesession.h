@@ -30,7 +30,7 @@ public:
 // One run of karaoke mode, without widgets: the stage, the command entry and the timers that run
 // while karaoke mode lasts (tmr_sf, tmr_ziho, tmr_webcheck, tmr_quit and the stage's tmr_visible and tmr_voldown). The
 // window that shows it holds a reference and forwards keys; it never owns this logic.
-class KaraokeSession : public QObject, private StageTimers, private QuitTimer
+class KaraokeSession : public QObject, private QuitTimer
 {
     Q_OBJECT
 
@@ -62,8 +62,8 @@ public:
     void tmr_ziho_Timer();
 
     // tmr_webcheck, every 200 ms: takes at most one request from the web side's request file and
-    // gives it to DoCommand as if typed, under the web user's name. Nothing is taken while a time
-    // signal plays.
+    // posts it for the web user: a login, a reservation of a six-digit number, anything else a code
+    // error. Nothing is taken while a time signal plays.
     void tmr_webcheck_Timer();
 
     bool isEnding() const { return m_quitTimer.isActive(); }
@@ -75,10 +75,8 @@ signals:
     void ended();
 
 private:
-    // StageTimers
-    void restartHideTimer() override;
-    void startHideTimer() override;
-    void startFade() override;
+    // A song whose video the main player could not load is said as a missing one, once.
+    void sayUnplayableSong();
     // QuitTimer
     void startQuitTimer() override;
 
@@ -93,6 +91,7 @@ private:
     KaraokeView* m_view = nullptr;
     bool m_loaded = false;
     QString m_webError; // the last problem of the web poll, said once
+    QString m_unplayable; // the video whose failure was said
 
     TimeSignalSource* m_timeSignals = nullptr;
     QueueRecord* m_record = nullptr;

@@ -19,7 +19,7 @@ QByteArray recordLine(const QByteArray& number, const QByteArray& title, const Q
 
 } // namespace
 
-QByteArray fullQueueFile(const NowPlaying& now, const QList<QueueEntry>& queue)
+QByteArray fullQueueFile(const NowPlaying& now, const QList<Reservation>& queue)
 {
     QByteArray out;
     if (now.number.size() == 6) {
@@ -28,8 +28,8 @@ QByteArray fullQueueFile(const NowPlaying& now, const QList<QueueEntry>& queue)
         const QString text = now.text();
         out += recordLine(encodeCp932(text.left(6)), encodeCp932(text.mid(9)), now.user);
     }
-    for (const QueueEntry& entry : queue)
-        out += recordLine(encodeCp932(entry.number), titleBytes(entry.title, entry.rawTitle), entry.user);
+    for (const Reservation& entry : queue)
+        out += recordLine(entry.number.text().toLatin1(), titleBytes(entry.title, entry.rawTitle), entry.user);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/songnumber.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -8,14 +10,16 @@
 
 namespace tarv {
 
-// One reservation: the number as it was reserved, the title from the song list (its bytes kept
-// as read, so they reach the published file unchanged) and the user who reserved it.
-struct QueueEntry
+// One reservation: the song number, the title from the song list (its bytes kept as read, so they
+// reach the published file unchanged) and the user who reserved it. The id, given by the stage in
+// the order reservations are made, tells two reservations of the same song apart.
+struct Reservation
 {
-    QString number;
+    SongNumber number;
     QString title;
     QByteArray rawTitle;
     QString user;
+    quint64 id = 0;
 };
 
 // The song now playing: "number | title" plus the user who reserved it.
@@ -33,7 +37,7 @@ struct NowPlaying
 // playing, then every reservation in playing order, each as number$title$user$ENT.
 // The now-playing line is cut at fixed places of its "number | title" text (first six
 // characters, then from the tenth on), so a short number never splits into number and title.
-QByteArray fullQueueFile(const NowPlaying& now, const QList<QueueEntry>& queue);
+QByteArray fullQueueFile(const NowPlaying& now, const QList<Reservation>& queue);
 
 // Replaces the queue file in the exchange folder of the web root (an empty content is the empty
 // form: zero bytes). Karaoke goes on without the web side: when there is no web root or its

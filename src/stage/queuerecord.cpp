@@ -4,6 +4,7 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "exchange/exchange.h"
+#include "stage/command.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -35,7 +36,7 @@ QByteArray recordContent(const QList<RecordedReservation>& queue, const QList<Re
 RecordedReservation requestedReservation(const QString& code, const QString& user)
 {
     const QString stored = storedUserName(user);
-    return {decimalText(leadingNumber(code)), stored.isEmpty() ? QStringLiteral("Guest") : stored};
+    return {decimalText(leadingNumber(code)), stored.isEmpty() ? GuestUser.toString() : stored};
 }
 
 QueueRecord::QueueRecord(QString path) : m_path(std::move(path)) {}
@@ -58,7 +59,7 @@ qsizetype QueueRecord::load()
         if (text.trimmed().isEmpty())
             return;
         const qsizetype tab = text.indexOf(u'\t');
-        m_queue.append(tab < 0 ? RecordedReservation{text, QStringLiteral("Guest")}
+        m_queue.append(tab < 0 ? RecordedReservation{text, GuestUser.toString()}
                                : RecordedReservation{text.left(tab), text.mid(tab + 1)});
     });
     return m_queue.size();

@@ -1,7 +1,6 @@
 #include "stage/songlookup.h"
 
 #include <algorithm>
-#include <cmath>
 #include <numeric>
 
 namespace tarv {
@@ -25,12 +24,12 @@ void SongLookup::refresh()
     }
 }
 
-std::optional<Song> SongLookup::find(double number)
+std::optional<Song> SongLookup::find(SongNumber number)
 {
     refresh();
-    if (!std::isfinite(number) || number != std::trunc(number) || std::fabs(number) > 1e15)
+    if (!number.isValid())
         return std::nullopt;
-    const qint64 wanted = qint64(number);
+    const qint64 wanted = number.value();
     const auto numberAt = [this](qsizetype position) {
         return m_table->number(m_order.empty() ? position : m_order[size_t(position)]);
     };

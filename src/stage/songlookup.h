@@ -18,9 +18,9 @@ class SongLookup
 public:
     explicit SongLookup(QString songListPath);
 
-    // The entry whose number equals the numeric value of the text; nullopt when there is none
-    // (also when the song list is missing or unreadable).
-    std::optional<Song> find(double number);
+    // The entry of that number; nullopt when there is none (also for no number, and when the song
+    // list is missing or unreadable).
+    std::optional<Song> find(SongNumber number);
 
     // The number of entries (number line and title line pairs) in the song list, 0 when it is missing.
     qsizetype count();

@@ -4,7 +4,6 @@
 #include "common/numbers.h"
 #include "common/webroot.h"
 #include "player/player.h"
-#include "stage/codes.h"
 #include "stage/queuerecord.h"
 
 #include <QFileInfo>
@@ -21,24 +20,11 @@ Q_LOGGING_CATEGORY(lcStage, "tarv.stage")
 
 namespace {
 
-class NullStageView : public StageView, public StageTimers
+template <typename... Ts>
+struct Overloaded : Ts...
 {
-public:
-    void showStage() override {}
-    void hideStage() override {}
-    void restartHideTimer() override {}
-    void startHideTimer() override {}
-    void startFade() override {}
-    void statusChanged(const QString&, StatusColour) override {}
-    void queueChanged() override {}
-    void nowPlayingChanged() override {}
+    using Ts::operator()...;
 };
-
-NullStageView& nothing()
-{
-    static NullStageView none;
-    return none;
-}
 
 // The sing-again limit and the fast-forward step, in seconds of the song.
 constexpr double SingAgainLimit = 15.0;
@@ -51,17 +37,11 @@ QString twoDigits(double value)
     return QString::number(qint64(value)).rightJustified(2, u'0');
 }
 
-// A queue number in plain decimal: its numeric value without leading zeros or blanks.
-QString plainNumber(const QString& number)
-{
-    return decimalText(leadingNumber(number));
-}
-
 } // namespace
 
 QString userPart(const QString& user)
 {
-    if (user == u"Guest")
+    if (user == GuestUser)
         return {};
     return user + QStringLiteral(" - ");
 }
@@ -75,19 +55,9 @@ Stage::Stage(Player& mainPlayer, Player& secondPlayer, const AppState& state, Ap
 
 Stage::~Stage() = default;
 
-void Stage::setView(StageView* view)
-{
-    m_view = view;
-}
-
 bool Stage::holdsMessage() const
 {
     return m_holdUntil.isValid() && m_clock.now() < m_holdUntil;
-}
-
-void Stage::setTimers(StageTimers* timers)
-{
-    m_timers = timers;
 }
 
 void Stage::setTimeSignalSource(TimeSignalSource* source)
@@ -95,24 +65,13 @@ void Stage::setTimeSignalSource(TimeSignalSource* source)
     m_timeSignals = source;
 }
 
-StageView& Stage::view()
+void Stage::post(Command command)
 {
-    return m_view ? *m_view : nothing();
-}
-
-StageTimers& Stage::timers()
-{
-    return m_timers ? *m_timers : nothing();
-}
-
-void Stage::post(QStringView code)
-{
-    m_posts.enqueue(Post{code.toString(), m_currentUser, {}});
     // Posters read the slot and the showing flag right after posting (a question and its
-    // confirmation), so both change now; the action itself runs once the poster has returned.
-    m_codeSlot = code.toString();
-    view().showStage();
-    m_showing = true;
+    // confirmation), so both change now; the command itself runs once the poster has returned.
+    m_last = command;
+    m_posts.enqueue(Post{std::move(command)});
+    show();
     QMetaObject::invokeMethod(this, &Stage::runNextPost, Qt::QueuedConnection);
 }
 
@@ -122,96 +81,80 @@ void Stage::catchUp()
         runNextPost();
 }
 
-void Stage::postTimeSignal(const QString& field)
-{
-    post(Code::TimeSignal);
-    m_posts.last().field = field;
-}
-
 void Stage::handOverLastPost()
 {
     if (!m_posts.isEmpty())
         m_posts.last().handOver = true;
 }
 
-void Stage::setCurrentUser(const QString& user)
-{
-    catchUp();
-    m_currentUser = user;
-}
-
 void Stage::runNextPost()
 {
     if (m_posts.isEmpty())
         return;
-    const Post post = m_posts.dequeue();
-    m_codeSlot = post.code;
-    m_actionField = post.field;
+    Post post = m_posts.dequeue();
+    m_last = std::move(post.command);
     m_handOver = post.handOver;
-    activate(post.user);
+    activate();
     if (m_handOver) // not queued (played at once, or not found): the record still lets go of it
         recordQueue();
 }
 
 void Stage::Form_Activate()
 {
-    m_actionField.clear();
-    activate(m_currentUser);
+    // A time signal asked for again picks its video as the keypad's would.
+    if (auto* signal = std::get_if<Cmd::TimeSignal>(&m_last))
+        signal->field.clear();
+    activate();
 }
 
-void Stage::activate(const QString& user)
+void Stage::show()
 {
-    view().showStage();
     m_showing = true;
-    m_webRoot = readWebRoot(m_paths);
-    m_actionUser = user;
-    dispatch(m_codeSlot);
+    emit visibilityChanged(true);
 }
 
-void Stage::dispatch(const QString& code)
+void Stage::activate()
 {
-    if (code == Code::Start)
-        start();
-    else if (code == Code::CodeError)
-        message(StatusColour::Yellow, QStringLiteral("Code Error!"));
-    else if (code == Code::Quit)
-        quit();
-    else if (code == Code::Login)
-        message(StatusColour::Yellow, m_actionUser + QStringLiteral("さんがログインしました"));
-    else if (code == Code::SingAgain)
-        singAgain(true);
-    else if (code == Code::PlayNext)
-        playNext();
-    else if (code == Code::Playing)
-        setColour(StatusColour::White);
-    else if (code == Code::NoReservations)
-        noReservations();
-    else if (code == Code::AskStop)
-        message(StatusColour::Red, QStringLiteral("この曲の再生を終了しますか？Y:44 N:NoTouch"));
-    else if (code == Code::Stop)
-        stopSong();
-    else if (code == Code::ReviewNext)
-        reviewNext();
-    else if (code == Code::ReviewStart)
-        reviewStart();
-    else if (code == Code::CancelReviewed)
-        cancelReviewed();
-    else if (code == Code::NewestToFront) {
-        if (!m_queue.isEmpty())
-            moveToFront(m_queue.size() - 1, false);
-    } else if (code == Code::ReviewedToFront) {
-        if (m_selected >= 1)
-            moveToFront(m_selected, true);
-    } else if (code == Code::TimeSignal)
-        timeSignal();
-    else if (code == Code::FastForward)
-        fastForward();
-    else if (code == Code::AskSingAgain)
-        singAgain(false);
-    else if (code == u"10" || code.size() == 1)
-        setVolume(code);
-    else
-        reserve(code);
+    show();
+    m_webRoot = readWebRoot(m_paths);
+    dispatch(Command(m_last)); // a copy: the stage may leave another command in the slot
+}
+
+void Stage::dispatch(const Command& command)
+{
+    using namespace Cmd;
+    const auto yellow = [this](const QString& text) { message(StatusColour::Yellow, text); };
+    std::visit(Overloaded{
+                   [&](const Start&) { start(); },
+                   [&](const CodeError&) { yellow(QStringLiteral("Code Error!")); },
+                   [&](const Quit&) { quit(); },
+                   [&](const PlayNext&) { playNext(); },
+                   [&](const Playing&) { setColour(StatusColour::White); },
+                   [&](const NoReservations&) { noReservations(); },
+                   [&](const AskStop&) {
+                       message(StatusColour::Red, QStringLiteral("この曲の再生を終了しますか？Y:44 N:NoTouch"));
+                   },
+                   [&](const ReviewNext&) { reviewNext(); },
+                   [&](const CancelReviewed&) { cancelReviewed(); },
+                   [&](const Stop&) { stopSong(); },
+                   [&](const NewestToFront&) {
+                       if (!m_queue.isEmpty())
+                           moveToFront(m_queue.size() - 1, false);
+                   },
+                   [&](const ReviewedToFront&) {
+                       if (m_selected >= 1)
+                           moveToFront(m_selected, true);
+                   },
+                   [&](const ReviewStart&) { reviewStart(); },
+                   [&](const TimeSignal& signal) { timeSignal(signal.field); },
+                   [&](const FastForward&) { fastForward(); },
+                   [&](const AskSingAgain&) { singAgain(false); },
+                   [&](const SingAgain&) { singAgain(true); },
+                   [&](const Login& login) { yellow(login.user + QStringLiteral("さんがログインしました")); },
+                   [&](const Volume& volume) { setVolume(volume.level); },
+                   [&](const Reserve& reservation) { reserve(reservation); },
+               },
+               command);
 }
 
 // --- Status line and timers -------------------------------------------------------------------
@@ -220,13 +163,13 @@ void Stage::showStatus(StatusColour colour, const QString& text)
 {
     m_statusColour = colour;
     m_statusText = text;
-    view().statusChanged(m_statusText, m_statusColour);
+    emit statusChanged(m_statusText, m_statusColour);
 }
 
 void Stage::message(StatusColour colour, const QString& text)
 {
     showStatus(colour, text);
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 void Stage::setColour(StatusColour colour)
@@ -234,15 +177,10 @@ void Stage::setColour(StatusColour colour)
     showStatus(colour, m_statusText);
 }
 
-void Stage::restartHideTimer()
-{
-    timers().restartHideTimer();
-}
-
 void Stage::tmr_visible_Timer()
 {
     m_showing = false;
-    view().hideStage();
+    emit visibilityChanged(false);
 }
 
 void Stage::tmr_voldown_Timer()
@@ -254,21 +192,36 @@ void Stage::tmr_voldown_Timer()
 
 // --- Playback ---------------------------------------------------------------------------------
 
-bool Stage::startPlayback(const QString& number)
+bool Stage::startPlayback(const Reservation& entry)
 {
-    // The video is named by the number's plain decimal, whatever else the reserved text held.
-    const QString video = m_paths.video(plainNumber(number));
+    const QString video = m_paths.video(entry.number.text());
     if (!QFileInfo(video).isFile()) {
-        // Said on the strip, so that nobody waits for a song that cannot come.
-        qCWarning(lcStage) << "no video for song" << number << "at" << video;
-        message(StatusColour::Red, QStringLiteral("動画ファイルがありません：(") + number + u')');
-        m_holdUntil = m_clock.now().addMSecs(MissingVideoHoldMs);
+        qCWarning(lcStage) << "no video for song" << entry.number.text() << "at" << video;
+        sayUnplayable(entry.number.text());
         return false;
     }
     m_main.stop();
     m_main.setMediaPath(video);
     m_main.play();
     return true;
+}
+
+void Stage::reportUnplayable()
+{
+    sayUnplayable(m_nowPlaying.number);
+}
+
+void Stage::sayProblem(const QString& text)
+{
+    show();
+    message(StatusColour::Red, text);
+}
+
+void Stage::sayUnplayable(const QString& number)
+{
+    // Said on the strip, so that nobody waits for a song that cannot come.
+    sayProblem(QStringLiteral("動画ファイルがありません：(") + number + u')');
+    m_holdUntil = m_clock.now().addMSecs(MissingVideoHoldMs);
 }
 
 void Stage::showIdleScreen()
@@ -305,7 +258,7 @@ void Stage::start()
     if (local)
         m_main.setMediaPath(m_paths.introVideo());
     m_main.play();
-    timers().startHideTimer();
+    emit hideCountStarted();
 }
 
 void Stage::quit()
@@ -313,8 +266,8 @@ void Stage::quit()
     showStatus(StatusColour::PaleYellow,
                QStringLiteral("Tarv終了します。お疲れ様でした！5秒後に終了します(´・ω・`)ﾉｼ"));
     m_fadeFrom = int(std::round(m_main.volume()));
-    timers().startFade();
-    restartHideTimer();
+    emit fadeStarted();
+    emit hideCountRestarted();
 }
 
 void Stage::noReservations()
@@ -325,7 +278,7 @@ void Stage::noReservations()
         setPendingCount(-1);
     }
     publishEmpty();
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 void Stage::stopSong()
@@ -334,7 +287,7 @@ void Stage::stopSong()
     publishFull();
     showStatus(StatusColour::Red, QStringLiteral("この曲の再生を終了します"));
     showIdleScreen();
-    restartHideTimer();
+    emit hideCountRestarted();
     if (!m_queue.isEmpty())
         return; // the control window sees the stopped player and posts "000003"
     showStatus(StatusColour::White, QStringLiteral("予約曲がありません(´・ω:;.:...  ゆっくりえらんでね！！！"));
@@ -343,7 +296,7 @@ void Stage::stopSong()
         setPendingCount(-1);
     }
     publishEmpty();
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 void Stage::singAgain(bool really)
@@ -357,7 +310,7 @@ void Stage::singAgain(bool really)
         showStatus(StatusColour::Yellow, QStringLiteral("歌直：歌い直ししました"));
         m_main.setPosition(0);
     }
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 void Stage::fastForward()
@@ -370,24 +323,24 @@ void Stage::fastForward()
     showStatus(StatusColour::White, QStringLiteral("早送：+5sec ") + twoDigits(h) + u':' + twoDigits(m) + u':' +
                                         twoDigits(s) + QStringLiteral(" / ") + m_main.durationText());
     m_main.setPosition(p);
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
-void Stage::setVolume(const QString& step)
+void Stage::setVolume(double level)
 {
-    const double volume = leadingNumber(step) * 10;
+    const double volume = level * 10;
     m_main.setVolume(volume);
     m_second.setVolume(volume);
     showStatus(StatusColour::Yellow, QStringLiteral("音量：") + decimalText(volume) + u'%');
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
-void Stage::timeSignal()
+void Stage::timeSignal(const QString& field)
 {
     // Without the switch, or with no video enabled, a time signal changes nothing on the stage.
     if (!m_state.timeSignalsOn() || !m_timeSignals)
         return;
-    const std::optional<QString> name = m_timeSignals->chooseVideo(m_actionField);
+    const std::optional<QString> name = m_timeSignals->chooseVideo(field);
     if (!name)
         return;
     setColour(StatusColour::Yellow);
@@ -397,14 +350,14 @@ void Stage::timeSignal()
     m_second.play();
     showStatus(StatusColour::Yellow, QStringLiteral("時報 NowTime=") + m_clock.now().toString(QStringLiteral("HH:mm")) +
                                          QStringLiteral(" 動画の時間と実際の時間は違う場合があります"));
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 // --- Reservation queue ------------------------------------------------------------------------
 
-QString Stage::entryText(const QueueEntry& entry) const
+QString Stage::entryText(const Reservation& entry) const
 {
-    return u'(' + entry.number + QStringLiteral(") - ") + userPart(entry.user) + entry.title;
+    return u'(' + entry.number.text() + QStringLiteral(") - ") + userPart(entry.user) + entry.title;
 }
 
 void Stage::setPendingCount(int count)
@@ -417,10 +370,10 @@ void Stage::clearSelection()
     m_selected = -1;
 }
 
-void Stage::queueChanged()
+void Stage::changeQueue()
 {
     recordQueue();
-    view().queueChanged();
+    emit queueChanged();
 }
 
 void Stage::recordQueue()
@@ -430,8 +383,8 @@ void Stage::recordQueue()
         return;
     QList<RecordedReservation> waiting;
     waiting.reserve(m_queue.size());
-    for (const QueueEntry& entry : m_queue)
-        waiting.append({entry.number, entry.user});
+    for (const Reservation& entry : m_queue)
+        waiting.append({entry.number.text(), entry.user});
     m_record->setQueue(waiting, handOver);
 }
 
@@ -440,44 +393,44 @@ void Stage::restoreRecordedQueue()
     if (!m_record)
         return;
     for (const RecordedReservation& kept : m_record->queue()) {
-        const std::optional<Song> song = m_songs.find(leadingNumber(kept.number));
+        const SongNumber number = SongNumber::fromText(kept.number);
+        const std::optional<Song> song = m_songs.find(number);
         if (!song) {
             qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << kept.number;
             continue;
         }
-        m_queue.append({kept.number, song->title(), song->rawTitle, kept.user});
+        m_queue.append({number, song->title(), song->rawTitle, kept.user, ++m_lastId});
     }
     setPendingCount(int(m_queue.size()));
-    queueChanged();
+    changeQueue();
     if (!m_queue.isEmpty()) {
         m_webRoot = readWebRoot(m_paths);
         publishFull();
     }
 }
 
-void Stage::setNowPlaying(NowPlaying now)
+void Stage::setNowPlaying(const Reservation& entry)
 {
-    m_nowPlaying = std::move(now);
-    view().nowPlayingChanged();
+    m_nowPlaying = NowPlaying{entry.number.text(), entry.title, entry.rawTitle, entry.user};
+    emit nowPlayingChanged();
 }
 
-void Stage::reserve(const QString& number)
+void Stage::reserve(const Cmd::Reserve& reserve)
 {
     setColour(StatusColour::White);
-    const std::optional<Song> song = m_songs.find(leadingNumber(number));
+    const std::optional<Song> song = m_songs.find(reserve.number);
     if (!song) {
-        showStatus(StatusColour::Yellow, QStringLiteral("Not Found!"));
-        restartHideTimer();
+        message(StatusColour::Yellow, QStringLiteral("Not Found!"));
         return;
     }
-    const QueueEntry entry{number, song->title(), song->rawTitle, m_actionUser};
+    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId};
     if (!m_main.isPlaying() && m_queue.isEmpty()) {
-        if (!startPlayback(song->numberText()))
+        if (!startPlayback(entry))
             return;
         showStatus(StatusColour::White, QStringLiteral("再生：") + entryText(entry));
-        setNowPlaying(NowPlaying{entry.number, entry.title, entry.rawTitle, entry.user});
+        setNowPlaying(entry);
         publishFull();
-        restartHideTimer();
+        emit hideCountRestarted();
         return;
     }
     showStatus(StatusColour::White, QStringLiteral("予受(") + QString::number(m_queue.size() + 1) +
@@ -485,11 +438,9 @@ void Stage::reserve(const QString& number)
     m_queue.append(entry);
     setPendingCount(int(m_queue.size()));
     clearSelection();
-    queueChanged();
+    changeQueue();
     publishFull();
-    m_currentUser.clear();
-    m_actionUser.clear();
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 void Stage::playNext()
@@ -497,19 +448,19 @@ void Stage::playNext()
     if (m_queue.isEmpty())
         return;
     setColour(StatusColour::White);
-    const QueueEntry entry = m_queue.takeFirst();
+    const Reservation entry = m_queue.takeFirst();
     clearSelection();
     setPendingCount(int(m_queue.size()));
-    queueChanged();
-    m_codeSlot = Code::Playing.toString();
-    if (!startPlayback(entry.number)) {
+    changeQueue();
+    m_last = Cmd::Playing{};
+    if (!startPlayback(entry)) {
         // The song is gone from the queue and the file says so; the next one follows.
         publishFull();
         return;
     }
     showStatus(StatusColour::White, QStringLiteral("再生：") + entryText(entry));
-    setNowPlaying(NowPlaying{entry.number, entry.title, entry.rawTitle, entry.user});
-    restartHideTimer();
+    setNowPlaying(entry);
+    emit hideCountRestarted();
     publishFull();
 }
 
@@ -518,8 +469,8 @@ void Stage::reviewStart()
     if (m_queue.isEmpty())
         return;
     showReview(0);
-    m_codeSlot = Code::ReviewNext.toString();
-    restartHideTimer();
+    m_last = Cmd::ReviewNext{};
+    emit hideCountRestarted();
 }
 
 void Stage::reviewNext()
@@ -527,14 +478,14 @@ void Stage::reviewNext()
     if (m_queue.isEmpty())
         return;
     showReview(m_selected + 1 >= m_queue.size() ? 0 : m_selected + 1);
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 void Stage::showReview(int index)
 {
     setColour(StatusColour::Cyan);
     m_selected = index;
-    queueChanged();
+    changeQueue();
     showStatus(StatusColour::Cyan, QStringLiteral("予確(") + QString::number(index + 1) + u'/' +
                                        QString::number(m_queue.size()) + QStringLiteral(")：") +
                                        entryText(m_queue[index]));
@@ -545,46 +496,51 @@ void Stage::cancelReviewed()
     if (m_queue.isEmpty() || m_selected < 0 || m_selected >= m_queue.size())
         return;
     setColour(StatusColour::Cyan);
-    const QueueEntry entry = m_queue.takeAt(m_selected);
+    const Reservation entry = m_queue.takeAt(m_selected);
     clearSelection();
     setPendingCount(int(m_queue.size()));
-    queueChanged();
+    changeQueue();
     showStatus(StatusColour::Cyan,
                QStringLiteral("予消(N/") + QString::number(m_queue.size()) + QStringLiteral(")：") + entryText(entry));
     publishFull();
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 void Stage::moveToFront(qsizetype index, bool publish)
 {
     setColour(StatusColour::Cyan);
     m_queue.move(index, 0);
-    for (QueueEntry& entry : m_queue)
-        entry.number = plainNumber(entry.number);
     clearSelection();
     setPendingCount(int(m_queue.size()));
-    queueChanged();
+    changeQueue();
     showStatus(StatusColour::Cyan, QStringLiteral("予割(1/") + QString::number(m_queue.size()) + QStringLiteral(")：") +
                                        entryText(m_queue[0]));
     if (publish)
         publishFull();
-    restartHideTimer();
+    emit hideCountRestarted();
 }
 
 // --- Published queue file ---------------------------------------------------------------------
 
 void Stage::publishFull()
 {
-    m_publishError = writeQueueFile(m_webRoot, fullQueueFile(m_nowPlaying, m_queue));
-    if (!m_publishError.isEmpty())
-        qCWarning(lcStage).noquote() << m_publishError;
+    publish(fullQueueFile(m_nowPlaying, m_queue));
 }
 
 void Stage::publishEmpty()
 {
-    m_publishError = writeQueueFile(m_webRoot, QByteArray());
-    if (!m_publishError.isEmpty())
-        qCWarning(lcStage).noquote() << m_publishError;
+    publish(QByteArray());
+}
+
+void Stage::publish(const QByteArray& content)
+{
+    const QString error = writeQueueFile(m_webRoot, content);
+    if (!error.isEmpty() && error != m_publishError) {
+        // Said once: the guests' pages show an old queue until a write succeeds again.
+        qCWarning(lcStage).noquote() << error;
+        sayProblem(QStringLiteral("ゲスト用の予約一覧を書けませんでした：") + error);
+    }
+    m_publishError = error;
 }
 
 } // namespace tarv

@@ -2,6 +2,7 @@
 
 #include "common/apppaths.h"
 #include "common/appstate.h"
+#include "stage/command.h"
 #include "stage/queuefile.h"
 #include "stage/songlookup.h"
 #include "timesignal/timesignalsource.h"
@@ -48,43 +49,15 @@ constexpr Rgb statusRgb(StatusColour colour)
     return {255, 255, 255};
 }
 
-// What the stage logic asks of the strip that shows it.
-class StageView
-{
-public:
-    virtual ~StageView() = default;
-
-    // Show the strip over the videos, without taking the keyboard focus.
-    virtual void showStage() = 0;
-    virtual void hideStage() = 0;
-
-    virtual void statusChanged(const QString& text, StatusColour colour) = 0;
-    // The queue or its selection changed; read Stage::queue() and Stage::selectedIndex().
-    virtual void queueChanged() = 0;
-    virtual void nowPlayingChanged() = 0;
-};
-
-// The stage's two timers, kept by whoever runs karaoke mode: tmr_visible (5 s, single shot, calls
-// Stage::tmr_visible_Timer) and tmr_voldown (100 ms, calls Stage::tmr_voldown_Timer).
-class StageTimers
-{
-public:
-    virtual ~StageTimers() = default;
-    // tmr_visible: restart its 5-second count / start it only when it is not already counting.
-    virtual void restartHideTimer() = 0;
-    virtual void startHideTimer() = 0;
-    // tmr_voldown: start the fade ticks (they run until karaoke mode ends).
-    virtual void startFade() = 0;
-};
-
-// The stage of karaoke mode: every action of karaoke mode is a code posted here. It holds the
+// The stage of karaoke mode: every action of karaoke mode is a command posted here. It holds the
 // status line, the reservation queue, the song now playing and the pending count, drives the main
-// and second players, and publishes the queue for the web pages.
+// and second players, and publishes the queue for the web pages. It announces its changes with
+// signals; the strip and the timers of karaoke mode connect to them.
 //
-// A post is a code and the user it is given for. It writes the code slot, shows the stage and
-// queues the post; the posts are carried out on the event loop after the poster's handler has
-// returned, each exactly once and in the order they were made, however many arrive in one turn.
-// A click on the strip runs the slot once more, which repeats the last action (the stage leaves
+// A post is a command, with the user it is given for inside it. Posting writes the code slot,
+// shows the stage and queues the command; the commands are carried out on the event loop after the
+// poster's handler has returned, each exactly once and in the order they were posted, however many
+// arrive in one turn. A click on the strip runs the last command once more (the stage leaves
 // "000004" after "000003" and "000007" after "000012").
 class Stage : public QObject
 {
@@ -95,9 +68,6 @@ public:
           QObject* parent = nullptr);
     ~Stage() override;
 
-    // The strip and the timers; without them nothing is drawn and nothing is timed.
-    void setView(StageView* view);
-    void setTimers(StageTimers* timers);
     void setTimeSignalSource(TimeSignalSource* source);
     // The queue record that every change of the queue is written to (none: the queue is not recorded).
     void setQueueRecord(QueueRecord* record) { m_record = record; }
@@ -105,10 +75,8 @@ public:
     // queue, in order with their users, and publishes them. Songs no longer in the list are left out.
     void restoreRecordedQueue();
 
-    // Queue a code for the current user, write the code slot and show the stage.
-    void post(QStringView code);
-    // Post "000013" for a time item that fired, with the item's file field.
-    void postTimeSignal(const QString& field);
+    // Queue a command, write the code slot and show the stage.
+    void post(Command command);
     // The last post carries the oldest reservation the guests' pages accepted: once it is carried out
     // the record lets go of that reservation in the same write that queues it.
     void handOverLastPost();
@@ -119,28 +87,24 @@ public:
     // turn of the event loop sees the queue, the slot and the pending count as each key left them.
     void catchUp();
 
-    // The strip was clicked: show the stage, read the web root and run the code slot again.
+    // The strip was clicked: show the stage, read the web root and run the last command again.
     void Form_Activate();
     // tmr_visible fired: the stage hides itself.
     void tmr_visible_Timer();
     // tmr_voldown tick: one step of the farewell fade.
     void tmr_voldown_Timer();
 
-    // lbl_title's Tag: the last code posted, or "000004" / "000007" left by the stage itself.
-    QString codeSlot() const { return m_codeSlot; }
+    // The last command posted, or the one the stage left in its place (Playing, ReviewNext).
+    const Command& lastCommand() const { return m_last; }
+    // lbl_title's Tag: the code slot's record of the last command.
+    QString codeSlot() const { return tarv::codeSlot(m_last); }
     // The stage window is on screen (from a post until tmr_visible hides it).
     bool isShowing() const { return m_showing; }
     // Reservations waiting: the queue length after each change, or -1 once the idle screen was shown.
     int pendingCount() const { return m_pendingCount; }
-    // lbl_user: the user on whose behalf the next code is given ("Guest" at start and for the
-    // keypad). A post takes the name as it is when the post is made.
-    QString currentUser() const { return m_currentUser; }
-    // Carries out the posts of earlier handlers first: a reservation among them clears the name, and
-    // must not clear the one set now for the next code.
-    void setCurrentUser(const QString& user);
 
     const NowPlaying& nowPlaying() const { return m_nowPlaying; }
-    const QList<QueueEntry>& queue() const { return m_queue; }
+    const QList<Reservation>& queue() const { return m_queue; }
     // The entry shown by the review (0-based), -1 for none.
     int selectedIndex() const { return m_selected; }
 
@@ -160,74 +124,86 @@ public:
     // song and the idle message wait until this is false.
     bool holdsMessage() const;
 
+    // The song just started cannot be played (its video is unreadable): said as for a missing video.
+    void reportUnplayable();
+    // Shows the stage with a problem in red: something the operator must know and that karaoke
+    // goes on without.
+    void sayProblem(const QString& text);
+
+signals:
+    // Shown from a post or a click until tmr_visible hides it; shown without taking the focus.
+    void visibilityChanged(bool showing);
+    void statusChanged(const QString& text, StatusColour colour);
+    // The queue or its selection changed; read queue() and selectedIndex().
+    void queueChanged();
+    void nowPlayingChanged();
+    // tmr_visible: restart its 5-second count / start it only when it is not already counting.
+    void hideCountRestarted();
+    void hideCountStarted();
+    // tmr_voldown: the fade ticks start (they run until karaoke mode ends).
+    void fadeStarted();
+
 private:
     struct Post
     {
-        QString code;
-        QString user;
-        QString field; // of the time item that fired a time signal
+        Command command;
         bool handOver = false;
     };
 
     void runNextPost();
-    void activate(const QString& user);
-    void dispatch(const QString& code);
+    void activate();
+    void dispatch(const Command& command);
 
-    void start();                                    // 000000
-    void quit();                                     // 000002
-    void playNext();                                 // 000003
-    void noReservations();                           // 000005
-    void stopSong();                                 // 000009
-    void reviewStart();                              // 000012
-    void reviewNext();                               // 000007
-    void showReview(int index);                      // selects an entry and shows it for review
-    void cancelReviewed();                           // 000008
-    void moveToFront(qsizetype index, bool publish); // 000010, 000011
-    void timeSignal();                               // 000013
-    void fastForward();                              // 000014
-    void singAgain(bool really);                     // 000015, 000016
-    void setVolume(const QString& step);
-    void reserve(const QString& number);
+    void start();
+    void quit();
+    void playNext();
+    void noReservations();
+    void stopSong();
+    void reviewStart();
+    void reviewNext();
+    void showReview(int index); // selects an entry and shows it for review
+    void cancelReviewed();
+    void moveToFront(qsizetype index, bool publish);
+    void timeSignal(const QString& field);
+    void fastForward();
+    void singAgain(bool really);
+    void setVolume(double level);
+    void reserve(const Cmd::Reserve& reserve);
 
+    void show();
     void showStatus(StatusColour colour, const QString& text);
     void message(StatusColour colour, const QString& text); // show, then restart the hide timer
     void setColour(StatusColour colour);
-    void restartHideTimer();
-    bool startPlayback(const QString& number); // false when the song's video is missing
+    void sayUnplayable(const QString& number);
+    bool startPlayback(const Reservation& entry); // false when the song's video is missing
     void showIdleScreen();
     void setPendingCount(int count);
     void clearSelection();
-    void queueChanged();
+    void changeQueue();
     void recordQueue();
-    void setNowPlaying(NowPlaying now);
+    void setNowPlaying(const Reservation& entry);
     void publishFull();
     void publishEmpty();
-    QString entryText(const QueueEntry& entry) const;
-
-    StageView& view();
-    StageTimers& timers();
+    void publish(const QByteArray& content);
+    QString entryText(const Reservation& entry) const;
 
     Player& m_main;
     Player& m_second;
     const AppState& m_state;
     AppPaths m_paths;
     const Clock& m_clock;
-    StageView* m_view = nullptr;
-    StageTimers* m_timers = nullptr;
     TimeSignalSource* m_timeSignals = nullptr;
     QueueRecord* m_record = nullptr;
     SongLookup m_songs;
 
     QQueue<Post> m_posts;
-    QString m_codeSlot;
+    Command m_last;
     bool m_showing = false;
     int m_pendingCount = 0;
-    QString m_currentUser = QStringLiteral("Guest");
-    QString m_actionUser;  // the user of the action being carried out
-    QString m_actionField; // the time item's field of a time signal being carried out
     bool m_handOver = false; // the action being carried out hands over an accepted reservation
     NowPlaying m_nowPlaying;
-    QList<QueueEntry> m_queue;
+    QList<Reservation> m_queue;
+    quint64 m_lastId = 0;
     int m_selected = -1;
     QString m_statusText = QStringLiteral("label");
     StatusColour m_statusColour = StatusColour::White;

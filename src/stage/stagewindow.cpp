@@ -102,15 +102,15 @@ StageWindow::StageWindow(Stage& stage, QWidget* parent) : QWidget(parent), m_sta
 
     hide();
     fitToParent();
-    statusChanged(m_stage.statusText(), m_stage.statusColour());
-    nowPlayingChanged();
-    m_stage.setView(this);
+    showStatus(m_stage.statusColour());
+    showNowPlaying();
+    connect(&m_stage, &Stage::visibilityChanged, this, &StageWindow::setShowing);
+    connect(&m_stage, &Stage::statusChanged, this, [this](const QString&, StatusColour colour) { showStatus(colour); });
+    connect(&m_stage, &Stage::queueChanged, this, &StageWindow::showQueue);
+    connect(&m_stage, &Stage::nowPlayingChanged, this, &StageWindow::showNowPlaying);
 }
 
-StageWindow::~StageWindow()
-{
-    m_stage.setView(nullptr);
-}
+StageWindow::~StageWindow() = default;
 
 void StageWindow::fitToParent()
 {
@@ -141,21 +141,20 @@ void StageWindow::fitToParent()
 
     setGeometry(0, 0, width, listTop + listHeight + std::max(px(BottomMargin), 2));
     showStatusText();
-    queueChanged();
+    showQueue();
 }
 
-void StageWindow::showStage()
+void StageWindow::setShowing(bool showing)
 {
+    if (!showing) {
+        hide();
+        return;
+    }
     show();
     raise();
 }
 
-void StageWindow::hideStage()
-{
-    hide();
-}
-
-void StageWindow::statusChanged(const QString&, StatusColour colour)
+void StageWindow::showStatus(StatusColour colour)
 {
     const Rgb rgb = statusRgb(colour);
     QPalette palette = lbl_title->palette();
@@ -171,13 +170,13 @@ void StageWindow::showStatusText()
     lbl_title->setText(metrics.elidedText(m_stage.statusText(), Qt::ElideRight, lbl_title->width()));
 }
 
-void StageWindow::queueChanged()
+void StageWindow::showQueue()
 {
-    const QList<QueueEntry>& queue = m_stage.queue();
+    const QList<Reservation>& queue = m_stage.queue();
     for (QListWidget* list : {lst_nextid, lst_nexttitle, lst_nextuser})
         list->clear();
-    for (const QueueEntry& entry : queue) {
-        lst_nextid->addItem(entry.number);
+    for (const Reservation& entry : queue) {
+        lst_nextid->addItem(entry.number.text());
         lst_nexttitle->addItem(entry.title);
         lst_nextuser->addItem(entry.user);
     }
@@ -200,7 +199,7 @@ void StageWindow::queueChanged()
     lbl_next->setText(caption);
 }
 
-void StageWindow::nowPlayingChanged()
+void StageWindow::showNowPlaying()
 {
     lbl_nowtitle->setText(m_stage.nowPlaying().text());
     lbl_nowtitle->setProperty("user", m_stage.nowPlaying().user);

@@ -18,7 +18,7 @@ namespace tarv {
 // The layout keeps the classic strip's proportions on an 800 x 600 screen, scaled to the window
 // it lies in; the status line is never lower than its font, and the queue lists show whole rows
 // only, with a count of the reservations they have no room for.
-class StageWindow : public QWidget, public StageView
+class StageWindow : public QWidget
 {
     Q_OBJECT
 
@@ -34,18 +34,15 @@ public:
     // Places the strip along the top of the karaoke window and lays it out for that window's size.
     void fitToParent();
 
-    // StageView
-    void showStage() override;
-    void hideStage() override;
-    void statusChanged(const QString& text, StatusColour colour) override;
-    void queueChanged() override;
-    void nowPlayingChanged() override;
-
 protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    void setShowing(bool showing);
+    void showStatus(StatusColour colour);
     void showStatusText();
+    void showQueue();
+    void showNowPlaying();
 
     Stage& m_stage;
     int m_rows = 1;

@@ -14,23 +14,23 @@ namespace {
 class FakeStage : public StageLink
 {
 public:
-    void post(QStringView code) override
+    void post(Command command) override
     {
-        posts << code.toString();
-        slot = code.toString();
+        slot = tarv::codeSlot(command);
+        posts << slot;
+        last = std::move(command);
         showing = true;
     }
     bool isShowing() const override { return showing; }
     QString codeSlot() const override { return slot; }
     int pendingCount() const override { return pending; }
-    void setCurrentUser(const QString& name) override { user = name; }
     void catchUp() override {}
 
     QStringList posts;
     bool showing = false;
     QString slot;
     int pending = 0;
-    QString user = QStringLiteral("web user");
+    Command last;
 };
 
 class FakeQuitTimer : public QuitTimer
@@ -124,7 +124,7 @@ TEST_F(CommandEntryTest, GrammarRowsInOrder)
         {QStringLiteral("3302"), false, {}, 0, false, QStringLiteral("000001")},
         {QStringLiteral("3"), false, {}, 0, false, QStringLiteral("3")},
         {QStringLiteral("10"), false, {}, 0, false, QStringLiteral("10")},
-        {QStringLiteral("x"), false, {}, 0, false, QStringLiteral("x")},
+        {QStringLiteral("x"), false, {}, 0, false, QStringLiteral("0")}, // volume 0
         {QStringLiteral("12"), false, {}, 0, false, QStringLiteral("000001")},
         {QStringLiteral("12345"), false, {}, 0, false, QStringLiteral("000001")},
         {QStringLiteral("1234567"), false, {}, 0, false, QStringLiteral("000001")},
@@ -153,7 +153,9 @@ TEST_F(CommandEntryTest, QuitCodeAndEscapeStartTheQuitTimer)
 TEST_F(CommandEntryTest, EnterNormalisesTheTypedNumberForGuest)
 {
     EXPECT_EQ(enter(QStringLiteral("123456")), QStringLiteral("123456"));
-    EXPECT_EQ(stage.user, QStringLiteral("Guest"));
+    ASSERT_TRUE(std::holds_alternative<Cmd::Reserve>(stage.last));
+    EXPECT_EQ(std::get<Cmd::Reserve>(stage.last).user, QStringLiteral("Guest"));
+    EXPECT_EQ(std::get<Cmd::Reserve>(stage.last).number, SongNumber(123456));
     EXPECT_EQ(enter(QStringLiteral("0123456")), QStringLiteral("123456"));
     EXPECT_EQ(enter(QStringLiteral("012345")), QStringLiteral("000001")); // 12345: five characters
     setStage(false, {}, 2);

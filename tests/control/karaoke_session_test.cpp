@@ -151,7 +151,7 @@ TEST_F(KaraokeModeTest, SecondStartShowsTheWindowsAgainAndRepeatsTheBanner)
     karaoke.start();
     ASSERT_TRUE(statusBecomes(QStringLiteral("Tarv Active... System Version:1.00 MovieCount:2"), 3000));
     ControlWindow* control = karaoke.controlWindow();
-    stage().post(QStringLiteral("000001"));
+    stage().post(Cmd::CodeError{});
     ASSERT_TRUE(statusBecomes(QStringLiteral("Code Error!"), 2000));
     karaoke.start();
     EXPECT_EQ(karaoke.controlWindow(), control); // the same windows, shown again

@@ -3,6 +3,7 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "control/karaokesession.h"
+#include "exchange/exchange.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
 #include "timesignal/timesignals.h"
@@ -34,6 +35,16 @@ public:
     bool secondVisible = false;
 };
 
+// The user a reservation or a login is for.
+QString userOf(const Command& command)
+{
+    if (const auto* reserve = std::get_if<Cmd::Reserve>(&command))
+        return reserve->user;
+    if (const auto* login = std::get_if<Cmd::Login>(&command))
+        return login->user;
+    return u"<none>"_s;
+}
+
 class SessionTest : public ::testing::Test
 {
 protected:
@@ -62,8 +73,8 @@ protected:
     QStringList queued()
     {
         QStringList out;
-        for (const QueueEntry& entry : stage().queue())
-            out << entry.number + u'/' + entry.user;
+        for (const Reservation& entry : stage().queue())
+            out << entry.number.text() + u'/' + entry.user;
         return out;
     }
     // One heartbeat; returns the codes it posted.
@@ -74,6 +85,15 @@ protected:
         const QString posted = stage().pendingPosts() > posts ? stage().codeSlot() : QString();
         settle();
         return posted;
+    }
+
+    // Gives the session a web root; returns its request file.
+    QString useWebRoot()
+    {
+        const QString webRoot = dir.filePath(u"www"_s);
+        QDir().mkpath(webRoot + u"/cgi-bin/tarv"_s);
+        EXPECT_TRUE(saveFile(paths.webRootFile(), encodeCp932(webRoot) + "\r\n").isEmpty());
+        return webRoot + u"/cgi-bin/tarv/tarvadd.txt"_s;
     }
 
     QTemporaryDir dir;
@@ -96,10 +116,9 @@ TEST_F(SessionTest, PostsInOneTurnAreAllCarriedOutInOrderWithTheirUsers)
     main.play(); // something plays, so every reservation queues
 
     // Posts made before the stage gets a turn, each with the user of its moment.
-    stage().post(u"100001");
-    stage().setCurrentUser(QStringLiteral("ユキ"));
-    stage().post(u"100002");
-    stage().post(u"100003");
+    stage().post(Cmd::Reserve{SongNumber(100001), u"Guest"_s});
+    stage().post(Cmd::Reserve{SongNumber(100002), u"ユキ"_s});
+    stage().post(Cmd::Reserve{SongNumber(100003), u"ユキ"_s});
     EXPECT_EQ(stage().codeSlot(), QStringLiteral("100003")); // posters see their post at once
     settle();
     EXPECT_EQ(queued(), (QStringList{u"100001/Guest"_s, u"100002/ユキ"_s, u"100003/ユキ"_s}));
@@ -151,7 +170,7 @@ TEST_F(SessionTest, HeartbeatStartsTheNextSongOrShowsTheIdleMessage)
     EXPECT_EQ(main.mediaPath(), paths.video(QStringLiteral("100002")));
     main.finish();
     EXPECT_EQ(tick(), QStringLiteral("000005"));
-    stage().post(u"000001"); // another message replaced the idle one
+    stage().post(Cmd::CodeError{}); // another message replaced the idle one
     settle();
     EXPECT_EQ(tick(), QStringLiteral("000005"));
 }
@@ -176,6 +195,19 @@ TEST_F(SessionTest, MissingVideoIsSaidInRedAndTheNextSongFollowsAfterIt)
     clock.advanceMs(3000);
     EXPECT_EQ(tick(), QStringLiteral("000003"));
     EXPECT_EQ(stage().statusText(), QStringLiteral("再生：(100002) - 二"));
+
+    // A video that is there but cannot be played is said the same way, once.
+    main.brokenPaths << paths.video(QStringLiteral("100003"));
+    enter(QStringLiteral("100003"));
+    settle();
+    main.stop();
+    EXPECT_EQ(tick(), QStringLiteral("000003"));
+    EXPECT_EQ(tick(), QString());
+    EXPECT_EQ(stage().statusText(), QStringLiteral("動画ファイルがありません：(100003)"));
+    EXPECT_EQ(stage().statusColour(), StatusColour::Red);
+    EXPECT_EQ(tick(), QString()); // readable for a moment, like a missing video
+    clock.advanceMs(3000);
+    EXPECT_EQ(tick(), QStringLiteral("000005"));
 }
 
 TEST_F(SessionTest, TimeSignalPausesTheSongAndResumesItAfterwards)
@@ -280,10 +312,7 @@ TEST_F(SessionTest, EscapeKeepsTheFarewellAndEndsAfterTheQuitTimer)
 
 TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
 {
-    const QString webRoot = dir.filePath(u"www"_s);
-    QDir().mkpath(webRoot + u"/cgi-bin/tarv"_s);
-    ASSERT_TRUE(saveFile(paths.webRootFile(), encodeCp932(webRoot) + "\r\n").isEmpty());
-    const QString requestFile = webRoot + u"/cgi-bin/tarv/tarvadd.txt"_s;
+    const QString requestFile = useWebRoot();
     session.start();
     settle();
     main.setMediaPath(u"song"_s);
@@ -296,7 +325,7 @@ TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
         QString user;
     };
     const Case cases[] = {
-        {u"012345,Taro\r\n"_s, u"000001"_s, u"Taro"_s}, // 12345 typed: not a code
+        {u"012345,Taro\r\n"_s, u"000001"_s, u"<none>"_s}, // 12345: no song number, a code error for nobody
         {u"0100001,Taro\r\n"_s, u"100001"_s, u"Taro"_s},     {u"login,Hanako\r\n"_s, u"000017"_s, u"Hanako"_s},
         {u"100002,\r\n"_s, u"100002"_s, u"Guest"_s},         {u"login,\r\n"_s, u"000017"_s, QString()},
         {u"100003\r\n"_s, u"100003"_s, u"Guest"_s}, // the name left out
@@ -304,12 +333,12 @@ TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(saveFile(requestFile, encodeCp932(c.content)).isEmpty());
-        stage().post(u"000007"); // a code no request gives
+        stage().post(Cmd::ReviewNext{}); // a command no request gives
         settle();
         session.tmr_webcheck_Timer();
         EXPECT_EQ(stage().codeSlot(), c.posted.isEmpty() ? u"000007"_s : c.posted) << c.content.toStdString();
         if (!c.posted.isEmpty()) {
-            EXPECT_EQ(stage().currentUser(), c.user) << c.content.toStdString();
+            EXPECT_EQ(userOf(stage().lastCommand()), c.user) << c.content.toStdString();
         }
         EXPECT_EQ(QFileInfo(requestFile).size(), 0);
         settle();
@@ -327,4 +356,27 @@ TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
     EXPECT_EQ(QFileInfo(requestFile).size(), 0);
     settle();
     EXPECT_EQ(queued().constLast(), u"100002/Jiro"_s);
+
+    // A request dropped unread is said on the strip.
+    ASSERT_TRUE(saveFile(requestFile, QByteArray(MaxRequestBytes + 1, 'x')).isEmpty());
+    session.tmr_webcheck_Timer();
+    EXPECT_TRUE(stage().statusText().startsWith(u"ゲストの予約を受け取れませんでした"_s));
+    EXPECT_EQ(stage().statusColour(), StatusColour::Red);
+}
+
+TEST_F(SessionTest, WebRequestsAndAKeypadReservationInOneTurnKeepTheirOwnUsers)
+{
+    const QString requestFile = useWebRoot();
+    session.start();
+    settle();
+    main.setMediaPath(u"song"_s);
+    main.play();
+    // Nothing is carried out between these: each reservation carries its own user.
+    ASSERT_TRUE(saveFile(requestFile, encodeCp932(u"100001,タロウ\r\n"_s)).isEmpty());
+    session.tmr_webcheck_Timer();
+    ASSERT_TRUE(saveFile(requestFile, encodeCp932(u"100002,ハナコ\r\n"_s)).isEmpty());
+    session.tmr_webcheck_Timer();
+    enter(u"100003"_s);
+    settle();
+    EXPECT_EQ(queued(), (QStringList{u"100001/タロウ"_s, u"100002/ハナコ"_s, u"100003/Guest"_s}));
 }

@@ -70,7 +70,7 @@ protected:
         dropped = lib.makeSource(QStringLiteral("新曲.mp4"), dropSize);
         queue.clear();
         for (int i = 0; i < songs; ++i)
-            queue.append({QString::number(100001 + i), QStringLiteral("夜明けの歌"), {}, QStringLiteral("Guest")});
+            queue.append({SongNumber(100001 + i), QStringLiteral("夜明けの歌"), {}, QStringLiteral("Guest")});
     }
 
     // Every file under the temporary folder (hidden ones too) and its bytes; the filler aside.
@@ -184,7 +184,7 @@ protected:
     TempLibrary lib;
     FakeClock clock;
     QString dropped;
-    QList<QueueEntry> queue;
+    QList<Reservation> queue;
 };
 
 TEST_F(FullDiskTest, EveryWriterReportsAFailingWriteFlushOrRename)

@@ -15,7 +15,7 @@ TEST(FullQueueFile, TitleBytesAndDollarSignsPassUnchanged)
 {
     const QByteArray raw("\x83\x65\x83\x58\x83\x67\xFF$x"); // "テスト", a byte that is not CP932, "$x"
     NowPlaying now{QStringLiteral("100001"), decodeCp932(raw), raw, QString()};
-    const QList<QueueEntry> queue{{QStringLiteral("100002"), QStringLiteral("a$b"), {}, QStringLiteral("Guest")}};
+    const QList<Reservation> queue{{SongNumber(100002), QStringLiteral("a$b"), {}, QStringLiteral("Guest")}};
     EXPECT_EQ(fullQueueFile(now, queue), QByteArray("100001$") + raw + "$$ENT\r\n100002$a$b$Guest$ENT\r\n");
 }
 
@@ -99,5 +99,7 @@ TEST_F(Publishing, FailedWriteIsReported)
     QDir(dir.path()).mkpath(QStringLiteral("web/cgi-bin/tarv/tarvlist.txt")); // a folder in the file's place
     run(QStringLiteral("100001"));
     EXPECT_FALSE(stage.lastPublishError().isEmpty());
+    EXPECT_TRUE(stage.statusText().startsWith(QStringLiteral("ゲスト用の予約一覧を書けませんでした")));
+    EXPECT_EQ(stage.statusColour(), StatusColour::Red);
     EXPECT_TRUE(main.isPlaying());
 }

@@ -12,13 +12,14 @@ protected:
         main.setMediaPath(u"song"_s);
         main.play();
     }
-    // Three reservations made while a song plays, so they queue up: the first by "Guest",
-    // the others with the user the first one cleared.
-    void queue3()
+    // Three reservations made while a song plays, so they queue up: the first by the given user,
+    // the others by nobody in particular (an empty name).
+    void queue3(const QString& firstUser = GuestUser.toString())
     {
         playSomething();
-        for (const QString& n : {u"100001"_s, u"100002"_s, u"100003"_s})
-            run(n);
+        run(u"100001"_s, firstUser);
+        run(u"100002"_s, QString());
+        run(u"100003"_s, QString());
     }
 };
 
@@ -30,7 +31,7 @@ using Timers = Stage_;
 
 TEST_F(Posting, ShowsAtOnceAndActsOnceOnTheEventLoop)
 {
-    stage.post(u"000014"_s);
+    stage.post(Cmd::FastForward{});
     EXPECT_EQ(stage.codeSlot(), u"000014"_s);
     EXPECT_TRUE(stage.isShowing() && view.visible);
     EXPECT_EQ(main.position(), 0); // the poster's handler returns first
@@ -122,20 +123,17 @@ TEST_F(Reserve, IdleAndEmptyPlaysAtOnce)
     EXPECT_EQ(main.mediaPath(), video(u"100002"_s));
     EXPECT_TRUE(main.isPlaying());
     EXPECT_EQ(stage.pendingCount(), 0);
-    EXPECT_EQ(stage.currentUser(), u"Guest"_s);
 }
 
 TEST_F(Reserve, WhilePlayingAppendsEvenToAnEmptyQueue)
 {
     playSomething();
-    stage.setCurrentUser(u"ユキ"_s);
-    run(u"100001"_s);
+    run(u"100001"_s, u"ユキ"_s);
     EXPECT_EQ(stage.statusText(), u"予受(1)：(100001) - ユキ - 夜明けの歌"_s);
     EXPECT_EQ(stage.queue().value(0).user, u"ユキ"_s);
     EXPECT_EQ(stage.pendingCount(), 1);
-    EXPECT_EQ(stage.currentUser(), QString());
     EXPECT_EQ(main.mediaPath(), u"song"_s);
-    run(u"100001"_s); // the same song twice, now by nobody in particular
+    run(u"100001"_s, QString()); // the same song twice, now by nobody in particular
     EXPECT_EQ(stage.statusText(), u"予受(2)：(100001) -  - 夜明けの歌"_s);
 }
 
@@ -167,8 +165,7 @@ TEST_F(Queue, NextSongTakesTheFirstEntryAndNothingFromAnEmptyQueue)
     run(u"000003"_s);
     EXPECT_EQ(view.statusChanges, 0);
     EXPECT_EQ(view.restarts, 0);
-    stage.setCurrentUser(u"ユキ"_s);
-    queue3();
+    queue3(u"ユキ"_s);
     main.stop();
     run(u"000003"_s);
     EXPECT_EQ(stage.statusText(), u"再生：(100001) - ユキ - 夜明けの歌"_s);
@@ -212,14 +209,14 @@ TEST_F(Queue, CancelNeedsASelectionAndShowsNOverZeroForTheLast)
     EXPECT_EQ(stage.pendingCount(), 0);
 }
 
-TEST_F(Queue, MoveNewestInAOneEntryQueueOnlyTidiesTheNumber)
+TEST_F(Queue, MoveNewestInAOneEntryQueueOnlyTellsIt)
 {
     playSomething();
-    run(u"0100001"_s);
-    EXPECT_EQ(stage.queue().value(0).number, u"0100001"_s);
+    run(u"0100001"_s); // read as the keypad reads it
+    EXPECT_EQ(stage.queue().value(0).number, SongNumber(100001));
     run(u"000010"_s);
     EXPECT_EQ(stage.statusText(), u"予割(1/1)：(100001) - 夜明けの歌"_s);
-    EXPECT_EQ(stage.queue().value(0).number, u"100001"_s);
+    EXPECT_EQ(stage.queue().value(0).number, SongNumber(100001));
 }
 
 TEST_F(Queue, MoveNewestAndMoveReviewed)
@@ -228,8 +225,8 @@ TEST_F(Queue, MoveNewestAndMoveReviewed)
     run(u"000010"_s);
     EXPECT_EQ(stage.statusText(), u"予割(1/3)：(100003) -  - 星の道"_s);
     QStringList order;
-    for (const QueueEntry& e : stage.queue())
-        order << e.number;
+    for (const Reservation& e : stage.queue())
+        order << e.number.text();
     EXPECT_EQ(order, (QStringList{u"100003"_s, u"100001"_s, u"100002"_s}));
 
     run(u"000012"_s);
@@ -240,7 +237,7 @@ TEST_F(Queue, MoveNewestAndMoveReviewed)
     run(u"000007"_s);
     run(u"000011"_s);
     EXPECT_EQ(stage.statusText(), u"予割(1/3)：(100002) -  - 海の声"_s);
-    EXPECT_EQ(stage.queue().value(0).number, u"100002"_s);
+    EXPECT_EQ(stage.queue().value(0).number, SongNumber(100002));
     EXPECT_EQ(stage.selectedIndex(), -1);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/numbers.h"
 #include "common/textfile.h"
 #include "stage/stage.h"
 #include "support/fakeclock.h"
@@ -22,28 +23,36 @@ inline void PrintTo(const QString& text, std::ostream* os)
 
 namespace tarv::test {
 
-// A stage window stand-in: records what the stage asks for and runs the hide timer on the fake clock.
-class RecordingView : public StageView, public StageTimers
+// The command a code slot records, as these tests write commands: a code, a volume level (one
+// character or "10") or else a number reserved for the user.
+inline Command commandOf(const QString& slot, const QString& user = GuestUser.toString())
+{
+    if (std::optional<Command> coded = commandForCode(slot))
+        return *coded;
+    if (slot.size() == 1 || slot == u"10")
+        return Cmd::Volume{leadingNumber(slot)};
+    return Cmd::Reserve{SongNumber::fromText(slot), user};
+}
+
+// A stage window and its timers stand-in: records what the stage announces and runs the hide timer
+// on the fake clock.
+class RecordingView
 {
 public:
-    explicit RecordingView(FakeClock& clock) : m_clock(clock) {}
-
-    void showStage() override { visible = true; }
-    void hideStage() override { visible = false; }
-    void restartHideTimer() override
+    RecordingView(Stage& stage, FakeClock& clock) : m_clock(clock)
     {
-        ++restarts;
-        hideDue = m_clock.now().addMSecs(5000);
-    }
-    void startHideTimer() override
-    {
-        if (!hideDue)
+        QObject::connect(&stage, &Stage::visibilityChanged, [this](bool showing) { visible = showing; });
+        QObject::connect(&stage, &Stage::hideCountRestarted, [this] {
+            ++restarts;
             hideDue = m_clock.now().addMSecs(5000);
+        });
+        QObject::connect(&stage, &Stage::hideCountStarted, [this] {
+            if (!hideDue)
+                hideDue = m_clock.now().addMSecs(5000);
+        });
+        QObject::connect(&stage, &Stage::fadeStarted, [this] { fading = true; });
+        QObject::connect(&stage, &Stage::statusChanged, [this] { ++statusChanges; });
     }
-    void startFade() override { fading = true; }
-    void statusChanged(const QString&, StatusColour) override { ++statusChanges; }
-    void queueChanged() override {}
-    void nowPlayingChanged() override {}
 
     bool visible = false;
     bool fading = false;
@@ -69,8 +78,6 @@ protected:
         writeLines(QStringLiteral("db/path.txt"), {dir.filePath(QStringLiteral("web"))});
         writeSongs({QStringLiteral(" 100001 "), QStringLiteral("夜明けの歌"), QStringLiteral(" 100002 "),
                     QStringLiteral("海の声"), QStringLiteral(" 100003 "), QStringLiteral("星の道")});
-        stage.setView(&view);
-        stage.setTimers(&view);
     }
 
     void writeLines(const QString& relative, const QStringList& lines)
@@ -81,12 +88,13 @@ protected:
     }
     void writeSongs(const QStringList& lines) { writeLines(QStringLiteral("db/musiclist.txt"), lines); }
 
-    // Post a code and let the event loop run the activation it schedules.
-    void run(const QString& code)
+    // Post a command and let the event loop run the activation it schedules.
+    void run(Command command)
     {
-        stage.post(code);
+        stage.post(std::move(command));
         QCoreApplication::processEvents();
     }
+    void run(const QString& slot, const QString& user = GuestUser.toString()) { run(commandOf(slot, user)); }
 
     // Moves the fake clock on, firing the hide timer when it falls due.
     void advanceMs(qint64 ms)
@@ -109,7 +117,7 @@ protected:
     FakeClock clock;
     AppState state;
     Stage stage{main, second, state, AppPaths(dir.path()), clock};
-    RecordingView view{clock};
+    RecordingView view{stage, clock};
 };
 
 } // namespace tarv::test

@@ -39,9 +39,9 @@ protected:
         karaoke.show();
     }
 
-    void post(const QString& code)
+    void post(Command command)
     {
-        stage.post(code);
+        stage.post(std::move(command));
         QApplication::processEvents();
     }
 
@@ -70,10 +70,9 @@ TEST_F(StageWindowTest, StripOverTheTopShowsWholeLinesAndWholeRowsWithoutTakingT
 
     main.setMediaPath(QStringLiteral("song"));
     main.play();
-    stage.setCurrentUser(QStringLiteral("ユキ"));
     for (int n = 1; n <= 5; ++n)
-        stage.post(QString::number(100000 + n));
-    post(QStringLiteral("000001"));
+        stage.post(Cmd::Reserve{SongNumber(100000 + n), QStringLiteral("ユキ")});
+    post(Cmd::CodeError{});
 
     ASSERT_TRUE(window.isVisible());
     // Flush with the top of the screen, the whole width; the classic proportions scaled by 1.2.
@@ -109,9 +108,9 @@ TEST_F(StageWindowTest, StripOverTheTopShowsWholeLinesAndWholeRowsWithoutTakingT
     EXPECT_TRUE(yellow);
 
     // The review brings a row that had no room into view.
-    post(QStringLiteral("000012"));
+    post(Cmd::ReviewStart{});
     for (int i = 0; i < 4; ++i)
-        post(QStringLiteral("000007"));
+        post(Cmd::ReviewNext{});
     EXPECT_EQ(titles->currentRow(), 4);
     EXPECT_TRUE(titles->viewport()->rect().contains(titles->visualItemRect(titles->item(4))));
     EXPECT_EQ(title->palette().color(QPalette::WindowText), QColor(0, 255, 255));

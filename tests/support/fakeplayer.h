@@ -43,7 +43,12 @@ public:
         m_position = 0;
     }
 
-    PlayState playState() const override { return m_playing ? PlayState::Playing : PlayState::Stopped; }
+    PlayState playState() const override
+    {
+        if (!m_path.isEmpty() && brokenPaths.contains(m_path))
+            return PlayState::Failed;
+        return m_playing ? PlayState::Playing : PlayState::Stopped;
+    }
 
     double position() const override { return m_position; }
     void setPosition(double seconds) override

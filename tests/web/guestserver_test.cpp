@@ -626,8 +626,8 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
         session.tmr_webcheck_Timer(); // a request the kill left in the file is not queued twice
         session.stage().catchUp();
         QList<RecordedReservation> queued;
-        for (const QueueEntry& entry : session.stage().queue())
-            queued.append({entry.number, entry.user});
+        for (const Reservation& entry : session.stage().queue())
+            queued.append({entry.number.text(), entry.user});
         EXPECT_EQ(queued, recorded) << "round " << round;
         EXPECT_EQ(readFileBytes(exchange(ExchangeFile::Queue)),
                   recorded.isEmpty() ? QByteArray()
