@@ -1,0 +1,206 @@
+// The stage's reservation queue: reserving, the review and cancel of waiting songs, playing the next
+// one, and publishing the queue (the queue file, the queue record).
+#include "stage/stage.h"
+
+#include "common/webroot.h"
+#include "player/player.h"
+#include "stage/queuerecord.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <utility>
+
+namespace tarv {
+
+Q_DECLARE_LOGGING_CATEGORY(lcStage)
+
+QString Stage::entryText(const Reservation& entry) const
+{
+    return u'(' + entry.number.text() + QStringLiteral(") - ") + userPart(entry.user) + entry.title;
+}
+
+void Stage::setPendingCount(int count)
+{
+    m_pendingCount = count;
+}
+
+void Stage::clearSelection()
+{
+    m_selected = -1;
+}
+
+void Stage::changeQueue()
+{
+    recordQueue();
+    emit queueChanged();
+}
+
+void Stage::recordQueue()
+{
+    const bool handOver = std::exchange(m_handOver, false);
+    if (!m_record)
+        return;
+    QList<RecordedReservation> waiting;
+    waiting.reserve(m_queue.size());
+    for (const Reservation& entry : m_queue)
+        waiting.append({entry.number.text(), entry.user});
+    m_record->setQueue(waiting, handOver);
+}
+
+void Stage::restoreRecordedQueue()
+{
+    if (!m_record)
+        return;
+    for (const RecordedReservation& kept : m_record->queue()) {
+        const SongNumber number = SongNumber::fromText(kept.number);
+        const std::optional<Song> song = m_songs.find(number);
+        if (!song) {
+            qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << kept.number;
+            continue;
+        }
+        m_queue.append({number, song->title(), song->rawTitle, kept.user, ++m_lastId});
+    }
+    setPendingCount(int(m_queue.size()));
+    changeQueue();
+    if (!m_queue.isEmpty()) {
+        m_webRoot = readWebRoot(m_paths);
+        publishFull();
+    }
+}
+
+void Stage::setNowPlaying(const Reservation& entry)
+{
+    m_nowPlaying = NowPlaying{entry.number.text(), entry.title, entry.rawTitle, entry.user};
+    emit nowPlayingChanged();
+}
+
+void Stage::reserve(const Cmd::Reserve& reserve)
+{
+    setColour(StatusColour::White);
+    const std::optional<Song> song = m_songs.find(reserve.number);
+    if (!song) {
+        message(StatusColour::Yellow, QStringLiteral("Not Found!"));
+        return;
+    }
+    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId};
+    if (!m_main.isPlaying() && m_queue.isEmpty()) {
+        if (!startPlayback(entry))
+            return;
+        showStatus(StatusColour::White, QStringLiteral("再生：") + entryText(entry));
+        setNowPlaying(entry);
+        publishFull();
+        emit hideCountRestarted();
+        return;
+    }
+    showStatus(StatusColour::White, QStringLiteral("予受(") + QString::number(m_queue.size() + 1) +
+                                        QStringLiteral(")：") + entryText(entry));
+    m_queue.append(entry);
+    setPendingCount(int(m_queue.size()));
+    clearSelection();
+    changeQueue();
+    publishFull();
+    emit hideCountRestarted();
+}
+
+void Stage::playNext()
+{
+    if (m_queue.isEmpty())
+        return;
+    setColour(StatusColour::White);
+    const Reservation entry = m_queue.takeFirst();
+    clearSelection();
+    setPendingCount(int(m_queue.size()));
+    changeQueue();
+    m_last = Cmd::Playing{};
+    if (!startPlayback(entry)) {
+        // The song is gone from the queue and the file says so; the next one follows.
+        publishFull();
+        return;
+    }
+    showStatus(StatusColour::White, QStringLiteral("再生：") + entryText(entry));
+    setNowPlaying(entry);
+    emit hideCountRestarted();
+    publishFull();
+}
+
+void Stage::reviewStart()
+{
+    if (m_queue.isEmpty())
+        return;
+    showReview(0);
+    m_last = Cmd::ReviewNext{};
+    emit hideCountRestarted();
+}
+
+void Stage::reviewNext()
+{
+    if (m_queue.isEmpty())
+        return;
+    showReview(m_selected + 1 >= m_queue.size() ? 0 : m_selected + 1);
+    emit hideCountRestarted();
+}
+
+void Stage::showReview(int index)
+{
+    setColour(StatusColour::Cyan);
+    m_selected = index;
+    changeQueue();
+    showStatus(StatusColour::Cyan, QStringLiteral("予確(") + QString::number(index + 1) + u'/' +
+                                       QString::number(m_queue.size()) + QStringLiteral(")：") +
+                                       entryText(m_queue[index]));
+}
+
+void Stage::cancelReviewed()
+{
+    if (m_queue.isEmpty() || m_selected < 0 || m_selected >= m_queue.size())
+        return;
+    setColour(StatusColour::Cyan);
+    const Reservation entry = m_queue.takeAt(m_selected);
+    clearSelection();
+    setPendingCount(int(m_queue.size()));
+    changeQueue();
+    showStatus(StatusColour::Cyan,
+               QStringLiteral("予消(N/") + QString::number(m_queue.size()) + QStringLiteral(")：") + entryText(entry));
+    publishFull();
+    emit hideCountRestarted();
+}
+
+void Stage::moveToFront(qsizetype index, bool publish)
+{
+    setColour(StatusColour::Cyan);
+    m_queue.move(index, 0);
+    clearSelection();
+    setPendingCount(int(m_queue.size()));
+    changeQueue();
+    showStatus(StatusColour::Cyan, QStringLiteral("予割(1/") + QString::number(m_queue.size()) + QStringLiteral(")：") +
+                                       entryText(m_queue[0]));
+    if (publish)
+        publishFull();
+    emit hideCountRestarted();
+}
+
+// --- Published queue file ---------------------------------------------------------------------
+
+void Stage::publishFull()
+{
+    publish(fullQueueFile(m_nowPlaying, m_queue));
+}
+
+void Stage::publishEmpty()
+{
+    publish(QByteArray());
+}
+
+void Stage::publish(const QByteArray& content)
+{
+    const QString error = writeQueueFile(m_webRoot, content);
+    if (!error.isEmpty() && error != m_publishError) {
+        // Said once: the guests' pages show an old queue until a write succeeds again.
+        qCWarning(lcStage).noquote() << error;
+        sayProblem(QStringLiteral("ゲスト用の予約一覧を書けませんでした：") + error);
+    }
+    m_publishError = error;
+}
+
+} // namespace tarv
