@@ -17,6 +17,13 @@
 #include <algorithm>
 
 namespace tarv {
+namespace {
+
+// The command box sits 300 twips above the window (15 twips to a pixel), out of sight.
+constexpr int TwipsPerPixel = 15;
+constexpr int CommandBoxTopTwips = -300;
+
+} // namespace
 
 ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
@@ -38,7 +45,7 @@ ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     // Above the visible area, where it keeps the keyboard focus without being seen.
     txt_input = new QLineEdit(this);
     txt_input->setObjectName(QStringLiteral("txt_input"));
-    txt_input->setGeometry(0, -300 / 15, 200, 20);
+    txt_input->setGeometry(0, CommandBoxTopTwips / TwipsPerPixel, 200, 20);
     txt_input->installEventFilter(this);
     // Keypad digits go straight in; a Japanese input method must not hold them for conversion.
     txt_input->setAttribute(Qt::WA_InputMethodEnabled, false);

@@ -2,14 +2,25 @@
 
 #include "common/clock.h"
 #include "common/webroot.h"
+#include "exchange/exchange.h"
 #include "player/player.h"
 #include "stage/queuefile.h"
 #include "stage/queuerecord.h"
-#include "exchange/exchange.h"
 
 #include <QLoggingCategory>
 
 namespace tarv {
+namespace {
+
+// The timers of karaoke mode, in milliseconds.
+constexpr int KeypadPollMs = 200;     // tmr_sf: posts carried out, players watched, the keypad kept in focus
+constexpr int WebPollMs = 200;        // tmr_webcheck: the request file
+constexpr int TimeSignalPollMs = 500; // tmr_ziho: whether a time signal is due
+constexpr int QuitDelayMs = 5000;     // tmr_quit: the farewell before the windows close
+constexpr int StripHideMs = 5000;     // tmr_visible: the strip hides itself after the last message
+constexpr int FadeStepMs = 100;       // tmr_voldown: one step of the farewell's fade
+
+} // namespace
 
 Q_LOGGING_CATEGORY(lcKaraoke, "tarv.karaoke")
 
@@ -22,19 +33,19 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
     m_entry.setQuitTimer(this);
 
     m_sfTimer.setObjectName(QStringLiteral("tmr_sf"));
-    m_sfTimer.setInterval(200);
+    m_sfTimer.setInterval(KeypadPollMs);
     connect(&m_sfTimer, &QTimer::timeout, this, &KaraokeSession::tmr_sf_Timer);
 
     m_webCheckTimer.setObjectName(QStringLiteral("tmr_webcheck"));
-    m_webCheckTimer.setInterval(200);
+    m_webCheckTimer.setInterval(WebPollMs);
     connect(&m_webCheckTimer, &QTimer::timeout, this, &KaraokeSession::tmr_webcheck_Timer);
 
     m_zihoTimer.setObjectName(QStringLiteral("tmr_ziho"));
-    m_zihoTimer.setInterval(500);
+    m_zihoTimer.setInterval(TimeSignalPollMs);
     connect(&m_zihoTimer, &QTimer::timeout, this, &KaraokeSession::tmr_ziho_Timer);
 
     m_quitTimer.setObjectName(QStringLiteral("tmr_quit"));
-    m_quitTimer.setInterval(5000);
+    m_quitTimer.setInterval(QuitDelayMs);
     m_quitTimer.setSingleShot(true);
     connect(&m_quitTimer, &QTimer::timeout, this, [this] {
         m_sfTimer.stop();
@@ -46,7 +57,7 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
     });
 
     m_hideTimer.setObjectName(QStringLiteral("tmr_visible"));
-    m_hideTimer.setInterval(5000);
+    m_hideTimer.setInterval(StripHideMs);
     m_hideTimer.setSingleShot(true);
     connect(&m_hideTimer, &QTimer::timeout, &m_stage, &Stage::tmr_visible_Timer);
     connect(&m_stage, &Stage::hideCountRestarted, &m_hideTimer, qOverload<>(&QTimer::start));
@@ -56,7 +67,7 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
     });
 
     m_fadeTimer.setObjectName(QStringLiteral("tmr_voldown"));
-    m_fadeTimer.setInterval(100);
+    m_fadeTimer.setInterval(FadeStepMs);
     connect(&m_fadeTimer, &QTimer::timeout, &m_stage, &Stage::tmr_voldown_Timer);
     connect(&m_stage, &Stage::fadeStarted, &m_fadeTimer, qOverload<>(&QTimer::start));
 }

@@ -24,6 +24,10 @@ constexpr int IdLeft = 3240;
 constexpr int TitleLeft = 6000;
 constexpr int UserLeft = 8760;
 constexpr int CaptionLeft = 240;
+// The small now-playing picture at the right of the status line.
+constexpr int NowTitleLeft = 11160;
+constexpr int NowTitleTop = 120;
+constexpr int NowTitleSide = 135;
 constexpr int BottomMargin = StripHeight - ListTop - ListHeight;
 // Font sizes in pixels on the reference screen: the status line's 26.25 pt, the lists' 11.25 pt.
 constexpr double StatusFontPixels = 35.0;
@@ -137,7 +141,7 @@ void StageWindow::fitToParent()
     }
     lbl_next->setFont(listFont);
     lbl_next->setGeometry(px(CaptionLeft), listTop, px(IdLeft - CaptionLeft - 120), listHeight);
-    lbl_nowtitle->setGeometry(px(11160), px(120), px(135), px(135));
+    lbl_nowtitle->setGeometry(px(NowTitleLeft), px(NowTitleTop), px(NowTitleSide), px(NowTitleSide));
 
     setGeometry(0, 0, width, listTop + listHeight + std::max(px(BottomMargin), 2));
     showStatusText();
