@@ -3,6 +3,7 @@
 #include "library/library.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
+#include "support/killtest.h"
 
 #include "library/recovery.h"
 
@@ -275,7 +276,6 @@ TEST(RecoveryTest, EachNoteIsSettledByWhatTheListSays)
 // src/ name the same songs.
 TEST(EditCrashTest, AKilledRenumberOrDeleteLeavesTheListAndSrcConsistent)
 {
-    QRandomGenerator random(QRandomGenerator::global()->generate());
     for (int round = 0; round < 6; ++round) {
         TempLibrary lib;
         QList<std::pair<qint64, QString>> entries;
@@ -285,26 +285,22 @@ TEST(EditCrashTest, AKilledRenumberOrDeleteLeavesTheListAndSrcConsistent)
         }
         lib.writeList(entries);
 
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            FakeClock clock;
-            ScriptedPrompts prompts;
-            FakePlayer preview;
-            Library library(lib.paths, clock, prompts, preview);
-            library.load();
-            // Each song in turn: renumbered to 2xxxxx, then the next one deleted.
-            for (int i = 0; i + 1 < 300; i += 2) {
-                library.select(0);
-                library.change(QString::number(200001 + i), QStringLiteral("曲"), false);
-                library.select(0);
-                library.remove(false);
-            }
-            _exit(0);
-        }
-        QThread::usleep(random.bounded(5000, 400000));
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        runAndKill(
+            [&] {
+                FakeClock clock;
+                ScriptedPrompts prompts;
+                FakePlayer preview;
+                Library library(lib.paths, clock, prompts, preview);
+                library.load();
+                // Each song in turn: renumbered to 2xxxxx, then the next one deleted.
+                for (int i = 0; i + 1 < 300; i += 2) {
+                    library.select(0);
+                    library.change(QString::number(200001 + i), QStringLiteral("曲"), false);
+                    library.select(0);
+                    library.remove(false);
+                }
+            },
+            5000, 400000);
 
         EXPECT_TRUE(recoverInterruptedChanges(lib.paths).error.isEmpty());
         QStringList listed;

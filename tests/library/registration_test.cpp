@@ -3,6 +3,7 @@
 #include "library/entryrules.h"
 #include "library/registration.h"
 #include "support/fakeclock.h"
+#include "support/killtest.h"
 
 #include "common/savefile.h"
 
@@ -270,7 +271,6 @@ TEST(EntryRules, SongNumbersAreWholeNumbersInTheSongRange)
 // every listed song has its video, and every dropped video is still in the drop folder or listed.
 TEST(RegistrationCrashTest, AKilledDropLeavesTheListAndSrcConsistentAndLosesNoVideo)
 {
-    QRandomGenerator random(QRandomGenerator::global()->generate());
     for (int round = 0; round < 4; ++round) {
         TempLibrary lib;
         lib.writeList({{100001, QStringLiteral("既存")}});
@@ -279,23 +279,19 @@ TEST(RegistrationCrashTest, AKilledDropLeavesTheListAndSrcConsistentAndLosesNoVi
         for (int i = 0; i < 200; ++i)
             files << lib.makeSource(QStringLiteral("曲%1.mp4").arg(i), 64 * 1024);
 
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            FakeClock clock;
-            ScriptedPrompts prompts;
-            prompts.answers = {QStringLiteral("100001")};
-            OperatorLog log;
-            Registration registration(lib.paths, clock, prompts, log, files, {});
-            if (registration.begin()) {
-                while (registration.running())
-                    registration.step();
-            }
-            _exit(0);
-        }
-        QThread::usleep(random.bounded(20000, 1500000));
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        runAndKill(
+            [&] {
+                FakeClock clock;
+                ScriptedPrompts prompts;
+                prompts.answers = {QStringLiteral("100001")};
+                OperatorLog log;
+                Registration registration(lib.paths, clock, prompts, log, files, {});
+                if (registration.begin()) {
+                    while (registration.running())
+                        registration.step();
+                }
+            },
+            20000, 1500000);
 
         EXPECT_TRUE(recoverInterruptedChanges(lib.paths).error.isEmpty());
         QStringList listed;

@@ -4,6 +4,7 @@
 #include "common/textfile.h"
 #include "launcher/startup.h"
 #include "library/libraryfixture.h"
+#include "support/killtest.h"
 #include "timesignal/timesignals.h"
 
 #include <QDir>
@@ -282,24 +283,21 @@ TEST(TimeSignalCrashTest, AKilledSaveLeavesEveryEntryInExactlyOneList)
     int unfinished = 0;
     for (int round = 0; round < 30; ++round) {
         const quint32 seed = random.generate();
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            AppState state;
-            TimeSignals moving(lib.paths, state);
-            moving.load();
-            QRandomGenerator moves(seed);
-            for (;;) {
-                if (moves.bounded(2) == 0)
-                    moving.enable(int(moves.bounded(std::max<qsizetype>(1, moving.installed().size()))));
-                else
-                    moving.disable(int(moves.bounded(std::max<qsizetype>(1, moving.enabled().size()))));
-                moving.saveEntries();
-            }
-        }
-        QThread::usleep(random.bounded(1000, 150000));
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        runAndKill(
+            [&] {
+                AppState state;
+                TimeSignals moving(lib.paths, state);
+                moving.load();
+                QRandomGenerator moves(seed);
+                for (;;) {
+                    if (moves.bounded(2) == 0)
+                        moving.enable(int(moves.bounded(std::max<qsizetype>(1, moving.installed().size()))));
+                    else
+                        moving.disable(int(moves.bounded(std::max<qsizetype>(1, moving.enabled().size()))));
+                    moving.saveEntries();
+                }
+            },
+            1000, 150000);
 
         unfinished += QFileInfo::exists(changeJournal(lib.paths));
         EXPECT_EQ(finishInterruptedSaves(lib.paths), QString());
@@ -321,7 +319,6 @@ TEST(TimeSignalCrashTest, AKilledSaveLeavesEveryEntryInExactlyOneList)
 // in ziholist.txt, every entry has its video, and every dropped video is in the drop folder or listed.
 TEST(TimeSignalCrashTest, AKilledInstallationLosesNoVideoAndListsEveryCopy)
 {
-    QRandomGenerator random(QRandomGenerator::global()->generate());
     for (int round = 0; round < 4; ++round) {
         TempLibrary lib;
         lib.writeList({{100001, u"曲"_s}});
@@ -332,23 +329,19 @@ TEST(TimeSignalCrashTest, AKilledInstallationLosesNoVideoAndListsEveryCopy)
         for (int i = 0; i < 150; ++i)
             files << lib.makeSource(u"時報%1.mp4"_s.arg(i), 64 * 1024);
 
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            AppState state;
-            ScriptedPrompts prompts;
-            prompts.answers = {u"001001"_s};
-            TimeSignals settings(lib.paths, state);
-            settings.setPrompts(&prompts);
-            auto installation = settings.newInstallation(files, {});
-            if (installation->begin())
-                while (installation->running())
-                    installation->step();
-            _exit(0);
-        }
-        QThread::usleep(random.bounded(20000, 1500000));
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        runAndKill(
+            [&] {
+                AppState state;
+                ScriptedPrompts prompts;
+                prompts.answers = {u"001001"_s};
+                TimeSignals settings(lib.paths, state);
+                settings.setPrompts(&prompts);
+                auto installation = settings.newInstallation(files, {});
+                if (installation->begin())
+                    while (installation->running())
+                        installation->step();
+            },
+            20000, 1500000);
 
         EXPECT_TRUE(recoverInterruptedInstallation(lib.paths).error.isEmpty());
         QStringList listed;
