@@ -2,7 +2,9 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -17,7 +19,27 @@ QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString&
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+    placeOverParent(box);
     return box;
+}
+
+void placeOverParent(QWidget* box)
+{
+    QWidget* window = box->parentWidget() ? box->parentWidget()->window() : nullptr;
+    if (!window)
+        return;
+    auto* poll = new QTimer(box);
+    poll->setInterval(50);
+    QObject::connect(poll, &QTimer::timeout, box, [box, window, poll, tries = 0]() mutable {
+        const bool shown = window->windowHandle() && window->windowHandle()->isExposed();
+        if (shown) {
+            box->adjustSize();
+            box->move(window->frameGeometry().center() - QPoint(box->width() / 2, box->height() / 2));
+        }
+        if (shown || ++tries > 100)
+            poll->deleteLater();
+    });
+    poll->start();
 }
 
 void fitOnScreen(QWidget* window)

@@ -12,6 +12,10 @@ namespace tarv {
 QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                          const QString& objectName = {});
 
+// Centres a box over its parent window once that window is on screen: a box opened while its
+// window is still being mapped would otherwise be put in the screen's corner by the window manager.
+void placeOverParent(QWidget* box);
+
 // Before a window is first shown: no larger than the screen it opens on, and placed wholly on it
 // (window managers place a new window where it may reach past the screen's edge).
 void fitOnScreen(QWidget* window);

@@ -118,6 +118,7 @@ void Launcher::askToRestoreQueue(qsizetype count)
             m_record->clear();
     });
     box->show();
+    placeOverParent(box);
 }
 
 void Launcher::startWireless()
