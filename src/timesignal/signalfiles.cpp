@@ -2,10 +2,10 @@
 
 #include "common/cp932.h"
 #include "common/display.h"
-#include "common/linepairs.h"
-#include "common/textfile.h"
 #include "common/droprules.h"
+#include "common/linepairs.h"
 #include "common/operatorlog.h"
+#include "common/textfile.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -89,6 +89,12 @@ QString TimeItem::time() const
 QString TimeItem::field() const
 {
     return decodeCp932(rawField);
+}
+
+QString TimeItem::playedField() const
+{
+    const QString text = field();
+    return text.isEmpty() ? NoFile : text;
 }
 
 QString TimeItem::displayText() const

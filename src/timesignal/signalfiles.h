@@ -58,6 +58,8 @@ struct TimeItem
 
     QString time() const;
     QString field() const;
+    // The field as it is played: an empty one (a lone time line at the end of the file) is NoFile.
+    QString playedField() const;
     // "07:30 | nofile"
     QString displayText() const;
 

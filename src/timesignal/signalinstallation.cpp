@@ -125,7 +125,9 @@ std::optional<SignalInstallation::Settled> SignalInstallation::settleAutomatic(c
         if (!used.contains(number) && !QFileInfo::exists(paths().video(sixDigits(number))))
             return Settled{number, SignalEntry::make(number, proposedTitle(name)).rawTitle};
     }
-    stop(QStringLiteral("%1 までに空いている番号がないので、%2 はインストールできません").arg(LastSignalNumber).arg(name));
+    stop(QStringLiteral("%1 までに空いている番号がないので、%2 はインストールできません")
+             .arg(LastSignalNumber)
+             .arg(name));
     return std::nullopt;
 }
 
@@ -135,10 +137,10 @@ std::optional<SignalInstallation::Settled> SignalInstallation::settleManual(cons
     for (;;) {
         const QString numberAnswer = prompts().input(QStringLiteral("FileNo?\r\n") + path,
                                                      QStringLiteral("InputFileNo"), QStringLiteral("001000"));
-        const QString titleAnswer = numberAnswer.isEmpty()
-                                        ? QString()
-                                        : prompts().input(QStringLiteral("FileTitle?\r\n") + path,
-                                                          QStringLiteral("InputFileTitle"), proposed);
+        const QString titleAnswer =
+            numberAnswer.isEmpty()
+                ? QString()
+                : prompts().input(QStringLiteral("FileTitle?\r\n") + path, QStringLiteral("InputFileTitle"), proposed);
         if (numberAnswer.isEmpty() || titleAnswer.isEmpty()) {
             cancelAtQuestion();
             return std::nullopt;

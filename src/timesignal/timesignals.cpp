@@ -83,7 +83,8 @@ void TimeSignals::load()
     if (!missing.isEmpty())
         note(QStringLiteral("src に動画がありません: %1").arg(missing.join(QStringLiteral(", "))));
     for (const TimeItem& item : std::as_const(m_times)) {
-        if (!usableField(item.field()))
+        // The same rule as the firing, so the log never says a time is silent when it plays.
+        if (!usableField(item.playedField()))
             note(QStringLiteral("%1 の動画「%2」は src の外を指すので流しません").arg(item.time(), item.field()));
     }
     m_log.addLine(signalSummary(m_enabled.size(), bytes));
@@ -293,13 +294,17 @@ std::optional<QString> TimeSignals::chooseVideo(const QString& field)
             return field;
         qCWarning(lcTimeSignal).noquote() << "no video" << field << "in src/; playing an enabled one";
     }
+    // Only an enabled entry with its video in src/: announcing a time signal and playing nothing
+    // would only pause the song.
     QList<QString> names;
     for (const SignalEntry& entry : std::as_const(m_enabled)) {
-        if (entry.namesVideo())
+        if (entry.namesVideo() && QFileInfo(m_paths.video(entry.number)).isFile())
             names << entry.number;
     }
-    if (names.isEmpty())
+    if (names.isEmpty()) {
+        qCWarning(lcTimeSignal) << "no enabled time signal has its video in src/; none plays";
         return std::nullopt;
+    }
     return names.at(QRandomGenerator::global()->bounded(int(names.size())));
 }
 

@@ -8,7 +8,7 @@ std::optional<TimeItem> FiringGuard::due(const QDateTime& now, const QList<TimeI
     if (m_firedDate == now.date() && m_firedTime == current)
         return std::nullopt;
     for (const TimeItem& item : items) {
-        if (item.time() == current && usableField(item.field().isEmpty() ? NoFile : item.field())) {
+        if (item.time() == current && usableField(item.playedField())) {
             m_firedDate = now.date();
             m_firedTime = current;
             return item;

@@ -117,6 +117,20 @@ TEST_F(TimeSignalTest, MissingFilesAndAnOddLineAreReadAndNamedInTheLog)
     EXPECT_TRUE(log.contains(u"src に動画がありません: 001001, 001002"_s));
 }
 
+// A lone time line at the end of the times file fires (an enabled video at random), and the log
+// says nothing else: a path outside src/ is the one field said not to play.
+TEST_F(TimeSignalTest, TheLogAndTheFiringAgreeOnEachTime)
+{
+    write(timesPath(), {u"11:00"_s, u"../000000"_s, u"12:00"_s});
+    settings.load();
+    const QString log = settings.log().text();
+    EXPECT_TRUE(log.contains(u"11:00 の動画「../000000」は src の外を指すので流しません"_s)) << log.toStdString();
+    EXPECT_FALSE(log.contains(u"12:00 の動画"_s)) << log.toStdString();
+    FiringGuard guard;
+    EXPECT_FALSE(guard.due(QDateTime(QDate(2026, 12, 9), QTime(11, 0)), settings.times()).has_value());
+    EXPECT_TRUE(guard.due(QDateTime(QDate(2026, 12, 9), QTime(12, 0)), settings.times()).has_value());
+}
+
 TEST_F(TimeSignalTest, SummaryLineCountsDifferentThingsForEachWriter)
 {
     write(installedPath(), {u"001001"_s, u"a"_s});
@@ -248,18 +262,25 @@ TEST(FiringGuard, EachConfiguredMinuteFiresOnceADay)
 
 TEST_F(TimeSignalTest, ChoosingTheVideo)
 {
-    write(enabledPath(), {u"001001"_s, u"a"_s, u"001002"_s, u"b"_s});
-    lib.writeVideo(u"001009"_s);
+    // Only enabled entries whose video is in src/ are chosen: not names or paths, not a missing video.
+    write(enabledPath(), {u"001001"_s, u"a"_s, u"001002"_s, u"b"_s, u"001003"_s, u"c"_s, u"abc"_s, u"d"_s,
+                          u"../000000"_s, u"e"_s, u"nofile"_s, u"f"_s});
+    for (const QString& video : {u"001001"_s, u"001002"_s, u"001009"_s, u"000000"_s})
+        lib.writeVideo(video);
     settings.load();
     QSet<QString> chosen;
     for (int i = 0; i < 200; ++i)
-        chosen.insert(*settings.chooseVideo(NoFile));
+        chosen.insert(settings.chooseVideo(NoFile).value_or(u"none"_s));
     EXPECT_EQ(chosen, (QSet<QString>{u"001001"_s, u"001002"_s}));
     EXPECT_EQ(settings.chooseVideo(u"001009"_s), u"001009"_s);
     EXPECT_TRUE(settings.chooseVideo(u"001099"_s).has_value()); // missing: an enabled one instead
     EXPECT_NE(settings.chooseVideo(u"001099"_s), u"001099"_s);
     EXPECT_EQ(settings.chooseVideo(u"../000000"_s), std::nullopt);
     EXPECT_EQ(settings.chooseVideo(u"/etc/passwd"_s), std::nullopt);
+    // With no enabled video left in src/, nothing fires.
+    for (const QString& video : {u"001001"_s, u"001002"_s})
+        QFile::remove(lib.paths.video(video));
+    EXPECT_EQ(settings.chooseVideo(NoFile), std::nullopt);
 }
 
 } // namespace
