@@ -1,5 +1,7 @@
 #include "web/guestservice.h"
 
+#include "common/songnumber.h"
+
 #include "common/cp932.h"
 #include "library/exports.h"
 #include "stage/queuerecord.h"
@@ -19,6 +21,19 @@ namespace tarv {
 Q_LOGGING_CATEGORY(lcGuests, "tarv.web.guests")
 
 namespace {
+
+// The song number a phone sent: a string of digits or a whole JSON number; none for anything else.
+SongNumber reservedNumber(const QJsonValue& value)
+{
+    if (value.isString()) {
+        bool ok = false;
+        const qint64 number = value.toString().toLongLong(&ok);
+        return ok ? SongNumber(number) : SongNumber();
+    }
+    if (value.isDouble() && value.toDouble() >= 0 && value.toDouble() <= double(LastSongNumber))
+        return SongNumber::fromValue(value.toDouble());
+    return {};
+}
 
 const QString NotRunningText = QStringLiteral("カラオケが始まっていないため、今は予約できません。");
 const QString NoWebRootText = QStringLiteral("予約の受付先が設定されていません。お店の人に伝えてください。");
@@ -286,22 +301,13 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
     QJsonObject body;
     if (auto refused = admit(request, &body))
         return *refused;
-    const QJsonValue numberValue = body.value(QStringLiteral("number"));
-    // A string of digits or a whole JSON number.
-    bool ok = false;
-    qint64 number = 0;
-    if (numberValue.isString()) {
-        number = numberValue.toString().toLongLong(&ok);
-    } else if (numberValue.isDouble()) {
-        const double value = numberValue.toDouble();
-        ok = value >= 0 && value <= double(LastSongNumber) && value == std::trunc(value);
-        number = ok ? qint64(value) : 0;
-    }
+    const SongNumber number = reservedNumber(body.value(QStringLiteral("number")));
     refreshSongs();
-    const auto song = ok ? m_songIndex.constFind(number) : m_songIndex.constEnd();
-    const auto guestRequest = song != m_songIndex.constEnd()
-                                  ? GuestRequest::song(number, guestName(body.value(QStringLiteral("name")).toString()))
-                                  : std::nullopt;
+    const auto song = number.isSongNumber() ? m_songIndex.constFind(number.value()) : m_songIndex.constEnd();
+    const auto guestRequest =
+        song != m_songIndex.constEnd()
+            ? GuestRequest::song(number.value(), guestName(body.value(QStringLiteral("name")).toString()))
+            : std::nullopt;
     auto& recent = m_recent[QString::fromStdString(request.client)];
     if (!guestRequest) {
         recent.pop_back(); // a mistyped number does not count
@@ -319,7 +325,7 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
     const QString title = m_songs[std::size_t(*song)].title;
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"),
-                                  QStringLiteral("予約しました: %1 %2").arg(QString::number(number), title)}});
+                                  QStringLiteral("予約しました: %1 %2").arg(number.text(), title)}});
 }
 
 HttpResponse GuestService::login(const HttpRequest& request)
