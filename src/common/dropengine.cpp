@@ -168,12 +168,14 @@ bool DropEngine::writeUnwritten()
 void DropEngine::undoUnwritten(const QString& error)
 {
     QSet<qint64> unwritten;
-    for (const Unwritten& u : std::as_const(m_unwritten)) {
+    for (const Unwritten& u : std::as_const(m_unwritten))
         unwritten.insert(u.copy.number);
-        if (u.noted)
-            QFile::remove(m_paths.video(videoName(u.copy.number)));
-    }
-    QFile::remove(noteFile());
+    // The copies go again as a kill's would at the next start; a copy whose source has gone meanwhile
+    // is the only one of its video, and stays noted so that the next start lists it.
+    QStringList removed;
+    const auto video = [this](qint64 number) { return m_paths.video(videoName(number)); };
+    if (undoUnlistedCopies(noteFile(), video, {}, &removed).isEmpty())
+        QFile::remove(noteFile());
     unlist(unwritten);
     m_registered -= int(m_unwritten.size());
     m_unwritten.clear();

@@ -175,11 +175,12 @@ bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& ke
     if (!file)
         return false;
     // Only a small regular file can be a request our guest pages wrote.
-    const QFileInfo info(*file);
-    if (info.isSymLink() || !info.isFile() || info.size() == 0 || info.size() > 4096)
+    constexpr qint64 MaxKeptRequestBytes = 4096;
+    QString error;
+    const auto content = readExchangeFile(*file, MaxKeptRequestBytes, &error);
+    if (!content || content->isEmpty() || content->size() > MaxKeptRequestBytes)
         return false;
-    const auto content = readFileBytes(*file);
-    const auto request = content ? parseRequest(*content) : std::nullopt;
+    const auto request = parseRequest(*content);
     if (!request || !kept.contains(requestedReservation(request->code, request->user)))
         return false;
     return takeRequest(*file).request.has_value();

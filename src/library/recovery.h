@@ -35,7 +35,6 @@ QString pendingEditFile(const AppPaths& paths);
 QString notePendingEdit(const AppPaths& paths, const PendingEdit& edit);
 std::optional<PendingEdit> readPendingEdit(const AppPaths& paths);
 
-
 // Settles the notes a killed drop or edit left:
 // - a noted copy that the list does not name is removed again while its source still exists, and
 //   listed under its noted title when the source is gone (it is then the only copy of the video);
