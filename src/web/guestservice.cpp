@@ -3,11 +3,10 @@
 #include "common/songnumber.h"
 
 #include "common/cp932.h"
-#include "library/exports.h"
+#include "search/songcatalog.h"
 #include "stage/queuerecord.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
@@ -120,21 +119,6 @@ bool sameOrigin(const HttpRequest& request)
 
 } // namespace
 
-QString searchKey(QStringView text)
-{
-    QString key = text.toString().normalized(QString::NormalizationForm_KC).toCaseFolded();
-    QString out;
-    out.reserve(key.size());
-    for (QChar c : key) {
-        const char16_t u = c.unicode();
-        if (c.isSpace())
-            continue;
-        // Katakana ァ..ヶ sit 0x60 above their hiragana.
-        out += (u >= 0x30A1 && u <= 0x30F6) ? QChar(char16_t(u - 0x60)) : c;
-    }
-    return out;
-}
-
 QString guestName(QStringView name)
 {
     QString out;
@@ -150,9 +134,12 @@ QString guestName(QStringView name)
 
 GuestService::GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
                            GuestServiceOptions options)
-    : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(options)
+    : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(options),
+      m_songs(std::make_unique<SongCatalog>(paths))
 {
 }
+
+GuestService::~GuestService() = default;
 
 HttpResponse GuestService::handle(const HttpRequest& request)
 {
@@ -182,59 +169,19 @@ HttpResponse GuestService::handle(const HttpRequest& request)
     return {404, "text/plain; charset=utf-8", "not found", {}};
 }
 
-void GuestService::refreshSongs()
-{
-    const auto songFile = existingExchangeFile(m_paths, ExchangeFile::Songs);
-    if (!songFile) {
-        m_songs.clear();
-        m_songIndex.clear();
-        m_songStamp = {};
-        return;
-    }
-    QFileInfo info(*songFile);
-    const QFileInfo list(m_paths.songList());
-    if (list.exists() && (!info.exists() || info.lastModified() < list.lastModified())) {
-        const ExportResult result = exportWebSongFile(m_paths);
-        if (!result.ok())
-            qCWarning(lcGuests).noquote() << "songdb.txt not written:" << result.error;
-        info.refresh();
-    }
-    const FileCache stamp{info.exists() ? info.size() : -1,
-                          info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1};
-    if (stamp.size == m_songStamp.size && stamp.modified == m_songStamp.modified)
-        return;
-    m_songStamp = stamp;
-    m_songs.clear();
-    m_songIndex.clear();
-    for (const Record& record : readRecords(*songFile, false)) {
-        bool ok = false;
-        const qint64 number = record.number.toLongLong(&ok);
-        if (!ok)
-            continue;
-        m_songIndex.insert(number, qsizetype(m_songs.size()));
-        m_songs.push_back({number, record.title, searchKey(record.title)});
-    }
-}
-
 HttpResponse GuestService::songs(const QString& query, int page)
 {
-    refreshSongs();
-    const QString key = searchKey(query.left(100));
-    bool digits = !key.isEmpty();
-    for (QChar c : key)
-        digits = digits && c >= u'0' && c <= u'9';
-    std::vector<const SongEntry*> found;
-    for (const SongEntry& song : m_songs) {
-        if (key.isEmpty() || song.key.contains(key) || (digits && QString::number(song.number).startsWith(key)))
-            found.push_back(&song);
-    }
+    m_songs->refresh();
+    const auto index = m_songs->index();
+    const std::vector<qsizetype> found = index->search(query.left(100));
     const int pages = int((qsizetype(found.size()) + m_options.pageSize - 1) / m_options.pageSize);
     page = qBound(0, page, qMax(0, pages - 1));
     QJsonArray list;
     for (qsizetype i = qsizetype(page) * m_options.pageSize;
          i < qsizetype(found.size()) && i < qsizetype(page + 1) * m_options.pageSize; ++i) {
-        list.append(QJsonObject{{QStringLiteral("number"), QString::number(found[i]->number)},
-                                {QStringLiteral("title"), found[i]->title}});
+        const CatalogSong& song = index->songs()[size_t(found[size_t(i)])];
+        list.append(QJsonObject{{QStringLiteral("number"), QString::number(song.number)},
+                                {QStringLiteral("title"), song.title}});
     }
     return json(200, QJsonObject{{QStringLiteral("total"), qint64(found.size())},
                                  {QStringLiteral("page"), page},
@@ -302,12 +249,12 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
     if (auto refused = admit(request, &body))
         return *refused;
     const SongNumber number = reservedNumber(body.value(QStringLiteral("number")));
-    refreshSongs();
-    const auto song = number.isSongNumber() ? m_songIndex.constFind(number.value()) : m_songIndex.constEnd();
+    m_songs->refresh();
+    const auto index = m_songs->index();
+    const CatalogSong* song = number.isSongNumber() ? index->find(number.value()) : nullptr;
     const auto guestRequest =
-        song != m_songIndex.constEnd()
-            ? GuestRequest::song(number.value(), guestName(body.value(QStringLiteral("name")).toString()))
-            : std::nullopt;
+        song ? GuestRequest::song(number.value(), guestName(body.value(QStringLiteral("name")).toString()))
+             : std::nullopt;
     auto& recent = m_recent[QString::fromStdString(request.client)];
     if (!guestRequest) {
         recent.pop_back(); // a mistyped number does not count
@@ -322,10 +269,9 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
         }
     }
     enqueue(*guestRequest);
-    const QString title = m_songs[std::size_t(*song)].title;
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"),
-                                  QStringLiteral("予約しました: %1 %2").arg(number.text(), title)}});
+                                  QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title)}});
 }
 
 HttpResponse GuestService::login(const HttpRequest& request)

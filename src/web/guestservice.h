@@ -18,6 +18,7 @@
 namespace tarv {
 
 class QueueRecord;
+class SongCatalog;
 
 // One HTTP request as the server hands it to the routes: no transport or library types.
 struct HttpRequest
@@ -60,6 +61,7 @@ public:
 
     GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
                  GuestServiceOptions options = {});
+    ~GuestService();
 
     // The record accepted reservations go to; set before the server starts (none: not recorded).
     void setQueueRecord(QueueRecord* record) { m_record = record; }
@@ -71,18 +73,6 @@ public:
     std::size_t pendingCount() const { return m_pending.size(); }
 
 private:
-    struct SongEntry
-    {
-        qint64 number = 0;
-        QString title;
-        QString key; // the title as searched
-    };
-    struct FileCache
-    {
-        qint64 size = -1;
-        qint64 modified = -1;
-    };
-
     HttpResponse songs(const QString& query, int page);
     HttpResponse queue();
     HttpResponse reserve(const HttpRequest& request);
@@ -90,7 +80,6 @@ private:
     // The checks both actions share: the refusal, or nullopt with the request's JSON object in body.
     std::optional<HttpResponse> admit(const HttpRequest& request, QJsonObject* body);
     void enqueue(GuestRequest request);
-    void refreshSongs();
 
     AppPaths m_paths;
     std::shared_ptr<const std::atomic<bool>> m_karaokeRunning;
@@ -98,14 +87,8 @@ private:
     GuestServiceOptions m_options;
     std::deque<GuestRequest> m_pending;
     QHash<QString, std::deque<SteadyClock::time_point>> m_recent; // per client, the last minute's actions
-    std::vector<SongEntry> m_songs;
-    QHash<qint64, qsizetype> m_songIndex;
-    FileCache m_songStamp;
+    std::unique_ptr<SongCatalog> m_songs; // songdb.txt, searched through its index
 };
-
-// A text as the song search compares it: compatibility forms folded (full-width letters and digits,
-// half-width kana), katakana as hiragana, case folded, without spaces.
-QString searchKey(QStringView text);
 
 // A guest's name as it is sent on: trimmed, characters without a CP932 form replaced by "?", then as
 // storedUserName() keeps it.

@@ -1,0 +1,238 @@
+#include "search/songcatalog.h"
+
+#include "common/savefile.h"
+#include "exchange/exchange.h"
+#include "library/exports.h"
+#include "search/searchtext.h"
+#include "search/titlereading.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace tarv {
+
+Q_LOGGING_CATEGORY(lcSearch, "tarv.search")
+
+namespace {
+
+// Bumped whenever the folding or the reading of titles changes, so an older cache is not used.
+constexpr QByteArrayView CacheFormat = "tarv-readings 1";
+
+struct FileStamp
+{
+    QString path;
+    qint64 size = -1;
+    qint64 modified = -1;
+    qint64 listModified = -1;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp fileStamp(const AppPaths& paths)
+{
+    const auto songFile = existingExchangeFile(paths, ExchangeFile::Songs);
+    if (!songFile)
+        return {};
+    const QFileInfo info(*songFile);
+    const QFileInfo list(paths.songList());
+    return {*songFile, info.exists() ? info.size() : -1,
+            info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1,
+            list.exists() ? list.lastModified().toMSecsSinceEpoch() : -1};
+}
+
+QByteArray cacheHeader(const QByteArray& contentHash, qsizetype count)
+{
+    return CacheFormat.toByteArray() + ' ' + contentHash + ' ' + QByteArray::number(count) + '\n';
+}
+
+std::optional<QStringList> loadReadings(const QString& path, const QByteArray& header, qsizetype count)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray content = file.readAll();
+    if (!content.startsWith(header))
+        return std::nullopt;
+    QStringList readings;
+    readings.reserve(count);
+    qsizetype from = header.size();
+    for (qsizetype end; readings.size() < count && (end = content.indexOf('\n', from)) >= 0; from = end + 1)
+        readings.append(QString::fromUtf8(content.constData() + from, end - from));
+    if (readings.size() != count || from != content.size())
+        return std::nullopt;
+    return readings;
+}
+
+QString saveReadings(const QString& path, const QByteArray& header, const QStringList& readings)
+{
+    QByteArray content = header;
+    for (const QString& reading : readings)
+        content += reading.toUtf8() + '\n';
+    // A lost cache is only read again from MeCab.
+    return saveFile(path, content, Durability::AtomicOnly);
+}
+
+} // namespace
+
+struct SongCatalog::Private
+{
+    explicit Private(const AppPaths& paths) : paths(paths) {}
+
+    void run(std::stop_token stop);
+    void update(std::stop_token stop);
+    void install(SongIndex index);
+    std::optional<QStringList> readTitles(const SongIndex& index, std::stop_token stop);
+
+    const AppPaths paths;
+    mutable std::mutex mutex;
+    mutable std::condition_variable_any changed; // the worker's wake-up, and its reports
+    std::shared_ptr<const SongIndex> current;   // null until the first table is read
+    FileStamp seen;                             // as refresh() last saw the files
+    bool pending = true;                        // the worker has to look at the files
+    bool busy = false;
+
+    // The worker's own.
+    FileStamp loaded;
+    std::unique_ptr<TitleReader> reader;
+    bool readerFailed = false;
+
+    std::jthread worker; // last: stopped and joined before the rest goes
+};
+
+void SongCatalog::Private::run(std::stop_token stop)
+{
+    std::unique_lock lock(mutex);
+    while (changed.wait(lock, stop, [this] { return pending; })) {
+        pending = false;
+        busy = true;
+        lock.unlock();
+        update(stop);
+        lock.lock();
+        busy = false;
+        changed.notify_all();
+    }
+}
+
+void SongCatalog::Private::install(SongIndex index)
+{
+    auto shared = std::make_shared<const SongIndex>(std::move(index));
+    const std::lock_guard lock(mutex);
+    current = std::move(shared);
+    changed.notify_all();
+}
+
+void SongCatalog::Private::update(std::stop_token stop)
+{
+    const auto songFile = existingExchangeFile(paths, ExchangeFile::Songs);
+    if (!songFile) {
+        loaded = {};
+        install(SongIndex());
+        return;
+    }
+    QFileInfo info(*songFile);
+    const QFileInfo list(paths.songList());
+    if (list.exists() && (!info.exists() || info.lastModified() < list.lastModified())) {
+        const ExportResult result = exportWebSongFile(paths);
+        if (!result.ok())
+            qCWarning(lcSearch).noquote() << "songdb.txt not written:" << result.error;
+    }
+    const FileStamp stamp = fileStamp(paths);
+    {
+        const std::lock_guard lock(mutex);
+        if (current && stamp == loaded)
+            return;
+    }
+    loaded = stamp;
+    QString error; // a file the guests' pages cannot read is shown to them as empty
+    std::optional<QByteArray> content = readExchangeFile(*songFile, MaxRecordFileBytes, &error);
+    if (!error.isEmpty())
+        qCWarning(lcSearch).noquote() << "songdb.txt not read:" << error;
+    if (!content || content->size() > MaxRecordFileBytes)
+        content = QByteArray();
+    SongIndex index(parseSongRecords(*content));
+    install(index);
+
+    const QByteArray header =
+        cacheHeader(QCryptographicHash::hash(*content, QCryptographicHash::Sha1).toHex(), qsizetype(index.songs().size()));
+    const QString cache = readingsCacheFile(paths);
+    std::optional<QStringList> readings = loadReadings(cache, header, qsizetype(index.songs().size()));
+    if (!readings) {
+        readings = readTitles(index, stop);
+        if (!readings)
+            return;
+        if (const QString saveError = saveReadings(cache, header, *readings); !saveError.isEmpty())
+            qCWarning(lcSearch).noquote() << "readings not cached:" << saveError;
+    }
+    install(index.withReadings(*readings));
+}
+
+// The folded readings of the titles; nullopt without MeCab's dictionary or when the catalog goes.
+std::optional<QStringList> SongCatalog::Private::readTitles(const SongIndex& index, std::stop_token stop)
+{
+    if (!reader && !readerFailed) {
+        QString error;
+        reader = TitleReader::create(&error);
+        readerFailed = !reader;
+        if (readerFailed)
+            qCWarning(lcSearch).noquote() << "titles are searched without their readings: MeCab:" << error;
+    }
+    if (!reader)
+        return std::nullopt;
+    QElapsedTimer timer;
+    timer.start();
+    QStringList readings;
+    readings.reserve(qsizetype(index.songs().size()));
+    for (const CatalogSong& song : index.songs()) {
+        if (readings.size() % 1024 == 0 && stop.stop_requested())
+            return std::nullopt;
+        readings.append(foldForSearch(reader->reading(song.title)));
+    }
+    qCInfo(lcSearch) << "read" << readings.size() << "titles in" << timer.elapsed() << "ms";
+    return readings;
+}
+
+SongCatalog::SongCatalog(const AppPaths& paths) : d(std::make_unique<Private>(paths))
+{
+    d->worker = std::jthread([d = d.get()](std::stop_token stop) { d->run(stop); });
+}
+
+SongCatalog::~SongCatalog() = default;
+
+void SongCatalog::refresh()
+{
+    const FileStamp stamp = fileStamp(d->paths);
+    std::unique_lock lock(d->mutex);
+    if (!(stamp == d->seen)) {
+        d->seen = stamp;
+        d->pending = true;
+        d->changed.notify_all();
+    }
+    d->changed.wait_for(lock, std::chrono::seconds(10), [this] { return d->current != nullptr; });
+}
+
+std::shared_ptr<const SongIndex> SongCatalog::index() const
+{
+    static const auto none = std::make_shared<const SongIndex>();
+    const std::lock_guard lock(d->mutex);
+    return d->current ? d->current : none;
+}
+
+bool SongCatalog::waitUntilIdle(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(d->mutex);
+    return d->changed.wait_for(lock, timeout, [this] { return !d->pending && !d->busy; });
+}
+
+QString SongCatalog::readingsCacheFile(const AppPaths& paths)
+{
+    return paths.file(QStringLiteral("db/readings.cache"));
+}
+
+} // namespace tarv
