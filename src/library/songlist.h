@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tarv {
@@ -181,6 +182,28 @@ private:
     QHash<qint64, qint64> m_sizes; // -1: no video
     std::unique_ptr<Reading> m_reading;
 };
+
+// The lengths of the songs' videos, each read once (and again once its file changes). Thread-safe: the
+// guest server's threads ask for them.
+class VideoDurations
+{
+public:
+    explicit VideoDurations(const AppPaths& paths);
+    ~VideoDurations();
+    VideoDurations(const VideoDurations&) = delete;
+    VideoDurations& operator=(const VideoDurations&) = delete;
+
+    // Seconds; none when the song has no video or its length cannot be read.
+    std::optional<double> durationSeconds(const SongNumber& number) const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// The length of a video file in seconds, as its container gives it; none for a file that is not a
+// video or cannot be read.
+std::optional<double> readVideoDuration(const QString& path);
 
 // "--- All files:12Count (3.4MB : 0GB) ---" (megabytes to one decimal, gigabytes to two, truncated).
 QString summaryLine(const LibraryTotals& totals);

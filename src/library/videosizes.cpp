@@ -3,6 +3,7 @@
 #include "common/numbers.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +17,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The library's totals: the sizes of the listed videos, read in parallel.
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+// The library's totals: the sizes of the listed videos, read in parallel; and the videos' lengths.
 
 namespace tarv {
 
@@ -160,6 +165,72 @@ void VideoSizes::changed(qint64 number)
     settle();
     if (m_sizes.contains(number))
         m_sizes.insert(number, read(number));
+}
+
+std::optional<double> readVideoDuration(const QString& path)
+{
+    struct CloseInput
+    {
+        void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+    };
+    AVDictionary* options = nullptr;
+    // A video is one local file: a playlist or a reference inside it opens nothing else.
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    AVFormatContext* opened = nullptr;
+    const QByteArray url = "file:" + QFile::encodeName(path);
+    const int result = avformat_open_input(&opened, url.constData(), nullptr, &options);
+    av_dict_free(&options);
+    if (result < 0)
+        return std::nullopt;
+    const std::unique_ptr<AVFormatContext, CloseInput> context(opened);
+    // Most containers give their length in the header; the others once their streams are probed.
+    if (context->duration <= 0 && avformat_find_stream_info(context.get(), nullptr) < 0)
+        return std::nullopt;
+    if (context->duration == AV_NOPTS_VALUE || context->duration <= 0)
+        return std::nullopt;
+    return double(context->duration) / AV_TIME_BASE;
+}
+
+struct VideoDurations::Private
+{
+    struct Known
+    {
+        qint64 size = -1;
+        qint64 modified = -1;
+        std::optional<double> seconds;
+    };
+
+    explicit Private(const AppPaths& paths) : paths(paths) {}
+
+    const AppPaths paths;
+    std::mutex mutex;
+    QHash<qint64, Known> known;
+};
+
+VideoDurations::VideoDurations(const AppPaths& paths) : d(std::make_unique<Private>(paths)) {}
+
+VideoDurations::~VideoDurations() = default;
+
+std::optional<double> VideoDurations::durationSeconds(const SongNumber& number) const
+{
+    if (!number.isSongNumber())
+        return std::nullopt;
+    const QFileInfo file(d->paths.video(number.text()));
+    if (!file.isFile())
+        return std::nullopt;
+    const Private::Known stamp{file.size(), file.lastModified().toMSecsSinceEpoch(), std::nullopt};
+    {
+        const std::lock_guard lock(d->mutex);
+        const auto it = d->known.constFind(number.value());
+        if (it != d->known.constEnd() && it->size == stamp.size && it->modified == stamp.modified)
+            return it->seconds;
+    }
+    // Read without the lock: a slow disk holds up no other song's lookup.
+    Private::Known read = stamp;
+    read.seconds = readVideoDuration(file.filePath());
+    const std::lock_guard lock(d->mutex);
+    d->known.insert(number.value(), read);
+    return read.seconds;
 }
 
 QString summaryLine(const LibraryTotals& totals)
