@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -26,11 +25,15 @@ public:
     SearchColumn() = default;
     explicit SearchColumn(const QStringList& texts);
 
+    void reserve(qsizetype texts, qsizetype characters);
+    void append(QStringView text);
+
     qsizetype size() const { return qsizetype(m_starts.size()); }
     QStringView at(qsizetype i) const;
-    // Sets bit in hits[i] for each text i that holds needle. A needle beginning with Separator
-    // matches the beginning of a text.
+    // Sets bit in hits[i] for each text i that holds needle (not empty)...
     void mark(QStringView needle, std::vector<quint8>& hits, quint8 bit) const;
+    // ... or that begins with prefix.
+    void markPrefixed(QStringView prefix, std::vector<quint8>& hits, quint8 bit) const;
 
     static constexpr char16_t Separator = u'\n'; // never in a folded text
 

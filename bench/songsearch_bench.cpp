@@ -1,0 +1,130 @@
+// The guests' song search at 10,000, 50,000 and 100,001 titles: building the reading index (songdb.txt
+// read, every title read by MeCab, the cache written), a start from that cache, and a search's p99,
+// against their goals.
+#include "common/cp932.h"
+#include "common/savefile.h"
+#include "exchange/exchange.h"
+#include "search/songcatalog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+using namespace tarv;
+using namespace std::chrono_literals;
+
+namespace {
+
+double msSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Titles that look like a karaoke library's: kanji words, kana, a little latin and a number.
+QString title(QRandomGenerator& random)
+{
+    static const QStringList kanji{
+        u"桜"_qs, u"並木"_qs, u"約束"_qs, u"東京"_qs, u"夜明け"_qs, u"海辺"_qs, u"星空"_qs, u"恋"_qs, u"涙"_qs,
+        u"夢"_qs, u"青い"_qs, u"風"_qs, u"花火"_qs, u"雪"_qs, u"月"_qs, u"春"_qs, u"夏"_qs, u"君"_qs,
+        u"僕"_qs, u"愛"_qs, u"心"_qs, u"道"_qs, u"街"_qs, u"光"_qs, u"影"_qs, u"空"_qs, u"雨"_qs, u"虹"_qs,
+        u"大阪"_qs, u"横浜"_qs, u"北国"_qs, u"港"_qs, u"旅立ち"_qs, u"思い出"_qs, u"未来"_qs, u"永遠"_qs};
+    static const QStringList kana{u"の"_qs,       u"と"_qs,     u"に"_qs,       u"さよなら"_qs, u"ありがとう"_qs,
+                                  u"きらきら"_qs, u"ナイト"_qs, u"ドライブ"_qs, u"ワルツ"_qs,   u"メロディー"_qs,
+                                  u"ラブソング"_qs, u"ブルース"_qs, u"ダンス"_qs, u"ｻｸﾗ"_qs};
+    static const QStringList latin{u"Love"_qs,  u"Night"_qs, u"Dream"_qs, u"Forever"_qs, u"Blue"_qs,
+                                   u"Summer"_qs, u"Song"_qs, u"Heart"_qs, u"Star"_qs,   u"Memory"_qs};
+    QString out;
+    const int words = 2 + int(random.bounded(4));
+    for (int i = 0; i < words; ++i) {
+        const quint32 kind = random.bounded(10);
+        const QStringList& from = kind < 5 ? kanji : kind < 8 ? kana : latin;
+        if (kind >= 8 && !out.isEmpty())
+            out += u' ';
+        out += from[qsizetype(random.bounded(quint32(from.size())))];
+    }
+    if (random.bounded(8) == 0)
+        out += u' ' + QString::number(random.bounded(2030));
+    return out;
+}
+
+const char* verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    QRandomGenerator random(42);
+    const QStringList queries{u"さくら"_qs,   u"とうきょう"_qs, u"サクラ"_qs, u"なみき"_qs, u"よあけ"_qs,
+                              u"ゆめ"_qs,     u"ﾒﾛﾃﾞｨｰ"_qs,     u"love"_qs,   u"ＮＩＧＨＴ"_qs, u"東京"_qs,
+                              u"海辺の"_qs,   u"の"_qs,         u"100"_qs,    u"12345"_qs,  u"2024"_qs,
+                              u"ありがとう"_qs, u"はなび"_qs,   u"みなと"_qs, u"ない"_qs,   QString()};
+
+    std::printf("Song search by title and reading\n");
+    std::printf("%8s | %16s %18s %14s\n", "titles", "index build ms", "start cached ms", "search p99 ms");
+    bool allMet = true;
+    for (int titles : {10000, 50000, 100001}) {
+        const AppPaths paths(dir.filePath(QString::number(titles)));
+        const QString webRoot = paths.file(QStringLiteral("www"));
+        QDir().mkpath(paths.dbDir());
+        QDir().mkpath(webRoot + QStringLiteral("/cgi-bin/tarv"));
+        QByteArray songs;
+        for (int i = 0; i < titles; ++i)
+            songs += exchangeRecord({QByteArray::number(100000 + i), encodeCp932(title(random))});
+        if (!saveFile(paths.webRootFile(), encodeCp932(webRoot) + "\r\n").isEmpty() ||
+            !saveFile(exchangeFile(webRoot, ExchangeFile::Songs), songs).isEmpty()) {
+            std::fprintf(stderr, "cannot write the song file under %s\n", qPrintable(paths.root()));
+            return 1;
+        }
+
+        auto start = std::chrono::steady_clock::now();
+        double build = 0;
+        {
+            SongCatalog catalog(paths);
+            catalog.refresh();
+            catalog.waitUntilIdle(600s);
+            build = msSince(start);
+            if (!catalog.index()->hasReadings()) {
+                std::fprintf(stderr, "no readings: is MeCab's dictionary installed?\n");
+                return 1;
+            }
+        }
+
+        start = std::chrono::steady_clock::now();
+        SongCatalog catalog(paths);
+        catalog.refresh();
+        catalog.waitUntilIdle(600s);
+        const double cached = msSince(start);
+
+        const auto index = catalog.index();
+        std::vector<double> times;
+        qsizetype found = 0;
+        for (int i = 0; i < 2000; ++i) {
+            start = std::chrono::steady_clock::now();
+            found += qsizetype(index->search(queries[i % queries.size()]).size());
+            times.push_back(msSince(start));
+        }
+        std::sort(times.begin(), times.end());
+        const double p99 = times[times.size() * 99 / 100];
+        std::printf("%8d | %16.0f %18.1f %14.2f   (%lld found)\n", titles, build, cached, p99, qint64(found));
+        if (titles == 100001) {
+            std::printf("\nGoals at 100,001 titles:\n");
+            std::printf("  index build     < 5000 ms: %s\n", verdict(build < 5000));
+            std::printf("  start cached    <  200 ms: %s\n", verdict(cached < 200));
+            std::printf("  search p99      <   10 ms: %s\n", verdict(p99 < 10));
+            allMet = build < 5000 && cached < 200 && p99 < 10;
+        }
+    }
+    return allMet ? 0 : 2;
+}
