@@ -23,6 +23,8 @@ Q_LOGGING_CATEGORY(lcSearch, "tarv.search")
 
 namespace {
 
+constexpr std::chrono::seconds PollInterval{2};
+
 // Bumped whenever the folding or the reading of titles changes, so an older cache is not used.
 constexpr QByteArrayView CacheFormat = "tarv-readings 1";
 
@@ -100,6 +102,7 @@ struct SongCatalog::Private
 
     // The worker's own.
     FileStamp loaded;
+    qint64 exportedList = -1; // the list's time when songdb.txt was last written from it
     std::unique_ptr<TitleReader> reader;
     bool readerFailed = false;
 
@@ -109,7 +112,11 @@ struct SongCatalog::Private
 void SongCatalog::Private::run(std::stop_token stop)
 {
     std::unique_lock lock(mutex);
-    while (changed.wait(lock, stop, [this] { return pending; })) {
+    while (!stop.stop_requested()) {
+        // Also now and then unasked, so a changed list is indexed before a guest searches it.
+        changed.wait_for(lock, stop, PollInterval, [this] { return pending; });
+        if (stop.stop_requested())
+            break;
         pending = false;
         busy = true;
         lock.unlock();
@@ -136,9 +143,12 @@ void SongCatalog::Private::update(std::stop_token stop)
         install(SongIndex());
         return;
     }
-    QFileInfo info(*songFile);
+    const QFileInfo info(*songFile);
     const QFileInfo list(paths.songList());
-    if (list.exists() && (!info.exists() || info.lastModified() < list.lastModified())) {
+    // Once per change of the list, even when its time lies ahead of the clock.
+    if (list.exists() && (!info.exists() || (info.lastModified() < list.lastModified() &&
+                                             list.lastModified().toMSecsSinceEpoch() != exportedList))) {
+        exportedList = list.lastModified().toMSecsSinceEpoch();
         const ExportResult result = exportWebSongFile(paths);
         if (!result.ok())
             qCWarning(lcSearch).noquote() << "songdb.txt not written:" << result.error;
