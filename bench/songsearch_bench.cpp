@@ -31,15 +31,15 @@ double msSince(std::chrono::steady_clock::time_point start)
 QString title(QRandomGenerator& random)
 {
     static const QStringList kanji{
-        u"桜"_qs, u"並木"_qs, u"約束"_qs, u"東京"_qs, u"夜明け"_qs, u"海辺"_qs, u"星空"_qs, u"恋"_qs, u"涙"_qs,
-        u"夢"_qs, u"青い"_qs, u"風"_qs, u"花火"_qs, u"雪"_qs, u"月"_qs, u"春"_qs, u"夏"_qs, u"君"_qs,
-        u"僕"_qs, u"愛"_qs, u"心"_qs, u"道"_qs, u"街"_qs, u"光"_qs, u"影"_qs, u"空"_qs, u"雨"_qs, u"虹"_qs,
-        u"大阪"_qs, u"横浜"_qs, u"北国"_qs, u"港"_qs, u"旅立ち"_qs, u"思い出"_qs, u"未来"_qs, u"永遠"_qs};
-    static const QStringList kana{u"の"_qs,       u"と"_qs,     u"に"_qs,       u"さよなら"_qs, u"ありがとう"_qs,
-                                  u"きらきら"_qs, u"ナイト"_qs, u"ドライブ"_qs, u"ワルツ"_qs,   u"メロディー"_qs,
-                                  u"ラブソング"_qs, u"ブルース"_qs, u"ダンス"_qs, u"ｻｸﾗ"_qs};
-    static const QStringList latin{u"Love"_qs,  u"Night"_qs, u"Dream"_qs, u"Forever"_qs, u"Blue"_qs,
-                                   u"Summer"_qs, u"Song"_qs, u"Heart"_qs, u"Star"_qs,   u"Memory"_qs};
+        u"桜"_qs, u"並木"_qs, u"約束"_qs, u"東京"_qs, u"夜明け"_qs, u"海辺"_qs,   u"星空"_qs,   u"恋"_qs,   u"涙"_qs,
+        u"夢"_qs, u"青い"_qs, u"風"_qs,   u"花火"_qs, u"雪"_qs,     u"月"_qs,     u"春"_qs,     u"夏"_qs,   u"君"_qs,
+        u"僕"_qs, u"愛"_qs,   u"心"_qs,   u"道"_qs,   u"街"_qs,     u"光"_qs,     u"影"_qs,     u"空"_qs,   u"雨"_qs,
+        u"虹"_qs, u"大阪"_qs, u"横浜"_qs, u"北国"_qs, u"港"_qs,     u"旅立ち"_qs, u"思い出"_qs, u"未来"_qs, u"永遠"_qs};
+    static const QStringList kana{u"の"_qs,         u"と"_qs,       u"に"_qs,       u"さよなら"_qs, u"ありがとう"_qs,
+                                  u"きらきら"_qs,   u"ナイト"_qs,   u"ドライブ"_qs, u"ワルツ"_qs,   u"メロディー"_qs,
+                                  u"ラブソング"_qs, u"ブルース"_qs, u"ダンス"_qs,   u"ｻｸﾗ"_qs};
+    static const QStringList latin{u"Love"_qs,   u"Night"_qs, u"Dream"_qs, u"Forever"_qs, u"Blue"_qs,
+                                   u"Summer"_qs, u"Song"_qs,  u"Heart"_qs, u"Star"_qs,    u"Memory"_qs};
     QString out;
     const int words = 2 + int(random.bounded(4));
     for (int i = 0; i < words; ++i) {
@@ -66,10 +66,10 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     QRandomGenerator random(42);
-    const QStringList queries{u"さくら"_qs,   u"とうきょう"_qs, u"サクラ"_qs, u"なみき"_qs, u"よあけ"_qs,
-                              u"ゆめ"_qs,     u"ﾒﾛﾃﾞｨｰ"_qs,     u"love"_qs,   u"ＮＩＧＨＴ"_qs, u"東京"_qs,
-                              u"海辺の"_qs,   u"の"_qs,         u"100"_qs,    u"12345"_qs,  u"2024"_qs,
-                              u"ありがとう"_qs, u"はなび"_qs,   u"みなと"_qs, u"ない"_qs,   QString()};
+    const QStringList queries{u"さくら"_qs,     u"とうきょう"_qs, u"サクラ"_qs, u"なみき"_qs,     u"よあけ"_qs,
+                              u"ゆめ"_qs,       u"ﾒﾛﾃﾞｨｰ"_qs,     u"love"_qs,   u"ＮＩＧＨＴ"_qs, u"東京"_qs,
+                              u"海辺の"_qs,     u"の"_qs,         u"100"_qs,    u"12345"_qs,      u"2024"_qs,
+                              u"ありがとう"_qs, u"はなび"_qs,     u"みなと"_qs, u"ない"_qs,       QString()};
 
     std::printf("Song search by title and reading\n");
     std::printf("%8s | %16s %18s %14s\n", "titles", "index build ms", "start cached ms", "search p99 ms");

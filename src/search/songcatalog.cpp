@@ -44,8 +44,7 @@ FileStamp fileStamp(const AppPaths& paths)
         return {};
     const QFileInfo info(*songFile);
     const QFileInfo list(paths.songList());
-    return {*songFile, info.exists() ? info.size() : -1,
-            info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1,
+    return {*songFile, info.exists() ? info.size() : -1, info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1,
             list.exists() ? list.lastModified().toMSecsSinceEpoch() : -1};
 }
 
@@ -95,9 +94,9 @@ struct SongCatalog::Private
     const AppPaths paths;
     mutable std::mutex mutex;
     mutable std::condition_variable_any changed; // the worker's wake-up, and its reports
-    std::shared_ptr<const SongIndex> current;   // null until the first table is read
-    FileStamp seen;                             // as refresh() last saw the files
-    bool pending = true;                        // the worker has to look at the files
+    std::shared_ptr<const SongIndex> current;    // null until the first table is read
+    FileStamp seen;                              // as refresh() last saw the files
+    bool pending = true;                         // the worker has to look at the files
     bool busy = false;
 
     // The worker's own.
@@ -138,20 +137,17 @@ void SongCatalog::Private::install(SongIndex index)
 void SongCatalog::Private::update(std::stop_token stop)
 {
     const auto songFile = existingExchangeFile(paths, ExchangeFile::Songs);
-    if (!songFile) {
-        loaded = {};
-        install(SongIndex());
-        return;
-    }
-    const QFileInfo info(*songFile);
     const QFileInfo list(paths.songList());
     // Once per change of the list, even when its time lies ahead of the clock.
-    if (list.exists() && (!info.exists() || (info.lastModified() < list.lastModified() &&
-                                             list.lastModified().toMSecsSinceEpoch() != exportedList))) {
-        exportedList = list.lastModified().toMSecsSinceEpoch();
-        const ExportResult result = exportWebSongFile(paths);
-        if (!result.ok())
-            qCWarning(lcSearch).noquote() << "songdb.txt not written:" << result.error;
+    if (songFile && list.exists()) {
+        const QFileInfo info(*songFile);
+        const qint64 listModified = list.lastModified().toMSecsSinceEpoch();
+        if (!info.exists() || (info.lastModified() < list.lastModified() && listModified != exportedList)) {
+            exportedList = listModified;
+            const ExportResult result = exportWebSongFile(paths);
+            if (!result.ok())
+                qCWarning(lcSearch).noquote() << "songdb.txt not written:" << result.error;
+        }
     }
     const FileStamp stamp = fileStamp(paths);
     {
@@ -161,16 +157,19 @@ void SongCatalog::Private::update(std::stop_token stop)
     }
     loaded = stamp;
     QString error; // a file the guests' pages cannot read is shown to them as empty
-    std::optional<QByteArray> content = readExchangeFile(*songFile, MaxRecordFileBytes, &error);
+    std::optional<QByteArray> content =
+        songFile ? readExchangeFile(*songFile, MaxRecordFileBytes, &error) : std::nullopt;
     if (!error.isEmpty())
         qCWarning(lcSearch).noquote() << "songdb.txt not read:" << error;
     if (!content || content->size() > MaxRecordFileBytes)
         content = QByteArray();
     SongIndex index(parseSongRecords(*content));
     install(index);
+    if (index.songs().empty())
+        return;
 
-    const QByteArray header =
-        cacheHeader(QCryptographicHash::hash(*content, QCryptographicHash::Sha1).toHex(), qsizetype(index.songs().size()));
+    const QByteArray header = cacheHeader(QCryptographicHash::hash(*content, QCryptographicHash::Sha1).toHex(),
+                                          qsizetype(index.songs().size()));
     const QString cache = readingsCacheFile(paths);
     std::optional<QStringList> readings = loadReadings(cache, header, qsizetype(index.songs().size()));
     if (!readings) {

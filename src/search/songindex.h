@@ -38,7 +38,7 @@ public:
     static constexpr char16_t Separator = u'\n'; // never in a folded text
 
 private:
-    QString m_text;                 // each text preceded by Separator
+    QString m_text;                  // each text preceded by Separator
     std::vector<qsizetype> m_starts; // where each text's separator is
 };
 

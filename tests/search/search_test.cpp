@@ -15,12 +15,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::vector<CatalogSong> Songs{{100001, QStringLiteral("桜並木の約束")},
-                                     {100002, QStringLiteral("東京ナイトドライブ")},
-                                     {100003, QStringLiteral("さくらんぼの季節")},
-                                     {100004, QStringLiteral("夜明けのメロディー")},
-                                     {100005, QStringLiteral("ｻｸﾗ ｻｸ")},
-                                     {100006, QStringLiteral("Love Song")}};
+const std::vector<CatalogSong> Songs{
+    {100001, QStringLiteral("桜並木の約束")},     {100002, QStringLiteral("東京ナイトドライブ")},
+    {100003, QStringLiteral("さくらんぼの季節")}, {100004, QStringLiteral("夜明けのメロディー")},
+    {100005, QStringLiteral("ｻｸﾗ ｻｸ")},           {100006, QStringLiteral("Love Song")}};
 
 std::vector<qint64> numbers(const SongIndex& index, QStringView query)
 {
@@ -93,8 +91,8 @@ protected:
         ASSERT_TRUE(saveFile(paths.songList(), list).isEmpty());
         QFile file(paths.songList());
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(secondsAhead),
-                                     QFileDevice::FileModificationTime));
+        ASSERT_TRUE(
+            file.setFileTime(QDateTime::currentDateTime().addSecs(secondsAhead), QFileDevice::FileModificationTime));
     }
 
     static std::vector<qint64> settledSearch(SongCatalog& catalog, QStringView query)
