@@ -28,7 +28,6 @@ public:
     void reserve(qsizetype texts, qsizetype characters);
     void append(QStringView text);
 
-    qsizetype size() const { return qsizetype(m_starts.size()); }
     QStringView at(qsizetype i) const;
     // Sets bit in hits[i] for each text i that holds needle (not empty)...
     void mark(QStringView needle, std::vector<quint8>& hits, quint8 bit) const;
@@ -55,8 +54,6 @@ public:
 
     const std::vector<CatalogSong>& songs() const;
     bool hasReadings() const { return bool(m_readings); }
-    // The folded reading of song i (the readings cache stores these).
-    QStringView foldedReading(qsizetype i) const { return m_readings->at(i); }
     const CatalogSong* find(qint64 number) const;
 
     // The positions of the songs that match a typed text: those whose title holds it (or, for
