@@ -312,24 +312,20 @@ std::shared_ptr<const GuestService::QueueCache> GuestService::queueFile()
 {
     const std::lock_guard lock(m_queueMutex);
     const auto now = SteadyClock::now();
-    auto next = std::make_shared<QueueCache>(m_queue ? *m_queue : QueueCache{});
-    // The web root's file is read again once a second; the queue file is read only when it changed.
-    if (!m_queue || now - m_queue->resolved >= std::chrono::seconds(1)) {
-        next->file = existingExchangeFile(m_paths, ExchangeFile::Queue).value_or(QString());
-        next->resolved = now;
-    }
-    const QFileInfo info(next->file);
+    // The web root's file is read again once a second; the queue file only when it changed.
+    const bool resolve = !m_queue || now - m_queue->resolved >= std::chrono::seconds(1);
+    const QString file = resolve ? existingExchangeFile(m_paths, ExchangeFile::Queue).value_or(QString()) : m_queue->file;
+    const QFileInfo info(file);
     const FileCache stamp{info.exists() ? info.size() : -1,
                           info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1};
-    if (m_queue && next->file == m_queue->file && stamp.size == m_queue->stamp.size &&
+    if (m_queue && file == m_queue->file && stamp.size == m_queue->stamp.size &&
         stamp.modified == m_queue->stamp.modified) {
-        if (next->resolved != m_queue->resolved)
-            m_queue = std::move(next);
+        if (resolve)
+            m_queue = std::make_shared<const QueueCache>(QueueCache{file, now, stamp, m_queue->records});
         return m_queue;
     }
-    next->stamp = stamp;
-    next->records = next->file.isEmpty() ? QList<Record>() : readRecords(next->file, true);
-    m_queue = std::move(next);
+    m_queue = std::make_shared<const QueueCache>(
+        QueueCache{file, now, stamp, file.isEmpty() ? QList<Record>() : readRecords(file, true)});
     return m_queue;
 }
 
