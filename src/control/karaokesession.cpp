@@ -4,8 +4,8 @@
 #include "common/webroot.h"
 #include "exchange/exchange.h"
 #include "player/player.h"
-#include "stage/queuefile.h"
 #include "stage/guestdesk.h"
+#include "stage/queuefile.h"
 #include "stage/queuerecord.h"
 
 #include <QLoggingCategory>

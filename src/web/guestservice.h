@@ -102,7 +102,8 @@ private:
     HttpResponse login(const HttpRequest& request);
     HttpResponse cancel(const HttpRequest& request);
     // The checks every action shares: the refusal, or nullopt with the request's JSON object in body.
-    // limited: counted against the phone's and the address's reservations a minute.
+    // Every action counts against its address's flood limit; a limited one (a reservation, a login)
+    // against its phone's limit too.
     std::optional<HttpResponse> admit(const HttpRequest& request, QJsonObject* body, bool limited);
     std::optional<HttpResponse> limit(const QString& key, int perMinute, const QString& text);
     void forgetLastAction(const HttpRequest& request); // a mistyped request does not count
