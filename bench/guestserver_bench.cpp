@@ -4,9 +4,9 @@
 // Then the queue record's cost per reservation.
 #include "common/cp932.h"
 #include "common/savefile.h"
+#include "exchange/exchange.h"
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
-#include "exchange/exchange.h"
 #include "web/guestservice.h"
 #include "web/webserver.h"
 
@@ -39,7 +39,8 @@ struct Load
 };
 
 // Each client sends requests back to back on one connection for the duration; returns the latencies.
-std::vector<double> hammer(quint16 port, Load load, const std::function<http::request<http::string_body>(int, int)>& make)
+std::vector<double> hammer(quint16 port, Load load,
+                           const std::function<http::request<http::string_body>(int, int)>& make)
 {
     std::vector<std::vector<double>> latencies(std::size_t(load.clients));
     std::vector<std::thread> clients;
@@ -154,11 +155,14 @@ int main()
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
-    report("POST reserve", hammer(server.port(), {8, 400}, [](int c, int i) {
-               return request(http::verb::post, "/api/reserve",
-                              "{\"number\":\"" + std::to_string(100000 + i % 1000) + "\",\"name\":\"c" +
-                                  std::to_string(c) + "\"}");
-           }), 8, 0, 0);
+    report("POST reserve",
+           hammer(server.port(), {8, 400},
+                  [](int c, int i) {
+                      return request(http::verb::post, "/api/reserve",
+                                     "{\"number\":\"" + std::to_string(100000 + i % 1000) + "\",\"name\":\"c" +
+                                         std::to_string(c) + "\"}");
+                  }),
+           8, 0, 0);
     stop = true;
     poller.join();
 

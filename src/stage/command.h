@@ -62,11 +62,11 @@ struct CancelReservation
 };
 } // namespace Cmd
 
-using Command = std::variant<Cmd::Start, Cmd::CodeError, Cmd::Quit, Cmd::PlayNext, Cmd::Playing, Cmd::NoReservations,
-                             Cmd::AskStop, Cmd::ReviewNext, Cmd::CancelReviewed, Cmd::Stop, Cmd::NewestToFront,
-                             Cmd::ReviewedToFront, Cmd::ReviewStart, Cmd::TimeSignal, Cmd::FastForward,
-                             Cmd::AskSingAgain, Cmd::SingAgain, Cmd::Login, Cmd::Volume, Cmd::Reserve,
-                             Cmd::CancelReservation>;
+using Command =
+    std::variant<Cmd::Start, Cmd::CodeError, Cmd::Quit, Cmd::PlayNext, Cmd::Playing, Cmd::NoReservations, Cmd::AskStop,
+                 Cmd::ReviewNext, Cmd::CancelReviewed, Cmd::Stop, Cmd::NewestToFront, Cmd::ReviewedToFront,
+                 Cmd::ReviewStart, Cmd::TimeSignal, Cmd::FastForward, Cmd::AskSingAgain, Cmd::SingAgain, Cmd::Login,
+                 Cmd::Volume, Cmd::Reserve, Cmd::CancelReservation>;
 
 // The code slot's record of a command: its code, the volume level or the reserved number.
 QString codeSlot(const Command& command);

@@ -161,7 +161,8 @@ void Stage::cancelReviewed()
 void Stage::cancelReservation(quint64 id)
 {
     // Gone already (playing, or cancelled on the keypad meanwhile): nothing to do.
-    const auto found = std::find_if(m_queue.cbegin(), m_queue.cend(), [id](const Reservation& r) { return r.id == id; });
+    const auto found =
+        std::find_if(m_queue.cbegin(), m_queue.cend(), [id](const Reservation& r) { return r.id == id; });
     if (found != m_queue.cend())
         cancelAt(found - m_queue.cbegin());
 }

@@ -314,7 +314,8 @@ std::shared_ptr<const GuestService::QueueCache> GuestService::queueFile()
     const auto now = SteadyClock::now();
     // The web root's file is read again once a second; the queue file only when it changed.
     const bool resolve = !m_queue || now - m_queue->resolved >= std::chrono::seconds(1);
-    const QString file = resolve ? existingExchangeFile(m_paths, ExchangeFile::Queue).value_or(QString()) : m_queue->file;
+    const QString file =
+        resolve ? existingExchangeFile(m_paths, ExchangeFile::Queue).value_or(QString()) : m_queue->file;
     const QFileInfo info(file);
     const FileCache stamp{info.exists() ? info.size() : -1,
                           info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1};
@@ -493,7 +494,8 @@ HttpResponse GuestService::cancel(const HttpRequest& request)
     if (entry == waiting->cend())
         return failure(404, QStringLiteral("その予約はもう待っていません（演奏中か、取り消し済みです）。"));
     if (entry->device != deviceOf(request))
-        return failure(403, QStringLiteral("ほかの人の予約は取り消せません。予約したスマートフォンから取り消してください。"));
+        return failure(
+            403, QStringLiteral("ほかの人の予約は取り消せません。予約したスマートフォンから取り消してください。"));
     m_desk->submit(Cmd::CancelReservation{id});
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"), QStringLiteral("取り消しました: %1").arg(entry->number)}});

@@ -48,8 +48,8 @@ struct HttpResponse
 
 struct GuestServiceOptions
 {
-    int reservationsPerMinute = 5;       // reservations and logins of one phone (device cookie)
-    int addressActionsPerMinute = 300;   // of one address, all its phones together: only a flood is stopped
+    int reservationsPerMinute = 5;     // reservations and logins of one phone (device cookie)
+    int addressActionsPerMinute = 300; // of one address, all its phones together: only a flood is stopped
     int pageSize = 20;
     // A song's length in seconds, for the wait shown on the phones (none: unknown).
     std::function<std::optional<double>(const SongNumber&)> durationSeconds;

@@ -426,7 +426,7 @@ TEST_F(GuestServerTest, APhoneSeesAndCancelsOnlyItsOwnWaitingSongs)
     for (const QJsonValue& entry : mine.get("/api/queue").json()[u"waiting"_s].toArray())
         left.append(entry[u"number"_s].toString());
     EXPECT_EQ(left, (QStringList{u"100001"_s, u"100003"_s, u"100004"_s})); // the queue file republished
-    EXPECT_EQ(mine.post("/api/cancel", cancelMine).status, 404); // gone already
+    EXPECT_EQ(mine.post("/api/cancel", cancelMine).status, 404);           // gone already
 }
 
 TEST_F(GuestServerTest, HostileRequestsAreAnsweredOrClosedWhileOthersAreServed)
