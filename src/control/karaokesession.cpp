@@ -4,6 +4,7 @@
 #include "common/webroot.h"
 #include "exchange/exchange.h"
 #include "player/player.h"
+#include "stage/guestdesk.h"
 #include "stage/queuefile.h"
 #include "stage/queuerecord.h"
 
@@ -100,6 +101,39 @@ void KaraokeSession::setTimeSignalSource(TimeSignalSource* source)
     m_stage.setTimeSignalSource(source);
 }
 
+void KaraokeSession::setGuestDesk(GuestDesk* desk)
+{
+    m_desk = desk;
+    if (m_desk)
+        connect(&m_stage, &Stage::queueChanged, this, &KaraokeSession::publishToDesk, Qt::UniqueConnection);
+    publishToDesk();
+}
+
+void KaraokeSession::publishToDesk()
+{
+    if (!m_desk)
+        return;
+    QList<DeskEntry> waiting;
+    waiting.reserve(m_stage.queue().size());
+    for (const Reservation& entry : m_stage.queue())
+        waiting.append({entry.id, entry.number.text(), entry.user, entry.device});
+    m_desk->publishQueue(waiting);
+}
+
+void KaraokeSession::takeFromDesk()
+{
+    if (!m_desk)
+        return;
+    for (Command& command : m_desk->take()) {
+        const bool reservation = std::holds_alternative<Cmd::Reserve>(command);
+        m_stage.post(std::move(command));
+        // The server recorded it before accepting it: the record lets go of it as the stage takes it
+        // (the record's accepted reservations and the desk's are in the same order).
+        if (reservation)
+            m_stage.handOverLastPost();
+    }
+}
+
 void KaraokeSession::setQueueRecord(QueueRecord* record)
 {
     m_record = record;
@@ -147,6 +181,10 @@ void KaraokeSession::tmr_sf_Timer()
         m_second.stop();
     }
 
+    if (m_desk)
+        m_desk->publishPosition(m_main.isPlaying() || timeSignalPlaying ? std::optional(m_main.position())
+                                                                        : std::nullopt);
+
     // While karaoke mode ends the farewell stays on screen: no idle message, no next song. A
     // message that must be read (a missing video) stays for its few seconds too.
     sayUnplayableSong();
@@ -173,6 +211,7 @@ void KaraokeSession::tmr_webcheck_Timer()
 {
     if (m_second.isPlaying())
         return;
+    takeFromDesk();
     const auto webRoot = readWebRoot(m_paths);
     if (!webRoot)
         return;
@@ -187,8 +226,6 @@ void KaraokeSession::tmr_webcheck_Timer()
     if (!take.request)
         return;
 
-    // Earlier posts are carried out first, so that the ones that hand over an accepted reservation
-    // have done so before this one is compared with the next accepted.
     m_stage.catchUp();
     if (take.request->code == u"login") {
         m_stage.post(Cmd::Login{storedUserName(take.request->user)});
@@ -200,10 +237,7 @@ void KaraokeSession::tmr_webcheck_Timer()
         m_stage.post(Cmd::CodeError{});
         return;
     }
-    const bool accepted = m_record && m_record->isNextAccepted(recorded);
     m_stage.post(Cmd::Reserve{SongNumber::fromText(recorded.number), recorded.user});
-    if (accepted)
-        m_stage.handOverLastPost();
 }
 
 void KaraokeSession::sayUnplayableSong()

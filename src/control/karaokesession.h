@@ -11,6 +11,7 @@
 namespace tarv {
 
 class Clock;
+class GuestDesk;
 class Player;
 class QueueRecord;
 
@@ -45,8 +46,11 @@ public:
     // The time-signal settings that tmr_ziho and the stage read while time signals are on.
     void setTimeSignalSource(TimeSignalSource* source);
     // The queue record: the queue is written there, the first start takes what it holds, and a
-    // request taken from the request file lets go of the guest reservation it carries.
+    // reservation taken from the guest desk lets go of the accepted reservation it carries.
     void setQueueRecord(QueueRecord* record);
+    // The program's own guest server: its requests are taken with the request file's, and the
+    // waiting reservations and the playing position are published to it.
+    void setGuestDesk(GuestDesk* desk);
 
     // The start step: the first time, empty the published queue file, take the queue record's
     // reservations and start tmr_sf; every time, start tmr_ziho if a tick has stopped it, and post
@@ -61,9 +65,10 @@ public:
     // stops itself when time signals are off.
     void tmr_ziho_Timer();
 
-    // tmr_webcheck, every 200 ms: takes at most one request from the web side's request file and
-    // posts it for the web user: a login, a reservation of a six-digit number, anything else a code
-    // error. Nothing is taken while a time signal plays.
+    // tmr_webcheck, every 200 ms: posts everything the guest server submitted, in order, then takes at
+    // most one request from the web side's request file (outside programs) and posts it for the web
+    // user: a login, a reservation of a six-digit number, anything else a code error. Nothing is taken
+    // while a time signal plays.
     void tmr_webcheck_Timer();
 
     bool isEnding() const { return m_quitTimer.isActive(); }
@@ -77,6 +82,8 @@ signals:
 private:
     // A song whose video the main player could not load is said as a missing one, once.
     void sayUnplayableSong();
+    void takeFromDesk();
+    void publishToDesk();
     // QuitTimer
     void startQuitTimer() override;
 
@@ -95,6 +102,7 @@ private:
 
     TimeSignalSource* m_timeSignals = nullptr;
     QueueRecord* m_record = nullptr;
+    GuestDesk* m_desk = nullptr;
     FiringGuard m_firing; // tmr_ziho's Tag: the last fired time
 
     QTimer m_sfTimer;       // tmr_sf

@@ -34,6 +34,7 @@ void KaraokeMode::load()
         std::make_unique<KaraokeSession>(m_control->mainPlayer(), m_control->secondPlayer(), m_state, m_paths, m_clock);
     m_session->setTimeSignalSource(m_timeSignals);
     m_session->setQueueRecord(m_record);
+    m_session->setGuestDesk(m_desk);
     if (m_guestUrl)
         m_control->setGuestUrl(m_guestUrl());
     m_control->setSession(m_session.get());

@@ -15,6 +15,7 @@ namespace tarv {
 class Clock;
 class ControlWindow;
 class KaraokeSession;
+class GuestDesk;
 class QueueRecord;
 class StageWindow;
 class TimeSignalSource;
@@ -36,6 +37,8 @@ public:
     void setTimeSignalSource(TimeSignalSource* source) { m_timeSignals = source; }
     // The queue record each new session writes its queue to and starts from.
     void setQueueRecord(QueueRecord* record) { m_record = record; }
+    // The guest server's desk each new session takes requests from.
+    void setGuestDesk(GuestDesk* desk) { m_desk = desk; }
     // The screen the karaoke window covers, asked at each opening and whenever a screen goes away.
     void setScreenChooser(std::function<QScreen*()> chooser) { m_chooseScreen = std::move(chooser); }
     // Moves the karaoke window, when it is open, to the screen the chooser names.
@@ -62,6 +65,7 @@ private:
     const AppState& m_state;
     TimeSignalSource* m_timeSignals = nullptr;
     QueueRecord* m_record = nullptr;
+    GuestDesk* m_desk = nullptr;
     std::function<QString()> m_guestUrl;
     std::function<QScreen*()> m_chooseScreen;
     std::unique_ptr<ControlWindow> m_control;

@@ -9,6 +9,7 @@
 #include "library/librarywindow.h"
 #include "personality/personalitywindow.h"
 #include "player/playerview.h"
+#include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
 #include "timesignal/timesignals.h"
 #include "timesignal/timesignalwindow.h"
@@ -69,6 +70,8 @@ bool Launcher::start()
         m_record->clear(); // Escape clears the queue, and nothing of it is kept
     });
     m_karaoke->setQueueRecord(m_record.get());
+    m_desk = std::make_unique<GuestDesk>();
+    m_karaoke->setGuestDesk(m_desk.get());
     startGuestServer(report.notice);
     m_karaoke->setTimeSignalSource(m_signals.get());
     m_karaoke->setGuestUrl([this]() -> QString {
@@ -235,11 +238,13 @@ void Launcher::startGuestServer(QString notice)
 {
     m_guests = std::make_unique<GuestService>(m_paths, m_karaokeRunning);
     m_guests->setQueueRecord(m_record.get());
+    m_guests->setGuestDesk(m_desk.get());
     GuestService* guests = m_guests.get();
     m_web = std::make_unique<WebServer>([guests](const HttpRequest& request) { return guests->handle(request); },
                                         [guests] { guests->pump(); });
     auto hosts = std::make_shared<HostCheck>(m_paths);
     m_web->setHostCheck([hosts](const std::string& host) { return (*hosts)(host); });
+    m_web->setBackground(isSearch);
     const quint16 port = guestPort(m_paths);
     const QString error = m_web->start(QStringLiteral("0.0.0.0"), port);
     if (error.isEmpty()) {

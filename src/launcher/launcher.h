@@ -18,6 +18,7 @@ class QScreen;
 namespace tarv {
 
 class ConnectionWindow;
+class GuestDesk;
 class GuestService;
 class InstanceGuard;
 class KaraokeMode;
@@ -80,6 +81,7 @@ private:
     std::unique_ptr<InstanceGuard> m_guard;
     // Every reservation waiting, for the next start after a crash; outlives everything that writes it.
     std::unique_ptr<QueueRecord> m_record;
+    std::unique_ptr<GuestDesk> m_desk; // between the guest server and the karaoke session
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
     QPointer<LibraryWindow> m_library;

@@ -34,6 +34,8 @@ QString codeSlot(const Command& command)
                 return Kind::code.toString();
             else if constexpr (std::is_same_v<Kind, Cmd::Volume>)
                 return decimalText(kind.level);
+            else if constexpr (std::is_same_v<Kind, Cmd::CancelReservation>)
+                return Cmd::CancelReviewed::code.toString();
             else
                 return kind.number.text();
         },

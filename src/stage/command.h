@@ -52,13 +52,21 @@ struct Reserve
 {
     SongNumber number;
     QString user;
+    QString device = {}; // the phone that reserved it (its device cookie); empty for the keypad and the request file
+};
+// A guest's cancel of one of their waiting reservations (by its id). The code slot shows it as the
+// keypad's cancel.
+struct CancelReservation
+{
+    quint64 id = 0;
 };
 } // namespace Cmd
 
-using Command = std::variant<Cmd::Start, Cmd::CodeError, Cmd::Quit, Cmd::PlayNext, Cmd::Playing, Cmd::NoReservations,
-                             Cmd::AskStop, Cmd::ReviewNext, Cmd::CancelReviewed, Cmd::Stop, Cmd::NewestToFront,
-                             Cmd::ReviewedToFront, Cmd::ReviewStart, Cmd::TimeSignal, Cmd::FastForward,
-                             Cmd::AskSingAgain, Cmd::SingAgain, Cmd::Login, Cmd::Volume, Cmd::Reserve>;
+using Command =
+    std::variant<Cmd::Start, Cmd::CodeError, Cmd::Quit, Cmd::PlayNext, Cmd::Playing, Cmd::NoReservations, Cmd::AskStop,
+                 Cmd::ReviewNext, Cmd::CancelReviewed, Cmd::Stop, Cmd::NewestToFront, Cmd::ReviewedToFront,
+                 Cmd::ReviewStart, Cmd::TimeSignal, Cmd::FastForward, Cmd::AskSingAgain, Cmd::SingAgain, Cmd::Login,
+                 Cmd::Volume, Cmd::Reserve, Cmd::CancelReservation>;
 
 // The code slot's record of a command: its code, the volume level or the reserved number.
 QString codeSlot(const Command& command);

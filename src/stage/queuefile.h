@@ -20,6 +20,7 @@ struct Reservation
     QByteArray rawTitle;
     QString user;
     quint64 id = 0;
+    QString device = {}; // the phone that reserved it; empty for the keypad and the request file
 };
 
 // The song now playing: "number | title" plus the user who reserved it.

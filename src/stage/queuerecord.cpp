@@ -81,12 +81,6 @@ QString QueueRecord::accept(const RecordedReservation& reservation)
     return error;
 }
 
-bool QueueRecord::isNextAccepted(const RecordedReservation& reservation) const
-{
-    std::lock_guard lock(m_mutex);
-    return !m_accepted.isEmpty() && m_accepted.constFirst() == reservation;
-}
-
 void QueueRecord::setQueue(const QList<RecordedReservation>& queue, bool handOver)
 {
     std::lock_guard lock(m_mutex);

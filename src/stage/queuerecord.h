@@ -44,8 +44,6 @@ public:
     // A guest's reservation, appended after everything waiting. Returns why it could not be recorded
     // (it must then not be accepted), otherwise an empty text.
     QString accept(const RecordedReservation& reservation);
-    // Whether a reservation taken from the request file is the oldest accepted one.
-    bool isNextAccepted(const RecordedReservation& reservation) const;
     // The stage's queue now. handOver: the oldest accepted reservation has reached the stage (queued,
     // played at once or refused) and leaves the accepted ones in the same write.
     void setQueue(const QList<RecordedReservation>& queue, bool handOver = false);

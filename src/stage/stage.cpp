@@ -151,6 +151,7 @@ void Stage::dispatch(const Command& command)
                    [&](const Login& login) { yellow(login.user + QStringLiteral("さんがログインしました")); },
                    [&](const Volume& volume) { setVolume(volume.level); },
                    [&](const Reserve& reservation) { reserve(reservation); },
+                   [&](const CancelReservation& cancel) { cancelReservation(cancel.id); },
                },
                command);
 }

@@ -163,6 +163,8 @@ private:
     void reviewNext();
     void showReview(int index); // selects an entry and shows it for review
     void cancelReviewed();
+    void cancelReservation(quint64 id);
+    void cancelAt(qsizetype index); // said in cyan as the keypad's cancel
     void moveToFront(qsizetype index, bool publish);
     void timeSignal(const QString& field);
     void fastForward();

@@ -83,7 +83,7 @@ void Stage::reserve(const Cmd::Reserve& reserve)
         message(StatusColour::Yellow, QStringLiteral("Not Found!"));
         return;
     }
-    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId};
+    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId, reserve.device};
     if (!m_main.isPlaying() && m_queue.isEmpty()) {
         if (!startPlayback(entry))
             return;
@@ -155,8 +155,22 @@ void Stage::cancelReviewed()
 {
     if (m_queue.isEmpty() || m_selected < 0 || m_selected >= m_queue.size())
         return;
+    cancelAt(m_selected);
+}
+
+void Stage::cancelReservation(quint64 id)
+{
+    // Gone already (playing, or cancelled on the keypad meanwhile): nothing to do.
+    const auto found =
+        std::find_if(m_queue.cbegin(), m_queue.cend(), [id](const Reservation& r) { return r.id == id; });
+    if (found != m_queue.cend())
+        cancelAt(found - m_queue.cbegin());
+}
+
+void Stage::cancelAt(qsizetype index)
+{
     setColour(StatusColour::Cyan);
-    const Reservation entry = m_queue.takeAt(m_selected);
+    const Reservation entry = m_queue.takeAt(index);
     clearSelection();
     setPendingCount(int(m_queue.size()));
     changeQueue();

@@ -4,15 +4,18 @@
 
 #include "common/cp932.h"
 #include "search/songcatalog.h"
+#include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarv {
@@ -50,7 +53,28 @@ HttpResponse failure(int status, const QString& message)
     return json(status, QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}});
 }
 
-HttpResponse page()
+const char DeviceCookie[] = "tarv_device";
+constexpr qsizetype DeviceHexDigits = 32; // 128 bits
+
+std::optional<QString> deviceCookie(const std::string& header)
+{
+    for (const QString& pair : QString::fromLatin1(header).split(u';')) {
+        const QString trimmed = pair.trimmed();
+        const qsizetype equals = trimmed.indexOf(u'=');
+        if (equals < 0 || trimmed.left(equals) != QLatin1StringView(DeviceCookie))
+            continue;
+        const QString value = trimmed.mid(equals + 1);
+        const bool hex = value.size() == DeviceHexDigits && std::all_of(value.cbegin(), value.cend(), [](QChar c) {
+                             return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+                         });
+        if (hex)
+            return value;
+    }
+    return std::nullopt;
+}
+
+// The page, with the phone's device cookie: the one it holds, kept for another year, or a new one.
+HttpResponse page(const HttpRequest& request)
 {
     static const std::string html = [] {
         QFile file(QStringLiteral(":/tarv/web/guestpage.html"));
@@ -58,7 +82,23 @@ HttpResponse page()
     }();
     if (html.empty())
         return {500, "text/plain; charset=utf-8", "page missing", {}};
-    return {200, "text/html; charset=utf-8", html, {}};
+    QString device = deviceCookie(request.cookie).value_or(QString());
+    if (device.isEmpty()) {
+        quint32 words[4];
+        QRandomGenerator::system()->fillRange(words);
+        for (quint32 word : words)
+            device += QStringLiteral("%1").arg(word, 8, 16, QLatin1Char('0'));
+    }
+    HttpResponse response{200, "text/html; charset=utf-8", html, {}};
+    response.setCookie = std::string(DeviceCookie) + '=' + device.toStdString() +
+                         "; Path=/; Max-Age=31536000; HttpOnly; SameSite=Strict";
+    return response;
+}
+
+// Seconds as a 429 says them: at least one.
+int secondsUntil(std::chrono::steady_clock::duration left)
+{
+    return std::max(1, int(std::chrono::ceil<std::chrono::seconds>(left).count()));
 }
 
 // Records of the exchange files: "field$field$...$ENT". Titles may hold "$", names never do, so the
@@ -119,6 +159,26 @@ bool sameOrigin(const HttpRequest& request)
 
 } // namespace
 
+struct GuestService::QueueCache
+{
+    QString file;
+    SteadyClock::time_point resolved; // when the file's place was read from the web root
+    FileCache stamp;
+    QList<Record> records;
+};
+
+bool isSearch(const HttpRequest& request)
+{
+    return request.target.starts_with("/api/songs");
+}
+
+QString deviceOf(const HttpRequest& request)
+{
+    if (auto device = deviceCookie(request.cookie))
+        return *device;
+    return QStringLiteral("address:") + QString::fromStdString(request.client);
+}
+
 QString guestName(QStringView name)
 {
     QString out;
@@ -134,7 +194,7 @@ QString guestName(QStringView name)
 
 GuestService::GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
                            GuestServiceOptions options)
-    : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(options),
+    : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(std::move(options)),
       m_songs(std::make_unique<SongCatalog>(paths))
 {
 }
@@ -150,20 +210,23 @@ HttpResponse GuestService::handle(const HttpRequest& request)
     if (path == u"/") {
         if (!get)
             return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
-        return page();
+        return page(request);
     }
     if (path == u"/api/songs" || path == u"/api/queue") {
         if (!get)
             return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
         if (path == u"/api/queue")
-            return queue();
+            return queue(deviceOf(request));
         const QUrlQuery query(url);
         const int page = query.queryItemValue(QStringLiteral("page")).toInt();
         return songs(query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded), page);
     }
-    if (path == u"/api/reserve" || path == u"/api/login") {
+    if (path == u"/api/reserve" || path == u"/api/login" || path == u"/api/cancel") {
         if (!post)
             return {405, "text/plain; charset=utf-8", "method not allowed", "POST"};
+        const std::lock_guard lock(m_actionMutex);
+        if (path == u"/api/cancel")
+            return cancel(request);
         return path == u"/api/reserve" ? reserve(request) : login(request);
     }
     return {404, "text/plain; charset=utf-8", "not found", {}};
@@ -189,28 +252,93 @@ HttpResponse GuestService::songs(const QString& query, int page)
                                  {QStringLiteral("songs"), list}});
 }
 
-HttpResponse GuestService::queue()
+std::shared_ptr<const GuestService::QueueCache> GuestService::queueFile()
 {
+    const std::lock_guard lock(m_queueMutex);
+    const auto now = SteadyClock::now();
+    // The web root's file is read again once a second; the queue file only when it changed.
+    const bool resolve = !m_queue || now - m_queue->resolved >= std::chrono::seconds(1);
+    const QString file =
+        resolve ? existingExchangeFile(m_paths, ExchangeFile::Queue).value_or(QString()) : m_queue->file;
+    const QFileInfo info(file);
+    const FileCache stamp{info.exists() ? info.size() : -1,
+                          info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1};
+    if (m_queue && file == m_queue->file && stamp.size == m_queue->stamp.size &&
+        stamp.modified == m_queue->stamp.modified) {
+        if (resolve)
+            m_queue = std::make_shared<const QueueCache>(QueueCache{file, now, stamp, m_queue->records});
+        return m_queue;
+    }
+    m_queue = std::make_shared<const QueueCache>(
+        QueueCache{file, now, stamp, file.isEmpty() ? QList<Record>() : readRecords(file, true)});
+    return m_queue;
+}
+
+HttpResponse GuestService::queue(const QString& device)
+{
+    const std::shared_ptr<const QueueCache> file = queueFile();
+    const QList<Record>& records = file->records;
     QJsonObject out{{QStringLiteral("playing"), QJsonValue::Null}, {QStringLiteral("waiting"), QJsonArray()}};
-    const auto queueFile = existingExchangeFile(m_paths, ExchangeFile::Queue);
-    if (!queueFile)
+    if (records.isEmpty())
         return json(200, out);
-    const QList<Record> records = readRecords(*queueFile, true);
+    // The stage's own list of the waiting songs gives each its id and its phone, when it is the list
+    // the file shows (the file is written just after the list changes).
+    const auto desk = m_desk ? m_desk->queue() : std::make_shared<const QList<DeskEntry>>();
+    bool same = desk->size() == records.size() - 1;
+    for (qsizetype i = 1; same && i < records.size(); ++i)
+        same = (*desk)[i - 1].number == records[i].number && (*desk)[i - 1].user == records[i].user;
+    // The wait: what is left of the song playing, then the length of each song ahead; unknown from
+    // the first song of unknown length on.
+    const auto length = [this](const QString& number) -> std::optional<double> {
+        if (!m_options.durationSeconds)
+            return std::nullopt;
+        return m_options.durationSeconds(SongNumber::fromText(number));
+    };
+    std::optional<double> wait = 0.0;
+    if (const auto position = m_desk ? m_desk->position() : std::nullopt) {
+        const auto playing = length(records[0].number);
+        wait = playing ? std::optional(std::max(0.0, *playing - *position)) : std::nullopt;
+    }
     QJsonArray waiting;
     for (qsizetype i = 0; i < records.size(); ++i) {
-        const QJsonObject entry{{QStringLiteral("number"), records[i].number},
-                                {QStringLiteral("title"), records[i].title},
-                                {QStringLiteral("user"), records[i].user}};
-        if (i == 0)
+        QJsonObject entry{{QStringLiteral("number"), records[i].number},
+                          {QStringLiteral("title"), records[i].title},
+                          {QStringLiteral("user"), records[i].user}};
+        if (i == 0) {
             out.insert(QStringLiteral("playing"), entry);
-        else
-            waiting.append(entry);
+            continue;
+        }
+        if (same) {
+            const DeskEntry& known = (*desk)[i - 1];
+            entry.insert(QStringLiteral("id"), QString::number(known.id));
+            entry.insert(QStringLiteral("mine"), known.device == device);
+        }
+        if (wait) {
+            entry.insert(QStringLiteral("wait"), qRound(*wait));
+            const auto song = length(records[i].number);
+            wait = song ? std::optional(*wait + *song) : std::nullopt;
+        }
+        waiting.append(entry);
     }
     out.insert(QStringLiteral("waiting"), waiting);
     return json(200, out);
 }
 
-std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, QJsonObject* body)
+std::optional<HttpResponse> GuestService::limit(const QString& key, int perMinute, const QString& text)
+{
+    auto& recent = m_recent[key];
+    const auto now = SteadyClock::now();
+    while (!recent.empty() && now - recent.front() >= std::chrono::minutes(1))
+        recent.pop_front();
+    if (recent.size() < std::size_t(perMinute))
+        return std::nullopt;
+    const int seconds = secondsUntil(recent.front() + std::chrono::minutes(1) - now);
+    HttpResponse refused = failure(429, text.arg(perMinute).arg(seconds));
+    refused.retryAfter = seconds;
+    return refused;
+}
+
+std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, QJsonObject* body, bool limited)
 {
     if (!sameOrigin(request))
         return failure(403, QStringLiteral("別のサイトからの予約は受け付けません。"));
@@ -223,52 +351,60 @@ std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, QJso
     *body = document.object();
     if (!m_karaokeRunning->load())
         return failure(409, NotRunningText);
-    if (!existingExchangeFile(m_paths, ExchangeFile::Request))
+    if (!m_desk || !existingExchangeFile(m_paths, ExchangeFile::Request))
         return failure(503, NoWebRootText);
-    if (m_pending.size() >= m_options.maxPending)
-        return failure(503, QStringLiteral("混み合っています。少し待ってからもう一度どうぞ。"));
-    const QString client = QString::fromStdString(request.client);
-    auto& recent = m_recent[client];
+    const QString device = deviceOf(request);
+    const QString address = QStringLiteral("address-flood:") + QString::fromStdString(request.client);
+    if (auto refused = limit(address, m_options.addressActionsPerMinute,
+                             QStringLiteral("この Wi-Fi からの予約が混み合っています（1分間に%1回まで）。"
+                                            "%2秒ほど待ってからどうぞ。")))
+        return refused;
+    if (limited) {
+        if (auto refused = limit(device, m_options.reservationsPerMinute,
+                                 QStringLiteral("予約とログインは1分間に%1回までです。%2秒ほど待ってからどうぞ。")))
+            return refused;
+    }
     const auto now = SteadyClock::now();
-    while (!recent.empty() && now - recent.front() >= std::chrono::minutes(1))
-        recent.pop_front();
-    if (recent.size() >= std::size_t(m_options.reservationsPerMinute))
-        return failure(429, QStringLiteral("予約が続いています。1分ほど待ってからどうぞ。"));
-    // Forget clients that have been quiet for a minute, so the table stays small.
+    // Forget phones and addresses that have been quiet for a minute, so the table stays small.
     if (m_recent.size() > 1000) {
         for (auto it = m_recent.begin(); it != m_recent.end();)
             it = (it->empty() || now - it->back() >= std::chrono::minutes(1)) ? m_recent.erase(it) : std::next(it);
     }
-    m_recent[client].push_back(now);
+    m_recent[address].push_back(now);
+    if (limited)
+        m_recent[device].push_back(now);
     return std::nullopt;
+}
+
+void GuestService::forgetLastAction(const HttpRequest& request)
+{
+    m_recent[deviceOf(request)].pop_back();
+    m_recent[QStringLiteral("address-flood:") + QString::fromStdString(request.client)].pop_back();
 }
 
 HttpResponse GuestService::reserve(const HttpRequest& request)
 {
     QJsonObject body;
-    if (auto refused = admit(request, &body))
+    if (auto refused = admit(request, &body, true))
         return *refused;
     const SongNumber number = reservedNumber(body.value(QStringLiteral("number")));
     m_songs->refresh();
     const auto index = m_songs->index();
     const CatalogSong* song = number.isSongNumber() ? index->find(number.value()) : nullptr;
-    const auto guestRequest =
-        song ? GuestRequest::song(number.value(), guestName(body.value(QStringLiteral("name")).toString()))
-             : std::nullopt;
-    auto& recent = m_recent[QString::fromStdString(request.client)];
-    if (!guestRequest) {
-        recent.pop_back(); // a mistyped number does not count
+    const QString name = guestName(body.value(QStringLiteral("name")).toString());
+    if (!song || !GuestRequest::song(number.value(), name)) {
+        forgetLastAction(request);
         return failure(404, QStringLiteral("その曲番号はありません。"));
     }
+    // Recorded as the stage will queue it.
+    const RecordedReservation recorded = requestedReservation(number.text(), name);
     if (m_record) {
-        // Recorded as the stage will read it back from the request file.
-        const WebRequest sent = *parseRequest(guestRequest->fileContent());
-        if (const QString error = m_record->accept(requestedReservation(sent.code, sent.user)); !error.isEmpty()) {
-            recent.pop_back();
+        if (const QString error = m_record->accept(recorded); !error.isEmpty()) {
+            forgetLastAction(request);
             return failure(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
         }
     }
-    enqueue(*guestRequest);
+    m_desk->submit(Cmd::Reserve{number, recorded.user, deviceOf(request)});
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"),
                                   QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title)}});
@@ -277,48 +413,43 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
 HttpResponse GuestService::login(const HttpRequest& request)
 {
     QJsonObject body;
-    if (auto refused = admit(request, &body))
+    if (auto refused = admit(request, &body, true))
         return *refused;
     const QString name = guestName(body.value(QStringLiteral("name")).toString());
     if (name.isEmpty()) {
-        m_recent[QString::fromStdString(request.client)].pop_back();
+        forgetLastAction(request);
         return failure(400, QStringLiteral("名前を入力してください。"));
     }
-    enqueue(GuestRequest::login(name));
+    m_desk->submit(Cmd::Login{name});
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"), QStringLiteral("%1 さん、ようこそ").arg(name)}});
 }
 
-void GuestService::enqueue(GuestRequest request)
+HttpResponse GuestService::cancel(const HttpRequest& request)
 {
-    m_pending.push_back(std::move(request));
-    pump();
+    QJsonObject body;
+    if (auto refused = admit(request, &body, false))
+        return *refused;
+    const quint64 id = body.value(QStringLiteral("id")).toString().toULongLong();
+    const auto waiting = m_desk->queue();
+    const auto entry =
+        std::find_if(waiting->cbegin(), waiting->cend(), [id](const DeskEntry& e) { return id && e.id == id; });
+    if (entry == waiting->cend())
+        return failure(404, QStringLiteral("その予約はもう待っていません（演奏中か、取り消し済みです）。"));
+    if (entry->device != deviceOf(request))
+        return failure(
+            403, QStringLiteral("ほかの人の予約は取り消せません。予約したスマートフォンから取り消してください。"));
+    m_desk->submit(Cmd::CancelReservation{id});
+    return json(200, QJsonObject{{QStringLiteral("ok"), true},
+                                 {QStringLiteral("message"), QStringLiteral("取り消しました: %1").arg(entry->number)}});
 }
 
 void GuestService::pump()
 {
     if (m_record)
         m_record->syncIfDue();
-    if (!m_karaokeRunning->load()) {
-        m_pending.clear();
-        return;
-    }
-    if (m_pending.empty())
-        return;
-    const auto requestFile = existingExchangeFile(m_paths, ExchangeFile::Request);
-    if (!requestFile)
-        return;
-    QString error;
-    switch (writeGuestRequest(*requestFile, m_pending.front(), &error)) {
-    case GuestWrite::Written:
-        m_pending.pop_front();
-        break;
-    case GuestWrite::Busy:
-        break;
-    case GuestWrite::Failed:
-        qCWarning(lcGuests).noquote() << "request not written, kept for the next try:" << error;
-        break;
-    }
+    if (!m_karaokeRunning->load() && m_desk)
+        m_desk->clear();
 }
 
 } // namespace tarv

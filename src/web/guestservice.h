@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/songnumber.h"
 #include "exchange/exchange.h"
 
 #include <QHash>
@@ -10,13 +11,16 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tarv {
 
+class GuestDesk;
 class QueueRecord;
 class SongCatalog;
 
@@ -28,6 +32,7 @@ struct HttpRequest
     std::string contentType;
     std::string origin; // the Origin header; empty when absent
     std::string host;   // the Host header
+    std::string cookie = {}; // the Cookie header
     std::string body;
     std::string client; // the peer's address
 };
@@ -39,21 +44,26 @@ struct HttpResponse
     std::string body;
     std::string allow;  // the Allow header of a 405
     int retryAfter = 0; // seconds, the Retry-After header of a 429 or 503 (the server picks one when 0)
+    std::string setCookie = {};
 };
 
 struct GuestServiceOptions
 {
-    int reservationsPerMinute = 10; // reservations and logins of one client address
+    int reservationsPerMinute = 5;     // reservations and logins of one phone (device cookie)
+    int addressActionsPerMinute = 300; // of one address, all its phones together: only a flood is stopped
     int pageSize = 20;
-    std::size_t maxPending = 200; // requests accepted but not yet in the request file
+    // A song's length in seconds, for the wait shown on the phones (none: unknown).
+    std::function<std::optional<double>(const SongNumber&)> durationSeconds;
 };
 
 // The guests' side of the exchange files: the phone page, the song search over songdb.txt, the
-// queue from tarvlist.txt, and reservations and logins, which wait in a first-in-first-out queue
-// and reach tarvadd.txt one at a time, only while that file is empty. A reservation is answered as
-// accepted only once the queue record holds it; the end of karaoke mode drops what still waits, as it
-// clears the stage's queue. Not thread-safe: the server calls every member from its own thread; only
-// the karaoke flag and the (thread-safe) queue record are shared.
+// queue from tarvlist.txt (kept parsed, read again when the file changes), and reservations, logins
+// and cancels, which go to the karaoke session through the guest desk. A reservation is recorded in
+// the queue record before it is answered as accepted; the end of karaoke mode drops what still waits
+// on the desk, as it clears the stage's queue.
+//
+// A phone is told apart by its device cookie, set by the page; limits count per phone, and per
+// address only against floods. Thread-safe: the server's threads may call handle() at once.
 class GuestService
 {
 public:
@@ -65,30 +75,56 @@ public:
 
     // The record accepted reservations go to; set before the server starts (none: not recorded).
     void setQueueRecord(QueueRecord* record) { m_record = record; }
+    // Where requests go to the session, and where its queue is read back; set before the server
+    // starts (none: requests are refused).
+    void setGuestDesk(GuestDesk* desk) { m_desk = desk; }
 
     HttpResponse handle(const HttpRequest& request);
-    // Writes the oldest waiting request when karaoke mode runs and the request file is empty; drops
-    // the waiting requests when karaoke mode has ended. Makes the queue record's changes durable.
+    // Drops what waits on the desk when karaoke mode has ended; makes the queue record's changes durable.
     void pump();
-    std::size_t pendingCount() const { return m_pending.size(); }
 
 private:
+    struct FileCache
+    {
+        qint64 size = -1;
+        qint64 modified = -1;
+    };
+    struct QueueCache;
+
     HttpResponse songs(const QString& query, int page);
-    HttpResponse queue();
+    HttpResponse queue(const QString& device);
     HttpResponse reserve(const HttpRequest& request);
     HttpResponse login(const HttpRequest& request);
-    // The checks both actions share: the refusal, or nullopt with the request's JSON object in body.
-    std::optional<HttpResponse> admit(const HttpRequest& request, QJsonObject* body);
-    void enqueue(GuestRequest request);
+    HttpResponse cancel(const HttpRequest& request);
+    // The checks every action shares: the refusal, or nullopt with the request's JSON object in body.
+    // Every action counts against its address's flood limit; a limited one (a reservation, a login)
+    // against its phone's limit too.
+    std::optional<HttpResponse> admit(const HttpRequest& request, QJsonObject* body, bool limited);
+    std::optional<HttpResponse> limit(const QString& key, int perMinute, const QString& text);
+    void forgetLastAction(const HttpRequest& request); // a mistyped request does not count
+    std::shared_ptr<const QueueCache> queueFile();
 
     AppPaths m_paths;
     std::shared_ptr<const std::atomic<bool>> m_karaokeRunning;
     QueueRecord* m_record = nullptr;
+    GuestDesk* m_desk = nullptr;
     GuestServiceOptions m_options;
-    std::deque<GuestRequest> m_pending;
-    QHash<QString, std::deque<SteadyClock::time_point>> m_recent; // per client, the last minute's actions
+    // Actions: the limits' counts, and each recording and handing over in the same order.
+    std::mutex m_actionMutex;
+    QHash<QString, std::deque<SteadyClock::time_point>> m_recent; // per phone and per address
     std::unique_ptr<SongCatalog> m_songs; // songdb.txt, searched through its index
+    // The queue file, parsed.
+    std::mutex m_queueMutex;
+    std::shared_ptr<const QueueCache> m_queue;
 };
+
+// The requests worth the server's worker thread: the song search.
+bool isSearch(const HttpRequest& request);
+
+// The device a request comes from: its device cookie when it holds a valid one, otherwise one device
+// for the whole address (a program other than the page sends no cookie; it is served, under the
+// limits of one phone, and owns what it reserves by its address).
+QString deviceOf(const HttpRequest& request);
 
 // A guest's name as it is sent on: trimmed, characters without a CP932 form replaced by "?", then as
 // storedUserName() keeps it.

@@ -3,7 +3,9 @@
 #include "common/textfile.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
@@ -45,6 +47,7 @@ struct WebServer::Impl
     Handler handler;
     std::function<void()> tick;
     std::function<bool(const std::string&)> hostAllowed;
+    std::function<bool(const HttpRequest&)> background;
     WebServerLimits limits;
     // Before the io_context: sessions destroyed with it still release their counts.
     int open = 0;
@@ -54,6 +57,7 @@ struct WebServer::Impl
     std::optional<tcp::acceptor> acceptor;
     std::optional<asio::steady_timer> timer;
     std::thread thread;
+    std::optional<asio::thread_pool> worker;
     quint16 port = 0;
 
     void accept();
@@ -181,16 +185,30 @@ private:
         request.contentType = std::string(message[http::field::content_type]);
         request.origin = std::string(message[http::field::origin]);
         request.host = std::string(message[http::field::host]);
+        request.cookie = std::string(message[http::field::cookie]);
         request.body = message.body();
         request.client = m_client;
-        HttpResponse response;
+        const bool keepAlive = message.keep_alive();
+        if (!m_server.worker || !m_server.background || !m_server.background(request))
+            return send(handle(m_server.handler, request), keepAlive, head);
+        // The session is busy until the answer comes back to the server's thread, where it ends too.
+        asio::post(*m_server.worker, [self = shared_from_this(), request, keepAlive, head]() mutable {
+            HttpResponse response = handle(self->m_server.handler, request);
+            auto& io = self->m_server.io;
+            asio::post(io, [self = std::move(self), response = std::move(response), keepAlive, head] {
+                self->send(response, keepAlive, head);
+            });
+        });
+    }
+
+    static HttpResponse handle(const WebServer::Handler& handler, const HttpRequest& request)
+    {
         try {
-            response = m_server.handler(request);
+            return handler(request);
         } catch (const std::exception& e) {
             qCWarning(lcWebServer) << "request failed:" << e.what();
-            response = {500, "text/plain; charset=utf-8", "internal error", {}};
+            return {500, "text/plain; charset=utf-8", "internal error", {}};
         }
-        send(response, message.keep_alive(), head);
     }
 
     void answer(int status, bool keepAlive)
@@ -215,6 +233,8 @@ private:
                        "connect-src 'self'; form-action 'none'; frame-ancestors 'none'");
         if (!response.allow.empty())
             m_response.set(http::field::allow, response.allow);
+        if (!response.setCookie.empty())
+            m_response.set(http::field::set_cookie, response.setCookie);
         if (const int after = response.retryAfter > 0 ? response.retryAfter : defaultRetryAfter(response.status))
             m_response.set(http::field::retry_after, std::to_string(after));
         m_response.body() = response.body;
@@ -329,6 +349,11 @@ void WebServer::setHostCheck(std::function<bool(const std::string& host)> allowe
     m->hostAllowed = std::move(allowed);
 }
 
+void WebServer::setBackground(std::function<bool(const HttpRequest&)> slow)
+{
+    m->background = std::move(slow);
+}
+
 WebServer::~WebServer()
 {
     stop();
@@ -359,6 +384,7 @@ QString WebServer::start(const QString& address, quint16 port)
     }
     m->port = m->acceptor->local_endpoint().port();
     m->timer.emplace(m->io);
+    m->worker.emplace(1);
     m->accept();
     m->schedule();
     m->thread = std::thread([this] { m->io.run(); });
@@ -376,6 +402,8 @@ void WebServer::stop()
         return;
     m->io.stop();
     m->thread.join();
+    // Answers the worker still hands back wait in the stopped context, and go with it.
+    m->worker->join();
 }
 
 quint16 guestPort(const AppPaths& paths)

@@ -4,6 +4,8 @@
 #include "common/textfile.h"
 #include "control/karaokesession.h"
 #include "exchange/exchange.h"
+#include "stage/guestdesk.h"
+#include "stage/queuerecord.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
 #include "timesignal/timesignals.h"
@@ -362,6 +364,36 @@ TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
     session.tmr_webcheck_Timer();
     EXPECT_TRUE(stage().statusText().startsWith(u"ゲストの予約を受け取れませんでした"_s));
     EXPECT_EQ(stage().statusColour(), StatusColour::Red);
+}
+
+// The guest server's requests: all taken at once in order, none while a time signal plays; each
+// reservation leaves the record's accepted ones as the stage queues it.
+TEST_F(SessionTest, TheGuestDeskIsTakenInOrderButNotDuringATimeSignal)
+{
+    QueueRecord record(dir.filePath(u"queue.txt"_s));
+    GuestDesk desk;
+    session.setQueueRecord(&record);
+    session.setGuestDesk(&desk);
+    session.start();
+    settle();
+    main.setMediaPath(u"song"_s);
+    main.play();
+    for (const auto& [number, user] : {std::pair{100001, u"タロウ"_s}, std::pair{100002, u"ハナコ"_s}}) {
+        ASSERT_EQ(record.accept({QString::number(number), user}), QString());
+        desk.submit(Cmd::Reserve{SongNumber(number), user, u"phone"_s});
+    }
+    second.setMediaPath(u"signal"_s);
+    second.play();
+    session.tmr_webcheck_Timer();
+    settle();
+    EXPECT_EQ(queued(), QStringList());
+    second.finish();
+    session.tmr_webcheck_Timer();
+    settle();
+    EXPECT_EQ(queued(), (QStringList{u"100001/タロウ"_s, u"100002/ハナコ"_s}));
+    EXPECT_EQ(readFileBytes(dir.filePath(u"queue.txt"_s)), QByteArray("100001\tタロウ\n100002\tハナコ\n"));
+    ASSERT_EQ(desk.queue()->size(), 2);
+    EXPECT_EQ(desk.queue()->at(1).device, u"phone"_s);
 }
 
 TEST_F(SessionTest, WebRequestsAndAKeypadReservationInOneTurnKeepTheirOwnUsers)

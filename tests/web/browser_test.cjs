@@ -11,6 +11,7 @@ const { chromium } = require(process.env.PLAYWRIGHT_CORE);
 const work = process.env.TARV_WORK;
 const app = path.join(work, "app");
 const requestFile = path.join(app, "www/cgi-bin/tarv/tarvadd.txt");
+const waitingTexts = (page) => page.$$eval("#waiting li", (items) => items.map((li) => li.textContent));
 
 function startServer() {
   fs.rmSync(app, { recursive: true, force: true });
@@ -63,24 +64,53 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     await page.waitForFunction(() => document.querySelectorAll("#results li").length === 2);
     await page.click("#results li >> nth=0");
     await page.waitForFunction(() => document.querySelector("#message").textContent.includes("予約しました"));
-    assert.ok(await waitFor(() => fs.existsSync(requestFile) && fs.statSync(requestFile).size > 0));
-    const request = new TextDecoder("shift_jis").decode(fs.readFileSync(requestFile));
-    assert.strictEqual(request, '100001,"はなこ"\r\n');
     assert.strictEqual(await page.evaluate(() => localStorage.getItem("tarvName")), "はなこ");
 
+    // The reservation reached the session behind the server, not the request file.
     await page.click("nav button[data-tab=queue]");
     await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 1);
     assert.match(await page.textContent("#playing li"), /サクラ咲く.*太郎/);
     assert.strictEqual(await page.getAttribute("#waiting li", "class"), "mine");
+    assert.deepStrictEqual(await waitingTexts(page), ["取消あなたの予約100001さくらはなこあと約4分"]);
+    assert.ok(!fs.existsSync(requestFile) || fs.statSync(requestFile).size === 0);
     await page.screenshot({ path: path.join(work, "phone-queue.png") });
 
-    // The keypad reserves a number typed on it; the file still holds the first request, so it waits.
+    // The keypad reserves a number typed on it.
     await page.click("nav button[data-tab=keypad]");
     for (const key of "100004") await page.click(`#keys button:text-is("${key}")`);
     await page.waitForFunction(() => document.querySelector("#keyTitle").textContent === "夜明けの歌");
     await page.click('#keys button:text-is("予約")');
     await page.waitForFunction(() => document.querySelector("#message").textContent.includes("夜明けの歌"));
     await page.screenshot({ path: path.join(work, "phone-keypad.png") });
+
+    // Another phone sees both, as not its own.
+    const other = await (await browser.newContext({ viewport: { width: 360, height: 740 }, isMobile: true })).newPage();
+    await other.goto(`http://127.0.0.1:${port}/`);
+    await other.click("nav button[data-tab=queue]");
+    await other.waitForFunction(() => document.querySelectorAll("#waiting li").length === 2);
+    assert.strictEqual(await other.$$eval("#waiting li.mine, #waiting button.cancel", (found) => found.length), 0);
+
+    // The guest cancels the first of theirs (after the confirmation); the one after moves up.
+    await page.click("nav button[data-tab=queue]");
+    await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 2);
+    assert.deepStrictEqual(await waitingTexts(page), ["取消あなたの予約100001さくらはなこあと約4分",
+                                                      "取消あなたの予約100004夜明けの歌はなこあと約8分"]);
+    await page.click("#waiting li >> nth=0 >> button.cancel");
+    await page.waitForFunction(() => document.querySelector("#message").textContent.includes("取り消しました"));
+    await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 1);
+    assert.deepStrictEqual(await waitingTexts(page), ["取消あなたの予約100004夜明けの歌はなこあと約4分"]);
+    await page.screenshot({ path: path.join(work, "phone-cancelled.png") });
+
+    // A refresh that fails says so and keeps the list; the next one clears the message.
+    await page.route("**/api/queue", (route) => route.abort());
+    await page.click("nav button[data-tab=queue]");
+    await page.waitForFunction(() => document.querySelector("#message").textContent.includes("更新できませんでした"));
+    assert.strictEqual((await waitingTexts(page)).length, 1);
+    await page.screenshot({ path: path.join(work, "phone-refresh-failed.png") });
+    await page.unroute("**/api/queue");
+    await page.click("nav button[data-tab=queue]");
+    await page.waitForFunction(() => document.querySelector("#message").textContent === "");
+    assert.strictEqual((await waitingTexts(page)).length, 1);
   } finally {
     await browser.close();
     server.stdin.end();

@@ -1,15 +1,23 @@
-// The guest server over a small application folder made in DIR, for the browser test: prints
-// "port N" once it listens, and serves until its standard input closes.
+// The guest server over a small application folder made in DIR, with a karaoke session behind it (on
+// fake players: サクラ咲く, reserved by 太郎, plays and never ends; every song is 4 minutes long), for
+// the browser test: prints "port N" once it listens, and serves until its standard input closes.
 #include "common/cp932.h"
 #include "common/savefile.h"
+#include "control/karaokesession.h"
 #include "exchange/exchange.h"
+#include "stage/guestdesk.h"
+#include "stage/queuerecord.h"
+#include "support/fakeclock.h"
+#include "support/fakeplayer.h"
 #include "web/guestservice.h"
 #include "web/webserver.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 #include <cstdio>
 #include <iostream>
+#include <thread>
 
 using namespace tarv;
 
@@ -19,6 +27,7 @@ int main(int argc, char** argv)
         std::cerr << "usage: guestpages_fixture DIR\n";
         return 2;
     }
+    QCoreApplication app(argc, argv);
     const AppPaths paths(QString::fromLocal8Bit(argv[1]));
     const QString webRoot = paths.file(QStringLiteral("www"));
     QDir().mkpath(paths.dbDir());
@@ -33,27 +42,50 @@ int main(int argc, char** argv)
         list += ' ' + QByteArray::number(number) + " \r\n" + encodeCp932(title) + "\r\n";
     if (error.isEmpty())
         error = saveFile(paths.songList(), list);
-    if (error.isEmpty()) {
-        error = saveFile(
-            exchangeFile(webRoot, ExchangeFile::Queue),
-            exchangeRecord({"100002", encodeCp932(QStringLiteral("サクラ咲く")), encodeCp932(QStringLiteral("太郎"))}) +
-                exchangeRecord(
-                    {"100001", encodeCp932(QStringLiteral("さくら")), encodeCp932(QStringLiteral("はなこ"))}));
-    }
+    QDir().mkpath(paths.srcDir());
+    if (error.isEmpty())
+        error = saveFile(paths.video(QStringLiteral("100002")), QByteArray("video"));
     if (!error.isEmpty()) {
         std::cerr << error.toStdString() << '\n';
         return 1;
     }
 
-    GuestService service(paths, std::make_shared<std::atomic<bool>>(true));
+    test::FakePlayer main, second;
+    test::FakeClock clock;
+    AppState state;
+    QueueRecord record(paths.queueRecord());
+    GuestDesk desk;
+    KaraokeSession session(main, second, state, paths, clock);
+    session.setQueueRecord(&record);
+    session.setGuestDesk(&desk);
+    session.start();
+    session.stage().catchUp();
+    desk.submit(Cmd::Reserve{SongNumber(100002), QStringLiteral("太郎")});
+    session.tmr_webcheck_Timer();
+    session.stage().catchUp();
+    main.finish(); // the intro ends and サクラ咲く follows
+    session.tmr_sf_Timer();
+    session.stage().catchUp();
+
+    GuestServiceOptions options;
+    options.durationSeconds = [](const SongNumber&) { return std::optional(240.0); };
+    GuestService service(paths, std::make_shared<std::atomic<bool>>(true), options);
+    service.setQueueRecord(&record);
+    service.setGuestDesk(&desk);
     WebServer server([&](const HttpRequest& request) { return service.handle(request); }, [&] { service.pump(); });
+    server.setBackground(isSearch);
     error = server.start(QStringLiteral("127.0.0.1"), 0);
     if (!error.isEmpty()) {
         std::cerr << error.toStdString() << '\n';
         return 1;
     }
     std::cout << "port " << server.port() << std::endl;
-    while (std::getchar() != EOF) {
-    }
+    std::thread input([&app] {
+        while (std::getchar() != EOF) {
+        }
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    app.exec();
+    input.join();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "control/karaokesession.h"
 #include "exchange/exchange.h"
 #include "launcher/startup.h"
+#include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
@@ -28,6 +29,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include <signal.h>
@@ -48,6 +50,7 @@ struct Reply
 {
     int status = 0; // 0: closed without an answer
     std::string body;
+    std::string retryAfter;
     QJsonObject json() const { return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object(); }
 };
 
@@ -71,6 +74,8 @@ public:
             request.set(http::field::content_type, contentType);
         if (!origin.empty())
             request.set(http::field::origin, origin);
+        if (!cookie.empty())
+            request.set(http::field::cookie, cookie);
         request.body() = body;
         request.prepare_payload();
         beast::error_code ec;
@@ -80,7 +85,10 @@ public:
             http::read(m_socket, m_buffer, response, ec);
         if (ec)
             return {};
-        return {int(response.result_int()), response.body()};
+        // Kept as a browser keeps it: the device cookie the page sets.
+        if (const auto set = response[http::field::set_cookie]; !set.empty())
+            cookie = std::string(set.substr(0, set.find(';')));
+        return {int(response.result_int()), response.body(), std::string(response[http::field::retry_after])};
     }
 
     Reply get(const std::string& target) { return send(http::verb::get, target); }
@@ -96,6 +104,7 @@ private:
 
 public:
     const quint16 port;
+    std::string cookie;
 };
 
 // Sends raw bytes, optionally closes the sending side, and returns all the server sends until it closes.
@@ -170,10 +179,13 @@ protected:
     {
         server.reset();
         service = std::make_unique<GuestService>(paths, karaoke, options);
+        service->setGuestDesk(&desk);
+        service->setQueueRecord(&record);
         server = std::make_unique<WebServer>([this](const HttpRequest& r) { return service->handle(r); },
                                              [this] { service->pump(); }, limits);
         auto hosts = std::make_shared<HostCheck>(paths);
         server->setHostCheck([hosts](const std::string& host) { return (*hosts)(host); });
+        server->setBackground(isSearch);
         ASSERT_EQ(server->start(QStringLiteral("127.0.0.1"), 0), QString());
     }
 
@@ -186,6 +198,8 @@ protected:
 
     std::shared_ptr<std::atomic<bool>> karaoke = std::make_shared<std::atomic<bool>>(true);
     GuestServiceOptions options;
+    GuestDesk desk;
+    QueueRecord record{paths.queueRecord()};
     WebServerLimits limits{.requestTimeout = std::chrono::milliseconds(300),
                            .tickInterval = std::chrono::milliseconds(2)};
     std::unique_ptr<GuestService> service;
@@ -248,23 +262,24 @@ TEST_F(GuestServerTest, TheSongFileFollowsTheSongList)
     EXPECT_EQ(client.get("/api/songs").json()[u"total"_s].toInt(), 2);
 }
 
-TEST_F(GuestServerTest, AReservationWaitsForTheRequestFileToEmpty)
+TEST_F(GuestServerTest, ReservationsAndLoginsGoToTheDeskInOrderNotToTheRequestFile)
 {
     Client client(port());
     const Reply first = client.post("/api/reserve", reservation(QStringLiteral("100001"), QStringLiteral("花子")));
     ASSERT_EQ(first.status, 200) << first.body;
     EXPECT_TRUE(first.json()[u"message"_s].toString().contains(QStringLiteral("さくら")));
-    EXPECT_EQ(requestFileContent(), GuestRequest::song(100001, QStringLiteral("花子"))->fileContent());
-
     ASSERT_EQ(client.post("/api/login", {{QStringLiteral("name"), QStringLiteral("太郎😀")}}).status, 200);
-    EXPECT_EQ(requestFileContent(), GuestRequest::song(100001, QStringLiteral("花子"))->fileContent());
+    EXPECT_EQ(record.queue(), QList<RecordedReservation>()); // accepted, not yet the stage's
 
-    const RequestTake taken = takeRequest(exchange(ExchangeFile::Request));
-    ASSERT_TRUE(taken.request);
-    EXPECT_EQ(taken.request->code, QStringLiteral("100001"));
-    // The login follows once the file is empty; a character without a CP932 form becomes "?".
-    ASSERT_TRUE(eventually([&] { return !requestFileContent().isEmpty(); }));
-    EXPECT_EQ(requestFileContent(), GuestRequest::login(QStringLiteral("太郎?")).fileContent());
+    const std::vector<Command> taken = desk.take();
+    ASSERT_EQ(taken.size(), 2u);
+    const auto* reserved = std::get_if<Cmd::Reserve>(&taken[0]);
+    ASSERT_TRUE(reserved);
+    EXPECT_EQ(reserved->number.text(), QStringLiteral("100001"));
+    EXPECT_EQ(reserved->user, QStringLiteral("花子"));
+    // A character without a CP932 form becomes "?".
+    EXPECT_EQ(std::get<Cmd::Login>(taken[1]).user, QStringLiteral("太郎?"));
+    EXPECT_EQ(requestFileContent(), QByteArray());
 }
 
 TEST_F(GuestServerTest, TheQueueComesFromTheQueueFile)
@@ -313,7 +328,7 @@ TEST_F(GuestServerTest, RefusesWhatAGuestMayNotDo)
     EXPECT_EQ(client.send(http::verb::post, "/").status, 405);
     EXPECT_EQ(requestFileContent(), QByteArray());
 
-    // Ten a minute from one client (the page's own origin is served); the eleventh is refused and
+    // A few a minute from one phone (the page's own origin is served); the next is refused and
     // nothing more is queued.
     const std::string ownOrigin = "http://127.0.0.1:" + std::to_string(port());
     ASSERT_EQ(
@@ -324,7 +339,98 @@ TEST_F(GuestServerTest, RefusesWhatAGuestMayNotDo)
     for (int i = 1; i < options.reservationsPerMinute; ++i)
         ASSERT_EQ(client.post("/api/reserve", reservation("100001", "a")).status, 200);
     refused(client.post("/api/reserve", reservation("100001", "a")), 429);
-    EXPECT_EQ(service->pendingCount(), std::size_t(options.reservationsPerMinute - 1));
+    EXPECT_EQ(desk.take().size(), std::size_t(options.reservationsPerMinute));
+}
+
+// A room of phones behind one Wi-Fi address: each phone is its own device with its own limit.
+TEST_F(GuestServerTest, ThirtyPhonesBehindOneAddressAreServed)
+{
+    std::vector<std::unique_ptr<Client>> phones;
+    std::set<std::string> cookies;
+    for (int i = 0; i < 30; ++i) {
+        phones.push_back(std::make_unique<Client>(port(), "127.0.0.3"));
+        ASSERT_EQ(phones.back()->get("/").status, 200);
+        cookies.insert(phones.back()->cookie);
+    }
+    EXPECT_EQ(cookies.size(), phones.size());
+    EXPECT_EQ(cookies.begin()->size(), std::string("tarv_device=").size() + 32);
+    for (int round = 0; round < 2; ++round) {
+        for (auto& phone : phones) {
+            const Reply reply = phone->post("/api/reserve", reservation(round ? "100002" : "100001", "a"));
+            ASSERT_EQ(reply.status, 200) << reply.body;
+            ASSERT_EQ(phone->get("/api/queue").status, 200);
+        }
+    }
+    EXPECT_EQ(desk.take().size(), 60u);
+    EXPECT_EQ(readFileBytes(paths.queueRecord()).value_or(QByteArray()).count('\n'), 60);
+
+    // One phone over its own limit is told when to try again; the others are still served.
+    for (int i = 2; i < options.reservationsPerMinute; ++i)
+        ASSERT_EQ(phones[0]->post("/api/reserve", reservation("100003", "a")).status, 200);
+    const Reply refused = phones[0]->post("/api/reserve", reservation("100003", "a"));
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_GT(std::stoi(refused.retryAfter), 0);
+    EXPECT_TRUE(refused.json()[u"error"_s].toString().contains(
+        QStringLiteral("%1秒").arg(QString::fromStdString(refused.retryAfter))))
+        << refused.body;
+    EXPECT_EQ(phones[1]->post("/api/reserve", reservation("100003", "a")).status, 200);
+}
+
+// Through a karaoke session: each phone sees which waiting songs are its own, with the wait before
+// each, and may cancel only those; the cancel is said on the strip as the keypad's and published.
+TEST_F(GuestServerTest, APhoneSeesAndCancelsOnlyItsOwnWaitingSongs)
+{
+    options.durationSeconds = [](const SongNumber& number) -> std::optional<double> {
+        return number.text() == u"100002"_s ? std::nullopt : std::optional(100.0);
+    };
+    startServer();
+    test::FakePlayer main, second;
+    test::FakeClock clock;
+    AppState state;
+    KaraokeSession session(main, second, state, paths, clock);
+    session.setQueueRecord(&record);
+    session.setGuestDesk(&desk);
+    session.start(); // the intro plays, so the reservations wait
+    const auto carryOut = [&] {
+        session.tmr_webcheck_Timer();
+        session.stage().catchUp();
+        session.tmr_sf_Timer();
+    };
+    Client mine(port(), "127.0.0.3"), other(port(), "127.0.0.3");
+    ASSERT_EQ(mine.get("/").status, 200);
+    ASSERT_EQ(other.get("/").status, 200);
+    for (const char* number : {"100001", "100002", "100003"})
+        ASSERT_EQ(mine.post("/api/reserve", reservation(number, "a")).status, 200);
+    ASSERT_EQ(other.post("/api/reserve", reservation("100004", "b")).status, 200);
+    carryOut();
+
+    const QJsonArray waiting = mine.get("/api/queue").json()[u"waiting"_s].toArray();
+    ASSERT_EQ(waiting.size(), 4);
+    const QJsonArray seenByOther = other.get("/api/queue").json()[u"waiting"_s].toArray();
+    const struct
+    {
+        bool mine;
+        QJsonValue wait; // from the 100 s of the intro and of each song; none from 100002 (unknown) on
+    } rows[] = {{true, 100}, {true, 200}, {true, QJsonValue::Undefined}, {false, QJsonValue::Undefined}};
+    for (qsizetype i = 0; i < waiting.size(); ++i) {
+        EXPECT_EQ(waiting[i][u"mine"_s].toBool(), rows[i].mine) << i;
+        EXPECT_EQ(seenByOther[i][u"mine"_s].toBool(), !rows[i].mine) << i;
+        EXPECT_EQ(waiting[i][u"wait"_s], rows[i].wait) << i;
+    }
+
+    const QJsonObject cancelMine{{u"id"_s, waiting[1][u"id"_s]}};
+    const Reply refused = other.post("/api/cancel", cancelMine);
+    EXPECT_EQ(refused.status, 403);
+    EXPECT_FALSE(refused.json()[u"error"_s].toString().isEmpty());
+    ASSERT_EQ(mine.post("/api/cancel", cancelMine).status, 200);
+    carryOut();
+    EXPECT_EQ(session.stage().statusText(), u"予消(N/3)：(100002) - a - サクラ咲く"_s);
+    EXPECT_EQ(session.stage().statusColour(), StatusColour::Cyan);
+    QStringList left;
+    for (const QJsonValue& entry : mine.get("/api/queue").json()[u"waiting"_s].toArray())
+        left.append(entry[u"number"_s].toString());
+    EXPECT_EQ(left, (QStringList{u"100001"_s, u"100003"_s, u"100004"_s})); // the queue file republished
+    EXPECT_EQ(mine.post("/api/cancel", cancelMine).status, 404);           // gone already
 }
 
 TEST_F(GuestServerTest, HostileRequestsAreAnsweredOrClosedWhileOthersAreServed)
@@ -484,7 +590,7 @@ TEST(GuestServerStart, APortInUseIsReportedNotFatal)
     EXPECT_TRUE(second.start(QStringLiteral("127.0.0.1"), first.port()).contains(QString::number(first.port())));
 }
 
-// Fifty guests reserve at once while a poller empties the request file as karaoke mode does.
+// Fifty guests reserve at once while a poller takes them from the desk as karaoke mode does.
 TEST_F(GuestServerTest, UnderLoadEveryAcceptedReservationArrivesOnceInOrder)
 {
     constexpr int Clients = 50, Reservations = 20;
@@ -492,17 +598,14 @@ TEST_F(GuestServerTest, UnderLoadEveryAcceptedReservationArrivesOnceInOrder)
     startServer();
     std::atomic<bool> stop = false;
     std::atomic<qsizetype> deliveredCount = 0;
-    QList<WebRequest> delivered;
+    QList<Cmd::Reserve> delivered;
     std::thread poller([&] {
-        const QString file = exchange(ExchangeFile::Request);
         while (!stop) {
-            RequestTake taken = takeRequest(file);
-            if (taken.request) {
-                delivered.append(*taken.request);
+            for (const Command& command : desk.take()) {
+                delivered.append(std::get<Cmd::Reserve>(command));
                 ++deliveredCount;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     std::vector<QStringList> accepted(Clients);
@@ -535,9 +638,9 @@ TEST_F(GuestServerTest, UnderLoadEveryAcceptedReservationArrivesOnceInOrder)
 
     for (int c = 0; c < Clients; ++c) {
         QStringList arrived;
-        for (const WebRequest& request : delivered) {
+        for (const Cmd::Reserve& request : delivered) {
             if (request.user == QStringLiteral("c%1").arg(c))
-                arrived.append(request.code);
+                arrived.append(request.number.text());
         }
         EXPECT_EQ(arrived, accepted[c]) << "client " << c;
     }
@@ -548,13 +651,14 @@ TEST_F(GuestServerTest, UnderLoadEveryAcceptedReservationArrivesOnceInOrder)
 }
 
 // Guests reserve through the server of a forked child whose karaoke session queues what it takes from
-// the request file; the child is killed at a random moment. Every reservation answered as accepted is
+// the desk; the child is killed at a random moment. Every reservation answered as accepted is
 // in the queue record, in order with its user, and the next karaoke session, started with the record
 // kept, queues and publishes exactly those, once each.
 TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
 {
     server.reset();
     options.reservationsPerMinute = 100000;
+    options.addressActionsPerMinute = 100000;
     QRandomGenerator random(QRandomGenerator::global()->generate());
     for (int round = 0; round < 6; ++round) {
         ASSERT_TRUE(saveFile(paths.queueRecord(), QByteArray()).isEmpty());
@@ -568,11 +672,14 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
             test::FakeClock clock;
             AppState state;
             QueueRecord record(paths.queueRecord());
+            GuestDesk desk;
             KaraokeSession session(main, second, state, paths, clock);
             session.setQueueRecord(&record);
+            session.setGuestDesk(&desk);
             session.start(); // the intro plays, so every reservation waits in the queue
             GuestService guests(paths, karaoke, options);
             guests.setQueueRecord(&record);
+            guests.setGuestDesk(&desk);
             WebServer web([&](const HttpRequest& r) { return guests.handle(r); }, [&] { guests.pump(); }, limits);
             const quint16 childPort = web.start(QStringLiteral("127.0.0.1"), 0).isEmpty() ? web.port() : 0;
             if (write(portPipe[1], &childPort, sizeof childPort) != sizeof childPort || !childPort)
