@@ -170,8 +170,13 @@ void Launcher::startWireless()
 void Launcher::showLibrary()
 {
     if (!m_library) {
-        auto* preview = new PlayerView;
-        m_library = new LibraryWindow(m_paths, m_clock, preview, preview->player(), m_main.get());
+        if (!m_preview) {
+            m_preview = PlayerView::makePlayer();
+            m_preview->setObjectName(QStringLiteral("gom_tes"));
+        }
+        auto* view = new PlayerView;
+        view->setPlayer(m_preview.get());
+        m_library = new LibraryWindow(m_paths, m_clock, view, *m_preview, m_main.get());
     }
     bringUp(m_library);
 }
