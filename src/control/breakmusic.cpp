@@ -40,6 +40,8 @@ void BreakMusic::setIdle(bool idle, double roomVolume)
         playNext();
     else if (idle)
         m_player.play(); // where the last break left off
+    m_fadeFrom = m_volume;
+    m_fadeClock.start();
     m_stepTimer.start();
 }
 
@@ -56,13 +58,17 @@ void BreakMusic::cut()
 
 void BreakMusic::step()
 {
+    const double elapsed = double(m_fadeClock.elapsed());
+    // A file that ends, also while fading out, is followed by the next.
+    const PlayState state = m_player.playState();
+    if (state == PlayState::Ended || state == PlayState::Failed)
+        playNext();
+    if (m_files.isEmpty())
+        return;
     if (m_idle) {
-        m_volume = std::min(m_level, m_volume + m_level * StepMs / FadeInMs);
-        const PlayState state = m_player.playState();
-        if (state == PlayState::Ended || state == PlayState::Failed)
-            playNext();
+        m_volume = std::min(m_level, m_fadeFrom + m_level * elapsed / FadeInMs);
     } else {
-        m_volume = std::max(0.0, m_volume - m_level * StepMs / FadeOutMs);
+        m_volume = std::max(0.0, m_fadeFrom - m_level * elapsed / FadeOutMs);
         if (m_volume == 0) {
             m_player.pause();
             m_stepTimer.stop();

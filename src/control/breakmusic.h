@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -31,10 +32,8 @@ public:
     // A song or time signal starts: the music stops now and waits for the next idle screen.
     void cut();
 
-    // One step of the fade, every StepMs while the music plays or fades (public for tests).
-    void step();
-
 private:
+    void step();
     void playNext();
 
     Player& m_player;
@@ -43,6 +42,8 @@ private:
     bool m_idle = false;
     double m_level = 0; // the volume it fades in to
     double m_volume = 0;
+    double m_fadeFrom = 0;      // the volume when the fade began
+    QElapsedTimer m_fadeClock; // since the fade began: the steps may come late, the fade keeps its length
     int m_failuresInARow = 0;
     QTimer m_stepTimer;
 };
