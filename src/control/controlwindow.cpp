@@ -51,14 +51,15 @@ protected:
         font.setPixelSize(std::max(24, height() / 5));
         font.setBold(true);
         painter.setFont(font);
-        const QRect name(0, height() / 4, width(), height() / 3);
+        // The name and the line below it stay above the invitation's corner (its top is at about 2/3).
+        const QRect name(0, height() / 6, width(), height() / 3);
         painter.drawText(name, Qt::AlignCenter, QStringLiteral("Tarv"));
         if (!m_invite)
             return;
         font.setPixelSize(std::max(12, height() / 24));
         font.setBold(false);
         painter.setFont(font);
-        painter.drawText(QRect(0, name.bottom(), width(), height() / 8), Qt::AlignCenter,
+        painter.drawText(QRect(0, name.bottom(), width(), height() / 10), Qt::AlignCenter,
                          QStringLiteral("スマホで右下のコードを読み取ると、曲を予約できます"));
     }
 
