@@ -338,4 +338,18 @@ TEST_F(LibraryWindowTest, ExportsCheckAndWebRootAnswerWithTheirMessagesAndQuitDi
     EXPECT_TRUE(preview.calls.contains(QStringLiteral("stop")));
 }
 
+// A big library's window opens before its videos' sizes are summed; the summary follows on its own.
+TEST_F(LibraryWindowTest, ABigLibrarysSummaryFollowsTheOpening)
+{
+    QList<std::pair<qint64, QString>> songs;
+    for (qint64 i = 0; i <= Library::SizesReadAtOnce; ++i)
+        songs.append({100001 + i, QStringLiteral("曲")});
+    lib.writeList(songs);
+    open();
+    EXPECT_EQ(items("lst_allfile").size(), songs.size());
+    const QString summary = QStringLiteral("--- All files:%1Count (0MB : 0GB) ---").arg(songs.size());
+    EXPECT_FALSE(logShown().contains(summary));
+    ASSERT_TRUE(waitFor([&] { return logShown() == QStringList{summary, DropHereLine}; }));
+}
+
 } // namespace
