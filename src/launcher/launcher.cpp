@@ -23,6 +23,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace tarv {
 
@@ -95,6 +96,8 @@ bool Launcher::start()
         showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), report.unfinishedSave);
     if (kept > 0)
         askToRestoreQueue(kept);
+    // Once the window is on screen, the start-up's leftovers go back to the system.
+    QTimer::singleShot(0, this, &releaseFreedMemory);
     return true;
 }
 
