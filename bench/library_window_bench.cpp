@@ -76,8 +76,8 @@ int main(int argc, char** argv)
         std::sort(times.begin(), times.end());
         std::sort(filled.begin(), filled.end());
         std::printf("%8d songs: %6.0f ms (first opening %.0f ms) %s goal < 150 ms; sizes filled in after %.0f ms\n",
-                    count, times[times.size() / 2], first, std::max(first, times[times.size() / 2]) < 150 ? "meets" : "MISSES",
-                    filled[filled.size() / 2]);
+                    count, times[times.size() / 2], first,
+                    std::max(first, times[times.size() / 2]) < 150 ? "meets" : "MISSES", filled[filled.size() / 2]);
         std::fflush(stdout);
         QDir(paths.root()).removeRecursively();
     }

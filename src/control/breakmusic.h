@@ -42,7 +42,7 @@ private:
     bool m_idle = false;
     double m_level = 0; // the volume it fades in to
     double m_volume = 0;
-    double m_fadeFrom = 0;      // the volume when the fade began
+    double m_fadeFrom = 0;     // the volume when the fade began
     QElapsedTimer m_fadeClock; // since the fade began: the steps may come late, the fade keeps its length
     int m_failuresInARow = 0;
     QTimer m_stepTimer;

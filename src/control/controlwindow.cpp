@@ -24,7 +24,7 @@ namespace {
 constexpr int TwipsPerPixel = 15;
 constexpr int CommandBoxTopTwips = -300;
 
-// The idle screen of a library without an intro video (src/000000): the program's name on black,
+// The idle screen of a library without an intro video (src/000000): the program's name on dark blue,
 // and where guests can reserve from their phones, a line that points at the code in the corner.
 class IdlePicture : public QWidget
 {

@@ -24,8 +24,8 @@ constexpr int FadeStepMs = 100;       // tmr_voldown: one step of the farewell's
 
 Q_LOGGING_CATEGORY(lcKaraoke, "tarv.karaoke")
 
-KaraokeSession::KaraokeSession(SessionPlayers players, const AppState& state, const AppPaths& paths,
-                               const Clock& clock, QObject* parent)
+KaraokeSession::KaraokeSession(SessionPlayers players, const AppState& state, const AppPaths& paths, const Clock& clock,
+                               QObject* parent)
     : KaraokeSession(*players.main, *players.second, state, paths, clock, parent, players.music.get())
 {
     m_players = std::move(players);
@@ -168,8 +168,7 @@ void KaraokeSession::tmr_sf_Timer()
             if (m_music)
                 m_music->cut(); // the song does not wait for the fade
             m_stage.post(Cmd::PlayNext{});
-        }
-        else if (pending == 0 || (pending == -1 && !idleSaid))
+        } else if (pending == 0 || (pending == -1 && !idleSaid))
             m_stage.post(Cmd::NoReservations{});
     }
 

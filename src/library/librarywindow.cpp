@@ -4,13 +4,13 @@
 #include "dialogs/operatordialogs.h"
 #include "player/player.h"
 
+#include <QAbstractListModel>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QAbstractListModel>
 #include <QListView>
 #include <QListWidget>
 #include <QMimeData>
@@ -26,10 +26,7 @@ class LibraryWindow::SongsModel : public QAbstractListModel
 public:
     SongsModel(const Library& library, QObject* parent) : QAbstractListModel(parent), m_library(library) {}
 
-    int rowCount(const QModelIndex& parent) const override
-    {
-        return parent.isValid() ? 0 : int(m_library.songCount());
-    }
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(m_library.songCount()); }
     QVariant data(const QModelIndex& index, int role) const override
     {
         if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))

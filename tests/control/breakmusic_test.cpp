@@ -60,8 +60,8 @@ TEST(BreakMusicTest, FillsTheIdleScreenAndGivesWayToASong)
     ASSERT_FALSE(test::makeTestClip(paths.srcDir(), QStringLiteral("100001"), 3).isEmpty());
     ASSERT_TRUE(saveFile(paths.songList(), " 100001 \r\n" + encodeCp932(QStringLiteral("桜")) + "\r\n").isEmpty());
     ASSERT_EQ(QProcess::execute(QStringLiteral("ffmpeg"),
-                                {u"-v"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"aevalsrc=0.9*sin(2*PI*660*t):d=30"_s, u"-y"_s,
-                                 paths.file(u"bgm/tone.wav"_s)}),
+                                {u"-v"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                 u"aevalsrc=0.9*sin(2*PI*660*t):d=30"_s, u"-y"_s, paths.file(u"bgm/tone.wav"_s)}),
               0);
 
     const auto player = [&](const char* name) {
