@@ -46,7 +46,9 @@ int main(int argc, char** argv)
     test::FakeClock clock;
     test::FakePlayer preview;
 
-    std::printf("Opening the library window (median of 5 openings; videos of 4 KB in src/)\n");
+    std::printf("Opening the library window: constructed and shown, goal < 150 ms (median of 5 openings, and the\n"
+                "first of them); then the summary of the videos' sizes, filled in afterwards\n"
+                "(videos of 4 KB in src/)\n");
     for (int count : {10000, 50000, 100001}) {
         const AppPaths paths(temp.path() + QStringLiteral("/open-%1").arg(count));
         QDir().mkpath(paths.backupDir());
@@ -58,16 +60,24 @@ int main(int argc, char** argv)
         for (const Song& song : library)
             writeFile(paths.video(song.numberText()), QByteArray(4096, 'v'));
         std::vector<double> times;
+        std::vector<double> filled;
         for (int run = 0; run < 5; ++run) {
             QElapsedTimer t;
             t.start();
             auto* window = new LibraryWindow(paths, clock, new QWidget, preview);
             window->show();
             times.push_back(double(t.nsecsElapsed()) / 1e6);
+            while (!window->library().log().text().contains(QStringLiteral("All files")))
+                QCoreApplication::processEvents();
+            filled.push_back(double(t.nsecsElapsed()) / 1e6);
             delete window;
         }
+        const double first = times.front();
         std::sort(times.begin(), times.end());
-        std::printf("%8d songs: %6.0f ms (first opening %0.f ms)\n", count, times[times.size() / 2], times.front());
+        std::sort(filled.begin(), filled.end());
+        std::printf("%8d songs: %6.0f ms (first opening %.0f ms) %s goal < 150 ms; sizes filled in after %.0f ms\n",
+                    count, times[times.size() / 2], first,
+                    std::max(first, times[times.size() / 2]) < 150 ? "meets" : "MISSES", filled[filled.size() / 2]);
         std::fflush(stdout);
         QDir(paths.root()).removeRecursively();
     }

@@ -14,7 +14,7 @@ set -eu
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 TARV=$(realpath "${1:-$SOURCE/build/tarv}")
 OUT=${2:-$SOURCE/build/docs}
-SHOTS="${SHOTS:-first_start main_window option_menu library_window karaoke_strip time_signal_window connection_window}"
+SHOTS="${SHOTS:-first_start main_window option_menu library_window karaoke_strip empty_idle_screen time_signal_window connection_window}"
 
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
@@ -106,6 +106,20 @@ shot_karaoke_strip() {
     xdotool key --delay 50 1 0 0 0 0 2 Return
     sleep 1.5
     capture karaoke-strip root
+    xdotool key Escape
+    stop_tarv
+}
+
+# Karaoke mode on an empty library (no intro video, no songs): the built-in idle picture.
+shot_empty_idle_screen() {
+    rm -rf "$TMP/empty-karaoke"
+    mkdir -p "$TMP/empty-karaoke"
+    start_tarv "$TMP/empty-karaoke"
+    xdotool key Return # the first start's notice
+    sleep 0.5
+    xdotool windowactivate --sync "$MAIN" key F1 2>/dev/null || xdotool key F1
+    sleep 7
+    capture empty-idle-screen root
     xdotool key Escape
     stop_tarv
 }

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QVBoxLayout>
 
 #include <QScreen>
@@ -22,6 +23,49 @@ namespace {
 // The command box sits 300 twips above the window (15 twips to a pixel), out of sight.
 constexpr int TwipsPerPixel = 15;
 constexpr int CommandBoxTopTwips = -300;
+
+// The idle screen of a library without an intro video (src/000000): the program's name on dark blue,
+// and where guests can reserve from their phones, a line that points at the code in the corner.
+class IdlePicture : public QWidget
+{
+public:
+    explicit IdlePicture(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("idlePicture"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    void setInvitation(bool invite)
+    {
+        m_invite = invite;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(8, 12, 40));
+        painter.setPen(Qt::white);
+        QFont font = this->font();
+        font.setPixelSize(std::max(24, height() / 5));
+        font.setBold(true);
+        painter.setFont(font);
+        // The name and the line below it stay above the invitation's corner (its top is at about 2/3).
+        const QRect name(0, height() / 6, width(), height() / 3);
+        painter.drawText(name, Qt::AlignCenter, QStringLiteral("Tarv"));
+        if (!m_invite)
+            return;
+        font.setPixelSize(std::max(12, height() / 24));
+        font.setBold(false);
+        painter.setFont(font);
+        painter.drawText(QRect(0, name.bottom(), width(), height() / 10), Qt::AlignCenter,
+                         QStringLiteral("スマホで右下のコードを読み取ると、曲を予約できます"));
+    }
+
+private:
+    bool m_invite = false;
+};
 
 } // namespace
 
@@ -36,6 +80,8 @@ ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
 
     GomX1 = new PlayerView(this);
     GomX1->setObjectName(QStringLiteral("GomX1"));
+    m_idlePicture = new IdlePicture(this);
+    m_idlePicture->hide();
     GomX2 = new PlayerView(this);
     GomX2->setObjectName(QStringLiteral("GomX2"));
     GomX2->hide();
@@ -81,6 +127,12 @@ ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
 ControlWindow::~ControlWindow()
 {
     setSession(nullptr);
+}
+
+void ControlWindow::setPlayers(MpvPlayer* main, MpvPlayer* second)
+{
+    GomX1->setPlayer(main);
+    GomX2->setPlayer(second);
 }
 
 Player& ControlWindow::mainPlayer()
@@ -133,8 +185,23 @@ void ControlWindow::setGuestUrl(const QString& url)
 {
     m_inviteCode->setText(url);
     m_inviteUrl->setText(url);
+    static_cast<IdlePicture*>(m_idlePicture)->setInvitation(!url.isEmpty());
     if (url.isEmpty())
         m_invite->hide();
+}
+
+void ControlWindow::setIdlePictureVisible(bool visible)
+{
+    if (visible == m_idlePicture->isVisible())
+        return;
+    m_idlePicture->setVisible(visible);
+    if (!visible)
+        return;
+    // Over the song player, under the invitation and the strip.
+    m_idlePicture->raise();
+    m_invite->raise();
+    if (m_stage)
+        m_stage->raise();
 }
 
 void ControlWindow::setGuestInviteVisible(bool visible)
@@ -150,6 +217,7 @@ void ControlWindow::setGuestInviteVisible(bool visible)
 void ControlWindow::layoutChildren()
 {
     GomX1->setGeometry(rect());
+    m_idlePicture->setGeometry(rect());
     GomX2->setGeometry(rect());
     // A corner of the screen, clear of the strip along the top: big enough for a phone across the room.
     const int side = std::max(160, std::min(width(), height()) / 4);

@@ -10,6 +10,7 @@ class QTimer;
 
 namespace tarv {
 
+class MpvPlayer;
 class PlayerView;
 class Player;
 class QrCodeView;
@@ -27,6 +28,9 @@ public:
     explicit ControlWindow(QWidget* parent = nullptr);
     ~ControlWindow() override;
 
+    // The players whose frames GomX1 and GomX2 show; they are not owned.
+    void setPlayers(MpvPlayer* main, MpvPlayer* second);
+    // The attached players; only once setPlayers() has given them.
     Player& mainPlayer();
     Player& secondPlayer();
     PlayerView* mainPlayerView() const { return GomX1; }
@@ -52,6 +56,8 @@ public:
     void setMainPlayerVisible(bool visible) override;
     void setSecondPlayerVisible(bool visible) override;
     void setGuestInviteVisible(bool visible) override;
+    void setIdlePictureVisible(bool visible) override;
+    QWidget* idlePicture() const { return m_idlePicture; }
 
 signals:
     // Closed from the desktop: karaoke mode ends at once.
@@ -70,7 +76,8 @@ private:
     PlayerView* GomX1 = nullptr;
     PlayerView* GomX2 = nullptr;
     StageWindow* m_stage = nullptr; // Form3
-    QWidget* m_invite = nullptr;    // the guests' address and QR code, bottom right
+    QWidget* m_idlePicture = nullptr; // the program's name, where no intro video gives a picture
+    QWidget* m_invite = nullptr;      // the guests' address and QR code, bottom right
     QrCodeView* m_inviteCode = nullptr;
     QLabel* m_inviteUrl = nullptr;
     QLineEdit* txt_input = nullptr;

@@ -25,13 +25,22 @@ constexpr int FadeStepMs = 100;       // tmr_voldown: one step of the farewell's
 
 Q_LOGGING_CATEGORY(lcKaraoke, "tarv.karaoke")
 
+KaraokeSession::KaraokeSession(SessionPlayers players, const AppState& state, const AppPaths& paths, const Clock& clock,
+                               QObject* parent)
+    : KaraokeSession(*players.main, *players.second, state, paths, clock, parent, players.music.get())
+{
+    m_players = std::move(players);
+}
+
 KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const AppState& state, const AppPaths& paths,
-                               const Clock& clock, QObject* parent)
+                               const Clock& clock, QObject* parent, Player* musicPlayer)
     : QObject(parent), m_main(mainPlayer), m_second(secondPlayer), m_state(state), m_clock(clock), m_paths(paths),
       m_stage(mainPlayer, secondPlayer, state, paths, clock), m_link(m_stage),
       m_entry(m_link, mainPlayer, secondPlayer, clock)
 {
     m_entry.setQuitTimer(this);
+    if (musicPlayer)
+        m_music = std::make_unique<BreakMusic>(*musicPlayer, paths.file(QStringLiteral("bgm")));
 
     m_sfTimer.setObjectName(QStringLiteral("tmr_sf"));
     m_sfTimer.setInterval(KeypadPollMs);
@@ -149,6 +158,8 @@ void KaraokeSession::tmr_ziho_Timer()
     }
     if (const auto item = m_firing.due(m_clock.now(), m_timeSignals->times())) {
         qCInfo(lcKaraoke).noquote() << "time signal at" << item->time() << "for" << item->field();
+        if (m_music)
+            m_music->cut(); // the time signal does not wait for the fade
         m_stage.post(Cmd::TimeSignal{item->field()});
     }
 }
@@ -191,16 +202,31 @@ void KaraokeSession::tmr_sf_Timer()
     if (!timeSignalPlaying && !isEnding() && !m_stage.holdsMessage() && !m_main.isPlaying()) {
         const int pending = m_stage.pendingCount();
         const bool idleSaid = std::holds_alternative<Cmd::NoReservations>(m_stage.lastCommand());
-        if (pending > 0)
+        if (pending > 0) {
+            if (m_music)
+                m_music->cut(); // the song does not wait for the fade
             m_stage.post(Cmd::PlayNext{});
-        else if (pending == 0 || (pending == -1 && !idleSaid))
+        } else if (pending == 0 || (pending == -1 && !idleSaid))
             m_stage.post(Cmd::NoReservations{});
     }
 
-    // Over the idle screen (nothing plays, nothing waits) guests are shown how to join from a phone.
-    if (m_view)
-        m_view->setGuestInviteVisible(!timeSignalPlaying && !isEnding() && !m_main.isPlaying() &&
-                                      m_stage.pendingCount() == -1);
+    // Over the idle screen (nothing plays, nothing waits) guests are shown how to join from a phone,
+    // and break music plays.
+    const bool nothingPlays = !timeSignalPlaying && !m_main.isPlaying();
+    const bool idle = nothingPlays && !isEnding() && m_stage.pendingCount() == -1;
+    if (m_view) {
+        m_view->setGuestInviteVisible(idle);
+        const PlayState mainState = m_main.playState();
+        const bool noPicture = mainState == PlayState::NoMedia || mainState == PlayState::Failed;
+        const QString shown = m_main.mediaPath();
+        m_view->setIdlePictureVisible(nothingPlays && noPicture && (shown.isEmpty() || shown == m_paths.introVideo()));
+    }
+    if (m_music) {
+        if (nothingPlays || isEnding())
+            m_music->setIdle(idle, m_main.volume());
+        else
+            m_music->cut();
+    }
 
     if (m_entry.keepFocus() && m_view)
         m_view->focusCommandBox();

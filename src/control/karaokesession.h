@@ -2,11 +2,15 @@
 
 #include "common/apppaths.h"
 #include "common/appstate.h"
+#include "control/breakmusic.h"
 #include "control/commandentry.h"
+#include "player/mpvplayer.h"
 #include "stage/stage.h"
 
 #include <QObject>
 #include <QTimer>
+
+#include <memory>
 
 namespace tarv {
 
@@ -26,6 +30,17 @@ public:
     virtual void setSecondPlayerVisible(bool visible) = 0;
     // The guests' web address and its QR code in a corner, shown over the idle screen only.
     virtual void setGuestInviteVisible(bool visible) = 0;
+    // The built-in idle picture, shown where the song player has no picture to show (no intro video).
+    virtual void setIdlePictureVisible(bool) {}
+};
+
+// The players of karaoke mode: the song player GomX1, the time-signal player GomX2 and the
+// audio-only break music player. Views are attached to the first two to show their frames.
+struct SessionPlayers
+{
+    std::unique_ptr<MpvPlayer> main;
+    std::unique_ptr<MpvPlayer> second;
+    std::unique_ptr<MpvPlayer> music;
 };
 
 // One run of karaoke mode, without widgets: the stage, the command entry and the timers that run
@@ -36,9 +51,16 @@ class KaraokeSession : public QObject, private QuitTimer
     Q_OBJECT
 
 public:
+    // On players owned elsewhere (tests); musicPlayer plays the break music of bgm/ (none: no music).
     KaraokeSession(Player& mainPlayer, Player& secondPlayer, const AppState& state, const AppPaths& paths,
-                   const Clock& clock, QObject* parent = nullptr);
+                   const Clock& clock, QObject* parent = nullptr, Player* musicPlayer = nullptr);
+    // On players of its own, which live as long as the session.
+    KaraokeSession(SessionPlayers players, const AppState& state, const AppPaths& paths, const Clock& clock,
+                   QObject* parent = nullptr);
     ~KaraokeSession() override;
+
+    // The players the session owns (empty when it plays on players owned elsewhere).
+    const SessionPlayers& players() const { return m_players; }
 
     Stage& stage() { return m_stage; }
     CommandEntry& entry() { return m_entry; }
@@ -87,6 +109,7 @@ private:
     // QuitTimer
     void startQuitTimer() override;
 
+    SessionPlayers m_players; // first, so that they outlive everything that plays on them
     Player& m_main;
     Player& m_second;
     const AppState& m_state;
@@ -95,6 +118,7 @@ private:
     Stage m_stage;
     StageConnection m_link;
     CommandEntry m_entry;
+    std::unique_ptr<BreakMusic> m_music;
     KaraokeView* m_view = nullptr;
     bool m_loaded = false;
     QString m_webError; // the last problem of the web poll, said once

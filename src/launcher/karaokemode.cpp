@@ -2,7 +2,9 @@
 
 #include "control/controlwindow.h"
 #include "control/karaokesession.h"
+#include "player/playerview.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
@@ -29,9 +31,19 @@ StageWindow* KaraokeMode::stageWindow() const
 
 void KaraokeMode::load()
 {
+    SessionPlayers players{PlayerView::makePlayer(), PlayerView::makePlayer(), nullptr};
+    players.main->setObjectName(QStringLiteral("GomX1"));
+    players.second->setObjectName(QStringLiteral("GomX2"));
+    if (QDir(m_paths.file(QStringLiteral("bgm"))).exists()) {
+        // Audio only, on the room's sound output like the others.
+        const bool headless = players.main->video() == MpvPlayer::Video::None;
+        players.music = std::make_unique<MpvPlayer>(MpvPlayer::Video::None,
+                                                    headless ? MpvPlayer::Sound::None : MpvPlayer::Sound::System);
+        players.music->setObjectName(QStringLiteral("bgm"));
+    }
     m_control = std::make_unique<ControlWindow>();
-    m_session =
-        std::make_unique<KaraokeSession>(m_control->mainPlayer(), m_control->secondPlayer(), m_state, m_paths, m_clock);
+    m_session = std::make_unique<KaraokeSession>(std::move(players), m_state, m_paths, m_clock);
+    m_control->setPlayers(m_session->players().main.get(), m_session->players().second.get());
     m_session->setTimeSignalSource(m_timeSignals);
     m_session->setQueueRecord(m_record);
     m_session->setGuestDesk(m_desk);

@@ -24,6 +24,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace tarv {
 
@@ -98,6 +99,8 @@ bool Launcher::start()
         showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), report.unfinishedSave);
     if (kept > 0)
         askToRestoreQueue(kept);
+    // Once the window is on screen, the start-up's leftovers go back to the system.
+    QTimer::singleShot(0, this, &releaseFreedMemory);
     return true;
 }
 
@@ -173,8 +176,13 @@ void Launcher::startWireless()
 void Launcher::showLibrary()
 {
     if (!m_library) {
-        auto* preview = new PlayerView;
-        m_library = new LibraryWindow(m_paths, m_clock, preview, preview->player(), m_main.get());
+        if (!m_preview) {
+            m_preview = PlayerView::makePlayer();
+            m_preview->setObjectName(QStringLiteral("gom_tes"));
+        }
+        auto* view = new PlayerView;
+        view->setPlayer(m_preview.get());
+        m_library = new LibraryWindow(m_paths, m_clock, view, *m_preview, m_main.get());
     }
     bringUp(m_library);
 }

@@ -23,6 +23,7 @@ class GuestService;
 class InstanceGuard;
 class KaraokeMode;
 class LibraryWindow;
+class MpvPlayer;
 class MainWindow;
 class QueueRecord;
 class TimeSignals;
@@ -84,6 +85,7 @@ private:
     std::unique_ptr<GuestDesk> m_desk; // between the guest server and the karaoke session
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
+    std::unique_ptr<MpvPlayer> m_preview; // the library window's preview, shown by its view
     QPointer<LibraryWindow> m_library;
     QPointer<SongListDownload> m_download;
     QPointer<ConnectionWindow> m_connection;

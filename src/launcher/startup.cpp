@@ -14,6 +14,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace tarv {
 
@@ -184,6 +187,13 @@ bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& ke
     if (!request || !kept.contains(requestedReservation(request->code, request->user)))
         return false;
     return takeRequest(*file).request.has_value();
+}
+
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 StartupReport prepareRun(const AppPaths& paths, const QDateTime& now)

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaObject>
 
 #include <algorithm>
 
@@ -83,6 +84,22 @@ void Library::load()
     if (list)
         m_videoSizes.prefetch(*list);
     setSongs(list);
+    if (m_table->size() <= SizesReadAtOnce) {
+        addSummary();
+        return;
+    }
+    // A big library: its videos' sizes are read on other threads while the window comes on screen.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            addSummary();
+            emit logChanged();
+        },
+        Qt::QueuedConnection);
+}
+
+void Library::addSummary()
+{
     m_log.addSummaryBlock(summaryLine(m_videoSizes.totals(*m_table)));
 }
 
@@ -93,20 +110,21 @@ const QList<Song>& Library::songs() const
     return *m_songs;
 }
 
-QStringList Library::listItems() const
+qsizetype Library::songCount() const
 {
-    QStringList items;
-    items.reserve(m_table->size());
-    for (const SongTable::Entry& entry : m_table->entries()) {
-        // displayForm() built in place: a hundred thousand items are worth the care.
-        QString item;
-        item.reserve(16 + entry.titleSize);
-        item += QString::number(entry.number);
-        item += QLatin1StringView(" | ");
-        appendCp932(item, m_table->rawTitle(entry));
-        items << std::move(item);
-    }
-    return items;
+    return m_table->size();
+}
+
+QString Library::listItem(qsizetype row) const
+{
+    // displayForm() built in place: a hundred thousand items are worth the care.
+    const SongTable::Entry& entry = m_table->entries()[row];
+    QString item;
+    item.reserve(16 + entry.titleSize);
+    item += QString::number(entry.number);
+    item += QLatin1StringView(" | ");
+    appendCp932(item, m_table->rawTitle(entry));
+    return item;
 }
 
 LibraryTotals Library::refreshSongs()

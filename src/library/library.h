@@ -61,17 +61,21 @@ public:
 
     // Loading the window: the web root, both lists and the summary block on an empty log. The
     // summary needs the size of every video, which is read on other threads while songsChanged()
-    // is handled (the window fills its lists).
+    // is handled (the window fills its lists). Above SizesReadAtOnce songs the summary block
+    // follows once the event loop runs again (the window is on screen by then), and
+    // logChanged() tells of it.
     void load();
+    static constexpr qsizetype SizesReadAtOnce = 4096;
 
     const AppPaths& paths() const { return m_paths; }
     OperatorLog& log() { return m_log; }
     const OperatorLog& log() const { return m_log; }
     const QString& webRootText() const { return m_webRootText; }
 
-    // The entries both list boxes show, in file order, and their display form.
+    // The entries both list boxes show, in file order, and the display form of one.
     const QList<Song>& songs() const;
-    QStringList listItems() const;
+    qsizetype songCount() const;
+    QString listItem(qsizetype row) const;
 
     // Reads the song list again for both lists; returns its totals.
     LibraryTotals refreshSongs();
@@ -105,9 +109,12 @@ public:
 signals:
     // The song list was read again: the lists show it afresh.
     void songsChanged();
+    // A line was added to the log outside a call of the window's (the summary of a big library).
+    void logChanged();
 
 private:
     void setSongs(std::shared_ptr<const SongTable> table);
+    void addSummary();
     bool numberFree(const SongTable& songs, qint64 number);
     bool renameVideo(qint64 oldNumber, qint64 newNumber);
     void resetEditFrame();

@@ -4,12 +4,14 @@
 #include "dialogs/operatordialogs.h"
 #include "player/player.h"
 
+#include <QAbstractListModel>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
@@ -18,12 +20,49 @@
 
 namespace tarv {
 
+// The library's songs as a list model: a row's text is made only when a view shows it.
+class LibraryWindow::SongsModel : public QAbstractListModel
+{
+public:
+    SongsModel(const Library& library, QObject* parent) : QAbstractListModel(parent), m_library(library) {}
+
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(m_library.songCount()); }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+            return {};
+        return m_library.listItem(index.row());
+    }
+    void refresh()
+    {
+        beginResetModel();
+        endResetModel();
+    }
+
+private:
+    const Library& m_library;
+};
+
+namespace {
+
+QListView* songListView(const QString& name, QAbstractItemModel* model)
+{
+    auto* view = new QListView;
+    view->setObjectName(name);
+    view->setUniformItemSizes(true);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setModel(model);
+    return view;
+}
+
+} // namespace
+
 LibraryWindow::LibraryWindow(const AppPaths& paths, Clock& clock, QWidget* previewWidget, Player& preview,
                              QWidget* parent)
     : QWidget(parent, Qt::Window), m_paths(paths),
       m_drop(new DropRunner(this, QStringLiteral("登録中: %1 / %2"), QStringLiteral("DBインストール"))),
       m_prompts(std::make_unique<WindowPrompts>([this] { return m_drop->dialogParent(); })), m_preview(preview),
-      m_library(m_paths, clock, *m_prompts, preview)
+      m_library(m_paths, clock, *m_prompts, preview), m_songs(new SongsModel(m_library, this))
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("DB操作"));
@@ -51,8 +90,7 @@ void LibraryWindow::buildWidgets(QWidget* previewWidget)
 
     // Frame3: editing and deleting with the preview.
     auto* frame3 = named(new QGroupBox(QStringLiteral("DB編集/削除")), QStringLiteral("Frame3"));
-    lst_db_edit_allfile = named(new QListWidget, QStringLiteral("lst_db_edit_allfile"));
-    lst_db_edit_allfile->setUniformItemSizes(true);
+    lst_db_edit_allfile = songListView(QStringLiteral("lst_db_edit_allfile"), m_songs);
     previewWidget->setObjectName(QStringLiteral("gom_tes"));
     previewWidget->setMinimumSize(256, 144);
     lbl_db_edit_bef_no = named(new QLabel, QStringLiteral("lbl_db_edit_bef_no"));
@@ -97,13 +135,14 @@ void LibraryWindow::buildWidgets(QWidget* previewWidget)
     connect(cmd_path, &QPushButton::clicked, this, &LibraryWindow::cmd_path_Click);
     connect(cmd_errcheck, &QPushButton::clicked, this, &LibraryWindow::cmd_errcheck_Click);
     connect(lst_err, &QListWidget::currentRowChanged, this, &LibraryWindow::lst_err_Click);
-    connect(lst_db_edit_allfile, &QListWidget::itemDoubleClicked, this, &LibraryWindow::lst_db_edit_allfile_DblClick);
+    connect(lst_db_edit_allfile, &QListView::doubleClicked, this, &LibraryWindow::lst_db_edit_allfile_DblClick);
     connect(cmd_db_edit_change, &QPushButton::clicked, this, &LibraryWindow::cmd_db_edit_change_Click);
     connect(cmd_db_edit_del, &QPushButton::clicked, this, &LibraryWindow::cmd_db_edit_del_Click);
     connect(cmd_dbtohtml, &QPushButton::clicked, this, &LibraryWindow::cmd_dbtohtml_Click);
     connect(cmd_dbtohtml_cgi, &QPushButton::clicked, this, &LibraryWindow::cmd_dbtohtml_cgi_Click);
     connect(cmd_close, &QPushButton::clicked, this, &QWidget::close);
-    connect(&m_library, &Library::songsChanged, this, &LibraryWindow::fillLists);
+    connect(&m_library, &Library::songsChanged, m_songs, &SongsModel::refresh);
+    connect(&m_library, &Library::logChanged, this, &LibraryWindow::showLog);
     connect(m_drop, &DropRunner::progressed, this, &LibraryWindow::dropStepped);
     connect(m_drop, &DropRunner::finished, this, &LibraryWindow::endDrop);
 }
@@ -118,8 +157,7 @@ QWidget* LibraryWindow::buildInstallFrame()
     logArea->setWidget(lbl_input_dd);
     logArea->setWidgetResizable(true);
     logArea->setMinimumHeight(160);
-    lst_allfile = named(new QListWidget, QStringLiteral("lst_allfile"));
-    lst_allfile->setUniformItemSizes(true);
+    lst_allfile = songListView(QStringLiteral("lst_allfile"), m_songs);
     chk_autocopy = checkedBox(QStringLiteral("chk_autocopy"), QStringLiteral("AutoNumbering"));
     chk_srcdel = checkedBox(QStringLiteral("chk_srcdel"), QStringLiteral("SauceDelete"));
     chk_autosave = checkedBox(QStringLiteral("chk_autosave"), QStringLiteral("AutoSave"));
@@ -228,24 +266,24 @@ void LibraryWindow::lst_err_Click(int row)
         fle_err->setCurrentRow(row < fle_err->count() ? row : -1);
 }
 
-void LibraryWindow::lst_db_edit_allfile_DblClick(QListWidgetItem* item)
+void LibraryWindow::lst_db_edit_allfile_DblClick(const QModelIndex& index)
 {
-    if (!item || !m_library.select(lst_db_edit_allfile->row(item)))
+    if (!index.isValid() || !m_library.select(index.row()))
         return;
     showEditFrame();
 }
 
 void LibraryWindow::cmd_db_edit_change_Click()
 {
-    const int row = lst_db_edit_allfile->currentRow();
+    const int row = lst_db_edit_allfile->currentIndex().row();
     const auto outcome =
         m_library.change(txt_db_edit_aft_no->text(), txt_db_edit_new_title->text(), chk_db_edit_autosave->isChecked());
     showLog();
     if (outcome != Library::EditOutcome::Done)
         return;
     showEditFrame();
-    if (row >= 0 && row < lst_db_edit_allfile->count())
-        lst_db_edit_allfile->setCurrentRow(row);
+    if (row >= 0 && row < m_songs->rowCount({}))
+        lst_db_edit_allfile->setCurrentIndex(m_songs->index(row));
 }
 
 void LibraryWindow::cmd_db_edit_del_Click()
@@ -255,7 +293,7 @@ void LibraryWindow::cmd_db_edit_del_Click()
     if (outcome != Library::EditOutcome::Done)
         return;
     showEditFrame();
-    lst_db_edit_allfile->setCurrentRow(-1);
+    lst_db_edit_allfile->setCurrentIndex({});
     lst_db_edit_allfile->clearSelection();
 }
 
@@ -269,15 +307,6 @@ void LibraryWindow::cmd_dbtohtml_cgi_Click()
 {
     m_library.exportWebSongFile();
     lbl_dbtohtml_log->setText(m_library.exportLabel());
-}
-
-void LibraryWindow::fillLists()
-{
-    const QStringList items = m_library.listItems();
-    lst_allfile->clear();
-    lst_allfile->addItems(items);
-    lst_db_edit_allfile->clear();
-    lst_db_edit_allfile->addItems(items);
 }
 
 void LibraryWindow::showEditFrame()

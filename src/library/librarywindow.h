@@ -13,9 +13,10 @@ class QCheckBox;
 class QLabel;
 class QLayout;
 class QLineEdit;
+class QListView;
 class QListWidget;
-class QListWidgetItem;
 class QMimeData;
+class QModelIndex;
 class QPushButton;
 
 namespace tarv {
@@ -61,7 +62,7 @@ private:
     void cmd_path_Click();
     void cmd_errcheck_Click();
     void lst_err_Click(int row);
-    void lst_db_edit_allfile_DblClick(QListWidgetItem* item);
+    void lst_db_edit_allfile_DblClick(const QModelIndex& index);
     void cmd_db_edit_change_Click();
     void cmd_db_edit_del_Click();
     void cmd_dbtohtml_Click();
@@ -69,7 +70,6 @@ private:
 
     void dropStepped(int handled, int total);
     void endDrop(bool refreshLists);
-    void fillLists();
     void showEditFrame();
     void showLog();
 
@@ -84,7 +84,9 @@ private:
 
     QLineEdit* txt_path = nullptr;
     QPushButton* cmd_path = nullptr;
-    QListWidget* lst_db_edit_allfile = nullptr;
+    class SongsModel;
+    SongsModel* m_songs; // both song lists show it
+    QListView* lst_db_edit_allfile = nullptr;
     QLabel* lbl_db_edit_bef_no = nullptr;
     QLineEdit* txt_db_edit_aft_no = nullptr;
     QLineEdit* txt_db_edit_new_title = nullptr;
@@ -95,7 +97,7 @@ private:
     QPushButton* cmd_dbtohtml = nullptr;
     QLabel* lbl_dbtohtml_log = nullptr;
     QLabel* lbl_input_dd = nullptr;
-    QListWidget* lst_allfile = nullptr;
+    QListView* lst_allfile = nullptr;
     QCheckBox* chk_autocopy = nullptr;
     QCheckBox* chk_srcdel = nullptr;
     QCheckBox* chk_autosave = nullptr;

@@ -62,7 +62,8 @@ constexpr std::pair<const char*, const char*> LockedDownOptions[] = {
 
 } // namespace
 
-MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent) : QObject(parent), m_video(video)
+MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent, const QString& soundFile)
+    : QObject(parent), m_video(video)
 {
     // mpv refuses to start unless numbers are formatted the C way; Qt may have set the user's locale.
     const char* numeric = std::setlocale(LC_NUMERIC, nullptr);
@@ -78,6 +79,14 @@ MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent) : QObject(parent
     setOption(m_mpv.get(), "vo", video == Video::Render ? "libmpv" : "null");
     if (sound == Sound::None)
         setOption(m_mpv.get(), "ao", "null");
+    if (sound == Sound::File) {
+        setOption(m_mpv.get(), "ao", "pcm");
+        setOption(m_mpv.get(), "ao-pcm-file", QFile::encodeName(soundFile).constData());
+        setOption(m_mpv.get(), "ao-pcm-waveheader", "no");
+        setOption(m_mpv.get(), "audio-format", "s16");
+        setOption(m_mpv.get(), "audio-samplerate", "44100");
+        setOption(m_mpv.get(), "audio-channels", "stereo");
+    }
     if (video == Video::Render)
         setOption(m_mpv.get(), "gpu-hwdec-interop", "no");
     for (const auto& [option, value] : LockedDownOptions)
@@ -121,7 +130,10 @@ void MpvHandleDeleter::operator()(mpv_handle* mpv) const noexcept
     mpv_terminate_destroy(mpv);
 }
 
-MpvPlayer::~MpvPlayer() = default;
+MpvPlayer::~MpvPlayer()
+{
+    emit closing();
+}
 
 void MpvPlayer::setMediaPath(const QString& path)
 {

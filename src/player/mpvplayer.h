@@ -50,8 +50,8 @@ using MpvHandle = std::unique_ptr<mpv_handle, MpvHandleDeleter>;
 // - setVolume() keeps fractions; values are clamped to 0..100, NaN is ignored.
 // - Signals are queued onto the event loop, never emitted from inside a call.
 //
-// Video: with Video::Render the picture is drawn by a PlayerView through mpv's render API. Such a
-// player opens its media only once the view has attached its renderer (the view's first show);
+// Video: with Video::Render the picture is drawn by a PlayerView attached to the player, through
+// mpv's render API. Such a player opens its media only once a view has attached its renderer;
 // until then the calls above already answer as if the file were open.
 class MpvPlayer : public QObject, public Player
 {
@@ -59,11 +59,13 @@ class MpvPlayer : public QObject, public Player
 
 public:
     enum class Video { None, Render };
-    enum class Sound { None, System };
+    // File: raw PCM (16-bit, 44.1 kHz stereo) written to soundFile, at the pace of playback (tests
+    // listen to what a player sends out).
+    enum class Sound { None, System, File };
 
     // Headless: no video output and no audio device (tests, tools, benchmarks).
     explicit MpvPlayer(QObject* parent = nullptr) : MpvPlayer(Video::None, Sound::None, parent) {}
-    MpvPlayer(Video video, Sound sound, QObject* parent = nullptr);
+    MpvPlayer(Video video, Sound sound, QObject* parent = nullptr, const QString& soundFile = {});
     ~MpvPlayer() override;
 
     MpvPlayer(const MpvPlayer&) = delete;
@@ -115,6 +117,8 @@ signals:
     void playStateChanged(tarv::PlayState state);
     // The media was replaced or unloaded (the view repaints).
     void mediaChanged();
+    // Emitted at once by the destructor, before the mpv core goes: a view frees its renderer.
+    void closing();
 
 private:
     enum class Media { None, Opening, Open, Failed };

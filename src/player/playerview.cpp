@@ -283,41 +283,64 @@ void PlayerView::setDefaultOutput(std::optional<Output> output)
     s_defaultOutput = output;
 }
 
-PlayerView::PlayerView(QWidget* parent) : PlayerView(defaultOutput(), MpvPlayer::Sound::System, parent) {}
+std::unique_ptr<MpvPlayer> PlayerView::makePlayer(MpvPlayer::Sound sound, std::optional<Output> output)
+{
+    if (output.value_or(defaultOutput()) == Output::Headless)
+        return std::make_unique<MpvPlayer>();
+    return std::make_unique<MpvPlayer>(MpvPlayer::Video::Render, sound);
+}
 
-PlayerView::PlayerView(Output output, MpvPlayer::Sound sound, QWidget* parent)
-    : QWidget(parent), m_output(output),
-      m_player(
-          std::make_unique<MpvPlayer>(output == Output::Headless ? MpvPlayer::Video::None : MpvPlayer::Video::Render,
-                                      output == Output::Headless ? MpvPlayer::Sound::None : sound))
+PlayerView::PlayerView(Output output, QWidget* parent) : QWidget(parent), m_output(output)
 {
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
-
-    connect(this, &QObject::objectNameChanged, m_player.get(),
-            [player = m_player.get()](const QString& name) { player->setObjectName(name); });
-
-    if (output == Output::Screen)
-        m_surface = new VideoSurface(*m_player, this);
-    else if (output == Output::Software)
-        m_surface = new SoftwareSurface(*m_player, this);
-    if (m_surface)
-        m_surface->setGeometry(rect());
 }
 
 PlayerView::~PlayerView()
 {
     // The renderer must be freed before the mpv core it draws.
+    detach();
+}
+
+void PlayerView::setPlayer(MpvPlayer* player)
+{
+    if (player == m_player)
+        return;
+    detach();
+    m_player = player;
+    if (!m_player)
+        return;
+    if (m_player->objectName().isEmpty())
+        m_player->setObjectName(objectName());
+    m_playerGone = connect(m_player, &MpvPlayer::closing, this, &PlayerView::detach);
+    if (m_player->video() != MpvPlayer::Video::Render)
+        return;
+    if (m_output == Output::Screen)
+        m_surface = new VideoSurface(*m_player, this);
+    else if (m_output == Output::Software)
+        m_surface = new SoftwareSurface(*m_player, this);
+    else
+        m_player->setRendererAttached(true); // nowhere to draw: it plays unseen
+    if (m_surface) {
+        m_surface->setGeometry(rect());
+        m_surface->show();
+    }
+}
+
+void PlayerView::detach()
+{
+    disconnect(m_playerGone);
     delete m_surface;
     m_surface = nullptr;
+    m_player = nullptr;
 }
 
 QImage PlayerView::grabFrame()
 {
-    if (m_output == Output::Screen)
+    if (m_output == Output::Screen && m_surface)
         return static_cast<VideoSurface*>(m_surface)->grabFramebuffer();
     return grab().toImage();
 }

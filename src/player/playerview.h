@@ -10,14 +10,16 @@
 
 namespace tarv {
 
-// The widget that shows one player, and owns it. Window code holds a PlayerView where the
-// player's picture goes and drives it through player(); its visibility and size are the widget's.
+// The widget that shows the frames of one player. The player belongs to the logic that drives it
+// (the karaoke session, the launcher for the library's preview); the view is attached to it with
+// setPlayer() and only draws. Either may go first: a player that goes detaches itself from its
+// view (which turns black), and a view that goes frees its renderer before the player's core.
 //
-// Output::Screen draws the video with OpenGL through mpv's render API and plays the sound on the
-// system's default output. Output::Software does the same without OpenGL, through mpv's software
-// renderer into an image (slower, for displays that offer no OpenGL). Output::Headless shows a
-// black widget in front of a headless player (no video output, no audio device): window tests on
-// Qt's offscreen platform, where an OpenGL widget cannot be shown, still drive a real player.
+// Output::Screen draws the video with OpenGL through mpv's render API. Output::Software does the
+// same without OpenGL, through mpv's software renderer into an image (slower, for displays that
+// offer no OpenGL). Output::Headless shows a black widget: window tests on Qt's offscreen
+// platform, where an OpenGL widget cannot be shown, still drive a real (headless) player.
+// makePlayer() gives a player that views of that output can show.
 //
 // The view never takes the keyboard focus; a mouse press on it emits clicked().
 class PlayerView : public QWidget
@@ -27,14 +29,22 @@ class PlayerView : public QWidget
 public:
     enum class Output { Screen, Software, Headless };
 
-    // defaultOutput(), with sound on the system's output.
-    explicit PlayerView(QWidget* parent = nullptr);
-    PlayerView(Output output, MpvPlayer::Sound sound, QWidget* parent = nullptr);
+    // defaultOutput().
+    explicit PlayerView(QWidget* parent = nullptr) : PlayerView(defaultOutput(), parent) {}
+    PlayerView(Output output, QWidget* parent);
     ~PlayerView() override;
 
+    // Shows player's frames from now on (nullptr: none); the player is not owned.
+    void setPlayer(MpvPlayer* player);
+    // The attached player; only while one is attached.
     Player& player() { return *m_player; }
     MpvPlayer& mpvPlayer() { return *m_player; }
+    bool hasPlayer() const { return m_player != nullptr; }
     Output output() const { return m_output; }
+
+    // A player for views of output (no video output when Headless, nor sound then).
+    static std::unique_ptr<MpvPlayer> makePlayer(MpvPlayer::Sound sound = MpvPlayer::Sound::System,
+                                                 std::optional<Output> output = std::nullopt);
 
     // What the view shows now, at its size in device pixels (black while headless or before the
     // first frame).
@@ -53,8 +63,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void detach();
+
     Output m_output;
-    std::unique_ptr<MpvPlayer> m_player;
+    MpvPlayer* m_player = nullptr;
+    QMetaObject::Connection m_playerGone;
     QWidget* m_surface = nullptr; // child widget that draws the video; none while headless
 };
 

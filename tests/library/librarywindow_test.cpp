@@ -11,6 +11,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
@@ -131,9 +132,9 @@ protected:
     QStringList items(const char* list) const
     {
         QStringList out;
-        auto* widget = child<QListWidget>(list);
-        for (int i = 0; i < widget->count(); ++i)
-            out << widget->item(i)->text();
+        const QAbstractItemModel* model = child<QListView>(list)->model();
+        for (int i = 0; i < model->rowCount(); ++i)
+            out << model->index(i, 0).data().toString();
         return out;
     }
 
@@ -157,8 +158,8 @@ protected:
 
     void doubleClickRow(int row)
     {
-        auto* list = child<QListWidget>("lst_db_edit_allfile");
-        const QRect rect = list->visualItemRect(list->item(row));
+        auto* list = child<QListView>("lst_db_edit_allfile");
+        const QRect rect = list->visualRect(list->model()->index(row, 0));
         // An item view takes a double-click only after a press on the same item.
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
@@ -284,9 +285,9 @@ TEST_F(LibraryWindowTest, DoubleClickPreviewsThenChangeAndDeleteKeepListAndSrcIn
     EXPECT_EQ(items("lst_allfile").last(), QStringLiteral("100009 | 九"));
     EXPECT_EQ(lib.srcFiles(), (QStringList{QStringLiteral("000000"), QStringLiteral("100001"), QStringLiteral("100003"),
                                            QStringLiteral("100009")}));
-    auto* editList = child<QListWidget>("lst_db_edit_allfile");
-    EXPECT_EQ(editList->currentRow(), 1); // the position, which now holds another song
-    EXPECT_EQ(editList->currentItem()->text(), QStringLiteral("100003 | 三"));
+    auto* editList = child<QListView>("lst_db_edit_allfile");
+    EXPECT_EQ(editList->currentIndex().row(), 1); // the position, which now holds another song
+    EXPECT_EQ(editList->currentIndex().data().toString(), QStringLiteral("100003 | 三"));
     EXPECT_FALSE(child<QPushButton>("cmd_db_edit_change")->isEnabled());
     EXPECT_EQ(child<QLabel>("lbl_db_edit_bef_no")->text(), QStringLiteral("xxxxxx 　->"));
     EXPECT_EQ(child<QLineEdit>("txt_db_edit_aft_no")->text(), QStringLiteral("000000"));
@@ -298,7 +299,7 @@ TEST_F(LibraryWindowTest, DoubleClickPreviewsThenChangeAndDeleteKeepListAndSrcIn
     EXPECT_EQ(items("lst_db_edit_allfile"),
               (QStringList{QStringLiteral("100003 | 三"), QStringLiteral("100009 | 九")}));
     EXPECT_FALSE(QFileInfo::exists(lib.paths.video(QStringLiteral("100001"))));
-    EXPECT_EQ(editList->currentRow(), -1);
+    EXPECT_EQ(editList->currentIndex().row(), -1);
 }
 
 TEST_F(LibraryWindowTest, ExportsCheckAndWebRootAnswerWithTheirMessagesAndQuitDiscardsTheWindow)
@@ -335,6 +336,20 @@ TEST_F(LibraryWindowTest, ExportsCheckAndWebRootAnswerWithTheirMessagesAndQuitDi
     ASSERT_TRUE(waitFor([&] { return guard.isNull(); }));
     window = nullptr;
     EXPECT_TRUE(preview.calls.contains(QStringLiteral("stop")));
+}
+
+// A big library's window opens before its videos' sizes are summed; the summary follows on its own.
+TEST_F(LibraryWindowTest, ABigLibrarysSummaryFollowsTheOpening)
+{
+    QList<std::pair<qint64, QString>> songs;
+    for (qint64 i = 0; i <= Library::SizesReadAtOnce; ++i)
+        songs.append({100001 + i, QStringLiteral("曲")});
+    lib.writeList(songs);
+    open();
+    EXPECT_EQ(items("lst_allfile").size(), songs.size());
+    const QString summary = QStringLiteral("--- All files:%1Count (0MB : 0GB) ---").arg(songs.size());
+    EXPECT_FALSE(logShown().contains(summary));
+    ASSERT_TRUE(waitFor([&] { return logShown() == QStringList{summary, DropHereLine}; }));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace tarv {
 namespace {
@@ -47,10 +48,16 @@ protected:
     }
     static void TearDownTestSuite() { s_dir.reset(); }
 
-    static PlayerView* makeView(QWidget* parent)
+    // A view on a player of the fixture's, which outlives the test's windows.
+    PlayerView* makeView(QWidget* parent)
     {
-        return new PlayerView(PlayerView::Output::Screen, MpvPlayer::Sound::None, parent);
+        m_players.push_back(PlayerView::makePlayer(MpvPlayer::Sound::None, PlayerView::Output::Screen));
+        auto* view = new PlayerView(PlayerView::Output::Screen, parent);
+        view->setPlayer(m_players.back().get());
+        return view;
     }
+
+    std::vector<std::unique_ptr<MpvPlayer>> m_players;
 
     static inline std::unique_ptr<QTemporaryDir> s_dir;
     static inline QStringList s_clips;
@@ -154,13 +161,45 @@ TEST_F(PlayerViewTest, AClickIsReportedAndTheFocusStaysWhereItWas)
 
 TEST_F(PlayerViewTest, HeadlessViewDrivesARealPlayerWithoutOpenGL)
 {
-    PlayerView view(PlayerView::Output::Headless, MpvPlayer::Sound::System);
+    const auto player = PlayerView::makePlayer(MpvPlayer::Sound::System, PlayerView::Output::Headless);
+    PlayerView view(PlayerView::Output::Headless, nullptr);
+    view.setPlayer(player.get());
     view.resize(160, 90);
     view.player().setMediaPath(s_clips[0]);
     view.player().play();
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.player().position() > 0.2; }));
     EXPECT_EQ(view.mpvPlayer().video(), MpvPlayer::Video::None);
     EXPECT_LT(litShare(view.grabFrame()), 0.01);
+}
+
+// The player belongs to the logic: either it or its view may go first, while the video plays.
+TEST_F(PlayerViewTest, APlayerAndItsViewGoInEitherOrder)
+{
+    QWidget window;
+    window.resize(320, 180);
+    PlayerView* first = makeView(&window);
+    first->setGeometry(0, 0, 320, 180);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    first->player().setMediaPath(s_clips[1]);
+    first->player().play();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first->player().position() > 0.2; }));
+
+    // The view goes: the player plays on, and a new view shows it.
+    MpvPlayer* player = m_players.back().get();
+    delete first;
+    const double at = player->position();
+    auto* second = new PlayerView(PlayerView::Output::Screen, &window);
+    second->setGeometry(0, 0, 320, 180);
+    second->setPlayer(player);
+    second->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player->position() > at + 0.3 && litShare(second->grabFrame()) > 0.5; }));
+
+    // The player goes: the view is left black, without a player, and can still be drawn.
+    m_players.pop_back();
+    EXPECT_FALSE(second->hasPlayer());
+    QTest::qWait(100);
+    EXPECT_LT(litShare(second->grabFrame()), 0.01);
 }
 
 } // namespace
