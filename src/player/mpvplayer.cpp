@@ -62,7 +62,8 @@ constexpr std::pair<const char*, const char*> LockedDownOptions[] = {
 
 } // namespace
 
-MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent) : QObject(parent), m_video(video)
+MpvPlayer::MpvPlayer(Video video, Sound sound, const QString& wavFile, QObject* parent)
+    : QObject(parent), m_video(video)
 {
     // mpv refuses to start unless numbers are formatted the C way; Qt may have set the user's locale.
     const char* numeric = std::setlocale(LC_NUMERIC, nullptr);
@@ -78,6 +79,12 @@ MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent) : QObject(parent
     setOption(m_mpv.get(), "vo", video == Video::Render ? "libmpv" : "null");
     if (sound == Sound::None)
         setOption(m_mpv.get(), "ao", "null");
+    if (sound == Sound::WavFile) {
+        setOption(m_mpv.get(), "ao", "pcm");
+        setOption(m_mpv.get(), "ao-pcm-file", QFile::encodeName(wavFile).constData());
+        setOption(m_mpv.get(), "audio-format", "s16");
+        setOption(m_mpv.get(), "untimed", "yes");
+    }
     if (video == Video::Render)
         setOption(m_mpv.get(), "gpu-hwdec-interop", "no");
     for (const auto& [option, value] : LockedDownOptions)
@@ -139,6 +146,12 @@ void MpvPlayer::setMediaPath(const QString& path)
     m_pendingEnded = false;
     m_pendingFailure.reset();
     m_pendingMedia = true;
+    // Every file starts as recorded.
+    setKey(0);
+    setTempo(0);
+    m_guideVocal = false;
+    m_guideTrack = 0;
+    m_plainTrack = 0;
 
     if (path.isEmpty()) {
         unload();
@@ -189,6 +202,7 @@ void MpvPlayer::openCurrent(double start)
                              nullptr};
     m_entryId = 0;
     m_media = Media::Opening;
+    applyKey(true);
     const int error = mpv_command_async(m_mpv.get(), ++m_loadReply, command);
     if (error < 0) {
         unload();
