@@ -34,8 +34,10 @@ QString codeSlot(const Command& command)
                 return Kind::code.toString();
             else if constexpr (std::is_same_v<Kind, Cmd::Volume>)
                 return decimalText(kind.level);
-            else
+            else if constexpr (std::is_same_v<Kind, Cmd::Reserve>)
                 return kind.number.text();
+            else
+                return QString();
         },
         command);
 }
