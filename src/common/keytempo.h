@@ -17,6 +17,7 @@ struct KeyTempo
 
     static int clampKey(int semitones) { return std::clamp(semitones, -MaxKey, MaxKey); }
     static int clampTempo(int percent) { return std::clamp(percent, -MaxTempo, MaxTempo); }
+    KeyTempo clamped() const { return {clampKey(key), clampTempo(tempo)}; }
     bool isOriginal() const { return key == 0 && tempo == 0; }
     bool operator==(const KeyTempo&) const = default;
 };

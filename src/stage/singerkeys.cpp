@@ -24,17 +24,15 @@ struct Line
     QByteArray bytes;
 };
 
-QList<Line> readLines(const QString& file)
+// The lines of the file; nullopt (with the reason in error) when it exists and cannot be read.
+std::optional<QList<Line>> readLines(const QString& file, QString* error)
 {
     QList<Line> lines;
     if (!QFileInfo::exists(file))
         return lines;
-    QString error;
-    const auto bytes = readFileBytes(file, &error);
-    if (!bytes) {
-        qCWarning(lcSingerKeys).noquote() << QStringLiteral("歌い手のキーとテンポを読めません：") + error;
-        return lines;
-    }
+    const auto bytes = readFileBytes(file, error);
+    if (!bytes)
+        return std::nullopt;
     int row = 0;
     forEachLine(*bytes, [&](QByteArrayView raw) {
         ++row;
@@ -68,7 +66,13 @@ std::optional<KeyTempo> rememberedKeyTempo(const QString& file, const QString& u
 {
     if (!isRemembered(user))
         return std::nullopt;
-    for (const Line& line : readLines(file)) {
+    QString error;
+    const std::optional<QList<Line>> lines = readLines(file, &error);
+    if (!lines) {
+        qCWarning(lcSingerKeys).noquote() << QStringLiteral("歌い手のキーとテンポを読めません：") + error;
+        return std::nullopt;
+    }
+    for (const Line& line : *lines) {
         if (line.value && line.user == user && line.number == number.text())
             return line.value;
     }
@@ -79,7 +83,11 @@ QString rememberKeyTempo(const QString& file, const QString& user, const SongNum
 {
     if (!isRemembered(user))
         return {};
-    QList<Line> lines = readLines(file);
+    QString error;
+    std::optional<QList<Line>> read = readLines(file, &error);
+    if (!read) // writing now would lose what the file holds
+        return QStringLiteral("読めないので書き換えません：") + error;
+    QList<Line>& lines = *read;
     const auto same = std::find_if(lines.begin(), lines.end(), [&](const Line& line) {
         return line.value && line.user == user && line.number == number.text();
     });

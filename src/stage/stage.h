@@ -119,9 +119,8 @@ public:
 
     // A song is playing (not the idle video, not under a time signal): the singer's keys act now.
     bool songPlaying() const;
-    // The key and tempo of the song now playing ({} when none plays), and their short form beside
-    // the queue: "♯2 / +10%", empty when both are the original.
-    KeyTempo songKeyTempo() const { return m_songKeyTempo; }
+    // The key and tempo of the song now playing, in short beside the queue: "♯2 / +10%"; empty
+    // when both are the original or no song plays.
     QString keyTempoBadge() const;
 
     // Why the last write of the queue file failed; empty after a successful or skipped write.
@@ -144,7 +143,7 @@ signals:
     // The queue or its selection changed; read queue() and selectedIndex().
     void queueChanged();
     void nowPlayingChanged();
-    // songKeyTempo() changed.
+    // keyTempoBadge() changed.
     void keyTempoChanged();
     // tmr_visible: restart its 5-second count / start it only when it is not already counting.
     void hideCountRestarted();

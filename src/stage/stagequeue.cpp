@@ -85,11 +85,11 @@ void Stage::reserve(const Cmd::Reserve& reserve)
         message(StatusColour::Yellow, QStringLiteral("Not Found!"));
         return;
     }
-    KeyTempo keyTempo = reserve.keyTempo ? *reserve.keyTempo
-                                         : rememberedKeyTempo(m_paths.singerKeys(), reserve.user, reserve.number)
-                                               .value_or(KeyTempo{});
-    keyTempo = {KeyTempo::clampKey(keyTempo.key), KeyTempo::clampTempo(keyTempo.tempo)};
-    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId, keyTempo};
+    const KeyTempo keyTempo = reserve.keyTempo ? *reserve.keyTempo
+                                               : rememberedKeyTempo(m_paths.singerKeys(), reserve.user, reserve.number)
+                                                     .value_or(KeyTempo{});
+    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId,
+                            keyTempo.clamped()};
     if (!m_main.isPlaying() && m_queue.isEmpty()) {
         if (!startPlayback(entry))
             return;
