@@ -118,11 +118,12 @@ void MpvPlayer::findGuideTrack()
         if (!type || type->format != MPV_FORMAT_STRING || std::strcmp(type->u.string, "audio") != 0 || !id ||
             id->format != MPV_FORMAT_INT64)
             continue;
-        audio.append({id->u.int64, title && title->format == MPV_FORMAT_STRING ? QString::fromUtf8(title->u.string)
-                                                                              : QString()});
+        audio.append({id->u.int64,
+                      title && title->format == MPV_FORMAT_STRING ? QString::fromUtf8(title->u.string) : QString()});
     }
     for (const auto& [id, title] : audio) {
-        if (title.contains(QStringLiteral("vocal"), Qt::CaseInsensitive) || title.contains(QStringLiteral("ボーカル"))) {
+        if (title.contains(QStringLiteral("vocal"), Qt::CaseInsensitive) ||
+            title.contains(QStringLiteral("ボーカル"))) {
             m_guideTrack = id;
             break;
         }

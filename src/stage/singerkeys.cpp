@@ -93,9 +93,9 @@ QString rememberKeyTempo(const QString& file, const QString& user, const SongNum
     });
     if (same == lines.end() ? value.isOriginal() : same->value == value)
         return {};
-    const QByteArray bytes = (user + u'\t' + number.text() + u'\t' + QString::number(value.key) + u'\t' +
-                              QString::number(value.tempo))
-                                 .toUtf8();
+    const QByteArray bytes =
+        (user + u'\t' + number.text() + u'\t' + QString::number(value.key) + u'\t' + QString::number(value.tempo))
+            .toUtf8();
     if (same != lines.end())
         same->bytes = bytes;
     else

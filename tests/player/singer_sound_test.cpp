@@ -35,7 +35,7 @@ protected:
         s_twoTracks = makeSoundClip(s_dir->path(), u"100002"_s, ToneSeconds, {tone(440), tone(660)}, u"ボーカル"_s);
         // A 100 ms beep every 2 s, so that where the sound is can be told from the sound itself.
         s_beeps = makeSoundClip(s_dir->path(), u"100003"_s, 60,
-                           {u"aevalsrc=if(lt(mod(t\\,2)\\,0.1)\\,0.5*sin(2*PI*440*t)\\,0):s=48000:d=%1"_s});
+                                {u"aevalsrc=if(lt(mod(t\\,2)\\,0.1)\\,0.5*sin(2*PI*440*t)\\,0):s=48000:d=%1"_s});
         ASSERT_FALSE(s_tone.isEmpty());
         ASSERT_FALSE(s_twoTracks.isEmpty());
         ASSERT_FALSE(s_beeps.isEmpty());
@@ -60,10 +60,9 @@ protected:
         return readLeftChannel(wav);
     }
 
-    // Plays to `at` seconds and stops there, then runs `change` and plays on; returns the position
-    // where the change was made.
-    static std::function<void(MpvPlayer&)> changeAt(double at, std::function<void(MpvPlayer&)> change,
-                                                    double* where)
+    // Plays to `at` seconds and pauses there, then runs `change` and plays on; `where` gets the
+    // position of the change.
+    static std::function<void(MpvPlayer&)> changeAt(double at, std::function<void(MpvPlayer&)> change, double* where)
     {
         return [=](MpvPlayer& player) {
             EXPECT_TRUE(QTest::qWaitFor([&] { return player.position() >= at; }, 20000));
@@ -110,9 +109,10 @@ TEST_F(SingerSoundTest, KeyChangeMidSongReachesTheSoundWithin150Ms)
     for (const int from : {0, 2}) {
         SCOPED_TRACE(testing::Message() << "from key " << from);
         double changedAt = -1;
-        const std::vector<double> sound =
-            playThrough(s_tone, [&](MpvPlayer& player) { player.setKey(from); },
-                        changeAt(1.5, [](MpvPlayer& player) { player.setKey(5); }, &changedAt));
+        const std::vector<double> sound = playThrough(
+            s_tone, [&](MpvPlayer& player) { player.setKey(from); },
+            changeAt(
+                1.5, [](MpvPlayer& player) { player.setKey(5); }, &changedAt));
         ASSERT_GT(changedAt, 1.0);
         ASSERT_LT(changedAt, ToneSeconds - 2);
         EXPECT_NEAR(frequency(sound, 0.3, changedAt - 0.2), semitones(440, from), 4.4);
@@ -128,12 +128,13 @@ TEST_F(SingerSoundTest, GuideVocalIsTheTitledTrackAndTheKeyStaysWithIt)
     bool hadGuide = false;
     const std::vector<double> sound = playThrough(
         s_twoTracks, [](MpvPlayer& player) { player.setKey(2); },
-        changeAt(1.0,
-                 [&](MpvPlayer& player) {
-                     hadGuide = player.hasGuideVocal();
-                     player.setGuideVocal(true);
-                 },
-                 &changedAt));
+        changeAt(
+            1.0,
+            [&](MpvPlayer& player) {
+                hadGuide = player.hasGuideVocal();
+                player.setGuideVocal(true);
+            },
+            &changedAt));
     EXPECT_TRUE(hadGuide);
     EXPECT_NEAR(frequency(sound, 0.3, changedAt - 0.2), semitones(440, 2), 4.4);
     ASSERT_LT(changedAt, ToneSeconds - 2);
@@ -141,11 +142,13 @@ TEST_F(SingerSoundTest, GuideVocalIsTheTitledTrackAndTheKeyStaysWithIt)
 
     // One track: no guide vocal, and asking for it changes nothing.
     bool oneTrackGuide = true;
-    playThrough(s_tone, [&](MpvPlayer&) {}, [&](MpvPlayer& player) {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !player.isOpening(); }));
-        player.setGuideVocal(true);
-        oneTrackGuide = player.hasGuideVocal() || player.guideVocal();
-    });
+    playThrough(
+        s_tone, [&](MpvPlayer&) {},
+        [&](MpvPlayer& player) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !player.isOpening(); }));
+            player.setGuideVocal(true);
+            oneTrackGuide = player.hasGuideVocal() || player.guideVocal();
+        });
     EXPECT_FALSE(oneTrackGuide);
 }
 
@@ -154,23 +157,25 @@ TEST_F(SingerSoundTest, GuideVocalIsTheTitledTrackAndTheKeyStaysWithIt)
 TEST_F(SingerSoundTest, SoundKeepsTheMediaClockAtFastTempoWithAKeyChange)
 {
     double changedAt = -1;
-    const std::vector<double> sound =
-        playThrough(s_beeps, [](MpvPlayer& player) { player.setTempo(25); },
-                    changeAt(21, [](MpvPlayer& player) { player.setKey(3); }, &changedAt));
+    const std::vector<double> sound = playThrough(
+        s_beeps, [](MpvPlayer& player) { player.setTempo(25); },
+        changeAt(
+            21, [](MpvPlayer& player) { player.setKey(3); }, &changedAt));
     std::vector<double> drift;
     bool inBeep = false;
     for (size_t i = 0; i < sound.size(); ++i) {
         const bool loud = std::abs(sound[i]) > 4000;
         if (loud && !inBeep) {
             const double heard = double(i) / Rate * 1.25; // in media seconds
-            if (heard > 1) // the first beep is the stretcher's start
+            if (heard > 1)                                // the first beep is the stretcher's start
                 drift.push_back(heard - 2 * std::round(heard / 2));
         }
         // A beep ends after a quiet stretch longer than any of its periods.
         if (loud)
             inBeep = true, i += Rate / 50;
         else if (inBeep && i + Rate / 100 < sound.size() &&
-                 std::all_of(sound.begin() + i, sound.begin() + i + Rate / 100, [](double s) { return std::abs(s) < 4000; }))
+                 std::all_of(sound.begin() + i, sound.begin() + i + Rate / 100,
+                             [](double s) { return std::abs(s) < 4000; }))
             inBeep = false;
     }
     ASSERT_GE(drift.size(), 27u);

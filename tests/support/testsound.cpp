@@ -16,8 +16,8 @@ QString makeSoundClip(const QString& dir, const QString& name, double seconds, c
                       const QString& lastTitle)
 {
     const QString length = QString::number(seconds, 'f', 3);
-    QStringList arguments{u"-v"_s, u"error"_s, u"-nostdin"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
-                          u"testsrc=duration=%1:size=64x64:rate=10"_s.arg(length)};
+    QStringList arguments{u"-v"_s, u"error"_s, u"-nostdin"_s, u"-y"_s,
+                          u"-f"_s, u"lavfi"_s, u"-i"_s,       u"testsrc=duration=%1:size=64x64:rate=10"_s.arg(length)};
     for (const QString& sound : sounds)
         arguments << u"-f"_s << u"lavfi"_s << u"-i"_s << sound.arg(length);
     arguments << u"-map"_s << u"0:v"_s;
@@ -26,9 +26,9 @@ QString makeSoundClip(const QString& dir, const QString& name, double seconds, c
     if (!lastTitle.isEmpty())
         arguments << u"-metadata:s:a:%1"_s.arg(sounds.size() - 1) << u"title="_s + lastTitle;
     const QString output = QDir(dir).filePath(name);
-    arguments << u"-ac"_s << u"2"_s << u"-ar"_s << QString::number(Rate) << u"-c:v"_s << u"libx264"_s
-              << u"-preset"_s << u"ultrafast"_s << u"-c:a"_s << u"aac"_s << u"-b:a"_s << u"192k"_s
-              << u"-t"_s << length << u"-f"_s << u"mp4"_s << output;
+    arguments << u"-ac"_s << u"2"_s << u"-ar"_s << QString::number(Rate) << u"-c:v"_s << u"libx264"_s << u"-preset"_s
+              << u"ultrafast"_s << u"-c:a"_s << u"aac"_s << u"-b:a"_s << u"192k"_s << u"-t"_s << length << u"-f"_s
+              << u"mp4"_s << output;
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     ffmpeg.start(u"ffmpeg"_s, arguments);
@@ -85,7 +85,8 @@ double firstMomentAt(const std::vector<double>& sound, double hertz, double from
     const std::vector<double> crossings = risingCrossings(sound);
     int run = 0;
     for (size_t i = 1; i < crossings.size(); ++i) {
-        const bool at = crossings[i - 1] >= from && std::abs(1.0 / (crossings[i] - crossings[i - 1]) / hertz - 1) < 0.01;
+        const bool at =
+            crossings[i - 1] >= from && std::abs(1.0 / (crossings[i] - crossings[i - 1]) / hertz - 1) < 0.01;
         run = at ? run + 1 : 0;
         if (run == 20)
             return crossings[i - 20];
