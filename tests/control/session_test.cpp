@@ -430,10 +430,11 @@ TEST_F(SessionTest, SingerKeysChangeOnlyThePlayingSongAndATimeSignalKeepsItsOwnK
     EXPECT_EQ(main.key(), 2);
     EXPECT_EQ(main.tempo(), 5);
 
-    press(Qt::Key_Minus);
-    press(Qt::Key_Minus);
-    press(Qt::Key_Slash);
-    EXPECT_EQ(said, (QStringList{u"キー：♯1"_s, u"キー：原曲キー"_s, u"テンポ：原曲テンポ"_s}));
+    main.guideTrackPaths << main.mediaPath();
+    for (int key : {Qt::Key_Minus, Qt::Key_Minus, Qt::Key_Slash, Qt::Key_Period, Qt::Key_Period})
+        press(key);
+    EXPECT_EQ(said, (QStringList{u"キー：♯1"_s, u"キー：原曲キー"_s, u"テンポ：原曲テンポ"_s, u"ガイドボーカル：ON"_s,
+                                 u"ガイドボーカル：OFF"_s}));
     EXPECT_EQ(stage().keyTempoBadge(), QString());
 }
 
