@@ -36,6 +36,11 @@ void StageConnection::catchUp()
     m_stage.catchUp();
 }
 
+bool StageConnection::songPlaying() const
+{
+    return m_stage.songPlaying();
+}
+
 QList<KeypadCommand> keypadCard()
 {
     const QString enter = QStringLiteral(" Enter");
@@ -54,6 +59,9 @@ QList<KeypadCommand> keypadCard()
         {Keypad::Stop.toString() + twice, QStringLiteral("演奏中止：1回目で確認、2回目で中止")},
         {QStringLiteral("1〜9 ／ ") + Keypad::FullVolume.toString() + enter, QStringLiteral("音量を10%〜100%にする")},
         {QStringLiteral("↑ ／ ↓"), QStringLiteral("音量を1段上げる／下げる")},
+        {QStringLiteral("+ ／ -"), QStringLiteral("演奏中の曲のキーを半音上げる／下げる（♭6〜♯6）")},
+        {QStringLiteral("* ／ /"), QStringLiteral("演奏中の曲のテンポを5%上げる／下げる（-25%〜+25%）")},
+        {QStringLiteral("."), QStringLiteral("ガイドボーカルを切り替える（2つ目の音声がある曲）")},
         {Keypad::TimeSignalPrefix.toString() + QStringLiteral("＋今日の日（2桁）") + enter,
          QStringLiteral("時報を今すぐ流す（時報が有効なとき）")},
         {QStringLiteral("Esc"), QStringLiteral("カラオケを終了する（5秒後に閉じます）")},
@@ -141,6 +149,49 @@ void CommandEntry::txt_input_KeyDown(int key)
         m_text = Keypad::Skip.toString();
         DoCommand();
         m_skipSincePress = true;
+    }
+    if (isSingerKey(key))
+        singerKey(key);
+}
+
+bool CommandEntry::isSingerKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Plus:
+    case Qt::Key_Minus:
+    case Qt::Key_Asterisk:
+    case Qt::Key_Slash:
+    case Qt::Key_Period:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Each press goes one step from where the song is now; the typed text stays for its Enter.
+void CommandEntry::singerKey(int key)
+{
+    m_stage.catchUp();
+    if (!m_stage.songPlaying())
+        return;
+    switch (key) {
+    case Qt::Key_Plus:
+        post(Cmd::Key{m_main.key() + 1});
+        break;
+    case Qt::Key_Minus:
+        post(Cmd::Key{m_main.key() - 1});
+        break;
+    case Qt::Key_Asterisk:
+        post(Cmd::Tempo{m_main.tempo() + KeyTempo::TempoStep});
+        break;
+    case Qt::Key_Slash:
+        post(Cmd::Tempo{m_main.tempo() - KeyTempo::TempoStep});
+        break;
+    case Qt::Key_Period:
+        post(Cmd::GuideVocal{!m_main.guideVocal()});
+        break;
+    default:
+        break;
     }
 }
 

@@ -26,6 +26,8 @@ public:
     virtual int pendingCount() const = 0;
     // Carry out the posts of earlier handlers before the stage is read.
     virtual void catchUp() = 0;
+    // A song plays (not the idle video, not under a time signal).
+    virtual bool songPlaying() const = 0;
 };
 
 // The link to the real stage.
@@ -38,6 +40,7 @@ public:
     QString codeSlot() const override;
     int pendingCount() const override;
     void catchUp() override;
+    bool songPlaying() const override;
 
 private:
     Stage& m_stage;
@@ -97,6 +100,9 @@ public:
 
     // Key handlers of txt_input (Qt key codes). Key-down runs for every automatic repeat.
     void txt_input_KeyDown(int key);
+    // The singer's keys ("+" "-" key, "*" "/" tempo, "." guide vocal): handled on key-down, never
+    // typed into the box, and leaving the text typed so far as it is.
+    static bool isSingerKey(int key);
     void txt_input_KeyUp(int key);
     void txt_input_LostFocus();
 
@@ -109,6 +115,7 @@ public:
 
 private:
     void post(Command command);
+    void singerKey(int key);
     // The farewell ("000002") and tmr_quit.
     void quit();
 

@@ -275,7 +275,7 @@ bool ControlWindow::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::KeyPress: {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Right) {
+        if (key->key() == Qt::Key_Right || CommandEntry::isSingerKey(key->key())) {
             runKey([&entry, key] { entry.txt_input_KeyDown(key->key()); });
             return true;
         }

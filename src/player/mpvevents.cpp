@@ -71,6 +71,7 @@ void MpvPlayer::onFileLoaded()
     // The duration may have been announced before this event, while it was not yet taken.
     if (double duration = -1; mpv_get_property(m_mpv.get(), "duration", MPV_FORMAT_DOUBLE, &duration) >= 0)
         m_duration = duration;
+    findGuideTrack();
     if (m_seekOnOpen) {
         const double target = *m_seekOnOpen;
         m_seekOnOpen.reset();

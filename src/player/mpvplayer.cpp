@@ -62,7 +62,7 @@ constexpr std::pair<const char*, const char*> LockedDownOptions[] = {
 
 } // namespace
 
-MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent, const QString& soundFile)
+MpvPlayer::MpvPlayer(Video video, Sound sound, const QString& soundFile, QObject* parent)
     : QObject(parent), m_video(video)
 {
     // mpv refuses to start unless numbers are formatted the C way; Qt may have set the user's locale.
@@ -86,6 +86,12 @@ MpvPlayer::MpvPlayer(Video video, Sound sound, QObject* parent, const QString& s
         setOption(m_mpv.get(), "audio-format", "s16");
         setOption(m_mpv.get(), "audio-samplerate", "44100");
         setOption(m_mpv.get(), "audio-channels", "stereo");
+    }
+    if (sound == Sound::WavFile) {
+        setOption(m_mpv.get(), "ao", "pcm");
+        setOption(m_mpv.get(), "ao-pcm-file", QFile::encodeName(soundFile).constData());
+        setOption(m_mpv.get(), "audio-format", "s16");
+        setOption(m_mpv.get(), "untimed", "yes");
     }
     if (video == Video::Render)
         setOption(m_mpv.get(), "gpu-hwdec-interop", "no");
@@ -151,6 +157,12 @@ void MpvPlayer::setMediaPath(const QString& path)
     m_pendingEnded = false;
     m_pendingFailure.reset();
     m_pendingMedia = true;
+    // Every file starts as recorded.
+    setKey(0);
+    setTempo(0);
+    m_guideVocal = false;
+    m_guideTrack = 0;
+    m_plainTrack = 0;
 
     if (path.isEmpty()) {
         unload();
@@ -201,6 +213,7 @@ void MpvPlayer::openCurrent(double start)
                              nullptr};
     m_entryId = 0;
     m_media = Media::Opening;
+    applyKey(true);
     const int error = mpv_command_async(m_mpv.get(), ++m_loadReply, command);
     if (error < 0) {
         unload();

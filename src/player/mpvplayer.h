@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 
@@ -49,6 +50,9 @@ using MpvHandle = std::unique_ptr<mpv_handle, MpvHandleDeleter>;
 // - durationText() is "hh:mm:ss" (rounded to whole seconds; "00:00:00" while unknown).
 // - setVolume() keeps fractions; values are clamped to 0..100, NaN is ignored.
 // - Signals are queued onto the event loop, never emitted from inside a call.
+// - Key: mpv's rubberband filter, in the chain only while the key is not 0 and then retuned live.
+//   Tempo: the speed, which mpv stretches without changing the pitch. Guide vocal: the audio track;
+//   the guide track is the first whose title says vocal (or ボーカル), else the second audio track.
 //
 // Video: with Video::Render the picture is drawn by a PlayerView attached to the player, through
 // mpv's render API. Such a player opens its media only once a view has attached its renderer;
@@ -59,13 +63,15 @@ class MpvPlayer : public QObject, public Player
 
 public:
     enum class Video { None, Render };
-    // File: raw PCM (16-bit, 44.1 kHz stereo) written to soundFile, at the pace of playback (tests
-    // listen to what a player sends out).
-    enum class Sound { None, System, File };
+    // File: raw PCM (16-bit, 44.1 kHz stereo) written to soundFile at the pace of playback, for tests
+    // that time the sound against the clock. WavFile: a 16-bit WAV written to soundFile as fast as it
+    // decodes, for tests and benchmarks that measure the sound itself.
+    enum class Sound { None, System, File, WavFile };
 
     // Headless: no video output and no audio device (tests, tools, benchmarks).
     explicit MpvPlayer(QObject* parent = nullptr) : MpvPlayer(Video::None, Sound::None, parent) {}
-    MpvPlayer(Video video, Sound sound, QObject* parent = nullptr, const QString& soundFile = {});
+    MpvPlayer(Video video, Sound sound, QObject* parent = nullptr) : MpvPlayer(video, sound, {}, parent) {}
+    MpvPlayer(Video video, Sound sound, const QString& soundFile, QObject* parent = nullptr);
     ~MpvPlayer() override;
 
     MpvPlayer(const MpvPlayer&) = delete;
@@ -93,6 +99,14 @@ public:
 
     double volume() const override { return m_volume; }
     void setVolume(double volume) override;
+
+    int key() const override { return m_key; }
+    void setKey(int semitones) override;
+    int tempo() const override { return m_tempo; }
+    void setTempo(int percent) override;
+    bool hasGuideVocal() const override { return m_guideTrack > 0; }
+    bool guideVocal() const override { return m_guideVocal; }
+    void setGuideVocal(bool on) override;
 
     // True between setMediaPath() of a playable file and the moment mpv has opened it.
     bool isOpening() const { return m_media == Media::Opening; }
@@ -141,6 +155,10 @@ private:
     void seekTo(double seconds);
     void reachEnd();
     void setPaused(bool paused);
+    void command(std::initializer_list<const char*> words);
+    void applyKey(bool rebuild);
+    void findGuideTrack();
+    void applyAudioTrack();
     void logError(const QString& text) const;
     static QString errorText(int error);
     QString name() const;
@@ -164,6 +182,13 @@ private:
     std::optional<double> m_seekOnOpen;
     double m_duration = -1;
     double m_volume = 100;
+
+    int m_key = 0;
+    int m_filterKey = 0; // the key the rubberband filter was added with; 0 while it is not in the chain
+    int m_tempo = 0;
+    bool m_guideVocal = false;
+    int64_t m_guideTrack = 0; // mpv's audio track ids; 0 for none
+    int64_t m_plainTrack = 0;
 
     // Signals waiting for the event loop.
     bool m_pendingLoaded = false;

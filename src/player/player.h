@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/keytempo.h"
+
 #include <QString>
 
 namespace tarv {
@@ -18,6 +20,8 @@ namespace tarv {
 // 5. mediaPath() reads back the text last written; the empty text means no media.
 // 6. volume() reads back the value last written (0 to 100, fractions kept).
 // 7. Setting the media path of the preview player loads the selected video into it.
+// 8. Key, tempo and guide vocal change the media as it plays, without reloading it; setMediaPath
+//    puts all three back to the original (key 0, tempo 0, guide vocal off).
 // What a player is doing. Playing keeps the value 4 that callers have always compared with.
 enum class PlayState { NoMedia = 0, Stopped = 1, Paused = 2, Playing = 4, Ended = 8, Failed = 10 };
 
@@ -46,6 +50,19 @@ public:
     // 0 to 100.
     virtual double volume() const = 0;
     virtual void setVolume(double volume) = 0;
+
+    // Semitones, clamped to -KeyTempo::MaxKey..+MaxKey; the tempo stays.
+    virtual int key() const = 0;
+    virtual void setKey(int semitones) = 0;
+    // Percent of the original speed, clamped to -KeyTempo::MaxTempo..+MaxTempo; the key stays.
+    virtual int tempo() const = 0;
+    virtual void setTempo(int percent) = 0;
+
+    // Whether the media has a second sound track with the guide vocal (known once it is loaded),
+    // and whether that track plays instead of the first.
+    virtual bool hasGuideVocal() const = 0;
+    virtual bool guideVocal() const = 0;
+    virtual void setGuideVocal(bool on) = 0;
 };
 
 } // namespace tarv

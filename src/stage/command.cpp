@@ -36,8 +36,10 @@ QString codeSlot(const Command& command)
                 return decimalText(kind.level);
             else if constexpr (std::is_same_v<Kind, Cmd::CancelReservation>)
                 return Cmd::CancelReviewed::code.toString();
-            else
+            else if constexpr (std::is_same_v<Kind, Cmd::Reserve>)
                 return kind.number.text();
+            else
+                return QString();
         },
         command);
 }

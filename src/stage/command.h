@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/keytempo.h"
 #include "common/songnumber.h"
 
 #include <QString>
@@ -53,6 +54,8 @@ struct Reserve
     SongNumber number;
     QString user;
     QString device = {}; // the phone that reserved it (its device cookie); empty for the keypad and the request file
+    // Chosen when reserving; none: what the user last sang the song at, else the original.
+    std::optional<KeyTempo> keyTempo = std::nullopt;
 };
 // A guest's cancel of one of their waiting reservations (by its id). The code slot shows it as the
 // keypad's cancel.
@@ -60,15 +63,30 @@ struct CancelReservation
 {
     quint64 id = 0;
 };
+// The singer's changes to the song now playing, each to the value it names (a repeat changes
+// nothing more). They leave no code in the slot.
+struct Key
+{
+    int semitones = 0;
+};
+struct Tempo
+{
+    int percent = 0;
+};
+struct GuideVocal
+{
+    bool on = false;
+};
 } // namespace Cmd
 
 using Command =
     std::variant<Cmd::Start, Cmd::CodeError, Cmd::Quit, Cmd::PlayNext, Cmd::Playing, Cmd::NoReservations, Cmd::AskStop,
                  Cmd::ReviewNext, Cmd::CancelReviewed, Cmd::Stop, Cmd::NewestToFront, Cmd::ReviewedToFront,
                  Cmd::ReviewStart, Cmd::TimeSignal, Cmd::FastForward, Cmd::AskSingAgain, Cmd::SingAgain, Cmd::Login,
-                 Cmd::Volume, Cmd::Reserve, Cmd::CancelReservation>;
+                 Cmd::Volume, Cmd::Reserve, Cmd::CancelReservation, Cmd::Key, Cmd::Tempo, Cmd::GuideVocal>;
 
-// The code slot's record of a command: its code, the volume level or the reserved number.
+// The code slot's record of a command: its code, the volume level or the reserved number (nothing
+// for the singer's changes).
 QString codeSlot(const Command& command);
 
 // The command of a six-digit code; nullopt for any other text. A login or a time signal made so

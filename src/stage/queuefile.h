@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/keytempo.h"
 #include "common/songnumber.h"
 
 #include <QByteArray>
@@ -12,7 +13,8 @@ namespace tarv {
 
 // One reservation: the song number, the title from the song list (its bytes kept as read, so they
 // reach the published file unchanged) and the user who reserved it. The id, given by the stage in
-// the order reservations are made, tells two reservations of the same song apart.
+// the order reservations are made, tells two reservations of the same song apart. The song starts
+// at its key and tempo.
 struct Reservation
 {
     SongNumber number;
@@ -21,6 +23,7 @@ struct Reservation
     QString user;
     quint64 id = 0;
     QString device = {}; // the phone that reserved it; empty for the keypad and the request file
+    KeyTempo keyTempo = {};
 };
 
 // The song now playing: "number | title" plus the user who reserved it.

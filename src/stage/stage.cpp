@@ -4,6 +4,7 @@
 #include "common/numbers.h"
 #include "common/webroot.h"
 #include "player/player.h"
+#include "stage/singerkeys.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -33,6 +34,16 @@ constexpr qint64 MissingVideoHoldMs = 3000;
 QString twoDigits(double value)
 {
     return QString::number(qint64(value)).rightJustified(2, u'0');
+}
+
+QString keyText(int key)
+{
+    return (key > 0 ? QStringLiteral("♯") : QStringLiteral("♭")) + QString::number(std::abs(key));
+}
+
+QString tempoText(int tempo)
+{
+    return (tempo > 0 ? QStringLiteral("+") : QString()) + QString::number(tempo) + u'%';
 }
 
 } // namespace
@@ -152,6 +163,9 @@ void Stage::dispatch(const Command& command)
                    [&](const Volume& volume) { setVolume(volume.level); },
                    [&](const Reserve& reservation) { reserve(reservation); },
                    [&](const CancelReservation& cancel) { cancelReservation(cancel.id); },
+                   [&](const Key& key) { changeKey(key.semitones); },
+                   [&](const Tempo& tempo) { changeTempo(tempo.percent); },
+                   [&](const GuideVocal& guide) { switchGuideVocal(guide.on); },
                },
                command);
 }
@@ -201,8 +215,74 @@ bool Stage::startPlayback(const Reservation& entry)
     }
     m_main.stop();
     m_main.setMediaPath(video);
+    m_main.setKey(entry.keyTempo.key);
+    m_main.setTempo(entry.keyTempo.tempo);
     m_main.play();
+    m_songUser = entry.user;
+    m_songNumber = entry.number;
+    m_songKeyTempo = {};
+    setSongKeyTempo({m_main.key(), m_main.tempo()});
     return true;
+}
+
+bool Stage::songPlaying() const
+{
+    return m_main.isPlaying() && !m_second.isPlaying() && m_main.mediaPath() != m_paths.introVideo();
+}
+
+QString Stage::keyTempoBadge() const
+{
+    QStringList parts;
+    if (m_songKeyTempo.key != 0)
+        parts << keyText(m_songKeyTempo.key);
+    if (m_songKeyTempo.tempo != 0)
+        parts << tempoText(m_songKeyTempo.tempo);
+    return parts.join(QStringLiteral(" / "));
+}
+
+void Stage::setSongKeyTempo(KeyTempo value)
+{
+    m_songKeyTempo = value;
+    emit keyTempoChanged();
+    const QString error = rememberKeyTempo(m_paths.singerKeys(), m_songUser, m_songNumber, value);
+    if (!error.isEmpty()) {
+        qCWarning(lcStage).noquote() << error;
+        sayProblem(QStringLiteral("キーとテンポを記録できませんでした：") + error);
+    }
+}
+
+void Stage::changeKey(int semitones)
+{
+    if (!songPlaying())
+        return;
+    m_main.setKey(semitones);
+    const int key = m_main.key();
+    message(StatusColour::Yellow, QStringLiteral("キー：") + (key == 0 ? QStringLiteral("原曲キー") : keyText(key)));
+    setSongKeyTempo({key, m_songKeyTempo.tempo});
+}
+
+void Stage::changeTempo(int percent)
+{
+    if (!songPlaying())
+        return;
+    m_main.setTempo(percent);
+    const int tempo = m_main.tempo();
+    message(StatusColour::Yellow,
+            QStringLiteral("テンポ：") + (tempo == 0 ? QStringLiteral("原曲テンポ") : tempoText(tempo)));
+    setSongKeyTempo({m_songKeyTempo.key, tempo});
+}
+
+void Stage::switchGuideVocal(bool on)
+{
+    if (!songPlaying())
+        return;
+    if (!m_main.hasGuideVocal()) {
+        message(StatusColour::Yellow, QStringLiteral("ガイドボーカルがありません"));
+        return;
+    }
+    m_main.setGuideVocal(on);
+    message(StatusColour::Yellow,
+            QStringLiteral("ガイドボーカル：") + (m_main.guideVocal() ? QStringLiteral("ON") : QStringLiteral("OFF")));
 }
 
 void Stage::reportUnplayable()
@@ -233,6 +313,10 @@ void Stage::showIdleScreen()
         m_main.play();
     }
     m_main.stop();
+    if (!m_songKeyTempo.isOriginal()) {
+        m_songKeyTempo = {};
+        emit keyTempoChanged();
+    }
 }
 
 void Stage::start()

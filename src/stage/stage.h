@@ -117,6 +117,12 @@ public:
     Player& mainPlayer() { return m_main; }
     Player& secondPlayer() { return m_second; }
 
+    // A song is playing (not the idle video, not under a time signal): the singer's keys act now.
+    bool songPlaying() const;
+    // The key and tempo of the song now playing, in short beside the queue: "♯2 / +10%"; empty
+    // when both are the original or no song plays.
+    QString keyTempoBadge() const;
+
     // Why the last write of the queue file failed; empty after a successful or skipped write.
     QString lastPublishError() const { return m_publishError; }
 
@@ -137,6 +143,8 @@ signals:
     // The queue or its selection changed; read queue() and selectedIndex().
     void queueChanged();
     void nowPlayingChanged();
+    // keyTempoBadge() changed.
+    void keyTempoChanged();
     // tmr_visible: restart its 5-second count / start it only when it is not already counting.
     void hideCountRestarted();
     void hideCountStarted();
@@ -171,6 +179,10 @@ private:
     void singAgain(bool really);
     void setVolume(double level);
     void reserve(const Cmd::Reserve& reserve);
+    void changeKey(int semitones);
+    void changeTempo(int percent);
+    void switchGuideVocal(bool on);
+    void setSongKeyTempo(KeyTempo value); // and remember it for the singer
 
     void show();
     void showStatus(StatusColour colour, const QString& text);
@@ -213,6 +225,10 @@ private:
     std::optional<QString> m_webRoot;
     QString m_publishError;
     QDateTime m_holdUntil;
+    // The song now playing as the singer has it, remembered for its user.
+    QString m_songUser;
+    SongNumber m_songNumber;
+    KeyTempo m_songKeyTempo;
 };
 
 // The user part of a status text: nothing for "Guest", otherwise the name and " - ".

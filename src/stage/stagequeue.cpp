@@ -5,6 +5,7 @@
 #include "common/webroot.h"
 #include "player/player.h"
 #include "stage/queuerecord.h"
+#include "stage/singerkeys.h"
 
 #include <QLoggingCategory>
 
@@ -59,7 +60,8 @@ void Stage::restoreRecordedQueue()
             qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << kept.number;
             continue;
         }
-        m_queue.append({number, song->title(), song->rawTitle, kept.user, ++m_lastId});
+        m_queue.append({number, song->title(), song->rawTitle, kept.user, ++m_lastId,
+                        rememberedKeyTempo(m_paths.singerKeys(), kept.user, number).value_or(KeyTempo{})});
     }
     setPendingCount(int(m_queue.size()));
     changeQueue();
@@ -83,7 +85,11 @@ void Stage::reserve(const Cmd::Reserve& reserve)
         message(StatusColour::Yellow, QStringLiteral("Not Found!"));
         return;
     }
-    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId, reserve.device};
+    const KeyTempo keyTempo = reserve.keyTempo ? *reserve.keyTempo
+                                               : rememberedKeyTempo(m_paths.singerKeys(), reserve.user, reserve.number)
+                                                     .value_or(KeyTempo{});
+    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId,
+                            reserve.device, keyTempo.clamped()};
     if (!m_main.isPlaying() && m_queue.isEmpty()) {
         if (!startPlayback(entry))
             return;

@@ -100,6 +100,15 @@ StageWindow::StageWindow(Stage& stage, QWidget* parent) : QWidget(parent), m_sta
     captionPalette.setColor(QPalette::WindowText, CaptionText);
     lbl_next->setPalette(captionPalette);
 
+    lbl_keytempo = new QLabel(this);
+    lbl_keytempo->setObjectName(QStringLiteral("lbl_keytempo"));
+    lbl_keytempo->setTextFormat(Qt::PlainText);
+    lbl_keytempo->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    QPalette badgePalette = lbl_keytempo->palette();
+    const Rgb yellow = statusRgb(StatusColour::Yellow);
+    badgePalette.setColor(QPalette::WindowText, QColor(yellow.red, yellow.green, yellow.blue));
+    lbl_keytempo->setPalette(badgePalette);
+
     lst_nextid = makeList(this, "lst_nextid");
     lst_nexttitle = makeList(this, "lst_nexttitle");
     lst_nextuser = makeList(this, "lst_nextuser");
@@ -108,10 +117,12 @@ StageWindow::StageWindow(Stage& stage, QWidget* parent) : QWidget(parent), m_sta
     fitToParent();
     showStatus(m_stage.statusColour());
     showNowPlaying();
+    showKeyTempo();
     connect(&m_stage, &Stage::visibilityChanged, this, &StageWindow::setShowing);
     connect(&m_stage, &Stage::statusChanged, this, [this](const QString&, StatusColour colour) { showStatus(colour); });
     connect(&m_stage, &Stage::queueChanged, this, &StageWindow::showQueue);
     connect(&m_stage, &Stage::nowPlayingChanged, this, &StageWindow::showNowPlaying);
+    connect(&m_stage, &Stage::keyTempoChanged, this, &StageWindow::showKeyTempo);
 }
 
 StageWindow::~StageWindow() = default;
@@ -141,6 +152,8 @@ void StageWindow::fitToParent()
     }
     lbl_next->setFont(listFont);
     lbl_next->setGeometry(px(CaptionLeft), listTop, px(IdLeft - CaptionLeft - 120), listHeight);
+    lbl_keytempo->setFont(listFont);
+    lbl_keytempo->setGeometry(lbl_next->geometry());
     lbl_nowtitle->setGeometry(px(NowTitleLeft), px(NowTitleTop), px(NowTitleSide), px(NowTitleSide));
 
     setGeometry(0, 0, width, listTop + listHeight + std::max(px(BottomMargin), 2));
@@ -207,6 +220,11 @@ void StageWindow::showNowPlaying()
 {
     lbl_nowtitle->setText(m_stage.nowPlaying().text());
     lbl_nowtitle->setProperty("user", m_stage.nowPlaying().user);
+}
+
+void StageWindow::showKeyTempo()
+{
+    lbl_keytempo->setText(m_stage.keyTempoBadge());
 }
 
 void StageWindow::mousePressEvent(QMouseEvent* event)

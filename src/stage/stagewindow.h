@@ -43,6 +43,7 @@ private:
     void showStatusText();
     void showQueue();
     void showNowPlaying();
+    void showKeyTempo();
 
     Stage& m_stage;
     int m_rows = 1;
@@ -51,6 +52,7 @@ private:
     QLabel* lbl_title = nullptr;
     QLabel* lbl_nowtitle = nullptr;
     QLabel* lbl_next = nullptr;
+    QLabel* lbl_keytempo = nullptr; // the song's key and tempo when not the original, under lbl_next
     QListWidget* lst_nextid = nullptr;
     QListWidget* lst_nexttitle = nullptr;
     QListWidget* lst_nextuser = nullptr;

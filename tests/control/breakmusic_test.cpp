@@ -65,7 +65,7 @@ TEST(BreakMusicTest, FillsTheIdleScreenAndGivesWayToASong)
               0);
 
     const auto player = [&](const char* name) {
-        return std::make_unique<MpvPlayer>(MpvPlayer::Video::None, MpvPlayer::Sound::File, nullptr,
+        return std::make_unique<MpvPlayer>(MpvPlayer::Video::None, MpvPlayer::Sound::File,
                                            dir.filePath(QString::fromLatin1(name)));
     };
     SystemClock clock;

@@ -25,6 +25,7 @@ public:
     QString codeSlot() const override { return slot; }
     int pendingCount() const override { return pending; }
     void catchUp() override {}
+    bool songPlaying() const override { return false; }
 
     QStringList posts;
     bool showing = false;

@@ -109,6 +109,12 @@ TEST_F(KaraokeModeTest, ReserveTwoSongsTheyPlayInTurnThenEscapeEndsAndF1StartsAg
     EXPECT_EQ(queueFile(), QStringLiteral("100001$") + Title1 + QStringLiteral("$Guest$ENT\r\n"));
     ASSERT_TRUE(waitFor([&] { return karaoke.controlWindow()->mainPlayer().isPlaying(); }));
 
+    // The singer's key goes to the song, never into the box.
+    QTest::keyClick(box(), Qt::Key_Plus, Qt::KeypadModifier);
+    ASSERT_TRUE(statusBecomes(QStringLiteral("キー：♯1"), 1000));
+    EXPECT_TRUE(box()->text().isEmpty());
+    EXPECT_EQ(karaoke.controlWindow()->mainPlayer().key(), 1);
+
     type(QStringLiteral("100002"));
     ASSERT_TRUE(statusBecomes(QStringLiteral("予受(1)：(100002) - ") + Title2, 2000));
     EXPECT_EQ(queueFile(), QStringLiteral("100001$") + Title1 + QStringLiteral("$Guest$ENT\r\n100002$") + Title2 +

@@ -3,6 +3,7 @@
 #include "common/savefile.h"
 #include "common/textfile.h"
 #include "control/karaokesession.h"
+#include "stage/singerkeys.h"
 #include "exchange/exchange.h"
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
@@ -411,4 +412,105 @@ TEST_F(SessionTest, WebRequestsAndAKeypadReservationInOneTurnKeepTheirOwnUsers)
     enter(u"100003"_s);
     settle();
     EXPECT_EQ(queued(), (QStringList{u"100001/タロウ"_s, u"100002/ハナコ"_s, u"100003/Guest"_s}));
+}
+
+TEST_F(SessionTest, SingerKeysChangeOnlyThePlayingSongAndATimeSignalKeepsItsOwnKey)
+{
+    QStringList said;
+    QObject::connect(&stage(), &Stage::statusChanged, [&](const QString& text, StatusColour colour) {
+        if (colour == StatusColour::Yellow)
+            said << text;
+    });
+    const auto press = [this](int key) {
+        session.entry().txt_input_KeyDown(key);
+        session.entry().txt_input_KeyUp(key);
+        settle();
+    };
+    session.start();
+    settle();
+    press(Qt::Key_Plus); // over the intro: nothing
+    enter(u"100001"_s);
+    settle();
+    main.finish();
+    tick();
+    ASSERT_TRUE(main.isPlaying());
+    EXPECT_EQ(main.mediaPath(), paths.video(u"100001"_s));
+
+    session.entry().setText(u"10000"_s); // half a number typed: the keys leave it for its Enter
+    for (int key : {Qt::Key_Plus, Qt::Key_Plus, Qt::Key_Asterisk, Qt::Key_Period})
+        press(key);
+    EXPECT_EQ(said, (QStringList{u"キー：♯1"_s, u"キー：♯2"_s, u"テンポ：+5%"_s, u"ガイドボーカルがありません"_s}));
+    EXPECT_EQ(session.entry().text(), u"10000"_s);
+    EXPECT_EQ(stage().keyTempoBadge(), u"♯2 / +5%"_s);
+    EXPECT_EQ(main.key(), 2);
+    EXPECT_EQ(main.tempo(), 5);
+
+    // A time signal plays at its own key, the keys do nothing meanwhile, and the song goes on at its key.
+    said.clear();
+    main.advance(30);
+    second.setMediaPath(u"signal"_s);
+    second.play();
+    tick();
+    press(Qt::Key_Minus);
+    press(Qt::Key_Slash);
+    EXPECT_EQ(said, QStringList());
+    EXPECT_EQ(second.key(), 0);
+    EXPECT_EQ(second.tempo(), 0);
+    second.finish();
+    tick();
+    EXPECT_TRUE(main.isPlaying());
+    EXPECT_EQ(main.key(), 2);
+    EXPECT_EQ(main.tempo(), 5);
+
+    main.guideTrackPaths << main.mediaPath();
+    for (int key : {Qt::Key_Minus, Qt::Key_Minus, Qt::Key_Slash, Qt::Key_Period, Qt::Key_Period})
+        press(key);
+    EXPECT_EQ(said, (QStringList{u"キー：♯1"_s, u"キー：原曲キー"_s, u"テンポ：原曲テンポ"_s, u"ガイドボーカル：ON"_s,
+                                 u"ガイドボーカル：OFF"_s}));
+    EXPECT_EQ(stage().keyTempoBadge(), QString());
+}
+
+TEST_F(SessionTest, ANamedSingersKeyAndTempoAreRememberedForTheirNextReservationOfTheSong)
+{
+    ASSERT_TRUE(saveFile(paths.singerKeys(), "not a line of ours\n").isEmpty());
+    session.start();
+    settle();
+    stage().post(Cmd::Reserve{SongNumber(100001), u"ユキ"_s});
+    settle();
+    main.finish(); // the intro
+    tick();
+    stage().post(Cmd::Key{3});
+    stage().post(Cmd::Tempo{-10});
+    settle();
+    EXPECT_EQ(rememberedKeyTempo(paths.singerKeys(), u"ユキ"_s, SongNumber(100001)), (KeyTempo{3, -10}));
+
+    // Queued behind the song: the remembered key for her, the original for a guest, the chosen one
+    // from the phone.
+    stage().post(Cmd::Reserve{SongNumber(100001), u"Guest"_s});
+    stage().post(Cmd::Reserve{SongNumber(100001), u"ユキ"_s});
+    stage().post(Cmd::Reserve{SongNumber(100002), u"ユキ"_s, KeyTempo{-2, 0}});
+    settle();
+    ASSERT_EQ(stage().queue().size(), 3);
+    EXPECT_EQ(stage().queue()[0].keyTempo, KeyTempo{});
+    EXPECT_EQ(stage().queue()[1].keyTempo, (KeyTempo{3, -10}));
+    EXPECT_EQ(stage().queue()[2].keyTempo, (KeyTempo{-2, 0}));
+
+    // Each starts at its own; the guest's changes are nobody's to remember.
+    main.finish();
+    tick();
+    EXPECT_EQ(main.key(), 0);
+    stage().post(Cmd::Key{1});
+    settle();
+    main.finish();
+    tick();
+    EXPECT_EQ(main.key(), 3);
+    EXPECT_EQ(main.tempo(), -10);
+    main.finish();
+    tick();
+    EXPECT_EQ(main.key(), -2);
+    EXPECT_EQ(rememberedKeyTempo(paths.singerKeys(), u"ユキ"_s, SongNumber(100002)), (KeyTempo{-2, 0}));
+    EXPECT_EQ(rememberedKeyTempo(paths.singerKeys(), u"Guest"_s, SongNumber(100001)), std::nullopt);
+    QFile file(paths.singerKeys());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "not a line of ours\nユキ\t100001\t3\t-10\nユキ\t100002\t-2\t0\n");
 }

@@ -7,7 +7,8 @@
 namespace tarv::test {
 
 // A scripted player for logic tests: nothing plays until the test advances time.
-// Each media path has a duration (default 180 s); a path listed in brokenPaths never plays.
+// Each media path has a duration (default 180 s); a path listed in brokenPaths never plays, one in
+// guideTrackPaths has a guide vocal.
 class FakePlayer : public Player
 {
 public:
@@ -18,6 +19,9 @@ public:
         m_position = 0;
         m_playing = false;
         m_ended = false;
+        m_key = 0;
+        m_tempo = 0;
+        m_guideVocal = false;
         calls << QStringLiteral("path:") + path;
     }
 
@@ -63,6 +67,14 @@ public:
     double volume() const override { return m_volume; }
     void setVolume(double volume) override { m_volume = volume; }
 
+    int key() const override { return m_key; }
+    void setKey(int semitones) override { m_key = KeyTempo::clampKey(semitones); }
+    int tempo() const override { return m_tempo; }
+    void setTempo(int percent) override { m_tempo = KeyTempo::clampTempo(percent); }
+    bool hasGuideVocal() const override { return guideTrackPaths.contains(m_path); }
+    bool guideVocal() const override { return m_guideVocal; }
+    void setGuideVocal(bool on) override { m_guideVocal = on && hasGuideVocal(); }
+
     // Moves playback on; a file that reaches its duration ends and stops playing by itself.
     void advance(double seconds)
     {
@@ -80,12 +92,16 @@ public:
     double duration = 180.0;
     QString durationTextValue = QStringLiteral("00:03:00");
     QStringList brokenPaths;
+    QStringList guideTrackPaths; // media with a guide vocal track
     QStringList calls;
 
 private:
     QString m_path;
     double m_position = 0;
     double m_volume = 100;
+    int m_key = 0;
+    int m_tempo = 0;
+    bool m_guideVocal = false;
     bool m_playing = false;
     bool m_ended = false;
 };
