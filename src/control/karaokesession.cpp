@@ -125,7 +125,7 @@ void KaraokeSession::publishToDesk()
     QList<DeskEntry> waiting;
     waiting.reserve(m_stage.queue().size());
     for (const Reservation& entry : m_stage.queue())
-        waiting.append({entry.id, entry.number.text(), entry.user, entry.device});
+        waiting.append({entry.id, entry.number.text(), entry.user, entry.device, entry.keyTempo});
     m_desk->publishQueue(waiting);
 }
 

@@ -7,6 +7,7 @@
 #include "launcher/startup.h"
 #include "launcher/wireless.h"
 #include "library/librarywindow.h"
+#include "library/songlist.h"
 #include "personality/personalitywindow.h"
 #include "player/playerview.h"
 #include "stage/guestdesk.h"
@@ -244,7 +245,12 @@ void Launcher::showPersonality()
 
 void Launcher::startGuestServer(QString notice)
 {
-    m_guests = std::make_unique<GuestService>(m_paths, m_karaokeRunning);
+    // The phones' wait estimates add up the lengths of the songs ahead, each read once.
+    GuestServiceOptions options;
+    options.durationSeconds = [durations = std::make_shared<VideoDurations>(m_paths)](const SongNumber& number) {
+        return durations->durationSeconds(number);
+    };
+    m_guests = std::make_unique<GuestService>(m_paths, m_karaokeRunning, std::move(options));
     m_guests->setQueueRecord(m_record.get());
     m_guests->setGuestDesk(m_desk.get());
     GuestService* guests = m_guests.get();

@@ -20,6 +20,7 @@ struct DeskEntry
     QString number;
     QString user;
     QString device;
+    KeyTempo keyTempo;
 };
 
 // What the program's own guest server hands the karaoke session, and what the session shows back.

@@ -60,7 +60,7 @@ void Stage::restoreRecordedQueue()
             qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << kept.number;
             continue;
         }
-        m_queue.append({number, song->title(), song->rawTitle, kept.user, ++m_lastId,
+        m_queue.append({number, song->title(), song->rawTitle, kept.user, ++m_lastId, {},
                         rememberedKeyTempo(m_paths.singerKeys(), kept.user, number).value_or(KeyTempo{})});
     }
     setPendingCount(int(m_queue.size()));

@@ -6,6 +6,7 @@
 #include "search/songcatalog.h"
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
+#include "stage/singerkeys.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -157,6 +158,20 @@ bool sameOrigin(const HttpRequest& request)
     return originHost.compare(host, Qt::CaseInsensitive) == 0;
 }
 
+// A key or tempo in a reservation: absent, null or "" for none chosen; otherwise a whole number of
+// steps within the limit. False for anything else.
+bool chosenStep(const QJsonValue& value, int limit, int step, std::optional<int>* chosen)
+{
+    if (value.isUndefined() || value.isNull() || value == QJsonValue(QString()))
+        return true;
+    bool ok = value.isDouble();
+    const double number = value.isString() ? value.toString().toDouble(&ok) : value.toDouble();
+    if (!ok || !std::isfinite(number) || number != std::trunc(number) || std::fabs(number) > limit || int(number) % step != 0)
+        return false;
+    *chosen = int(number);
+    return true;
+}
+
 } // namespace
 
 struct GuestService::QueueCache
@@ -212,12 +227,15 @@ HttpResponse GuestService::handle(const HttpRequest& request)
             return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
         return page(request);
     }
-    if (path == u"/api/songs" || path == u"/api/queue") {
+    if (path == u"/api/songs" || path == u"/api/queue" || path == u"/api/keytempo") {
         if (!get)
             return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
         if (path == u"/api/queue")
             return queue(deviceOf(request));
         const QUrlQuery query(url);
+        if (path == u"/api/keytempo")
+            return usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
+                                 query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
         const int page = query.queryItemValue(QStringLiteral("page")).toInt();
         return songs(query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded), page);
     }
@@ -308,15 +326,20 @@ HttpResponse GuestService::queue(const QString& device)
             out.insert(QStringLiteral("playing"), entry);
             continue;
         }
+        KeyTempo keyTempo;
         if (same) {
             const DeskEntry& known = (*desk)[i - 1];
+            keyTempo = known.keyTempo;
             entry.insert(QStringLiteral("id"), QString::number(known.id));
             entry.insert(QStringLiteral("mine"), known.device == device);
+            entry.insert(QStringLiteral("key"), keyTempo.key);
+            entry.insert(QStringLiteral("tempo"), keyTempo.tempo);
         }
         if (wait) {
             entry.insert(QStringLiteral("wait"), qRound(*wait));
+            // A faster tempo plays the song in less time.
             const auto song = length(records[i].number);
-            wait = song ? std::optional(*wait + *song) : std::nullopt;
+            wait = song ? std::optional(*wait + *song * 100.0 / (100 + keyTempo.tempo)) : std::nullopt;
         }
         waiting.append(entry);
     }
@@ -396,6 +419,13 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
         forgetLastAction(request);
         return failure(404, QStringLiteral("その曲番号はありません。"));
     }
+    // A key or tempo the guest chose; what they leave as usual is what they last sang the song at.
+    std::optional<int> key, tempo;
+    if (!chosenStep(body.value(QStringLiteral("key")), KeyTempo::MaxKey, 1, &key)
+        || !chosenStep(body.value(QStringLiteral("tempo")), KeyTempo::MaxTempo, KeyTempo::TempoStep, &tempo)) {
+        forgetLastAction(request);
+        return failure(400, QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで（5%きざみ）で選んでください。"));
+    }
     // Recorded as the stage will queue it.
     const RecordedReservation recorded = requestedReservation(number.text(), name);
     if (m_record) {
@@ -404,10 +434,26 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
             return failure(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
         }
     }
-    m_desk->submit(Cmd::Reserve{number, recorded.user, deviceOf(request)});
+    std::optional<KeyTempo> keyTempo;
+    if (key || tempo) {
+        keyTempo = rememberedKeyTempo(m_paths.singerKeys(), recorded.user, number).value_or(KeyTempo{});
+        keyTempo->key = key.value_or(keyTempo->key);
+        keyTempo->tempo = tempo.value_or(keyTempo->tempo);
+    }
+    m_desk->submit(Cmd::Reserve{number, recorded.user, deviceOf(request), keyTempo});
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"),
                                   QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title)}});
+}
+
+// What the name last sang the song at, the original when nothing is remembered: the phone shows it as
+// the usual key and tempo.
+HttpResponse GuestService::usualKeyTempo(const QString& number, const QString& name)
+{
+    const SongNumber song = SongNumber::fromText(number);
+    const QString user = requestedReservation(song.text(), guestName(name)).user;
+    const KeyTempo usual = rememberedKeyTempo(m_paths.singerKeys(), user, song).value_or(KeyTempo{});
+    return json(200, QJsonObject{{QStringLiteral("key"), usual.key}, {QStringLiteral("tempo"), usual.tempo}});
 }
 
 HttpResponse GuestService::login(const HttpRequest& request)

@@ -93,6 +93,7 @@ private:
 
     HttpResponse songs(const QString& query, int page);
     HttpResponse queue(const QString& device);
+    HttpResponse usualKeyTempo(const QString& number, const QString& name);
     HttpResponse reserve(const HttpRequest& request);
     HttpResponse login(const HttpRequest& request);
     HttpResponse cancel(const HttpRequest& request);

@@ -488,7 +488,7 @@ TEST_F(SessionTest, ANamedSingersKeyAndTempoAreRememberedForTheirNextReservation
     // from the phone.
     stage().post(Cmd::Reserve{SongNumber(100001), u"Guest"_s});
     stage().post(Cmd::Reserve{SongNumber(100001), u"ユキ"_s});
-    stage().post(Cmd::Reserve{SongNumber(100002), u"ユキ"_s, KeyTempo{-2, 0}});
+    stage().post(Cmd::Reserve{SongNumber(100002), u"ユキ"_s, {}, KeyTempo{-2, 0}});
     settle();
     ASSERT_EQ(stage().queue().size(), 3);
     EXPECT_EQ(stage().queue()[0].keyTempo, KeyTempo{});

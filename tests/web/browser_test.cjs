@@ -111,6 +111,17 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     await page.click("nav button[data-tab=queue]");
     await page.waitForFunction(() => document.querySelector("#message").textContent === "");
     assert.strictEqual((await waitingTexts(page)).length, 1);
+
+    // A song reserved at a chosen key waits with its key shown; the choice goes back to the usual.
+    await page.click("nav button[data-tab=search]");
+    await page.selectOption("#key", "2");
+    await page.click("#results li >> nth=1");
+    await page.waitForFunction(() => document.querySelector("#message").textContent.includes("サクラ咲く"));
+    assert.strictEqual(await page.inputValue("#key"), "");
+    await page.click("nav button[data-tab=queue]");
+    await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 2);
+    assert.match((await waitingTexts(page))[1], /サクラ咲く♯2 \/ 原曲テンポはなこ/);
+    await page.screenshot({ path: path.join(work, "phone-key.png") });
   } finally {
     await browser.close();
     server.stdin.end();

@@ -6,6 +6,7 @@
 #include "exchange/exchange.h"
 #include "launcher/startup.h"
 #include "stage/guestdesk.h"
+#include "stage/singerkeys.h"
 #include "stage/queuerecord.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
@@ -280,6 +281,47 @@ TEST_F(GuestServerTest, ReservationsAndLoginsGoToTheDeskInOrderNotToTheRequestFi
     // A character without a CP932 form becomes "?".
     EXPECT_EQ(std::get<Cmd::Login>(taken[1]).user, QStringLiteral("太郎?"));
     EXPECT_EQ(requestFileContent(), QByteArray());
+}
+
+// A key or tempo chosen on the phone travels with the reservation; what is left as usual is the
+// singer's remembered one; a value out of range is refused.
+TEST_F(GuestServerTest, APhoneReservesAtAChosenOrRememberedKeyAndTempo)
+{
+    ASSERT_TRUE(rememberKeyTempo(paths.singerKeys(), QStringLiteral("花子"), SongNumber(100001), {2, 10}).isEmpty());
+    Client client(port());
+    const QJsonObject usual = client.get("/api/keytempo?number=100001&name=%E8%8A%B1%E5%AD%90").json();
+    EXPECT_EQ(usual[u"key"_s].toInt(), 2);
+    EXPECT_EQ(usual[u"tempo"_s].toInt(), 10);
+
+    struct Row
+    {
+        QJsonValue key, tempo;
+        int status;
+        std::optional<KeyTempo> sent;
+    };
+    const Row rows[] = {
+        {QJsonValue::Undefined, QJsonValue::Undefined, 200, std::nullopt}, // the stage takes the remembered
+        {-3, QJsonValue::Undefined, 200, KeyTempo{-3, 10}},
+        {u"6"_s, -25, 200, KeyTempo{6, -25}},
+        {7, 0, 400, std::nullopt},
+        {0, 12, 400, std::nullopt},
+        {u"abc"_s, 0, 400, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        QJsonObject body = reservation(QStringLiteral("100001"), QStringLiteral("花子"));
+        if (!row.key.isUndefined())
+            body.insert(u"key"_s, row.key);
+        if (!row.tempo.isUndefined())
+            body.insert(u"tempo"_s, row.tempo);
+        EXPECT_EQ(client.post("/api/reserve", body).status, row.status) << row.key.toVariant().toString().toStdString();
+        const std::vector<Command> taken = desk.take();
+        if (row.status != 200) {
+            EXPECT_TRUE(taken.empty());
+            continue;
+        }
+        ASSERT_EQ(taken.size(), 1u);
+        EXPECT_EQ(std::get<Cmd::Reserve>(taken[0]).keyTempo, row.sent);
+    }
 }
 
 TEST_F(GuestServerTest, TheQueueComesFromTheQueueFile)
