@@ -11,6 +11,7 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <list>
 #include <map>
 #include <optional>
@@ -384,7 +385,8 @@ QString WebServer::start(const QString& address, quint16 port)
     }
     m->port = m->acceptor->local_endpoint().port();
     m->timer.emplace(m->io);
-    m->worker.emplace(1);
+    // Searches take both cores; the server's own thread stays free for every other request.
+    m->worker.emplace(std::max(2u, std::thread::hardware_concurrency()));
     m->accept();
     m->schedule();
     m->thread = std::thread([this] { m->io.run(); });
