@@ -98,6 +98,23 @@ QByteArray exchangeRecord(std::initializer_list<QByteArrayView> fields)
     return out;
 }
 
+QList<ExchangeRecord> parseExchangeRecords(QStringView text, bool withUser)
+{
+    QList<ExchangeRecord> records;
+    for (QStringView line : text.split(u"\r\n", Qt::SkipEmptyParts)) {
+        if (!line.endsWith(u"$ENT"))
+            continue;
+        line.chop(4);
+        const qsizetype first = line.indexOf(u'$');
+        const qsizetype last = withUser ? line.lastIndexOf(u'$') : line.size();
+        if (first < 0 || last <= first)
+            continue;
+        records.append({line.left(first).toString(), line.mid(first + 1, last - first - 1).toString(),
+                        withUser ? line.mid(last + 1).toString() : QString()});
+    }
+    return records;
+}
+
 QString storedUserName(QStringView name)
 {
     QString out;

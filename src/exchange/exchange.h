@@ -52,6 +52,19 @@ inline constexpr qint64 MaxRecordFileBytes = 128 * 1024 * 1024;
 // not escaped; a user name goes through storedUserName() first.
 QByteArray exchangeRecord(std::initializer_list<QByteArrayView> fields);
 
+// A record of the queue or song file read back. Titles may hold "$", names never do: the first
+// field is the number, the last the user (queue file only), and the fields between the title.
+struct ExchangeRecord
+{
+    QString number;
+    QString title;
+    QString user;
+};
+
+// The records of a decoded queue file (withUser) or song file: each CR LF line that ends in "$ENT"
+// and has its fields; any other line is skipped.
+QList<ExchangeRecord> parseExchangeRecords(QStringView text, bool withUser);
+
 // The longest user name kept; a longer name is cut.
 inline constexpr qsizetype MaxUserNameLength = 32;
 

@@ -1,6 +1,7 @@
 #include "search/songindex.h"
 
 #include "common/cp932.h"
+#include "exchange/exchange.h"
 #include "search/searchtext.h"
 
 #include <algorithm>
@@ -158,17 +159,11 @@ std::vector<qsizetype> SongIndex::search(QStringView query) const
 std::vector<CatalogSong> parseSongRecords(const QByteArray& content)
 {
     std::vector<CatalogSong> songs;
-    const QString text = decodeCp932(content);
-    for (QStringView line : QStringView(text).split(u"\r\n", Qt::SkipEmptyParts)) {
-        // Titles may hold "$": the number is the first field, the title the rest.
-        if (!line.endsWith(u"$ENT"))
-            continue;
-        line.chop(4);
-        const qsizetype dollar = line.indexOf(u'$');
+    for (const ExchangeRecord& record : parseExchangeRecords(decodeCp932(content), false)) {
         bool ok = false;
-        const qint64 number = dollar < 0 ? 0 : line.left(dollar).toLongLong(&ok);
+        const qint64 number = record.number.toLongLong(&ok);
         if (ok)
-            songs.push_back({number, line.mid(dollar + 1).toString()});
+            songs.push_back({number, record.title});
     }
     return songs;
 }

@@ -102,47 +102,13 @@ int secondsUntil(std::chrono::steady_clock::duration left)
     return std::max(1, int(std::chrono::ceil<std::chrono::seconds>(left).count()));
 }
 
-// Records of the exchange files: "field$field$...$ENT". Titles may hold "$", names never do, so the
-// first field is the number, the last the name (when asked for), and the rest the title.
-struct Record
+QList<ExchangeRecord> readQueueRecords(const QString& file)
 {
-    QString number;
-    QString title;
-    QString user;
-};
-
-std::optional<Record> parseRecord(QStringView line, bool withUser)
-{
-    if (!line.endsWith(u"$ENT"))
-        return std::nullopt;
-    line.chop(4);
-    const qsizetype first = line.indexOf(u'$');
-    if (first < 0)
-        return std::nullopt;
-    Record record{line.left(first).toString(), line.mid(first + 1).toString(), {}};
-    if (withUser) {
-        const qsizetype last = record.title.lastIndexOf(u'$');
-        if (last < 0)
-            return std::nullopt;
-        record.user = record.title.mid(last + 1);
-        record.title.truncate(last);
-    }
-    return record;
-}
-
-QList<Record> readRecords(const QString& file, bool withUser)
-{
-    QList<Record> records;
     QString error; // a file the guests' pages cannot read is shown to them as empty
     const auto bytes = readExchangeFile(file, MaxRecordFileBytes, &error);
     if (!bytes || bytes->size() > MaxRecordFileBytes)
-        return records;
-    const QString text = decodeCp932(*bytes);
-    for (QStringView line : QStringView(text).split(u"\r\n", Qt::SkipEmptyParts)) {
-        if (auto record = parseRecord(line, withUser))
-            records.append(*record);
-    }
-    return records;
+        return {};
+    return parseExchangeRecords(decodeCp932(*bytes), true);
 }
 
 // The Origin of a cross-site page differs from the host it posts to; a form post from another site
@@ -179,7 +145,7 @@ struct GuestService::QueueCache
     QString file;
     SteadyClock::time_point resolved; // when the file's place was read from the web root
     FileCache stamp;
-    QList<Record> records;
+    QList<ExchangeRecord> records;
 };
 
 bool isSearch(const HttpRequest& request)
@@ -288,14 +254,14 @@ std::shared_ptr<const GuestService::QueueCache> GuestService::queueFile()
         return m_queue;
     }
     m_queue = std::make_shared<const QueueCache>(
-        QueueCache{file, now, stamp, file.isEmpty() ? QList<Record>() : readRecords(file, true)});
+        QueueCache{file, now, stamp, file.isEmpty() ? QList<ExchangeRecord>() : readQueueRecords(file)});
     return m_queue;
 }
 
 HttpResponse GuestService::queue(const QString& device)
 {
     const std::shared_ptr<const QueueCache> file = queueFile();
-    const QList<Record>& records = file->records;
+    const QList<ExchangeRecord>& records = file->records;
     QJsonObject out{{QStringLiteral("playing"), QJsonValue::Null}, {QStringLiteral("waiting"), QJsonArray()}};
     if (records.isEmpty())
         return json(200, out);
