@@ -39,8 +39,11 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
       m_entry(m_link, mainPlayer, secondPlayer, clock)
 {
     m_entry.setQuitTimer(this);
-    if (musicPlayer)
+    if (musicPlayer) {
         m_music = std::make_unique<BreakMusic>(*musicPlayer, paths.file(QStringLiteral("bgm")));
+        // A song or time signal does not wait for the music's fade.
+        connect(&m_stage, &Stage::playbackStarting, m_music.get(), &BreakMusic::cut);
+    }
 
     m_sfTimer.setObjectName(QStringLiteral("tmr_sf"));
     m_sfTimer.setInterval(KeypadPollMs);
@@ -158,8 +161,6 @@ void KaraokeSession::tmr_ziho_Timer()
     }
     if (const auto item = m_firing.due(m_clock.now(), m_timeSignals->times())) {
         qCInfo(lcKaraoke).noquote() << "time signal at" << item->time() << "for" << item->field();
-        if (m_music)
-            m_music->cut(); // the time signal does not wait for the fade
         m_stage.post(Cmd::TimeSignal{item->field()});
     }
 }
@@ -202,11 +203,9 @@ void KaraokeSession::tmr_sf_Timer()
     if (!timeSignalPlaying && !isEnding() && !m_stage.holdsMessage() && !m_main.isPlaying()) {
         const int pending = m_stage.pendingCount();
         const bool idleSaid = std::holds_alternative<Cmd::NoReservations>(m_stage.lastCommand());
-        if (pending > 0) {
-            if (m_music)
-                m_music->cut(); // the song does not wait for the fade
+        if (pending > 0)
             m_stage.post(Cmd::PlayNext{});
-        } else if (pending == 0 || (pending == -1 && !idleSaid))
+        else if (pending == 0 || (pending == -1 && !idleSaid))
             m_stage.post(Cmd::NoReservations{});
     }
 

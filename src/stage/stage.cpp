@@ -217,6 +217,7 @@ bool Stage::startPlayback(const Reservation& entry)
     m_main.setMediaPath(video);
     m_main.setKey(entry.keyTempo.key);
     m_main.setTempo(entry.keyTempo.tempo);
+    emit playbackStarting();
     m_main.play();
     m_songUser = entry.user;
     m_songNumber = entry.number;
@@ -430,6 +431,7 @@ void Stage::timeSignal(const QString& field)
     // The control window's switch lays the second player over the paused main player.
     m_main.pause();
     m_second.setMediaPath(m_paths.video(*name));
+    emit playbackStarting();
     m_second.play();
     showStatus(StatusColour::Yellow, QStringLiteral("時報 NowTime=") + m_clock.now().toString(QStringLiteral("HH:mm")) +
                                          QStringLiteral(" 動画の時間と実際の時間は違う場合があります"));

@@ -150,6 +150,8 @@ signals:
     void hideCountStarted();
     // tmr_voldown: the fade ticks start (they run until karaoke mode ends).
     void fadeStarted();
+    // A song or a time signal is about to start playing.
+    void playbackStarting();
 
 private:
     struct Post
