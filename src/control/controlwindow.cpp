@@ -24,6 +24,8 @@ namespace {
 constexpr int TwipsPerPixel = 15;
 constexpr int CommandBoxTopTwips = -300;
 
+} // namespace
+
 // The idle screen of a library without an intro video (src/000000): the program's name on dark blue,
 // and where guests can reserve from their phones, a line that points at the code in the corner.
 class IdlePicture : public QWidget
@@ -66,8 +68,6 @@ protected:
 private:
     bool m_invite = false;
 };
-
-} // namespace
 
 ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
@@ -185,7 +185,7 @@ void ControlWindow::setGuestUrl(const QString& url)
 {
     m_inviteCode->setText(url);
     m_inviteUrl->setText(url);
-    static_cast<IdlePicture*>(m_idlePicture)->setInvitation(!url.isEmpty());
+    m_idlePicture->setInvitation(!url.isEmpty());
     if (url.isEmpty())
         m_invite->hide();
 }

@@ -10,6 +10,7 @@ class QTimer;
 
 namespace tarv {
 
+class IdlePicture;
 class MpvPlayer;
 class PlayerView;
 class Player;
@@ -57,7 +58,6 @@ public:
     void setSecondPlayerVisible(bool visible) override;
     void setGuestInviteVisible(bool visible) override;
     void setIdlePictureVisible(bool visible) override;
-    QWidget* idlePicture() const { return m_idlePicture; }
 
 signals:
     // Closed from the desktop: karaoke mode ends at once.
@@ -76,7 +76,7 @@ private:
     PlayerView* GomX1 = nullptr;
     PlayerView* GomX2 = nullptr;
     StageWindow* m_stage = nullptr; // Form3
-    QWidget* m_idlePicture = nullptr; // the program's name, where no intro video gives a picture
+    IdlePicture* m_idlePicture = nullptr; // the program's name, where no intro video gives a picture
     QWidget* m_invite = nullptr;      // the guests' address and QR code, bottom right
     QrCodeView* m_inviteCode = nullptr;
     QLabel* m_inviteUrl = nullptr;
