@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace tarv {
 
@@ -238,14 +239,24 @@ void MpvPlayer::loadReplied(const mpv_event& event)
     }
 }
 
+bool MpvPlayer::command(std::initializer_list<const char*> words)
+{
+    std::vector<const char*> list(words);
+    list.push_back(nullptr);
+    // Asynchronous, as every call of this class: the core may be waiting for this thread to draw.
+    const int error = mpv_command_async(m_mpv.get(), 0, list.data());
+    if (error < 0)
+        logError(QStringLiteral("mpv command ") + QString::fromUtf8(list[0]) + QStringLiteral(": ") + errorText(error));
+    return error >= 0;
+}
+
 void MpvPlayer::unload()
 {
     m_entryId = 0;
     m_openDeferred = false;
     if (!m_mpv)
         return;
-    const char* command[] = {"stop", nullptr};
-    mpv_command_async(m_mpv.get(), 0, command);
+    command({"stop"});
 }
 
 void MpvPlayer::fail(const QString& reason)
@@ -343,16 +354,8 @@ void MpvPlayer::seekTo(double seconds)
         return;
     }
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
-    const char* command[] = {"seek", target.constData(), "absolute+exact", nullptr};
-    // Asynchronous, like every call the interface thread makes while a picture may be due: the
-    // core may be waiting for this thread to draw, and a waiting call would stall both.
-    const int error = mpv_command_async(m_mpv.get(), 0, command);
-    if (error < 0) {
-        logError(QStringLiteral("cannot seek to ") + QString::fromLatin1(target) + QStringLiteral(": ") +
-                 errorText(error));
-        return;
-    }
-    m_seek = Seek::Requested;
+    if (command({"seek", target.constData(), "absolute+exact"}))
+        m_seek = Seek::Requested;
 }
 
 void MpvPlayer::setPaused(bool paused)

@@ -155,7 +155,8 @@ private:
     void seekTo(double seconds);
     void reachEnd();
     void setPaused(bool paused);
-    void command(std::initializer_list<const char*> words);
+    // Sends a command without waiting for it; false (logged) when mpv refused it.
+    bool command(std::initializer_list<const char*> words);
     void applyKey(bool rebuild);
     void findGuideTrack();
     void applyAudioTrack();

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <memory>
 #include <utility>
-#include <vector>
 
 namespace tarv {
 namespace {
@@ -37,16 +36,6 @@ QByteArray pitchScale(int semitones)
 }
 
 } // namespace
-
-void MpvPlayer::command(std::initializer_list<const char*> words)
-{
-    std::vector<const char*> list(words);
-    list.push_back(nullptr);
-    // Asynchronous, as every call of this class: the core may be waiting for this thread to draw.
-    const int error = mpv_command_async(m_mpv.get(), 0, list.data());
-    if (error < 0)
-        logError(QStringLiteral("mpv command ") + QString::fromUtf8(list[0]) + QStringLiteral(": ") + errorText(error));
-}
 
 void MpvPlayer::setKey(int semitones)
 {
