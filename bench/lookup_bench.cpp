@@ -36,7 +36,7 @@ double median(std::vector<double> values)
 std::optional<Song> lookupByReading(const QString& path, qint64 number)
 {
     std::optional<Song> found;
-    for (const Song& song : parseSongList(*readFileBytes(path)).songs)
+    for (const Song& song : parseSongList(*readFileBytes(path, 64 << 20)).songs)
         if (song.number == number)
             found = song;
     return found;

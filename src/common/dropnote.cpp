@@ -13,6 +13,9 @@
 namespace tarv {
 namespace {
 
+// A line a copy: a drop of the largest library fits many times over.
+constexpr qint64 MaxDropNoteBytes = 32 * 1024 * 1024;
+
 Q_LOGGING_CATEGORY(lcDrop, "tarv.drop")
 
 bool exists(const QString& path)
@@ -36,7 +39,7 @@ QString notePendingCopies(const QString& noteFile, const QList<PendingCopy>& cop
 QList<PendingCopy> readPendingCopies(const QString& noteFile)
 {
     QList<PendingCopy> copies;
-    const auto bytes = readFileBytes(noteFile);
+    const auto bytes = readFileBytes(noteFile, MaxDropNoteBytes);
     if (!bytes)
         return copies;
     for (const QByteArray& line : bytes->split('\n')) {

@@ -21,6 +21,10 @@ namespace {
 // Other kinds of step (a rename) can take a keyword of their own.
 const QByteArray Header = "tarv-changes 1\r\n";
 
+// The files saved together are small lists; a journal holds a few of them.
+constexpr qint64 MaxChangedFileBytes = 64 * 1024 * 1024;
+constexpr qint64 MaxJournalBytes = 4 * MaxChangedFileBytes;
+
 QByteArray checksum(QByteArrayView bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
@@ -98,7 +102,7 @@ QString saveFilesTogether(const QString& journal, const QList<FileChange>& chang
             old.append(std::nullopt);
             continue;
         }
-        const auto bytes = readFileBytes(change.path, &error);
+        const auto bytes = readFileBytes(change.path, MaxChangedFileBytes, &error);
         if (!bytes)
             return failed(unchanged, QStringLiteral("%1: %2").arg(change.path, error));
         old.append(*bytes);
@@ -134,7 +138,7 @@ QStringList finishFileChanges(const QString& journal, QString* error)
     if (!QFileInfo::exists(journal))
         return {};
     QString reason;
-    const auto bytes = readFileBytes(journal, &reason);
+    const auto bytes = readFileBytes(journal, MaxJournalBytes, &reason);
     if (!bytes) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(journal, reason);

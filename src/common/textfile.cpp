@@ -2,20 +2,110 @@
 
 #include "common/cp932.h"
 
+#include "common/savefile.h"
+
 #include <QFile>
+#include <QLoggingCategory>
+#include <QScopeGuard>
+#include <QSet>
 #include <QStringList>
 
-namespace tarv {
+#include <algorithm>
+#include <mutex>
 
-std::optional<QByteArray> readFileBytes(const QString& path, QString* error)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarv {
+namespace {
+
+Q_LOGGING_CATEGORY(lcFiles, "tarv.files")
+
+QString sizeText(qint64 bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
-        return std::nullopt;
+    return bytes >= (qint64(1) << 20) ? QStringLiteral("%1 MiB").arg((bytes + (1 << 20) - 1) >> 20)
+                                      : QStringLiteral("%1 KiB").arg((bytes + 1023) >> 10);
+}
+
+// A file refused at every poll is still said only once.
+void logRefusalOnce(const QString& reason)
+{
+    static std::mutex mutex;
+    static QSet<QString> said;
+    const std::lock_guard lock(mutex);
+    if (!said.contains(reason)) {
+        said.insert(reason);
+        qCWarning(lcFiles).noquote() << reason;
     }
-    return file.readAll();
+}
+
+} // namespace
+
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, Links links, QString* error)
+{
+    const auto fail = [&](const QString& reason) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, reason);
+        return std::nullopt;
+    };
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        if (errno == ELOOP && links == Links::Refuse)
+            return fail(QStringLiteral("シンボリックリンクなので読みません"));
+        return fail(errno == EACCES ? QStringLiteral("読み取りが許可されていません") : fileErrorText(errno));
+    }
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return fail(fileErrorText(errno));
+    if (S_ISDIR(st.st_mode))
+        return fail(fileErrorText(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("通常のファイルではない（デバイスやパイプなど）ので読みません"));
+
+    const qint64 limit = maxBytes + 1;
+    QByteArray bytes(qsizetype(std::min<qint64>(st.st_size + 1, limit)), Qt::Uninitialized);
+    qsizetype used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (used >= limit) // longer than maxBytes: the caller needs to know no more
+                break;
+            bytes.resize(qsizetype(std::min<qint64>(limit, qint64(used) * 2 + 4096)));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(fileErrorText(errno));
+        if (n == 0)
+            break;
+        used += n;
+    }
+    bytes.truncate(used);
+    return bytes;
+}
+
+std::optional<QByteArray> readFileBytes(const QString& path, qint64 maxBytes, QString* error)
+{
+    QString reason;
+    auto bytes = readRegularFile(path, maxBytes, Links::Follow, &reason);
+    if (bytes && bytes->size() > maxBytes) {
+        bytes.reset();
+        reason = QStringLiteral("%1: %2 を超えているので読みません").arg(path, sizeText(maxBytes));
+    }
+    if (!bytes) {
+        if (reason.isEmpty())
+            reason = QStringLiteral("%1: ファイルがありません").arg(path);
+        else
+            logRefusalOnce(reason);
+        if (error)
+            *error = reason;
+    }
+    return bytes;
 }
 
 QList<QByteArray> splitLines(const QByteArray& content)
@@ -39,9 +129,9 @@ QByteArray joinLines(const QList<QByteArray>& lines)
     return out;
 }
 
-std::optional<QStringList> readTextLines(const QString& path, QString* error)
+std::optional<QStringList> readTextLines(const QString& path, qint64 maxBytes, QString* error)
 {
-    const auto bytes = readFileBytes(path, error);
+    const auto bytes = readFileBytes(path, maxBytes, error);
     if (!bytes)
         return std::nullopt;
     QStringList lines;

@@ -8,7 +8,7 @@ namespace tarv {
 
 std::optional<QString> readWebRoot(const AppPaths& paths)
 {
-    const auto bytes = readFileBytes(paths.webRootFile());
+    const auto bytes = readFileBytes(paths.webRootFile(), 64 * 1024);
     if (!bytes)
         return std::nullopt;
     return webRootFromContent(*bytes);

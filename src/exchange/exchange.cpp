@@ -4,17 +4,15 @@
 #include "common/fields.h"
 #include "common/webroot.h"
 #include "common/songnumber.h"
+#include "common/textfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 
 #include <algorithm>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarv {
 
@@ -40,46 +38,7 @@ std::optional<QString> existingExchangeFile(const AppPaths& paths, QStringView n
 
 std::optional<QByteArray> readExchangeFile(const QString& path, qint64 maxBytes, QString* error)
 {
-    const auto fail = [&](const QString& reason) {
-        *error = QStringLiteral("%1: %2").arg(path, reason);
-        return std::nullopt;
-    };
-    // Non-blocking, so a pipe put in the file's place is seen for what it is instead of waited on.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return std::nullopt;
-        return fail(errno == ELOOP ? QStringLiteral("シンボリックリンクなので読みません") : fileErrorText(errno));
-    }
-    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return fail(fileErrorText(errno));
-    if (S_ISDIR(st.st_mode))
-        return fail(fileErrorText(EISDIR));
-    if (!S_ISREG(st.st_mode))
-        return fail(QStringLiteral("通常のファイルではない（デバイスやパイプなど）ので読みません"));
-
-    const qint64 limit = maxBytes + 1;
-    QByteArray bytes(qsizetype(std::min<qint64>(st.st_size + 1, limit)), Qt::Uninitialized);
-    qsizetype used = 0;
-    for (;;) {
-        if (used == bytes.size()) {
-            if (used >= limit) // longer than maxBytes: the caller needs to know no more
-                break;
-            bytes.resize(qsizetype(std::min<qint64>(limit, qint64(used) * 2 + 4096)));
-        }
-        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return fail(fileErrorText(errno));
-        if (n == 0)
-            break;
-        used += n;
-    }
-    bytes.truncate(used);
-    return bytes;
+    return readRegularFile(path, maxBytes, Links::Refuse, error);
 }
 
 QString writeExchangeFile(const QString& path, const QByteArray& content, Durability durability)

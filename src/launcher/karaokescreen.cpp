@@ -39,7 +39,7 @@ qsizetype chooseKaraokeScreen(const QList<ScreenInfo>& screens, const QString& m
 
 QString readKaraokeScreen(const AppPaths& paths)
 {
-    const auto lines = readTextLines(choiceFile(paths));
+    const auto lines = readTextLines(choiceFile(paths), 4096);
     return lines && !lines->isEmpty() ? lines->constFirst().trimmed() : QString();
 }
 

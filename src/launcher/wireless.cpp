@@ -15,7 +15,7 @@ namespace tarv {
 
 QString readRemoteAddress(const AppPaths& paths, QString* error)
 {
-    const auto bytes = readFileBytes(paths.remoteAddressFile());
+    const auto bytes = readFileBytes(paths.remoteAddressFile(), 4096);
     if (!bytes) {
         *error = QStringLiteral("%1 がありません").arg(paths.remoteAddressFile());
         return {};

@@ -75,7 +75,7 @@ QString notePendingEdit(const AppPaths& paths, const PendingEdit& edit)
 
 std::optional<PendingEdit> readPendingEdit(const AppPaths& paths)
 {
-    const auto bytes = readFileBytes(pendingEditFile(paths));
+    const auto bytes = readFileBytes(pendingEditFile(paths), 4096);
     if (!bytes)
         return std::nullopt;
     const QList<QByteArray> words = bytes->trimmed().split(' ');

@@ -312,21 +312,19 @@ std::optional<QByteArray> readSongListBytes(const QString& path, QString* error)
         *error = reason;
         return std::nullopt;
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(file.errorString());
-    if (file.size() > MaxSongListBytes)
-        return refuse(tooLargeText(file.size()));
-    QByteArray bytes = file.readAll();
-    if (bytes.size() > MaxSongListBytes) // grown since
-        return refuse(tooLargeText(bytes.size()));
-    const qint64 lines =
-        std::count(bytes.cbegin(), bytes.cend(), '\n') + (!bytes.isEmpty() && !bytes.endsWith('\n') ? 1 : 0);
+    QString reason;
+    auto bytes = readRegularFile(path, MaxSongListBytes, Links::Follow, &reason);
+    if (!bytes)
+        return refuse(reason.isEmpty() ? QStringLiteral("%1: ファイルがありません").arg(path) : reason);
+    if (bytes->size() > MaxSongListBytes)
+        return refuse(tooLargeText(QFileInfo(path).size()));
+    const qint64 lines = std::count(bytes->cbegin(), bytes->cend(), '\n') +
+                         (!bytes->isEmpty() && !bytes->endsWith('\n') ? 1 : 0);
     if (lines / 2 > MaxSongListEntries)
         return refuse(QStringLiteral("曲目リストの曲が多すぎるので読み込みません（%1 曲、上限 %2 曲）")
                           .arg(lines / 2)
                           .arg(MaxSongListEntries));
-    return bytes;
+    return std::move(*bytes);
 }
 
 } // namespace

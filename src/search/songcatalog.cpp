@@ -1,6 +1,7 @@
 #include "search/songcatalog.h"
 
 #include "common/savefile.h"
+#include "common/textfile.h"
 #include "exchange/exchange.h"
 #include "library/exports.h"
 #include "search/searchtext.h"
@@ -55,10 +56,13 @@ QByteArray cacheHeader(const QByteArray& contentHash, qsizetype count)
 
 std::optional<QStringList> loadReadings(const QString& path, const QByteArray& header, qsizetype count)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // A line of a reading per title, for the largest song file.
+    constexpr qint64 MaxCacheBytes = 64 * 1024 * 1024;
+    QString error;
+    const auto bytes = readFileBytes(path, MaxCacheBytes, &error);
+    if (!bytes)
         return std::nullopt;
-    const QByteArray content = file.readAll();
+    const QByteArray& content = *bytes;
     if (!content.startsWith(header))
         return std::nullopt;
     QStringList readings;

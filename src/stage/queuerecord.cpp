@@ -15,6 +15,9 @@ Q_LOGGING_CATEGORY(lcRecord, "tarv.queuerecord")
 
 namespace {
 
+// A room's queue is a few hundred songs at most; this holds tens of thousands.
+constexpr qint64 MaxRecordBytes = 4 * 1024 * 1024;
+
 // A synced write at most this often; the timers that call syncIfDue() tick every 100 to 200 ms, so
 // no change waits more than about a second for the disk.
 constexpr auto SyncEvery = std::chrono::milliseconds(900);
@@ -49,7 +52,7 @@ qsizetype QueueRecord::load()
     if (!QFileInfo::exists(m_path))
         return 0;
     QString error;
-    const auto bytes = readFileBytes(m_path, &error);
+    const auto bytes = readFileBytes(m_path, MaxRecordBytes, &error);
     if (!bytes) {
         qCWarning(lcRecord).noquote() << "queue record not read:" << error;
         return 0;

@@ -16,6 +16,9 @@ Q_LOGGING_CATEGORY(lcSingerKeys, "tarv.singerkeys")
 
 namespace {
 
+// Years of a bar's regulars, a short line per singer and song.
+constexpr qint64 MaxSingerKeysBytes = 16 * 1024 * 1024;
+
 struct Line
 {
     QString user;
@@ -30,7 +33,7 @@ std::optional<QList<Line>> readLines(const QString& file, QString* error)
     QList<Line> lines;
     if (!QFileInfo::exists(file))
         return lines;
-    const auto bytes = readFileBytes(file, error);
+    const auto bytes = readFileBytes(file, MaxSingerKeysBytes, error);
     if (!bytes)
         return std::nullopt;
     int row = 0;

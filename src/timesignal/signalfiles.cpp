@@ -15,6 +15,9 @@
 namespace tarv {
 namespace {
 
+// Far above the 999,998 entries a time-signal list can have.
+constexpr qint64 MaxSignalFileBytes = 64 * 1024 * 1024;
+
 bool allDigits(QStringView text)
 {
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
@@ -30,7 +33,7 @@ template <typename T> SignalFileLoad<T> loadPairs(const QString& path, T (*make)
         return result;
     }
     QString error;
-    const auto bytes = readFileBytes(path, &error);
+    const auto bytes = readFileBytes(path, MaxSignalFileBytes, &error);
     if (!bytes) {
         result.readable = false;
         result.problem = QStringLiteral("%1 を読み込めません: %2").arg(name, error);

@@ -49,7 +49,7 @@ QString guestUrl(const QString& address, int port)
 
 std::optional<QString> readReportHost(const AppPaths& paths)
 {
-    const auto bytes = readFileBytes(paths.file(QStringLiteral("db/reporthost.txt")));
+    const auto bytes = readFileBytes(paths.file(QStringLiteral("db/reporthost.txt")), 4096);
     if (!bytes)
         return std::nullopt;
     const QList<QByteArray> lines = splitLines(*bytes);

@@ -10,7 +10,7 @@ namespace tarv {
 HostCheck::HostCheck(const AppPaths& paths)
 {
     m_listed << QStringLiteral("localhost");
-    if (const auto lines = readTextLines(paths.file(QStringLiteral("db/webhosts.txt")))) {
+    if (const auto lines = readTextLines(paths.file(QStringLiteral("db/webhosts.txt")), 64 * 1024)) {
         for (const QString& line : *lines) {
             if (!line.trimmed().isEmpty())
                 m_listed << line.trimmed().toLower();

@@ -410,7 +410,7 @@ void WebServer::stop()
 
 quint16 guestPort(const AppPaths& paths)
 {
-    const auto bytes = readFileBytes(paths.file(QStringLiteral("db/webport.txt")));
+    const auto bytes = readFileBytes(paths.file(QStringLiteral("db/webport.txt")), 4096);
     if (!bytes)
         return DefaultGuestPort;
     bool ok = false;

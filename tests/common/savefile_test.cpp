@@ -24,7 +24,7 @@ protected:
         path = dir.filePath(QStringLiteral("musiclist.txt"));
         ASSERT_TRUE(saveFile(path, QByteArray("old\r\n")).isEmpty());
     }
-    QByteArray content() const { return readFileBytes(path).value_or("<missing>"); }
+    QByteArray content() const { return readFileBytes(path, 64 << 20).value_or("<missing>"); }
     QStringList leftovers() const
     {
         QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -141,13 +141,13 @@ TEST(FileChanges, AWholeJournalIsFinishedAndATornOneChangesNothing)
         ASSERT_TRUE(saveFile(journal, bytes).isEmpty());
         EXPECT_EQ(finishFileChanges(journal), QStringList()) << bytes.constData();
         EXPECT_FALSE(QFile::exists(journal));
-        EXPECT_EQ(readFileBytes(a), QByteArray("old a"));
-        EXPECT_EQ(readFileBytes(b), QByteArray("old b"));
+        EXPECT_EQ(readFileBytes(a, 64 << 20), QByteArray("old a"));
+        EXPECT_EQ(readFileBytes(b, 64 << 20), QByteArray("old b"));
     }
 
     ASSERT_TRUE(saveFile(journal, whole).isEmpty());
     EXPECT_EQ(finishFileChanges(journal), (QStringList{a, b}));
     EXPECT_FALSE(QFile::exists(journal));
-    EXPECT_EQ(readFileBytes(a), QByteArray("new a"));
-    EXPECT_EQ(readFileBytes(b), QByteArray("new\r\nb"));
+    EXPECT_EQ(readFileBytes(a, 64 << 20), QByteArray("new a"));
+    EXPECT_EQ(readFileBytes(b, 64 << 20), QByteArray("new\r\nb"));
 }

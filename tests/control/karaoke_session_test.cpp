@@ -67,7 +67,7 @@ protected:
     }
     QString queueFile()
     {
-        const auto bytes = readFileBytes(paths.file(QStringLiteral("www/cgi-bin/tarv/tarvlist.txt")));
+        const auto bytes = readFileBytes(paths.file(QStringLiteral("www/cgi-bin/tarv/tarvlist.txt")), 64 << 20);
         return bytes ? decodeCp932(*bytes) : QStringLiteral("<missing>");
     }
     bool statusBecomes(const QString& text, int timeoutMs = 8000)

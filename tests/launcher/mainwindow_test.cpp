@@ -223,7 +223,7 @@ TEST_F(MainWindowTest, TheWirelessDownloadShowsTheWaitCursorCanBeCancelledAndRep
     test::FakeClock clock;
     Launcher launcher(paths, clock);
     ASSERT_TRUE(launcher.start());
-    const QByteArray list = readFileBytes(paths.songList()).value_or("<missing>");
+    const QByteArray list = readFileBytes(paths.songList(), 64 << 20).value_or("<missing>");
     test::TestServer server;
     ASSERT_TRUE(saveFile(paths.remoteAddressFile(), server.address().toUtf8()).isEmpty());
 
@@ -240,7 +240,7 @@ TEST_F(MainWindowTest, TheWirelessDownloadShowsTheWaitCursorCanBeCancelledAndRep
     ASSERT_TRUE(test::waitFor([&] { return launcher.wirelessDownload() == nullptr; }));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_EQ(launcher.appState().connectionMode(), QStringLiteral("act")) << "karaoke mode did not start";
-    EXPECT_EQ(readFileBytes(paths.songList()), list);
+    EXPECT_EQ(readFileBytes(paths.songList(), 64 << 20), list);
 
     server.serve("<html><body>\r\nError\r\n</body></html>\r\n");
     launcher.startWireless();
@@ -251,7 +251,7 @@ TEST_F(MainWindowTest, TheWirelessDownloadShowsTheWaitCursorCanBeCancelledAndRep
     }));
     EXPECT_TRUE(box->text().contains(QStringLiteral("曲リストではありません"))) << box->text().toStdString();
     box->close();
-    EXPECT_EQ(readFileBytes(paths.songList()), list);
+    EXPECT_EQ(readFileBytes(paths.songList(), 64 << 20), list);
     EXPECT_EQ(launcher.appState().connectionMode(), QStringLiteral("act"));
 }
 

@@ -172,7 +172,7 @@ TEST(FirstStart, MakesAnEmptyLibraryOnce)
         for (const char* folder : {"db/bu", "src", "www/cgi-bin/tarv"})
             EXPECT_TRUE(QFileInfo(paths.file(QLatin1String(folder))).isDir()) << folder;
         for (const char* file : {"db/musiclist.txt", "db/ziholist.txt", "db/zihotrue.txt", "db/zihotime.txt"})
-            EXPECT_EQ(readFileBytes(paths.file(QLatin1String(file))), QByteArray()) << file;
+            EXPECT_EQ(readFileBytes(paths.file(QLatin1String(file)), 64 << 20), QByteArray()) << file;
         EXPECT_FALSE(QFileInfo::exists(paths.file(QStringLiteral(".tarv-first-start"))));
         EXPECT_EQ(readWebRoot(paths), webRootFits ? std::optional(paths.file(QStringLiteral("www"))) : std::nullopt);
         EXPECT_TRUE(prepareApplicationFolder(paths).isEmpty());

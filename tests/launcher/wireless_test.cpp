@@ -26,7 +26,7 @@ protected:
         ASSERT_TRUE(QDir().mkpath(paths.dbDir()));
         ASSERT_TRUE(saveFile(paths.songList(), local).isEmpty());
     }
-    QByteArray songList() const { return readFileBytes(paths.songList()).value_or("<missing>"); }
+    QByteArray songList() const { return readFileBytes(paths.songList(), 64 << 20).value_or("<missing>"); }
     QStringList dbFiles() const { return QDir(paths.dbDir()).entryList(QDir::Files | QDir::Hidden); }
 
     // Runs a download to its end; the error it gave.

@@ -120,13 +120,13 @@ TEST(SongListFile, UneditedTitlesAreWrittenBackByteForByte)
     ASSERT_TRUE(load.found);
     ASSERT_TRUE(rewriteSongList(path, orderSongs(load.songs)).isEmpty());
     EXPECT_EQ(
-        readFileBytes(path).value(),
+        readFileBytes(path, 64 << 20).value(),
         QByteArray(" 100001 \r\n | \r\n 100002 \r\n\x82\r\n 100003 \r\n\r\n 100004 \r\n\xFF\x81\x40\x87\x54\r\n"));
 
     // Rewriting an ordered list again changes nothing.
-    const QByteArray once = readFileBytes(path).value();
+    const QByteArray once = readFileBytes(path, 64 << 20).value();
     ASSERT_TRUE(rewriteSongList(path, orderSongs(loadSongList(path).songs)).isEmpty());
-    EXPECT_EQ(readFileBytes(path).value(), once);
+    EXPECT_EQ(readFileBytes(path, 64 << 20).value(), once);
 }
 
 TEST(SongListFile, PlainNumberLinesAreWrittenBackUntilTheirNumberChanges)
@@ -168,12 +168,12 @@ TEST_F(LibraryFolder, BackupIsAByteCopyNamedByTheMoment)
     EXPECT_EQ(backupFileName(when), QStringLiteral("20260314210509.txt"));
     ASSERT_TRUE(backupSongList(paths, when).isEmpty());
     const QString backup = QDir(paths.backupDir()).filePath(QStringLiteral("20260314210509.txt"));
-    EXPECT_EQ(readFileBytes(backup).value(), list);
+    EXPECT_EQ(readFileBytes(backup, 64 << 20).value(), list);
 
     // A second backup in the same second replaces the first.
     writeBytes(paths.songList(), QByteArray(" 100002 \r\nB\r\n"));
     ASSERT_TRUE(backupSongList(paths, when.addMSecs(500)).isEmpty());
-    EXPECT_EQ(readFileBytes(backup).value(), QByteArray(" 100002 \r\nB\r\n"));
+    EXPECT_EQ(readFileBytes(backup, 64 << 20).value(), QByteArray(" 100002 \r\nB\r\n"));
     EXPECT_EQ(QDir(paths.backupDir()).entryList(QDir::Files).size(), 1);
 }
 

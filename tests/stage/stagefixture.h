@@ -107,8 +107,8 @@ protected:
     }
 
     QString queueFile() const { return dir.filePath(QStringLiteral("web/cgi-bin/tarv/tarvlist.txt")); }
-    QByteArray queueFileBytes() const { return readFileBytes(queueFile()).value_or(QByteArray("<missing>")); }
-    QStringList queueFileLines() const { return readTextLines(queueFile()).value_or(QStringList()); }
+    QByteArray queueFileBytes() const { return readFileBytes(queueFile(), 64 << 20).value_or(QByteArray("<missing>")); }
+    QStringList queueFileLines() const { return readTextLines(queueFile(), 64 << 20).value_or(QStringList()); }
     QString video(const QString& name) const { return AppPaths(dir.path()).video(name); }
 
     QTemporaryDir dir;

@@ -158,7 +158,7 @@ TEST_F(ConnectionWindowTest, SendWritesTheAddressFileAndReportsWithoutBlocking)
         send->click();
         EXPECT_EQ(window->windowTitle(), u"送信しています..."_s); // the click has returned before the reply
         EXPECT_FALSE(send->isEnabled());
-        EXPECT_EQ(readFileBytes(addressFile()), QByteArray("10.0.0.5"));
+        EXPECT_EQ(readFileBytes(addressFile(), 64 << 20), QByteArray("10.0.0.5"));
         ASSERT_TRUE(waitFor([&] { return window->windowTitle() == u"接続IP"_s; }));
         EXPECT_EQ(server.requests,
                   QStringList{u"GET /cgi-bin/qvo/act.cgi?mode=tarv_ip_change&set_ip=10.0.0.5 HTTP/1.1"_s});
@@ -179,7 +179,7 @@ TEST_F(ConnectionWindowTest, SendWritesTheAddressFileAndReportsWithoutBlocking)
     child<QPushButton>(*window, "cmd_Tmpsend")->click();
     ASSERT_TRUE(waitFor([&] { return window->windowTitle() == u"接続IP"_s; }));
     EXPECT_EQ(takeBoxes(*window), QStringList());
-    EXPECT_EQ(readFileBytes(addressFile()), QByteArray("192.168.0.10"));
+    EXPECT_EQ(readFileBytes(addressFile(), 64 << 20), QByteArray("192.168.0.10"));
 }
 
 TEST_F(ConnectionWindowTest, WrongWebRootSaysSoAndWritesNothing)

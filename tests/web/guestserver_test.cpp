@@ -193,7 +193,7 @@ protected:
     QString exchange(QStringView name) const { return *existingExchangeFile(paths, name); }
     QByteArray requestFileContent() const
     {
-        return readFileBytes(exchange(ExchangeFile::Request)).value_or(QByteArray());
+        return readFileBytes(exchange(ExchangeFile::Request), 64 << 20).value_or(QByteArray());
     }
     quint16 port() const { return server->port(); }
 
@@ -404,7 +404,7 @@ TEST_F(GuestServerTest, ThirtyPhonesBehindOneAddressAreServed)
         }
     }
     EXPECT_EQ(desk.take().size(), 60u);
-    EXPECT_EQ(readFileBytes(paths.queueRecord()).value_or(QByteArray()).count('\n'), 60);
+    EXPECT_EQ(readFileBytes(paths.queueRecord(), 64 << 20).value_or(QByteArray()).count('\n'), 60);
 
     // One phone over its own limit is told when to try again; the others are still served.
     for (int i = 2; i < options.reservationsPerMinute; ++i)
@@ -782,7 +782,7 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
         for (const Reservation& entry : session.stage().queue())
             queued.append({entry.number.text(), entry.user});
         EXPECT_EQ(queued, recorded) << "round " << round;
-        EXPECT_EQ(readFileBytes(exchange(ExchangeFile::Queue)),
+        EXPECT_EQ(readFileBytes(exchange(ExchangeFile::Queue), 64 << 20),
                   recorded.isEmpty() ? QByteArray()
                                      : fullQueueFile(session.stage().nowPlaying(), session.stage().queue()));
         std::printf("round %d: %lld accepted before the kill\n", round, static_cast<long long>(accepted.size()));
