@@ -259,7 +259,12 @@ void Launcher::startGuestServer(QString notice)
     auto hosts = std::make_shared<HostCheck>(m_paths);
     m_web->setHostCheck([hosts](const std::string& host) { return (*hosts)(host); });
     m_web->setBackground(isSearch);
-    const quint16 port = guestPort(m_paths);
+    QString portProblem;
+    const quint16 port = guestPort(m_paths, &portProblem);
+    if (!portProblem.isEmpty()) {
+        qCWarning(lcLauncher).noquote() << portProblem;
+        notice += (notice.isEmpty() ? QString() : QStringLiteral("\n")) + portProblem;
+    }
     const QString error = m_web->start(QStringLiteral("0.0.0.0"), port);
     if (error.isEmpty()) {
         qCInfo(lcLauncher) << "guest pages on port" << m_web->port();

@@ -2,6 +2,8 @@
 
 #include "common/textfile.h"
 
+#include <QFileInfo>
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -408,14 +410,21 @@ void WebServer::stop()
     m->worker->join();
 }
 
-quint16 guestPort(const AppPaths& paths)
+quint16 guestPort(const AppPaths& paths, QString* problem)
 {
-    const auto bytes = readFileBytes(paths.file(QStringLiteral("db/webport.txt")), 4096);
-    if (!bytes)
-        return DefaultGuestPort;
+    const QString file = paths.file(QStringLiteral("db/webport.txt"));
+    QString error;
+    const auto bytes = readFileBytes(file, 4096, &error);
     bool ok = false;
-    const uint port = QByteArray(*bytes).split('\n').value(0).trimmed().toUInt(&ok);
-    return ok && port <= 65535 ? quint16(port) : DefaultGuestPort;
+    const uint port = bytes ? bytes->split('\n').value(0).trimmed().toUInt(&ok) : 0;
+    if (ok && port <= 65535)
+        return quint16(port);
+    if (problem && (bytes || QFileInfo(file).exists() || QFileInfo(file).isSymLink())) {
+        *problem = QStringLiteral("db/webport.txt を使えないので、ポート %1 で開きます（%2）")
+                       .arg(DefaultGuestPort)
+                       .arg(bytes ? QStringLiteral("1 行目が 0 から 65535 までのポート番号ではありません") : error);
+    }
+    return DefaultGuestPort;
 }
 
 } // namespace tarv

@@ -59,9 +59,11 @@ private:
     std::unique_ptr<Impl> m;
 };
 
-// The port of the guest pages: the first line of db/webport.txt when it holds one (0: any free port),
-// otherwise 8080.
-quint16 guestPort(const AppPaths& paths);
 inline constexpr quint16 DefaultGuestPort = 8080;
+
+// The port of the guest pages: the first line of db/webport.txt when it holds one (0: any free port),
+// otherwise 8080. A file that is there but names no port (a pipe, a huge file, other text) also gives
+// 8080, and *problem says why in words for the operator.
+quint16 guestPort(const AppPaths& paths, QString* problem = nullptr);
 
 } // namespace tarv
