@@ -2,6 +2,8 @@
 // reloading the media.
 #include "player/mpvplayer.h"
 
+#include "player/audiotracks.h"
+
 #include <mpv/client.h>
 
 #include <QList>
@@ -30,12 +32,53 @@ const mpv_node* field(const mpv_node& map, const char* name)
     return nullptr;
 }
 
+enum class TrackKind { Unknown, Plain, Guide };
+
+TrackKind trackKind(const QString& title)
+{
+    QString folded = title.toCaseFolded();
+    folded.remove(u' ').remove(u'-').remove(u'_').remove(u'・');
+    for (const char16_t* plain : {u"offvocal", u"オフボーカル", u"カラオケ", u"karaoke", u"instrumental", u"inst",
+                                  u"backing", u"novocal", u"ボーカルなし"}) {
+        if (folded.contains(QStringView(plain)))
+            return TrackKind::Plain;
+    }
+    for (const char16_t* guide : {u"vocal", u"ボーカル", u"guide", u"ガイド", u"歌あり"}) {
+        if (folded.contains(QStringView(guide)))
+            return TrackKind::Guide;
+    }
+    return TrackKind::Unknown;
+}
+
 QByteArray pitchScale(int semitones)
 {
     return QByteArray::number(std::pow(2.0, semitones / 12.0), 'f', 6);
 }
 
 } // namespace
+
+GuideTracks guideTracks(const QList<AudioTrack>& audio)
+{
+    const auto first = [&audio](TrackKind kind, int64_t other) -> int64_t {
+        for (const AudioTrack& track : audio) {
+            if (track.id != other && (kind == TrackKind::Unknown || trackKind(track.title) == kind))
+                return track.id;
+        }
+        return 0;
+    };
+    GuideTracks tracks;
+    tracks.plain = first(TrackKind::Plain, 0);
+    tracks.guide = first(TrackKind::Guide, tracks.plain);
+    if (tracks.plain == 0 && tracks.guide == 0 && audio.size() >= 2)
+        return {audio[1].id, audio[0].id};
+    if (tracks.plain == 0)
+        tracks.plain = first(TrackKind::Unknown, tracks.guide);
+    if (tracks.guide == 0)
+        tracks.guide = first(TrackKind::Unknown, tracks.plain);
+    if (tracks.plain == 0 || tracks.guide == 0)
+        return {}; // one track: there is nothing to switch to
+    return tracks;
+}
 
 void MpvPlayer::setKey(int semitones)
 {
@@ -98,7 +141,7 @@ void MpvPlayer::findGuideTrack()
     const std::unique_ptr<mpv_node, NodeDeleter> guard(&list);
     if (list.format != MPV_FORMAT_NODE_ARRAY)
         return;
-    QList<std::pair<int64_t, QString>> audio;
+    QList<AudioTrack> audio;
     for (int i = 0; i < list.u.list->num; ++i) {
         const mpv_node& track = list.u.list->values[i];
         const mpv_node* type = field(track, "type");
@@ -110,23 +153,9 @@ void MpvPlayer::findGuideTrack()
         audio.append({id->u.int64,
                       title && title->format == MPV_FORMAT_STRING ? QString::fromUtf8(title->u.string) : QString()});
     }
-    for (const auto& [id, title] : audio) {
-        if (title.contains(QStringLiteral("vocal"), Qt::CaseInsensitive) ||
-            title.contains(QStringLiteral("ボーカル"))) {
-            m_guideTrack = id;
-            break;
-        }
-    }
-    if (m_guideTrack == 0 && audio.size() >= 2)
-        m_guideTrack = audio[1].first;
-    for (const auto& [id, title] : audio) {
-        if (id != m_guideTrack) {
-            m_plainTrack = id;
-            break;
-        }
-    }
-    if (m_plainTrack == 0)
-        m_guideTrack = 0; // one track: there is nothing to switch to
+    const GuideTracks tracks = guideTracks(audio);
+    m_guideTrack = tracks.guide;
+    m_plainTrack = tracks.plain;
     // mpv may have chosen the guide track by itself.
     applyAudioTrack();
 }
