@@ -53,6 +53,9 @@ void BreakMusic::cut()
         m_player.pause();
         m_volume = 0;
         m_player.setVolume(0);
+        // The sound output still holds a moment of music at the old level; seeking to where it
+        // stands drops it, so the next break starts from silence.
+        m_player.setPosition(m_player.position());
     }
 }
 

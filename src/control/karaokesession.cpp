@@ -220,12 +220,9 @@ void KaraokeSession::tmr_sf_Timer()
         const QString shown = m_main.mediaPath();
         m_view->setIdlePictureVisible(nothingPlays && noPicture && (shown.isEmpty() || shown == m_paths.introVideo()));
     }
-    if (m_music) {
-        if (nothingPlays || isEnding())
-            m_music->setIdle(idle, m_main.volume());
-        else
-            m_music->cut();
-    }
+    // A song or time signal stops the music itself, on the stage's signal just before it plays.
+    if (m_music && (nothingPlays || isEnding()))
+        m_music->setIdle(idle, m_main.volume());
 
     if (m_entry.keepFocus() && m_view)
         m_view->focusCommandBox();
