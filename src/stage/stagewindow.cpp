@@ -100,14 +100,21 @@ StageWindow::StageWindow(Stage& stage, QWidget* parent) : QWidget(parent), m_sta
     captionPalette.setColor(QPalette::WindowText, CaptionText);
     lbl_next->setPalette(captionPalette);
 
-    lbl_keytempo = new QLabel(this);
+    // The song's key and tempo stay on screen while it plays, also once the strip has hidden itself:
+    // a label of the karaoke window beside the strip, not of the strip.
+    lbl_keytempo = new QLabel(parent ? parent : this);
     lbl_keytempo->setObjectName(QStringLiteral("lbl_keytempo"));
     lbl_keytempo->setTextFormat(Qt::PlainText);
-    lbl_keytempo->setAlignment(Qt::AlignRight | Qt::AlignBottom);
-    QPalette badgePalette = lbl_keytempo->palette();
+    lbl_keytempo->setAlignment(Qt::AlignCenter);
+    lbl_keytempo->setFocusPolicy(Qt::NoFocus);
+    lbl_keytempo->setAttribute(Qt::WA_TransparentForMouseEvents);
     const Rgb yellow = statusRgb(StatusColour::Yellow);
-    badgePalette.setColor(QPalette::WindowText, QColor(yellow.red, yellow.green, yellow.blue));
-    lbl_keytempo->setPalette(badgePalette);
+    lbl_keytempo->setStyleSheet(QStringLiteral("QLabel { color: rgb(%1, %2, %3); background: rgba(16, 16, 24, 210);"
+                                               " border: 2px solid rgb(%1, %2, %3); border-radius: 8px; }")
+                                    .arg(yellow.red)
+                                    .arg(yellow.green)
+                                    .arg(yellow.blue));
+    lbl_keytempo->hide();
 
     lst_nextid = makeList(this, "lst_nextid");
     lst_nexttitle = makeList(this, "lst_nexttitle");
@@ -117,7 +124,6 @@ StageWindow::StageWindow(Stage& stage, QWidget* parent) : QWidget(parent), m_sta
     fitToParent();
     showStatus(m_stage.statusColour());
     showNowPlaying();
-    showKeyTempo();
     connect(&m_stage, &Stage::visibilityChanged, this, &StageWindow::setShowing);
     connect(&m_stage, &Stage::statusChanged, this, [this](const QString&, StatusColour colour) { showStatus(colour); });
     connect(&m_stage, &Stage::queueChanged, this, &StageWindow::showQueue);
@@ -125,7 +131,11 @@ StageWindow::StageWindow(Stage& stage, QWidget* parent) : QWidget(parent), m_sta
     connect(&m_stage, &Stage::keyTempoChanged, this, &StageWindow::showKeyTempo);
 }
 
-StageWindow::~StageWindow() = default;
+StageWindow::~StageWindow()
+{
+    if (lbl_keytempo && lbl_keytempo->parent() != this)
+        delete lbl_keytempo.data();
+}
 
 void StageWindow::fitToParent()
 {
@@ -152,13 +162,18 @@ void StageWindow::fitToParent()
     }
     lbl_next->setFont(listFont);
     lbl_next->setGeometry(px(CaptionLeft), listTop, px(IdLeft - CaptionLeft - 120), listHeight);
-    lbl_keytempo->setFont(listFont);
-    lbl_keytempo->setGeometry(lbl_next->geometry());
+    // As tall as the status line's text, at the right edge just under the strip.
+    lbl_keytempo->setFont(japaneseGothic(int(std::lround(StatusFontPixels * 0.8 * scale))));
+    const int badgeHeight = QFontMetrics(lbl_keytempo->font()).height() + px(180);
     lbl_nowtitle->setGeometry(px(NowTitleLeft), px(NowTitleTop), px(NowTitleSide), px(NowTitleSide));
 
     setGeometry(0, 0, width, listTop + listHeight + std::max(px(BottomMargin), 2));
+    m_badgeTop = this->height() + px(120);
+    m_badgeHeight = badgeHeight;
+    m_badgeRight = width - px(240);
     showStatusText();
     showQueue();
+    showKeyTempo();
 }
 
 void StageWindow::setShowing(bool showing)
@@ -169,6 +184,8 @@ void StageWindow::setShowing(bool showing)
     }
     show();
     raise();
+    if (lbl_keytempo->isVisible())
+        lbl_keytempo->raise();
 }
 
 void StageWindow::showStatus(StatusColour colour)
@@ -224,7 +241,16 @@ void StageWindow::showNowPlaying()
 
 void StageWindow::showKeyTempo()
 {
-    lbl_keytempo->setText(m_stage.keyTempoBadge());
+    const QString badge = m_stage.keyTempoBadge();
+    lbl_keytempo->setText(badge);
+    if (badge.isEmpty()) {
+        lbl_keytempo->hide();
+        return;
+    }
+    const int width = QFontMetrics(lbl_keytempo->font()).horizontalAdvance(badge) + m_badgeHeight;
+    lbl_keytempo->setGeometry(m_badgeRight - width, m_badgeTop, width, m_badgeHeight);
+    lbl_keytempo->show();
+    lbl_keytempo->raise();
 }
 
 void StageWindow::mousePressEvent(QMouseEvent* event)

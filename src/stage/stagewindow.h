@@ -2,6 +2,7 @@
 
 #include "stage/stage.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -52,7 +53,11 @@ private:
     QLabel* lbl_title = nullptr;
     QLabel* lbl_nowtitle = nullptr;
     QLabel* lbl_next = nullptr;
-    QLabel* lbl_keytempo = nullptr; // the song's key and tempo when not the original, under lbl_next
+    // The song's key and tempo when not the original, under the strip; a child of the karaoke window.
+    QPointer<QLabel> lbl_keytempo;
+    int m_badgeTop = 0;
+    int m_badgeHeight = 0;
+    int m_badgeRight = 0;
     QListWidget* lst_nextid = nullptr;
     QListWidget* lst_nexttitle = nullptr;
     QListWidget* lst_nextuser = nullptr;

@@ -121,3 +121,24 @@ TEST_F(StageWindowTest, StripOverTheTopShowsWholeLinesAndWholeRowsWithoutTakingT
     stage.tmr_visible_Timer();
     EXPECT_FALSE(window.isVisible());
 }
+
+TEST_F(StageWindowTest, KeyBadgeIsLegibleAndStaysWhileTheSongPlays)
+{
+    main.setMediaPath(QStringLiteral("song"));
+    main.play();
+    post(Cmd::Key{2});
+    auto* badge = karaoke.findChild<QLabel*>(QStringLiteral("lbl_keytempo"));
+    ASSERT_NE(badge, nullptr);
+    EXPECT_EQ(badge->text(), QStringLiteral("♯2"));
+    ASSERT_TRUE(badge->isVisible());
+    EXPECT_GE(QFontMetrics(badge->font()).ascent(), 24); // read from across the room at 1280 x 720
+    EXPECT_GE(badge->y(), window.geometry().bottom());   // clear of the strip's lists
+    EXPECT_LE(badge->geometry().right(), karaoke.width());
+
+    stage.tmr_visible_Timer();
+    ASSERT_FALSE(window.isVisible());
+    EXPECT_TRUE(badge->isVisible()) << "the key is shown for the whole song";
+
+    post(Cmd::Key{0});
+    EXPECT_FALSE(badge->isVisible());
+}
