@@ -43,6 +43,8 @@ bool StageConnection::songPlaying() const
 
 QList<KeypadCommand> keypadCard()
 {
+    // The card lies beside the keypad for the guests: the operator's own codes (a time signal now,
+    // the end of karaoke mode) are in the guide only.
     const QString enter = QStringLiteral(" Enter");
     const QString twice = QStringLiteral(" Enter（2回）");
     return {
@@ -62,9 +64,6 @@ QList<KeypadCommand> keypadCard()
         {QStringLiteral("+ ／ -"), QStringLiteral("演奏中の曲のキーを半音上げる／下げる（♭6〜♯6）")},
         {QStringLiteral("* ／ /"), QStringLiteral("演奏中の曲のテンポを5%上げる／下げる（-25%〜+25%）")},
         {QStringLiteral("."), QStringLiteral("ガイドボーカルを切り替える（2つ目の音声がある曲）")},
-        {Keypad::TimeSignalPrefix.toString() + QStringLiteral("＋今日の日（2桁）") + enter,
-         QStringLiteral("時報を今すぐ流す（時報が有効なとき）")},
-        {QStringLiteral("Esc"), QStringLiteral("カラオケを終了する（5秒後に閉じます）")},
     };
 }
 

@@ -75,7 +75,7 @@ struct KeypadCommand
     QString meaning;
 };
 
-// Every command of the keypad, in the order the card lists them; the key texts are made from the
+// Every command of the keypad a guest may use, in the order the card lists them; the key texts are made from the
 // same constants the interpreter compares with, so the card cannot drift from what the keys do.
 QList<KeypadCommand> keypadCard();
 

@@ -46,6 +46,10 @@ TEST(KeypadCard, HoldsEveryCommandOfTheCommandEntry)
         EXPECT_TRUE(html.contains(command.keys.toHtmlEscaped())) << command.keys.toStdString();
         EXPECT_TRUE(html.contains(command.meaning.toHtmlEscaped())) << command.meaning.toStdString();
     }
+    // The card is for guests: how to fire a time signal or end karaoke mode is the operator's.
+    EXPECT_FALSE(html.contains(tarv::Keypad::TimeSignalPrefix.toString() + QStringLiteral("＋")));
+    EXPECT_FALSE(html.contains(QStringLiteral("Esc")));
+    EXPECT_FALSE(html.contains(QStringLiteral("終了")));
 }
 
 TEST(Guide, NamesEveryFileAndFolderOfTheLibrary)
