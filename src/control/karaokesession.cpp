@@ -170,6 +170,7 @@ void KaraokeSession::tmr_sf_Timer()
     m_stage.catchUp();
     if (m_record)
         m_record->syncIfDue();
+    m_stage.saveRestedKeyTempo();
     bool timeSignalPlaying = false;
     if (m_second.isPlaying()) {
         // A time signal plays over the song: the song waits hidden underneath.

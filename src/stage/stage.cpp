@@ -30,6 +30,8 @@ constexpr double SingAgainLimit = 15.0;
 constexpr double FastForwardStep = 5.0;
 // How long a message about a missing video stays before the next song or the idle message.
 constexpr qint64 MissingVideoHoldMs = 3000;
+// The singer's keys have rested this long: their key and tempo are written down.
+constexpr qint64 KeyTempoRestMs = 3000;
 
 QString twoDigits(double value)
 {
@@ -62,7 +64,10 @@ Stage::Stage(Player& mainPlayer, Player& secondPlayer, const AppState& state, Ap
 {
 }
 
-Stage::~Stage() = default;
+Stage::~Stage()
+{
+    saveKeyTempo();
+}
 
 bool Stage::holdsMessage() const
 {
@@ -213,6 +218,7 @@ bool Stage::startPlayback(const Reservation& entry)
         sayUnplayable(entry.number.text());
         return false;
     }
+    saveKeyTempo(); // the song before's
     m_main.stop();
     m_main.setMediaPath(video);
     m_main.setKey(entry.keyTempo.key);
@@ -245,7 +251,22 @@ void Stage::setSongKeyTempo(KeyTempo value)
 {
     m_songKeyTempo = value;
     emit keyTempoChanged();
-    const QString error = rememberKeyTempo(m_paths.singerKeys(), m_songUser, m_songNumber, value);
+    // Written once the keys rest or the song ends, not at every press.
+    m_unsavedKeyTempo = UnsavedKeyTempo{m_songUser, m_songNumber, value, m_clock.now()};
+}
+
+void Stage::saveRestedKeyTempo()
+{
+    if (m_unsavedKeyTempo && m_clock.now() >= m_unsavedKeyTempo->changedAt.addMSecs(KeyTempoRestMs))
+        saveKeyTempo();
+}
+
+void Stage::saveKeyTempo()
+{
+    if (!m_unsavedKeyTempo)
+        return;
+    const UnsavedKeyTempo unsaved = *std::exchange(m_unsavedKeyTempo, std::nullopt);
+    const QString error = rememberKeyTempo(m_paths.singerKeys(), unsaved.user, unsaved.number, unsaved.value);
     if (!error.isEmpty()) {
         qCWarning(lcStage).noquote() << error;
         sayProblem(QStringLiteral("キーとテンポを記録できませんでした：") + error);
@@ -306,6 +327,7 @@ void Stage::sayUnplayable(const QString& number)
 
 void Stage::showIdleScreen()
 {
+    saveKeyTempo();
     // The intro's first frame, stopped. When the intro is already there it is only rewound: the
     // idle message comes back after every other message, and loading the file each time would
     // hold up the keypad.

@@ -91,6 +91,9 @@ public:
     void Form_Activate();
     // tmr_visible fired: the stage hides itself.
     void tmr_visible_Timer();
+    // Remembers the singer's key and tempo once they have rested a moment (the session's heartbeat
+    // calls it); a song's end or the next song remembers them at once.
+    void saveRestedKeyTempo();
     // tmr_voldown tick: one step of the farewell fade.
     void tmr_voldown_Timer();
 
@@ -185,6 +188,7 @@ private:
     void changeTempo(int percent);
     void switchGuideVocal(bool on);
     void setSongKeyTempo(KeyTempo value); // and remember it for the singer
+    void saveKeyTempo();
 
     void show();
     void showStatus(StatusColour colour, const QString& text);
@@ -231,6 +235,14 @@ private:
     QString m_songUser;
     SongNumber m_songNumber;
     KeyTempo m_songKeyTempo;
+    struct UnsavedKeyTempo
+    {
+        QString user;
+        SongNumber number;
+        KeyTempo value;
+        QDateTime changedAt;
+    };
+    std::optional<UnsavedKeyTempo> m_unsavedKeyTempo; // the singer's last change, not yet in singerkeys.txt
 };
 
 // The user part of a status text: nothing for "Guest", otherwise the name and " - ".

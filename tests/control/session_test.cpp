@@ -482,6 +482,12 @@ TEST_F(SessionTest, ANamedSingersKeyAndTempoAreRememberedForTheirNextReservation
     stage().post(Cmd::Key{3});
     stage().post(Cmd::Tempo{-10});
     settle();
+    // Presses never write the file; the keys at rest do.
+    clock.advanceMs(2000);
+    tick();
+    EXPECT_EQ(rememberedKeyTempo(paths.singerKeys(), u"ユキ"_s, SongNumber(100001)), std::nullopt);
+    clock.advanceMs(1000);
+    tick();
     EXPECT_EQ(rememberedKeyTempo(paths.singerKeys(), u"ユキ"_s, SongNumber(100001)), (KeyTempo{3, -10}));
 
     // Queued behind the song: the remembered key for her, the original for a guest, the chosen one
@@ -508,6 +514,8 @@ TEST_F(SessionTest, ANamedSingersKeyAndTempoAreRememberedForTheirNextReservation
     main.finish();
     tick();
     EXPECT_EQ(main.key(), -2);
+    main.finish(); // her song's end remembers it
+    tick();
     EXPECT_EQ(rememberedKeyTempo(paths.singerKeys(), u"ユキ"_s, SongNumber(100002)), (KeyTempo{-2, 0}));
     EXPECT_EQ(rememberedKeyTempo(paths.singerKeys(), u"Guest"_s, SongNumber(100001)), std::nullopt);
     QFile file(paths.singerKeys());
