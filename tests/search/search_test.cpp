@@ -72,6 +72,14 @@ TEST(SongSearch, FindsTitlesByTextThenByReadingWhateverTheKanaWidthOrLongVowels)
     EXPECT_EQ(index.find(100007), nullptr);
 }
 
+TEST(SearchText, KatakanaFoldsToHiraganaToItsEnd)
+{
+    // ヴ, ヵ and ヶ are the last katakana with hiragana of their own; ヷ..ヺ have none and stay.
+    EXPECT_EQ(foldForSearch(u"ヴァイオリン"), foldForSearch(u"ゔぁいおりん"));
+    EXPECT_EQ(foldForSearch(u"ヵヶ"), QStringLiteral("ゕゖ"));
+    EXPECT_EQ(foldForSearch(u"ヷ"), QStringLiteral("ヷ"));
+}
+
 class SongCatalogTest : public test::AppFolderTest
 {
 protected:
