@@ -45,4 +45,5 @@ position=$(sed -n 's/.*the song resumes at \([0-9.]*\) s.*/\1/p' "$TMP/tarv.log"
 above "$position" 0 || fail "the song resumed at $position"
 sleep 1
 kill -0 "$TARV_PID" 2>/dev/null || fail "the program ended: $(tail -5 "$TMP/tarv.log")"
+end_tarv "a time signal over a song"
 echo "PASS (song resumed at ${position} s)"
