@@ -59,13 +59,16 @@ make_demo_app() {
 }
 
 # start_main [COMMAND...]: starts the program on $TMP/app (run by COMMAND, for example faketime, when
-# given) and waits for its main window. $TARV_PID is the program's process, $MAIN its main window.
+# given) and waits for its main window. $TARV_PID is the process started, $MAIN the main window and
+# $PROGRAM_PID the program's own process: faketime runs it as a child and passes no signal on.
 start_main() {
     "$@" "$TARV" --app-dir "$TMP/app" >"$TMP/tarv.log" 2>&1 &
     TARV_PID=$!
     PIDS="$PIDS $TARV_PID"
     wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
     MAIN=$(xdotool search --onlyvisible --name '^Tarv$' | head -n 1)
+    PROGRAM_PID=$(xdotool getwindowpid "$MAIN" 2>/dev/null) || PROGRAM_PID=$TARV_PID
+    [ "$PROGRAM_PID" = "$TARV_PID" ] || PIDS="$PIDS $PROGRAM_PID"
 }
 
 # open_window KEYS TITLE: presses KEYS one after another in the main window until the window titled
@@ -100,16 +103,17 @@ start_karaoke() {
     fail "karaoke mode did not start: $(tail -3 "$TMP/tarv.log")"
 }
 
-# end_tarv [WHAT]: sends the program $TARV_PID SIGTERM, as a logout does, and fails unless it has
-# ended within 10 s with status 0 (WHAT says what was open); one still running then is killed.
+# end_tarv [WHAT]: sends the program SIGTERM, as a logout does, and fails unless it has ended within
+# 10 s with status 0 (WHAT says what was open); one still running then is killed.
 end_tarv() {
-    kill -TERM "$TARV_PID" 2>/dev/null || true
-    if ! wait_for "! running $TARV_PID" 100; then
+    program=${PROGRAM_PID:-$TARV_PID}
+    kill -TERM "$program" 2>/dev/null || true
+    if ! wait_for "! running $program && ! running $TARV_PID" 100; then
         # Where it hangs, for the log (where the machine lets a debugger attach).
         if command -v gdb >/dev/null; then
-            timeout 60 gdb -p "$TARV_PID" -batch -ex 'thread apply all bt 30' 2>/dev/null | grep -E '^(#|Thread)' >&2 || true
+            timeout 60 gdb -p "$program" -batch -ex 'thread apply all bt 30' 2>/dev/null | grep -E '^(#|Thread)' >&2 || true
         fi
-        kill -KILL "$TARV_PID" 2>/dev/null || true
+        kill -KILL "$program" "$TARV_PID" 2>/dev/null || true
         fail "the program did not end within 10 s of SIGTERM${1:+ with $1 open}: $(tail -3 "$TMP/tarv.log")"
     fi
     status=0
