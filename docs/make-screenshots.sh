@@ -38,10 +38,7 @@ start_tarv() {
     sleep 1
 }
 
-stop_tarv() {
-    kill "$TARV_PID" 2>/dev/null || true
-    wait "$TARV_PID" 2>/dev/null || true
-}
+stop_tarv() { end_tarv "the shot's window"; }
 
 # capture FILE WINDOW: writes OUT/FILE.png.
 capture() {

@@ -83,9 +83,10 @@ private:
     // Every reservation waiting, for the next start after a crash; outlives everything that writes it.
     std::unique_ptr<QueueRecord> m_record;
     std::unique_ptr<GuestDesk> m_desk; // between the guest server and the karaoke session
+    // The library window's preview, shown by its view; outlives the window, a child of the main window.
+    std::unique_ptr<MpvPlayer> m_preview;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<KaraokeMode> m_karaoke;
-    std::unique_ptr<MpvPlayer> m_preview; // the library window's preview, shown by its view
     QPointer<LibraryWindow> m_library;
     QPointer<SongListDownload> m_download;
     QPointer<ConnectionWindow> m_connection;

@@ -163,6 +163,8 @@ bool Library::select(int row)
     m_preview.play();
     m_edit.selected = true;
     m_edit.number = song.number;
+    m_edit.row = row;
+    m_edit.rawTitle = song.rawTitle;
     m_edit.beforeLabel = number + QStringLiteral("　->");
     m_edit.newNumber = number;
     m_edit.newTitle = song.title();
@@ -189,16 +191,21 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
     const QString oldText = QString::number(oldNumber);
     const QString newText = QString::number(*newNumber);
     SongTable& songs = *loaded;
-    const auto& entries = songs.entries();
-    const auto isOld = [oldNumber](const SongTable::Entry& e) { return e.number == oldNumber; };
-    const auto first = std::find_if(entries.cbegin(), entries.cend(), isOld);
-    if (first == entries.cend()) {
-        m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(oldText), {},
-                          MessageIcon::Exclamation);
+    qsizetype sameNumber = 0;
+    const auto chosen = selectedEntry(songs, &sameNumber);
+    if (!chosen)
+        return EditOutcome::Unchanged;
+    // Entries listed under one number share its one video: none of them can take it to another number.
+    if (*newNumber != oldNumber && sameNumber > 1) {
+        m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストに %2 件あり、動画は一つなので番号を変えられません。"
+                                         "題名だけを変えるか、余分な曲を削除してください。")
+                              .arg(oldText)
+                              .arg(sameNumber),
+                          {}, MessageIcon::Exclamation);
         return EditOutcome::Unchanged;
     }
     // A title left as it was keeps its bytes, even those that do not decode.
-    const QString oldTitle = decodeCp932(songs.rawTitle(*first));
+    const QString oldTitle = decodeCp932(songs.rawTitle(*chosen));
     if (title != oldTitle && !encodableInCp932(title)) {
         m_prompts.message(QStringLiteral("曲名「%1」には曲目リストに書けない文字があります。").arg(title), {},
                           MessageIcon::Exclamation);
@@ -211,14 +218,9 @@ Library::EditOutcome Library::change(const QString& newNumberText, const QString
         return EditOutcome::Unchanged;
 
     m_log.addLine(StartProcessLine);
-    const QByteArray newRawTitle = encodeCp932(title);
-    for (qsizetype i = 0; i < songs.size(); ++i) {
-        if (songs.number(i) != oldNumber)
-            continue;
-        songs.setNumber(i, *newNumber);
-        if (decodeCp932(songs.rawTitle(i)) != title)
-            songs.setRawTitle(i, newRawTitle);
-    }
+    songs.setNumber(*chosen, *newNumber);
+    if (title != oldTitle)
+        songs.setRawTitle(*chosen, encodeCp932(title));
 
     const bool renaming = *newNumber != oldNumber && QFileInfo::exists(oldVideo);
     if (renaming && !renameVideo(oldNumber, *newNumber))
@@ -265,6 +267,43 @@ bool Library::numberFree(const SongTable& songs, qint64 number)
     return true;
 }
 
+std::optional<qsizetype> Library::selectedEntry(const SongTable& songs, qsizetype* sameNumber)
+{
+    const qint64 number = m_edit.number;
+    qsizetype count = 0;
+    qsizetype last = -1;
+    qsizetype sameTitles = 0;
+    qsizetype lastSameTitle = -1;
+    for (qsizetype i = 0; i < songs.size(); ++i) {
+        if (songs.number(i) != number)
+            continue;
+        ++count;
+        last = i;
+        if (songs.rawTitle(i) == m_edit.rawTitle) {
+            ++sameTitles;
+            lastSameTitle = i;
+        }
+    }
+    *sameNumber = count;
+    if (count == 0) {
+        m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(number), {},
+                          MessageIcon::Exclamation);
+        return std::nullopt;
+    }
+    if (count == 1)
+        return last;
+    const qsizetype row = m_edit.row;
+    if (row >= 0 && row < songs.size() && songs.number(row) == number && songs.rawTitle(row) == m_edit.rawTitle)
+        return row;
+    if (sameTitles == 1)
+        return lastSameTitle;
+    m_prompts.message(
+        QStringLiteral("曲目リストが変わり、曲番号 %1 のどの曲を選んだのか分かりません。選び直してください。")
+            .arg(number),
+        {}, MessageIcon::Exclamation);
+    return std::nullopt;
+}
+
 bool Library::renameVideo(qint64 oldNumber, qint64 newNumber)
 {
     const QString oldVideo = m_paths.video(QString::number(oldNumber));
@@ -305,41 +344,45 @@ Library::EditOutcome Library::remove(bool backup)
         m_prompts.message(loadError, ErrorTitle, MessageIcon::Critical);
         return EditOutcome::Unchanged;
     }
-    const auto& entries = songs->entries();
-    const auto found = std::find_if(entries.cbegin(), entries.cend(),
-                                    [number](const SongTable::Entry& e) { return e.number == number; });
-    if (found == entries.cend()) {
-        m_prompts.message(QStringLiteral("曲番号 %1 は曲目リストにありません。").arg(numberText), {},
-                          MessageIcon::Exclamation);
+    qsizetype sameNumber = 0;
+    const auto chosen = selectedEntry(*songs, &sameNumber);
+    if (!chosen)
         return EditOutcome::Unchanged;
-    }
-    const QString title = decodeCp932(songs->rawTitle(*found));
+    const QString title = decodeCp932(songs->rawTitle(*chosen));
     if (!m_prompts.confirm(QStringLiteral("削除しますか？\r\n削除すると復元できません"), ConfirmTitle,
                            MessageIcon::Exclamation))
         return EditOutcome::Unchanged;
 
+    // The other entries under this number still show its video: only the chosen entry goes.
+    const bool videoShared = sameNumber > 1;
     // Noted first: a kill between the list's rewrite and the video's removal is settled at the next start.
-    if (const QString noteError = notePendingEdit(m_paths, {PendingEdit::Kind::Delete, number, 0});
+    if (const QString noteError =
+            videoShared ? QString() : notePendingEdit(m_paths, {PendingEdit::Kind::Delete, number, 0});
         !noteError.isEmpty()) {
         m_prompts.message(QStringLiteral("削除を始められません: ") + noteError, ErrorTitle, MessageIcon::Critical);
         return EditOutcome::Unchanged;
     }
+    songs->removeAt(*chosen);
     songs->order();
-    songs->filter([number](const SongTable::Entry& e) { return e.number != number; });
     const QString error = rewriteSongTable(m_paths.songList(), std::move(*songs));
     if (!error.isEmpty()) {
-        QFile::remove(pendingEditFile(m_paths));
+        if (!videoShared)
+            QFile::remove(pendingEditFile(m_paths));
         m_prompts.message(QStringLiteral("曲目リストに書き込めません: ") + error, ErrorTitle, MessageIcon::Critical);
         m_log.addLine(QStringLiteral("--- Error: 曲目リストに書き込めません ---"));
         return EditOutcome::Unchanged;
     }
     const QString video = m_paths.video(numberText);
-    releasePreview();
-    if (QFileInfo::exists(video) && !QFile::remove(video))
-        m_log.addLine(QStringLiteral("--- Error: 動画 %1 を削除できません ---").arg(video)); // the note retries it
-    else
-        QFile::remove(pendingEditFile(m_paths));
-    m_videoSizes.changed(number);
+    if (videoShared) {
+        m_log.addLine(QStringLiteral("--- 動画 %1 は同じ曲番号の曲が残るので削除しません ---").arg(numberText));
+    } else {
+        releasePreview();
+        if (QFileInfo::exists(video) && !QFile::remove(video))
+            m_log.addLine(QStringLiteral("--- Error: 動画 %1 を削除できません ---").arg(video)); // the note retries it
+        else
+            QFile::remove(pendingEditFile(m_paths));
+        m_videoSizes.changed(number);
+    }
 
     const LibraryTotals totals = refreshSongs();
     if (backup)

@@ -2,9 +2,9 @@
 
 #include "common/apppaths.h"
 #include "common/clock.h"
-#include "library/exports.h"
 #include "common/operatorlog.h"
 #include "common/operatorprompts.h"
+#include "library/exports.h"
 #include "library/registration.h"
 #include "library/songlist.h"
 
@@ -45,6 +45,8 @@ struct EditFrame
 {
     bool selected = false;
     qint64 number = 0;                                   // the selected song
+    qsizetype row = -1;                                  // its place in the list, which tells duplicates apart
+    QByteArray rawTitle;                                 // its title as the list holds it
     QString beforeLabel = QStringLiteral("xxxxxx 　->"); // lbl_db_edit_bef_no
     QString newNumber = QStringLiteral("000000");        // txt_db_edit_aft_no
     QString newTitle = QStringLiteral("title");          // txt_db_edit_new_title
@@ -116,6 +118,9 @@ private:
     void setSongs(std::shared_ptr<const SongTable> table);
     void addSummary();
     bool numberFree(const SongTable& songs, qint64 number);
+    // The selected entry in songs (a fresh read of the list), and how many entries have its number.
+    // None, after a message, when the list no longer holds it or no longer tells which one it was.
+    std::optional<qsizetype> selectedEntry(const SongTable& songs, qsizetype* sameNumber);
     bool renameVideo(qint64 oldNumber, qint64 newNumber);
     void resetEditFrame();
     void releasePreview();

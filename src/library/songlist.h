@@ -86,6 +86,7 @@ public:
     {
         std::erase_if(m_entries, [&](const Entry& e) { return !keep(e); });
     }
+    void removeAt(qsizetype i) { m_entries.erase(m_entries.begin() + i); }
     void setNumber(qsizetype i, qint64 number);
     void setRawTitle(qsizetype i, QByteArrayView rawTitle);
 

@@ -44,5 +44,6 @@ wait_for "grep -q 'the song resumes at' '$TMP/tarv.log'" 100 || fail "the song d
 position=$(sed -n 's/.*the song resumes at \([0-9.]*\) s.*/\1/p' "$TMP/tarv.log" | head -1)
 above "$position" 0 || fail "the song resumed at $position"
 sleep 1
-kill -0 "$TARV_PID" 2>/dev/null || fail "the program ended: $(tail -5 "$TMP/tarv.log")"
+running "$PROGRAM_PID" || fail "the program ended: $(tail -5 "$TMP/tarv.log")"
+end_tarv "a time signal over a song"
 echo "PASS (song resumed at ${position} s)"

@@ -24,14 +24,21 @@ out=$(desktop-file-validate "$ROOT/usr/share/applications/$ID.desktop" 2>&1) && 
 appstreamcli validate --no-net "$ROOT/usr/share/metainfo/$ID.metainfo.xml" || fail "appstreamcli validate"
 
 # Runs the unpacked program on a private X server until it has named its application folder and kept
-# running for a second more, then ends it.
+# running for a second more, then ends it with SIGTERM: it must end within 10 s, with status 0.
 run_tarv() {
     env HOME="$TMP/home" XDG_DATA_HOME="$TMP/data" QT_QPA_PLATFORM=xcb QT_FORCE_STDERR_LOGGING=1 xvfb-run -a sh -c '
         "$@" 2>"$0" & pid=$!
-        until grep -q "application folder" "$0" || ! kill -0 $pid 2>/dev/null; do sleep 0.1; done
+        running() { ps -o stat= -p $pid 2>/dev/null | grep -qv "^Z"; }
+        until grep -q "application folder" "$0" || ! running; do sleep 0.1; done
         sleep 1
         kill $pid || exit 1
-        wait $pid 2>/dev/null
+        i=0
+        while running; do
+            i=$((i + 1))
+            [ $i -le 100 ] || { kill -KILL $pid; echo "FAIL: no end within 10 s of SIGTERM" >>"$0"; exit 1; }
+            sleep 0.1
+        done
+        wait $pid || { echo "FAIL: status $? after SIGTERM" >>"$0"; exit 1; }
         grep -q "application folder" "$0"' \
         "$TMP/tarv.log" "$ROOT/usr/bin/tarv" "$@" || { cat "$TMP/tarv.log"; fail "tarv $*"; }
 }

@@ -10,24 +10,11 @@ SCREEN=$3
 . "$SOURCE/tests/control/desktop.sh"
 make_demo_app
 
-"$TARV" --app-dir "$TMP/app" >"$TMP/tarv.log" 2>&1 &
-TARV_PID=$!
-PIDS="$PIDS $TARV_PID"
-wait_for "xdotool search --onlyvisible --name '^Tarv\$' >/dev/null 2>&1" 100 || fail "no main window"
-MAIN=$(xdotool search --onlyvisible --name '^Tarv$' | head -n 1)
-# Each window from the main window's keys, waited for before the next (slow on a loaded machine).
-for pair in "ctrl+s:時報設定" "ctrl+n:接続IP" "alt+o d:DB操作"; do
-    keys=${pair%%:*}
-    name=${pair#*:}
-    for attempt in 1 2 3; do
-        xdotool windowactivate --sync "$MAIN" 2>/dev/null || true
-        for key in $keys; do
-            xdotool key "$key"
-            sleep 1 # a menu opened by the first key takes its time to come up
-        done
-        wait_for "xdotool search --onlyvisible --name '^$name\$' >/dev/null 2>&1" 100 && break
-    done
-done
+start_main
+# Each window from the main window's keys, waited for before the next.
+open_window ctrl+s 時報設定
+open_window ctrl+n 接続IP
+open_window "alt+o d" DB操作
 
 width=${SCREEN%%x*}
 rest=${SCREEN#*x}
@@ -44,4 +31,5 @@ for name in Tarv DB操作 時報設定 接続IP; do
         { import -window root "$TMP/screen.png"; cp "$TMP/screen.png" "/tmp/windows-fit-$SCREEN.png" 2>/dev/null || true
           fail "$name reaches past the $SCREEN screen: frame from ($1,$2) to ($3,$4)"; }
 done
+end_tarv "every window"
 echo "PASS"

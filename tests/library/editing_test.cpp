@@ -202,6 +202,45 @@ TEST_F(EditingTest, DeletingRemovesTheEntryAndItsVideo)
     EXPECT_EQ(library.remove(true), Library::EditOutcome::Unchanged); // nothing selected any more
 }
 
+// A number listed twice: each entry is edited or deleted alone, and the video both show stays.
+TEST_F(EditingTest, OneOfTwoEntriesUnderOneNumberIsEditedAlone)
+{
+    struct Row
+    {
+        const char* name;
+        int row; // in the list as read
+        std::function<Library::EditOutcome(Library&)> edit;
+        const char16_t* list; // afterwards
+    };
+    const Row rows[] = {
+        {"the second's title", 2,
+         [](Library& l) { return l.change(QStringLiteral("100005"), QStringLiteral("新"), false); },
+         u" 100002 \r\n二番\r\n 100005 \r\n五番\r\n 100005 \r\n新\r\n"},
+        {"the first's title", 1,
+         [](Library& l) { return l.change(QStringLiteral("100005"), QStringLiteral("新"), false); },
+         u" 100002 \r\n二番\r\n 100005 \r\n新\r\n 100005 \r\n別の五番\r\n"},
+        {"the second deleted", 2, [](Library& l) { return l.remove(false); },
+         u" 100002 \r\n二番\r\n 100005 \r\n五番\r\n"},
+        {"the first deleted", 1, [](Library& l) { return l.remove(false); },
+         u" 100002 \r\n二番\r\n 100005 \r\n別の五番\r\n"},
+        // Renumbered, one of them would take the video the other still shows.
+        {"the second renumbered: refused", 2,
+         [](Library& l) { return l.change(QStringLiteral("100006"), QStringLiteral("別の五番"), false); }, nullptr},
+    };
+    const QByteArray before = encodeCp932(u" 100002 \r\n二番\r\n 100005 \r\n五番\r\n 100005 \r\n別の五番\r\n");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempLibrary::writeBytes(lib.paths.songList(), before);
+        library.refreshSongs();
+        ASSERT_TRUE(library.select(row.row));
+        const auto outcome = row.edit(library);
+        EXPECT_EQ(outcome, row.list ? Library::EditOutcome::Done : Library::EditOutcome::Unchanged);
+        EXPECT_EQ(lib.listBytes(), row.list ? encodeCp932(row.list) : before);
+        EXPECT_EQ(lib.srcFiles(),
+                  (QStringList{QStringLiteral("100002"), QStringLiteral("100005"), QStringLiteral("100009")}));
+    }
+}
+
 // Each note a kill can leave, against what the list says: the list decides whether the change was
 // done, and src/ is brought in step with it.
 TEST(RecoveryTest, EachNoteIsSettledByWhatTheListSays)

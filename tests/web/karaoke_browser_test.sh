@@ -18,5 +18,6 @@ TARV_URL="http://127.0.0.1:$PORT/" TARV_WORK=$WORK PLAYWRIGHT_CORE=$WORK/node_mo
 # The page's "playing" comes from the published queue, which the program rewrites as the song starts.
 playing=$(head -n 1 "$QUEUE" | iconv -f CP932 -t UTF-8 | tr -d '\r')
 [ "$playing" = '100003$東京ナイトドライブ$ユキ$ENT' ] || fail "the program plays '$playing'"
-kill -0 "$TARV_PID" 2>/dev/null || fail "the program ended: $(tail -5 "$TMP/tarv.log")"
+running "$PROGRAM_PID" || fail "the program ended: $(tail -5 "$TMP/tarv.log")"
+end_tarv "karaoke mode"
 echo "PASS"
