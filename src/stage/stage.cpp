@@ -219,6 +219,7 @@ bool Stage::startPlayback(const Reservation& entry)
     m_main.setTempo(entry.keyTempo.tempo);
     emit playbackStarting();
     m_main.play();
+    m_playing = entry;
     m_songUser = entry.user;
     m_songNumber = entry.number;
     m_songKeyTempo = {};
@@ -245,6 +246,10 @@ void Stage::setSongKeyTempo(KeyTempo value)
 {
     m_songKeyTempo = value;
     emit keyTempoChanged();
+    if (m_playing) { // sung again after a crash, it starts where the singer has it now
+        m_playing->keyTempo = value;
+        recordQueue();
+    }
     const QString error = rememberKeyTempo(m_paths.singerKeys(), m_songUser, m_songNumber, value);
     if (!error.isEmpty()) {
         qCWarning(lcStage).noquote() << error;
@@ -314,6 +319,10 @@ void Stage::showIdleScreen()
         m_main.play();
     }
     m_main.stop();
+    if (m_playing) {
+        m_playing.reset();
+        recordQueue();
+    }
     if (!m_songKeyTempo.isOriginal()) {
         m_songKeyTempo = {};
         emit keyTempoChanged();
