@@ -783,7 +783,8 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
         // The one reservation in flight at the kill may be recorded without its answer.
         ASSERT_GE(recorded.size(), accepted.size()) << "round " << round;
         ASSERT_LE(recorded.size(), accepted.size() + 1) << "round " << round;
-        EXPECT_EQ(expected.mid(0, accepted.size()), accepted) << "round " << round;
+        EXPECT_EQ(expected.mid(0, accepted.size()).join(u' ').toStdString(), accepted.join(u' ').toStdString())
+            << "round " << round;
 
         // The next start keeps them (はい) and starts karaoke mode.
         takeKeptRequest(paths, recorded);
@@ -799,7 +800,7 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
         QStringList queued;
         for (const Reservation& entry : session.stage().queue())
             queued.append(entry.number.text() + u'/' + entry.user + u'/' + entry.device);
-        EXPECT_EQ(queued, expected) << "round " << round;
+        EXPECT_EQ(queued.join(u' ').toStdString(), expected.join(u' ').toStdString()) << "round " << round;
         EXPECT_EQ(readFileBytes(exchange(ExchangeFile::Queue), 64 << 20),
                   recorded.isEmpty() ? QByteArray()
                                      : fullQueueFile(session.stage().nowPlaying(), session.stage().queue()));
@@ -871,9 +872,10 @@ TEST_F(GuestServerTest, ARestoreBringsBackWhatThePhonesChoseAndNothingTheyCancel
         const QList<Reservation>& queue = session.stage().queue();
         ASSERT_EQ(queue.size(), std::size(rows)) << "round " << round;
         for (qsizetype i = 0; i < queue.size(); ++i) {
-            EXPECT_EQ(queue[i].number.text(), rows[i].number) << i;
-            EXPECT_EQ(queue[i].keyTempo, rows[i].keyTempo) << i;
-            EXPECT_EQ(queue[i].device, rows[i].device) << i;
+            EXPECT_EQ(queue[i].number.text().toStdString(), rows[i].number.toStdString()) << i;
+            EXPECT_EQ(queue[i].keyTempo.key, rows[i].keyTempo.key) << i;
+            EXPECT_EQ(queue[i].keyTempo.tempo, rows[i].keyTempo.tempo) << i;
+            EXPECT_EQ(queue[i].device.toStdString(), rows[i].device.toStdString()) << i;
         }
 
         // The phone still owns its restored songs, and only those.
