@@ -177,7 +177,7 @@ int main()
         record.accept({QString::number(100000 + i), QStringLiteral("ゲスト")});
         waiting.append({QString::number(100000 + i), QStringLiteral("ゲスト")});
         waiting.removeFirst();
-        record.setQueue(waiting, true);
+        record.setQueue(waiting, std::nullopt, true);
         record.syncIfDue();
     }
     const double recorded = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / Reservations;

@@ -176,6 +176,13 @@ bool SaveFile::open()
         for (int depth = 0; depth < 128 && target.isSymLink(); ++depth)
             target.setFile(target.symLinkTarget());
         d->target = target.isSymLink() ? d->path : target.filePath();
+        // Never through a link onto a device or a pipe (a link to /dev/zero): that is not our file.
+        struct stat st;
+        if (d->target != d->path && ::stat(QFile::encodeName(d->target).constData(), &st) == 0 &&
+            !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            d->fail(QStringLiteral("通常のファイルではない（デバイスやパイプなど）へのリンクなので書き換えません"));
+            return false;
+        }
     } else if (const QString refusal = refusalOfName(d->path); !refusal.isEmpty()) {
         d->fail(refusal);
         return false;

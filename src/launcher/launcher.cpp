@@ -21,6 +21,7 @@
 
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -36,6 +37,24 @@ void showWarning(QWidget* parent, const QString& name, const QString& title, con
 {
     showMessage(parent, QMessageBox::Warning, title, text, name);
 }
+
+// A question that Escape and the close button put off: it finishes with no button clicked.
+class PutOffQuestion : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override { QDialog::closeEvent(event); }
+};
 
 } // namespace
 
@@ -100,6 +119,9 @@ bool Launcher::start()
         showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), report.unfinishedSave);
     if (kept > 0)
         askToRestoreQueue(kept);
+    else if (!m_record->loadProblem().isEmpty())
+        showWarning(m_main.get(), QStringLiteral("queueRecordError"), QStringLiteral("予約の復元"),
+                    m_record->loadProblem());
     // Once the window is on screen, the start-up's leftovers go back to the system.
     QTimer::singleShot(0, this, &releaseFreedMemory);
     return true;
@@ -107,10 +129,13 @@ bool Launcher::start()
 
 void Launcher::askToRestoreQueue(qsizetype count)
 {
-    auto* box = new QMessageBox(
-        QMessageBox::Question, QStringLiteral("予約の復元"),
-        QStringLiteral("前回のカラオケの予約が %1 曲残っています。次のカラオケで復元しますか？").arg(count),
-        QMessageBox::Yes | QMessageBox::No, m_main.get());
+    QString text = QStringLiteral("前回のカラオケの予約が %1 曲残っています。次のカラオケで復元しますか？").arg(count);
+    if (m_record->offered().constFirst().playing)
+        text += QStringLiteral("\n演奏中だった曲も、最初から歌えるように先頭に入ります。");
+    if (!m_record->loadProblem().isEmpty())
+        text += u'\n' + m_record->loadProblem();
+    auto* box = new PutOffQuestion(QMessageBox::Question, QStringLiteral("予約の復元"), text,
+                                   QMessageBox::Yes | QMessageBox::No, m_main.get());
     box->setObjectName(QStringLiteral("restoreQueue"));
     box->setTextFormat(Qt::PlainText);
     box->button(QMessageBox::Yes)->setText(QStringLiteral("はい"));
@@ -119,10 +144,13 @@ void Launcher::askToRestoreQueue(qsizetype count)
     box->setWindowModality(Qt::ApplicationModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this, box] {
-        takeKeptRequest(m_paths, m_record->queue());
-        // Kept, the record's reservations become the queue of the next karaoke mode (F1 or F4).
-        if (box->clickedButton() != box->button(QMessageBox::Yes))
-            m_record->clear();
+        takeKeptRequest(m_paths, m_record->offered());
+        // Kept, the record's reservations become the queue of the next karaoke mode (F1 or F4). Put
+        // off (Escape, or the window closed), they stay in the record and are offered at the next start.
+        if (box->clickedButton() == box->button(QMessageBox::Yes))
+            m_record->keepOffered();
+        else if (box->clickedButton() == box->button(QMessageBox::No))
+            m_record->discardOffered();
     });
     box->show();
     placeOverParent(box);

@@ -98,7 +98,8 @@ private:
     std::unique_ptr<WebServer> m_web; // stops before the service it calls goes
 
     void startGuestServer(QString notice);
-    // After a run that did not end normally: keep its reservations for the next karaoke mode, or not.
+    // After a run that did not end normally: keep its reservations for the next karaoke mode, discard
+    // them, or (Escape) put the question off until the next start.
     void askToRestoreQueue(qsizetype count);
 
     TimeSignalWindow* loadTimeSignalWindow();

@@ -14,6 +14,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+
+#include <algorithm>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -184,7 +187,13 @@ bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& ke
     if (!content || content->isEmpty() || content->size() > MaxKeptRequestBytes)
         return false;
     const auto request = parseRequest(*content);
-    if (!request || !kept.contains(requestedReservation(request->code, request->user)))
+    if (!request)
+        return false;
+    const RecordedReservation requested = requestedReservation(request->code, request->user);
+    const bool known = std::any_of(kept.cbegin(), kept.cend(), [&requested](const RecordedReservation& r) {
+        return r.number == requested.number && r.user == requested.user;
+    });
+    if (!known)
         return false;
     return takeRequest(*file).request.has_value();
 }

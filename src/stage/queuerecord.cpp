@@ -2,6 +2,7 @@
 
 #include "common/numbers.h"
 #include "common/savefile.h"
+#include "common/songnumber.h"
 #include "common/textfile.h"
 #include "exchange/exchange.h"
 #include "stage/command.h"
@@ -9,32 +10,140 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <algorithm>
+#include <utility>
+
 namespace tarv {
 
 Q_LOGGING_CATEGORY(lcRecord, "tarv.queuerecord")
 
 namespace {
 
-// A room's queue is a few hundred songs at most; this holds tens of thousands.
+// MaxEntries lines of the longest kind fit with room to spare.
 constexpr qint64 MaxRecordBytes = 4 * 1024 * 1024;
+
+// A device cookie (32 hex digits) or "address:" and the address of a phone without one.
+constexpr qsizetype MaxDeviceLength = 96;
+constexpr qsizetype MaxIdDigits = 15;
+
+constexpr QStringView PlayingMark = u"playing";
 
 // A synced write at most this often; the timers that call syncIfDue() tick every 100 to 200 ms, so
 // no change waits more than about a second for the disk.
 constexpr auto SyncEvery = std::chrono::milliseconds(900);
 
-// UTF-8, one reservation a line: the number, a tab, the user (a stored user name has no control
-// characters, so no tab and no line end).
-QByteArray recordContent(const QList<RecordedReservation>& queue, const QList<RecordedReservation>& accepted)
+bool isRecordedNumber(QStringView text)
 {
-    QByteArray out;
-    for (const auto* list : {&queue, &accepted}) {
-        for (const RecordedReservation& r : *list)
-            out += r.number.toUtf8() + '\t' + r.user.toUtf8() + '\n';
+    const SongNumber number = SongNumber::fromText(text);
+    return number.isSongNumber() && number.text() == text;
+}
+
+bool isStoredUser(QStringView text)
+{
+    return !text.isEmpty() && !text.contains(u'\t') && storedUserName(text) == text;
+}
+
+bool isDevice(QStringView text)
+{
+    return text.size() <= MaxDeviceLength && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+               return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u':' ||
+                      c == u'.' || c == u'%' || c == u'_' || c == u'-';
+           });
+}
+
+// A whole number written as QString::number() writes it, within -limit..limit.
+std::optional<int> step(QStringView text, int limit)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < -limit || value > limit || QString::number(value) != text)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<quint64> recordedId(QStringView text)
+{
+    bool ok = false;
+    const quint64 value = text.toULongLong(&ok);
+    if (!ok || text.size() > MaxIdDigits || QString::number(value) != text)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<RecordedReservation> parseLine(QByteArrayView line)
+{
+    if (!line.isValidUtf8())
+        return std::nullopt;
+    const QString text = QString::fromUtf8(line);
+    const QList<QStringView> fields = QStringView(text).split(u'\t');
+    const qsizetype count = fields.size();
+    if (count != 1 && count != 2 && count != 6 && !(count == 7 && fields[6] == PlayingMark))
+        return std::nullopt;
+    RecordedReservation out{fields[0].toString(), GuestUser.toString()};
+    if (!isRecordedNumber(out.number))
+        return std::nullopt;
+    if (count == 1)
+        return out;
+    if (!isStoredUser(fields[1]))
+        return std::nullopt;
+    out.user = fields[1].toString();
+    if (count == 2)
+        return out;
+    if (!fields[2].isEmpty() || !fields[3].isEmpty()) {
+        const auto key = step(fields[2], KeyTempo::MaxKey);
+        const auto tempo = step(fields[3], KeyTempo::MaxTempo);
+        if (!key || !tempo)
+            return std::nullopt;
+        out.keyTempo = KeyTempo{*key, *tempo};
     }
+    const auto id = recordedId(fields[5]);
+    if (!isDevice(fields[4]) || !id)
+        return std::nullopt;
+    out.device = fields[4].toString();
+    out.id = *id;
+    out.playing = count == 7;
     return out;
 }
 
 } // namespace
+
+RecordContent parseRecord(QByteArrayView content)
+{
+    RecordContent out;
+    forEachLine(content, [&out](QByteArrayView line) {
+        if (line.trimmed().isEmpty())
+            return;
+        if (out.entries.size() >= RecordContent::MaxEntries) {
+            ++out.beyondLimit;
+            return;
+        }
+        if (auto entry = parseLine(line))
+            out.entries.append(std::move(*entry));
+        else
+            ++out.unreadable;
+    });
+    std::stable_partition(out.entries.begin(), out.entries.end(), [](const auto& r) { return r.playing; });
+    return out;
+}
+
+QByteArray recordLine(const RecordedReservation& r)
+{
+    // Written so that it reads back: a field that could not be read is left out.
+    const QString user = storedUserName(r.user).remove(u'\t');
+    QByteArray out = r.number.toUtf8() + '\t' + (user.isEmpty() ? GuestUser.toString() : user).toUtf8() + '\t';
+    if (r.keyTempo) {
+        const KeyTempo keyTempo = r.keyTempo->clamped();
+        out += QByteArray::number(keyTempo.key) + '\t' + QByteArray::number(keyTempo.tempo) + '\t';
+    } else {
+        out += '\t';
+        out += '\t';
+    }
+    out += (isDevice(r.device) ? r.device.toLatin1() : QByteArray()) + '\t';
+    out += QByteArray::number(QString::number(r.id).size() > MaxIdDigits ? 0 : r.id);
+    if (r.playing)
+        out += '\t' + PlayingMark.toLatin1();
+    return out + '\n';
+}
 
 RecordedReservation requestedReservation(const QString& code, const QString& user)
 {
@@ -47,25 +156,62 @@ QueueRecord::QueueRecord(QString path) : m_path(std::move(path)) {}
 qsizetype QueueRecord::load()
 {
     std::lock_guard lock(m_mutex);
+    m_offered.clear();
+    m_loadProblem.clear();
+    m_playing.reset();
     m_queue.clear();
     m_accepted.clear();
+    m_cancelled.clear();
     if (!QFileInfo::exists(m_path))
         return 0;
     QString error;
-    const auto bytes = readFileBytes(m_path, MaxRecordBytes, &error);
+    const auto bytes = readFileBytes(m_path, MaxRecordBytes, &error); // a refusal is logged there
     if (!bytes) {
-        qCWarning(lcRecord).noquote() << "queue record not read:" << error;
+        m_loadProblem = QStringLiteral("前回の予約の記録を読めないので、予約は復元できません。\n") + error;
         return 0;
     }
-    forEachLine(*bytes, [this](QByteArrayView line) {
-        const QString text = QString::fromUtf8(line);
-        if (text.trimmed().isEmpty())
-            return;
-        const qsizetype tab = text.indexOf(u'\t');
-        m_queue.append(tab < 0 ? RecordedReservation{text, GuestUser.toString()}
-                               : RecordedReservation{text.left(tab), text.mid(tab + 1)});
-    });
-    return m_queue.size();
+    RecordContent content = parseRecord(*bytes);
+    m_offered = std::move(content.entries);
+    QStringList left;
+    if (content.unreadable > 0)
+        left << QStringLiteral("読めない %1 行").arg(content.unreadable);
+    if (content.beyondLimit > 0)
+        left << QStringLiteral("%1 件を超える %2 行").arg(RecordContent::MaxEntries).arg(content.beyondLimit);
+    if (!left.isEmpty()) {
+        m_loadProblem =
+            QStringLiteral("前回の予約の記録 %1 の、%2 は復元しません。").arg(m_path, left.join(QStringLiteral("と")));
+        qCWarning(lcRecord).noquote() << m_loadProblem;
+    }
+    return m_offered.size();
+}
+
+QList<RecordedReservation> QueueRecord::offered() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_offered;
+}
+
+QString QueueRecord::loadProblem() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_loadProblem;
+}
+
+void QueueRecord::keepOffered()
+{
+    std::lock_guard lock(m_mutex);
+    // The song that was playing is now only the first to play.
+    for (RecordedReservation& r : m_offered)
+        r.playing = false;
+    m_offered.append(m_queue);
+    m_queue = std::exchange(m_offered, {});
+}
+
+void QueueRecord::discardOffered()
+{
+    std::lock_guard lock(m_mutex);
+    m_offered.clear();
+    writeLocked(true);
 }
 
 QList<RecordedReservation> QueueRecord::queue() const
@@ -77,6 +223,8 @@ QList<RecordedReservation> QueueRecord::queue() const
 QString QueueRecord::accept(const RecordedReservation& reservation)
 {
     std::lock_guard lock(m_mutex);
+    if (m_offered.size() + m_queue.size() + m_accepted.size() >= RecordContent::MaxEntries)
+        return QStringLiteral("予約が %1 件を超えました").arg(RecordContent::MaxEntries);
     m_accepted.append(reservation);
     const QString error = writeLocked();
     if (!error.isEmpty())
@@ -84,13 +232,49 @@ QString QueueRecord::accept(const RecordedReservation& reservation)
     return error;
 }
 
-void QueueRecord::setQueue(const QList<RecordedReservation>& queue, bool handOver)
+bool QueueRecord::cancel(quint64 id, QString* error)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = std::find_if(m_queue.cbegin(), m_queue.cend(), [id](const auto& r) { return r.id == id; });
+    if (id == 0 || found == m_queue.cend())
+        return false;
+    const qsizetype index = found - m_queue.cbegin();
+    const RecordedReservation cancelled = m_queue.takeAt(index);
+    m_cancelled.insert(id);
+    const QString failure = writeLocked(true);
+    if (failure.isEmpty())
+        return true;
+    m_queue.insert(index, cancelled);
+    m_cancelled.remove(id);
+    if (error)
+        *error = failure;
+    return false;
+}
+
+void QueueRecord::setQueue(const QList<RecordedReservation>& queue, const std::optional<RecordedReservation>& playing,
+                           bool handOver)
 {
     std::lock_guard lock(m_mutex);
     handOver = handOver && !m_accepted.isEmpty();
-    if (!handOver && queue == m_queue)
+    // A guest's cancel the stage has not carried out yet stays cancelled; once the stage's queue is
+    // without it, it is forgotten.
+    QList<RecordedReservation> waiting;
+    waiting.reserve(queue.size());
+    QSet<quint64> stillCancelled;
+    for (const RecordedReservation& r : queue) {
+        if (r.id != 0 && m_cancelled.contains(r.id))
+            stillCancelled.insert(r.id);
+        else
+            waiting.append(r);
+    }
+    m_cancelled = std::move(stillCancelled);
+    std::optional<RecordedReservation> nowPlaying = playing;
+    if (nowPlaying)
+        nowPlaying->playing = true;
+    if (!handOver && waiting == m_queue && nowPlaying == m_playing)
         return;
-    m_queue = queue;
+    m_queue = std::move(waiting);
+    m_playing = std::move(nowPlaying);
     if (handOver)
         m_accepted.removeFirst();
     // A failed write is logged; the next change writes the whole record again.
@@ -100,10 +284,15 @@ void QueueRecord::setQueue(const QList<RecordedReservation>& queue, bool handOve
 void QueueRecord::clear()
 {
     std::lock_guard lock(m_mutex);
-    if (m_queue.isEmpty() && m_accepted.isEmpty() && QFileInfo(m_path).size() == 0)
+    const QFileInfo file(m_path);
+    // What is still offered is in the file already, as every write puts it there.
+    const bool written = !m_offered.isEmpty() || !file.exists() || (file.isFile() && file.size() == 0);
+    if (m_queue.isEmpty() && m_accepted.isEmpty() && !m_playing && written)
         return;
+    m_playing.reset();
     m_queue.clear();
     m_accepted.clear();
+    m_cancelled.clear();
     writeLocked(true);
 }
 
@@ -118,8 +307,16 @@ QString QueueRecord::writeLocked(bool forceSync)
 {
     const auto now = SteadyClock::now();
     const bool sync = forceSync || now - m_lastSync >= SyncEvery;
-    const QString error =
-        saveFile(m_path, recordContent(m_queue, m_accepted), sync ? Durability::Synced : Durability::AtomicOnly);
+    QByteArray content;
+    for (const RecordedReservation& r : m_offered)
+        content += recordLine(r);
+    if (m_playing)
+        content += recordLine(*m_playing);
+    for (const auto* list : {&m_queue, &m_accepted}) {
+        for (const RecordedReservation& r : *list)
+            content += recordLine(r);
+    }
+    const QString error = saveFile(m_path, content, sync ? Durability::Synced : Durability::AtomicOnly);
     if (!error.isEmpty()) {
         if (error != m_error)
             qCWarning(lcRecord).noquote() << "queue record not written:" << error;

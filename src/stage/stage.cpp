@@ -66,6 +66,8 @@ Stage::Stage(Player& mainPlayer, Player& secondPlayer, const AppState& state, Ap
 
 Stage::~Stage()
 {
+    // The singer's last change is kept; the queue record is the session's to empty at the end.
+    m_record = nullptr;
     saveKeyTempo();
 }
 
@@ -225,8 +227,7 @@ bool Stage::startPlayback(const Reservation& entry)
     m_main.setTempo(entry.keyTempo.tempo);
     emit playbackStarting();
     m_main.play();
-    m_songUser = entry.user;
-    m_songNumber = entry.number;
+    m_playing = entry;
     m_songKeyTempo = {};
     setSongKeyTempo({m_main.key(), m_main.tempo()});
     return true;
@@ -251,8 +252,12 @@ void Stage::setSongKeyTempo(KeyTempo value)
 {
     m_songKeyTempo = value;
     emit keyTempoChanged();
-    // Written once the keys rest or the song ends, not at every press.
-    m_unsavedKeyTempo = UnsavedKeyTempo{m_songUser, m_songNumber, value, m_clock.now()};
+    if (!m_playing)
+        return;
+    // Sung again after a crash, the song starts where the singer has it now. Both records are
+    // written once the keys rest or the song ends, not at every press.
+    m_playing->keyTempo = value;
+    m_unsavedKeyTempo = UnsavedKeyTempo{m_playing->user, m_playing->number, value, m_clock.now()};
 }
 
 void Stage::saveRestedKeyTempo()
@@ -266,6 +271,7 @@ void Stage::saveKeyTempo()
     if (!m_unsavedKeyTempo)
         return;
     const UnsavedKeyTempo unsaved = *std::exchange(m_unsavedKeyTempo, std::nullopt);
+    recordQueue();
     const QString error = rememberKeyTempo(m_paths.singerKeys(), unsaved.user, unsaved.number, unsaved.value);
     if (!error.isEmpty()) {
         qCWarning(lcStage).noquote() << error;
@@ -336,6 +342,10 @@ void Stage::showIdleScreen()
         m_main.play();
     }
     m_main.stop();
+    if (m_playing) {
+        m_playing.reset();
+        recordQueue();
+    }
     if (!m_songKeyTempo.isOriginal()) {
         m_songKeyTempo = {};
         emit keyTempoChanged();

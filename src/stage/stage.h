@@ -72,7 +72,8 @@ public:
     // The queue record that every change of the queue is written to (none: the queue is not recorded).
     void setQueueRecord(QueueRecord* record) { m_record = record; }
     // Takes the reservations the record holds (those a crash left, when the operator kept them) as the
-    // queue, in order with their users, and publishes them. Songs no longer in the list are left out.
+    // queue, in order with their users, keys, tempos, phones and ids, and publishes them. Songs no
+    // longer in the list are left out.
     void restoreRecordedQueue();
 
     // Queue a command, write the code slot and show the stage.
@@ -231,9 +232,9 @@ private:
     std::optional<QString> m_webRoot;
     QString m_publishError;
     QDateTime m_holdUntil;
-    // The song now playing as the singer has it, remembered for its user.
-    QString m_songUser;
-    SongNumber m_songNumber;
+    // The reservation of the song now playing, as the queue record keeps it; none over the idle screen.
+    std::optional<Reservation> m_playing;
+    // The song now playing as the singer has it.
     KeyTempo m_songKeyTempo;
     struct UnsavedKeyTempo
     {

@@ -8,6 +8,7 @@
 #include "stage/singerkeys.h"
 
 #include <QLoggingCategory>
+#include <QSet>
 
 #include <algorithm>
 #include <utility>
@@ -37,6 +38,15 @@ void Stage::changeQueue()
     emit queueChanged();
 }
 
+namespace {
+
+RecordedReservation recorded(const Reservation& entry)
+{
+    return {entry.number.text(), entry.user, entry.keyTempo, entry.device, entry.id};
+}
+
+} // namespace
+
 void Stage::recordQueue()
 {
     const bool handOver = std::exchange(m_handOver, false);
@@ -45,24 +55,34 @@ void Stage::recordQueue()
     QList<RecordedReservation> waiting;
     waiting.reserve(m_queue.size());
     for (const Reservation& entry : m_queue)
-        waiting.append({entry.number.text(), entry.user});
-    m_record->setQueue(waiting, handOver);
+        waiting.append(recorded(entry));
+    m_record->setQueue(waiting, m_playing ? std::optional(recorded(*m_playing)) : std::nullopt, handOver);
 }
 
 void Stage::restoreRecordedQueue()
 {
     if (!m_record)
         return;
-    for (const RecordedReservation& kept : m_record->queue()) {
-        const SongNumber number = SongNumber::fromText(kept.number);
+    const QList<RecordedReservation> kept = m_record->queue();
+    // Each keeps its id, which the phones know it by; one the guests' pages accepted gets its id now.
+    quint64 lastId = m_lastId;
+    for (const RecordedReservation& r : kept)
+        lastId = std::max(lastId, r.id);
+    QSet<quint64> ids;
+    for (const RecordedReservation& r : kept) {
+        const SongNumber number = SongNumber::fromText(r.number);
         const std::optional<Song> song = m_songs.find(number);
         if (!song) {
-            qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << kept.number;
+            qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << r.number;
             continue;
         }
-        m_queue.append({number, song->title(), song->rawTitle, kept.user, ++m_lastId, {},
-                        rememberedKeyTempo(m_paths.singerKeys(), kept.user, number).value_or(KeyTempo{})});
+        const quint64 id = (r.id != 0 && !ids.contains(r.id)) ? r.id : ++lastId;
+        ids.insert(id);
+        const KeyTempo keyTempo =
+            r.keyTempo ? *r.keyTempo : rememberedKeyTempo(m_paths.singerKeys(), r.user, number).value_or(KeyTempo{});
+        m_queue.append({number, song->title(), song->rawTitle, r.user, id, r.device, keyTempo.clamped()});
     }
+    m_lastId = lastId;
     setPendingCount(int(m_queue.size()));
     changeQueue();
     if (!m_queue.isEmpty()) {
@@ -115,12 +135,15 @@ void Stage::playNext()
         return;
     setColour(StatusColour::White);
     const Reservation entry = m_queue.takeFirst();
+    m_playing = entry; // the record has it as playing in the same write that takes it from the queue
     clearSelection();
     setPendingCount(int(m_queue.size()));
     changeQueue();
     m_last = Cmd::Playing{};
     if (!startPlayback(entry)) {
         // The song is gone from the queue and the file says so; the next one follows.
+        m_playing.reset();
+        recordQueue();
         publishFull();
         return;
     }

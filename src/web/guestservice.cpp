@@ -393,20 +393,21 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
         return failure(400, QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで（5%きざみ）で選んでください。"));
     }
     // Recorded as the stage will queue it.
-    const RecordedReservation recorded = requestedReservation(number.text(), name);
+    RecordedReservation recorded = requestedReservation(number.text(), name);
+    if (key || tempo) {
+        KeyTempo chosen = rememberedKeyTempo(m_paths.singerKeys(), recorded.user, number).value_or(KeyTempo{});
+        chosen.key = key.value_or(chosen.key);
+        chosen.tempo = tempo.value_or(chosen.tempo);
+        recorded.keyTempo = chosen;
+    }
+    recorded.device = deviceOf(request);
     if (m_record) {
         if (const QString error = m_record->accept(recorded); !error.isEmpty()) {
             forgetLastAction(request);
             return failure(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
         }
     }
-    std::optional<KeyTempo> keyTempo;
-    if (key || tempo) {
-        keyTempo = rememberedKeyTempo(m_paths.singerKeys(), recorded.user, number).value_or(KeyTempo{});
-        keyTempo->key = key.value_or(keyTempo->key);
-        keyTempo->tempo = tempo.value_or(keyTempo->tempo);
-    }
-    m_desk->submit(Cmd::Reserve{number, recorded.user, deviceOf(request), keyTempo});
+    m_desk->submit(Cmd::Reserve{number, recorded.user, recorded.device, recorded.keyTempo});
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"),
                                   QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title)}});
@@ -446,11 +447,21 @@ HttpResponse GuestService::cancel(const HttpRequest& request)
     const auto waiting = m_desk->queue();
     const auto entry =
         std::find_if(waiting->cbegin(), waiting->cend(), [id](const DeskEntry& e) { return id && e.id == id; });
-    if (entry == waiting->cend())
+    const auto gone = [] {
         return failure(404, QStringLiteral("その予約はもう待っていません（演奏中か、取り消し済みです）。"));
+    };
+    if (entry == waiting->cend())
+        return gone();
     if (entry->device != deviceOf(request))
         return failure(
             403, QStringLiteral("ほかの人の予約は取り消せません。予約したスマートフォンから取り消してください。"));
+    // Answered as cancelled only once the record no longer holds it.
+    QString error;
+    if (m_record && !m_record->cancel(id, &error)) {
+        if (!error.isEmpty())
+            return failure(503, QStringLiteral("取り消しを記録できませんでした。お店の人に伝えてください。"));
+        return gone();
+    }
     m_desk->submit(Cmd::CancelReservation{id});
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"), QStringLiteral("取り消しました: %1").arg(entry->number)}});

@@ -60,7 +60,8 @@ struct GuestServiceOptions
 // queue from tarvlist.txt (kept parsed, read again when the file changes), and reservations, logins
 // and cancels, which go to the karaoke session through the guest desk. A reservation is recorded in
 // the queue record before it is answered as accepted; the end of karaoke mode drops what still waits
-// on the desk, as it clears the stage's queue.
+// on the desk, as it clears the stage's queue. A cancel is likewise out of the record before it is
+// answered as done.
 //
 // A phone is told apart by its device cookie, set by the page; limits count per phone, and per
 // address only against floods. Thread-safe: the server's threads may call handle() at once.

@@ -110,6 +110,18 @@ TEST_F(SaveFileTest, PermissionsAndSymbolicLinksAreKept)
     ASSERT_TRUE(saveFile(link, QByteArray("through the link")).isEmpty());
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(content(), QByteArray("through the link"));
+
+    // A link onto something that is not a file (a pipe here, as for a link to a device) is refused and
+    // left as it is.
+    const QString pipe = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString pipeLink = dir.filePath(QStringLiteral("pipelink.txt"));
+    ASSERT_TRUE(QFile::link(pipe, pipeLink));
+    EXPECT_FALSE(saveFile(pipeLink, QByteArray("x")).isEmpty());
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(pipeLink).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(QFileInfo(pipeLink).isSymLink());
 }
 
 TEST(SaveTemporaries, OnlyTheSaveHelpersOwnNamesAreTakenForItsTemporaryFiles)

@@ -392,7 +392,8 @@ TEST_F(SessionTest, TheGuestDeskIsTakenInOrderButNotDuringATimeSignal)
     session.tmr_webcheck_Timer();
     settle();
     EXPECT_EQ(queued(), (QStringList{u"100001/タロウ"_s, u"100002/ハナコ"_s}));
-    EXPECT_EQ(readFileBytes(dir.filePath(u"queue.txt"_s), 64 << 20), QByteArray("100001\tタロウ\n100002\tハナコ\n"));
+    EXPECT_EQ(readFileBytes(dir.filePath(u"queue.txt"_s), 64 << 20),
+              QByteArray("100001\tタロウ\t0\t0\tphone\t1\n100002\tハナコ\t0\t0\tphone\t2\n"));
     ASSERT_EQ(desk.queue()->size(), 2);
     EXPECT_EQ(desk.queue()->at(1).device, u"phone"_s);
 }

@@ -16,11 +16,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,7 +32,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace tarv;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -255,36 +260,117 @@ TEST_F(MainWindowTest, TheWirelessDownloadShowsTheWaitCursorCanBeCancelledAndRep
     EXPECT_EQ(launcher.appState().connectionMode(), QStringLiteral("act"));
 }
 
-// Reservations a crash left are offered back once, on the main window: はい (the default) keeps them
-// for the next karaoke mode, いいえ discards them; a normal end leaves nothing to offer.
-TEST_F(MainWindowTest, ReservationsLeftByACrashAreOfferedBackOnce)
+// Reservations a crash left are offered back, the song that was playing first: はい (the default) keeps
+// them for the next karaoke mode, いいえ discards them, and Escape or the close button puts the question
+// off until the next start; a normal end leaves nothing else to offer.
+TEST_F(MainWindowTest, ReservationsLeftByACrashAreOfferedBackUntilAnswered)
 {
     test::FakeClock clock;
-    for (const bool keep : {true, false}) {
-        ASSERT_TRUE(saveFile(paths.queueRecord(), "100001\t花子\n100001\tGuest\n").isEmpty());
+    enum class Answer { Yes, No, Escape, Close };
+    const struct
+    {
+        Answer answer;
+        bool kept;
+        qsizetype offeredNext;
+    } rows[] = {{Answer::Escape, false, 2}, {Answer::Close, false, 2}, {Answer::No, false, 0}, {Answer::Yes, true, 0}};
+    const QList<RecordedReservation> offered{{u"100002"_s, u"太郎"_s, KeyTempo{2, -5}, u"phone"_s, 7, true},
+                                             {u"100001"_s, u"花子"_s}};
+    for (const auto& row : rows) {
+        ASSERT_TRUE(saveFile(paths.queueRecord(), "100001\t花子\n100002\t太郎\t2\t-5\tphone\t7\tplaying\n").isEmpty());
         auto launcher = std::make_unique<Launcher>(paths, clock);
         ASSERT_TRUE(launcher->start());
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->parentWidget(), launcher->mainWindow());
         EXPECT_EQ(box->windowTitle(), QStringLiteral("予約の復元"));
-        EXPECT_EQ(box->text(), QStringLiteral("前回のカラオケの予約が 2 曲残っています。次のカラオケで復元しますか？"));
+        EXPECT_TRUE(box->text().startsWith(
+            QStringLiteral("前回のカラオケの予約が 2 曲残っています。次のカラオケで復元しますか？\n演奏中だった曲も")))
+            << box->text().toStdString();
         ASSERT_NE(box->defaultButton(), nullptr);
         EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("はい"));
         EXPECT_EQ(box->button(QMessageBox::No)->text(), QStringLiteral("いいえ"));
-        box->button(keep ? QMessageBox::Yes : QMessageBox::No)->click();
+        EXPECT_EQ(launcher->queueRecord()->offered(), offered);
+        switch (row.answer) {
+        case Answer::Yes:
+        case Answer::No:
+            box->button(row.answer == Answer::Yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            break;
+        case Answer::Escape:
+            QTest::keyClick(box, Qt::Key_Escape);
+            break;
+        case Answer::Close:
+            box->close();
+            break;
+        }
+        ASSERT_TRUE(test::waitFor([] { return QApplication::activeModalWidget() == nullptr; }));
 
-        const QList<RecordedReservation> kept{{QStringLiteral("100001"), QStringLiteral("花子")},
-                                              {QStringLiteral("100001"), QStringLiteral("Guest")}};
-        EXPECT_EQ(launcher->queueRecord()->queue(), keep ? kept : QList<RecordedReservation>());
-        QueueRecord onDisk(paths.queueRecord());
-        EXPECT_EQ(onDisk.load(), keep ? 2 : 0);
+        QList<RecordedReservation> kept = offered;
+        kept[0].playing = false; // only the first to play now
+        EXPECT_EQ(launcher->queueRecord()->queue(), row.kept ? kept : QList<RecordedReservation>());
         launcher.reset();
-        EXPECT_EQ(QFileInfo(paths.queueRecord()).size(), 0) << "a normal end empties the record";
+        QueueRecord onDisk(paths.queueRecord());
+        EXPECT_EQ(onDisk.load(), row.offeredNext) << "a normal end leaves only what was put off";
     }
     Launcher again(paths, clock);
     ASSERT_TRUE(again.start());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// A record that is not what this program writes is offered only as far as it can be read, and a refusal
+// is said once, in words, on the main window; the start never waits for it.
+TEST_F(MainWindowTest, ARecordThatCannotBeReadOffersOnlyWhatItCan)
+{
+    test::FakeClock clock;
+    QByteArray binary(4096, Qt::Uninitialized);
+    QRandomGenerator random(27);
+    for (char& c : binary)
+        c = char(random.bounded(256));
+    for (qsizetype i = 0; i < binary.size(); i += 300)
+        binary.replace(i, 3, "\t\n1");
+    QByteArray many;
+    for (int i = 0; i <= RecordContent::MaxEntries; ++i)
+        many += "100001\tGuest\n";
+    enum class Kind { Pipe, LinkToZero, File };
+    const struct
+    {
+        const char* name;
+        Kind kind;
+        QByteArray content;
+        qsizetype offered;
+    } rows[] = {
+        {"a pipe", Kind::Pipe, {}, 0},
+        {"a link to /dev/zero", Kind::LinkToZero, {}, 0},
+        {"longer than any record", Kind::File, QByteArray(5 << 20, '1'), 0},
+        {"binary", Kind::File, binary, 0},
+        {"a million short lines", Kind::File, QByteArray(1'000'000, '\n').replace("\n", "1\n"), 0},
+        {"more than a room's queue", Kind::File, many, RecordContent::MaxEntries},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = paths.queueRecord();
+        QFile::remove(path);
+        if (row.kind == Kind::Pipe)
+            ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (row.kind == Kind::LinkToZero)
+            ASSERT_TRUE(QFile::link(u"/dev/zero"_s, path));
+        else
+            ASSERT_TRUE(saveFile(path, row.content).isEmpty());
+        QElapsedTimer started;
+        started.start();
+        Launcher launcher(paths, clock);
+        ASSERT_TRUE(launcher.start());
+        EXPECT_LT(started.elapsed(), 5000);
+        EXPECT_EQ(launcher.queueRecord()->offered().size(), row.offered);
+        const auto* question = launcher.mainWindow()->findChild<QMessageBox*>(QStringLiteral("restoreQueue"));
+        const auto* warning = launcher.mainWindow()->findChild<QMessageBox*>(QStringLiteral("queueRecordError"));
+        ASSERT_EQ(question != nullptr, row.offered > 0);
+        ASSERT_EQ(warning != nullptr, row.offered == 0);
+        const QString said = question ? question->text() : warning->text();
+        EXPECT_EQ(said.startsWith(QStringLiteral("前回のカラオケの予約が %1 曲").arg(row.offered)),
+                  question != nullptr);
+        EXPECT_TRUE(said.contains(paths.queueRecord())) << said.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo(u"/dev/zero"_s).isFile()) << "a save went through the link";
 }
 
 TEST(FirstStart, TheMainWindowSaysOnceThatAnEmptyLibraryWasMade)

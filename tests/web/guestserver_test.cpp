@@ -190,6 +190,49 @@ protected:
         ASSERT_EQ(server->start(QStringLiteral("127.0.0.1"), 0), QString());
     }
 
+    // A karaoke session and the guest server on the application folder, in a forked child that a test
+    // kills as a crash would; the session takes what the server accepted every tick. With the intro over,
+    // the first reservation plays at once. The child and its server's port (0 when it did not start).
+    std::pair<pid_t, quint16> forkKaraoke(std::chrono::microseconds tick, bool introOver = false)
+    {
+        int portPipe[2];
+        if (pipe(portPipe) != 0)
+            return {-1, 0};
+        const pid_t child = fork();
+        if (child == 0) {
+            test::FakePlayer main, second;
+            test::FakeClock clock;
+            AppState state;
+            QueueRecord record(paths.queueRecord());
+            GuestDesk desk;
+            KaraokeSession session(main, second, state, paths, clock);
+            session.setQueueRecord(&record);
+            session.setGuestDesk(&desk);
+            session.start(); // the intro plays, so reservations wait in the queue
+            session.stage().catchUp();
+            if (introOver)
+                main.stop();
+            GuestService guests(paths, karaoke, options);
+            guests.setQueueRecord(&record);
+            guests.setGuestDesk(&desk);
+            WebServer web([&](const HttpRequest& r) { return guests.handle(r); }, [&] { guests.pump(); }, limits);
+            const quint16 childPort = web.start(QStringLiteral("127.0.0.1"), 0).isEmpty() ? web.port() : 0;
+            if (write(portPipe[1], &childPort, sizeof childPort) != sizeof childPort || !childPort)
+                _exit(1);
+            for (;;) {
+                session.tmr_webcheck_Timer();
+                session.stage().catchUp();
+                std::this_thread::sleep_for(tick);
+            }
+        }
+        close(portPipe[1]);
+        quint16 childPort = 0;
+        if (child < 0 || read(portPipe[0], &childPort, sizeof childPort) != sizeof childPort)
+            childPort = 0;
+        close(portPipe[0]);
+        return {child, childPort};
+    }
+
     QString exchange(QStringView name) const { return *existingExchangeFile(paths, name); }
     QByteArray requestFileContent() const
     {
@@ -705,42 +748,13 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
     for (int round = 0; round < 6; ++round) {
         ASSERT_TRUE(saveFile(paths.queueRecord(), QByteArray()).isEmpty());
         ASSERT_TRUE(saveFile(exchange(ExchangeFile::Request), QByteArray()).isEmpty());
-        int portPipe[2];
-        ASSERT_EQ(pipe(portPipe), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            test::FakePlayer main, second;
-            test::FakeClock clock;
-            AppState state;
-            QueueRecord record(paths.queueRecord());
-            GuestDesk desk;
-            KaraokeSession session(main, second, state, paths, clock);
-            session.setQueueRecord(&record);
-            session.setGuestDesk(&desk);
-            session.start(); // the intro plays, so every reservation waits in the queue
-            GuestService guests(paths, karaoke, options);
-            guests.setQueueRecord(&record);
-            guests.setGuestDesk(&desk);
-            WebServer web([&](const HttpRequest& r) { return guests.handle(r); }, [&] { guests.pump(); }, limits);
-            const quint16 childPort = web.start(QStringLiteral("127.0.0.1"), 0).isEmpty() ? web.port() : 0;
-            if (write(portPipe[1], &childPort, sizeof childPort) != sizeof childPort || !childPort)
-                _exit(1);
-            for (;;) {
-                session.tmr_webcheck_Timer();
-                session.stage().catchUp();
-                std::this_thread::sleep_for(std::chrono::microseconds(500));
-            }
-        }
-        close(portPipe[1]);
-        quint16 childPort = 0;
-        const bool started = read(portPipe[0], &childPort, sizeof childPort) == sizeof childPort && childPort;
-        close(portPipe[0]);
-        std::thread killer([&] {
+        const auto [child, childPort] = forkKaraoke(std::chrono::microseconds(500));
+        const bool started = childPort != 0;
+        std::thread killer([&, child = child] {
             std::this_thread::sleep_for(std::chrono::milliseconds(random.bounded(100, 800)));
             kill(child, SIGKILL);
         });
-        QList<RecordedReservation> accepted;
+        QStringList accepted; // number/user/phone
         if (started) {
             Client client(childPort);
             for (int i = 0;; ++i) {
@@ -753,7 +767,7 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
                     continue;
                 }
                 EXPECT_EQ(reply.status, 200) << reply.body;
-                accepted.append({number, name});
+                accepted.append(number + u'/' + name + QStringLiteral("/address:127.0.0.1"));
             }
         }
         killer.join();
@@ -762,14 +776,19 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
 
         QueueRecord kept(paths.queueRecord());
         kept.load();
-        const QList<RecordedReservation> recorded = kept.queue();
+        const QList<RecordedReservation> recorded = kept.offered();
+        QStringList expected;
+        for (const RecordedReservation& r : recorded)
+            expected.append(r.number + u'/' + r.user + u'/' + r.device);
         // The one reservation in flight at the kill may be recorded without its answer.
         ASSERT_GE(recorded.size(), accepted.size()) << "round " << round;
         ASSERT_LE(recorded.size(), accepted.size() + 1) << "round " << round;
-        EXPECT_EQ(recorded.mid(0, accepted.size()), accepted) << "round " << round;
+        EXPECT_EQ(expected.mid(0, accepted.size()).join(u' ').toStdString(), accepted.join(u' ').toStdString())
+            << "round " << round;
 
         // The next start keeps them (はい) and starts karaoke mode.
         takeKeptRequest(paths, recorded);
+        kept.keepOffered();
         test::FakePlayer main, second;
         test::FakeClock clock;
         AppState state;
@@ -778,14 +797,99 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
         session.start();
         session.tmr_webcheck_Timer(); // a request the kill left in the file is not queued twice
         session.stage().catchUp();
-        QList<RecordedReservation> queued;
+        QStringList queued;
         for (const Reservation& entry : session.stage().queue())
-            queued.append({entry.number.text(), entry.user});
-        EXPECT_EQ(queued, recorded) << "round " << round;
+            queued.append(entry.number.text() + u'/' + entry.user + u'/' + entry.device);
+        EXPECT_EQ(queued.join(u' ').toStdString(), expected.join(u' ').toStdString()) << "round " << round;
         EXPECT_EQ(readFileBytes(exchange(ExchangeFile::Queue), 64 << 20),
                   recorded.isEmpty() ? QByteArray()
                                      : fullQueueFile(session.stage().nowPlaying(), session.stage().queue()));
         std::printf("round %d: %lld accepted before the kill\n", round, static_cast<long long>(accepted.size()));
+    }
+}
+
+// A phone reserves at chosen keys and tempos and cancels one of its waiting songs; the child is killed
+// right after the cancel is answered, long before its session would carry it out. The next start brings
+// back the song that was playing first, then the waiting ones at the keys and tempos chosen and with
+// their phones, which can still cancel them; the cancelled one stays cancelled.
+TEST_F(GuestServerTest, ARestoreBringsBackWhatThePhonesChoseAndNothingTheyCancelled)
+{
+    server.reset();
+    ASSERT_TRUE(QDir().mkpath(paths.srcDir()));
+    for (const QString& number : {u"100010"_s, u"100011"_s, u"100012"_s, u"100013"_s})
+        ASSERT_TRUE(saveFile(paths.video(number), "video").isEmpty());
+    // What 花子 usually sings 100012 at; the phone chooses otherwise.
+    ASSERT_TRUE(rememberKeyTempo(paths.singerKeys(), u"花子"_s, SongNumber(100012), {5, 20}).isEmpty());
+    const auto chosen = [](const char* number, const char* name, QJsonValue key, QJsonValue tempo) {
+        QJsonObject body = reservation(number, name);
+        body.insert(u"key"_s, key);
+        body.insert(u"tempo"_s, tempo);
+        return body;
+    };
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(saveFile(paths.queueRecord(), QByteArray()).isEmpty());
+        const auto [child, childPort] = forkKaraoke(std::chrono::milliseconds(50), true);
+        ASSERT_NE(childPort, 0);
+        Client phone(childPort), other(childPort);
+        ASSERT_EQ(phone.get("/").status, 200);
+        ASSERT_EQ(other.get("/").status, 200);
+        ASSERT_EQ(phone.post("/api/reserve", chosen("100010", "花子", 3, -10)).status, 200); // plays at once
+        ASSERT_TRUE(
+            eventually([&] { return !phone.get("/api/queue").json()[u"playing"_s][u"number"_s].isUndefined(); }));
+        ASSERT_EQ(phone.post("/api/reserve", reservation("100011", "花子")).status, 200);
+        ASSERT_EQ(phone.post("/api/reserve", chosen("100012", "花子", -2, 0)).status, 200);
+        ASSERT_EQ(other.post("/api/reserve", reservation("100013", "次郎")).status, 200);
+        QJsonArray waiting;
+        ASSERT_TRUE(eventually([&] {
+            waiting = phone.get("/api/queue").json()[u"waiting"_s].toArray();
+            return waiting.size() == 3 && waiting[0][u"id"_s].isString();
+        }));
+        const Reply cancelled = phone.post("/api/cancel", QJsonObject{{u"id"_s, waiting[0][u"id"_s]}});
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        ASSERT_EQ(cancelled.status, 200) << cancelled.body;
+        ASSERT_TRUE(cancelled.json()[u"message"_s].toString().startsWith(u"取り消しました"_s));
+
+        ASSERT_EQ(record.load(), 3) << "round " << round;
+        record.keepOffered();
+        test::FakePlayer main, second;
+        test::FakeClock clock;
+        AppState state;
+        KaraokeSession session(main, second, state, paths, clock);
+        session.setQueueRecord(&record);
+        session.setGuestDesk(&desk);
+        session.start();
+        session.stage().catchUp();
+        const QString phoneDevice = QString::fromStdString(phone.cookie.substr(phone.cookie.find('=') + 1));
+        const QString otherDevice = QString::fromStdString(other.cookie.substr(other.cookie.find('=') + 1));
+        const struct
+        {
+            QString number;
+            KeyTempo keyTempo;
+            QString device;
+        } rows[] = {
+            {u"100010"_s, {3, -10}, phoneDevice}, {u"100012"_s, {-2, 0}, phoneDevice}, {u"100013"_s, {}, otherDevice}};
+        const QList<Reservation>& queue = session.stage().queue();
+        ASSERT_EQ(queue.size(), std::size(rows)) << "round " << round;
+        for (qsizetype i = 0; i < queue.size(); ++i) {
+            EXPECT_EQ(queue[i].number.text().toStdString(), rows[i].number.toStdString()) << i;
+            EXPECT_EQ(queue[i].keyTempo.key, rows[i].keyTempo.key) << i;
+            EXPECT_EQ(queue[i].keyTempo.tempo, rows[i].keyTempo.tempo) << i;
+            EXPECT_EQ(queue[i].device.toStdString(), rows[i].device.toStdString()) << i;
+        }
+
+        // The phone still owns its restored songs, and only those.
+        startServer();
+        Client again(port());
+        again.cookie = phone.cookie;
+        waiting = again.get("/api/queue").json()[u"waiting"_s].toArray();
+        ASSERT_EQ(waiting.size(), 3);
+        EXPECT_EQ(again.post("/api/cancel", QJsonObject{{u"id"_s, waiting[2][u"id"_s]}}).status, 403);
+        const Reply mine = again.post("/api/cancel", QJsonObject{{u"id"_s, waiting[1][u"id"_s]}});
+        EXPECT_EQ(mine.status, 200) << mine.body;
+        server.reset();
+        desk.take();
+        record.clear();
     }
 }
 
