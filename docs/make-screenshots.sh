@@ -148,6 +148,8 @@ shot_connection_window() {
 
 echo "Preparing the demo library..."
 sh "$SOURCE/scripts/make-demo-library.sh" "$TMP/demo" >/dev/null
+# Any free port for the guest pages, so that a program already serving 8080 does not get in the way.
+printf '0' >"$TMP/demo/db/webport.txt"
 mkdir -p "$TMP/empty"
 
 for shot in $SHOTS; do
