@@ -74,7 +74,8 @@ bool Launcher::start()
     m_karaoke->setQueueRecord(m_record.get());
     m_desk = std::make_unique<GuestDesk>();
     m_karaoke->setGuestDesk(m_desk.get());
-    startGuestServer(report.notice);
+    startGuestServer(report.recovery.isEmpty() || report.notice.isEmpty() ? report.notice + report.recovery
+                                                                          : report.notice + u'\n' + report.recovery);
     m_karaoke->setTimeSignalSource(m_signals.get());
     m_karaoke->setGuestUrl([this]() -> QString {
         const QString address = localIpv4Addresses().value(0);
