@@ -305,6 +305,7 @@ TEST(FirstStart, TheMainWindowSaysOnceThatAnEmptyLibraryWasMade)
 TEST_F(MainWindowTest, TheMainWindowSaysOnceWhatRecoveryLeftAsItWas)
 {
     test::FakeClock clock;
+    ASSERT_TRUE(QDir().mkpath(paths.srcDir()));
     ASSERT_TRUE(saveFile(paths.video(QStringLiteral("100060")), "video").isEmpty());
     ASSERT_TRUE(saveFile(paths.file(QStringLiteral("db/dropping.txt")), "100060\r\n").isEmpty());
     for (const bool first : {true, false}) {
