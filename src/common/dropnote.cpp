@@ -103,7 +103,6 @@ Recovery settleDropNote(const AppPaths& paths, const DropList& list)
     int unread = 0;
     QSet<qint64> seen;
     QList<PendingCopy> toList;
-    QStringList removed;
     for (const PendingCopy& copy : parsePendingCopies(*bytes, &unread)) {
         if (seen.contains(copy.number))
             continue;
@@ -135,7 +134,6 @@ Recovery settleDropNote(const AppPaths& paths, const DropList& list)
                            "src/%1 は %2 のコピーではないので、そのままにしました（どのリストにも載っていません）")
                            .arg(name, copy.source));
             } else if (QFile::remove(video)) {
-                removed << name;
                 recovery.done << QStringLiteral(
                                      "中断された%1のコピー src/%2 を削除しました（元のファイル %3 はそのままです）")
                                      .arg(list.operation, name, copy.source);

@@ -97,8 +97,6 @@ bool Launcher::start()
         showWarning(m_main.get(), QStringLiteral("startupBackupError"), QStringLiteral("バックアップ"),
                     QStringLiteral("起動時の曲目リストのバックアップができません。\n") + report.backupError);
     }
-    if (!report.unfinishedSave.isEmpty())
-        showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), report.unfinishedSave);
     if (kept > 0)
         askToRestoreQueue(kept);
     // Once the window is on screen, the start-up's leftovers go back to the system.

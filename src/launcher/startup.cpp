@@ -172,7 +172,7 @@ QString finishInterruptedSaves(const AppPaths& paths, QStringList* finished)
     if (error.isEmpty())
         return {};
     qCWarning(lcLauncher).noquote() << "an interrupted save could not be finished:" << error;
-    return QStringLiteral("前回中断した保存を完了できません。\n") + error;
+    return error;
 }
 
 bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& kept)
@@ -204,8 +204,8 @@ StartupReport prepareRun(const AppPaths& paths, const QDateTime& now)
     StartupReport report;
     removeLeftoverTemporaries(paths);
     QStringList saved;
-    report.unfinishedSave = finishInterruptedSaves(paths, &saved);
     Recovery recovery;
+    recovery.error = finishInterruptedSaves(paths, &saved);
     if (!saved.isEmpty())
         recovery.done << QStringLiteral("中断された時報の保存を終えました: ") + saved.join(QStringLiteral(", "));
     recovery.add(recoverInterruptedChanges(paths));

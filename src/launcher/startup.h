@@ -75,11 +75,10 @@ bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& ke
 // What the start-up steps before any window found, for the operator.
 struct StartupReport
 {
-    QString notice;         // the first start's new library (prepareApplicationFolder())
-    QString backupError;    // why the start-up backup failed
-    QString unfinishedSave; // why an interrupted save could not be finished
-    // What the recovery of interrupted changes finished or undid, and what it refused and left as it
-    // was, in words; empty when there was nothing to recover.
+    QString notice;      // the first start's new library (prepareApplicationFolder())
+    QString backupError; // why the start-up backup failed
+    // What the recovery of interrupted changes (saves, drops, renumbers, deletes) finished or undid,
+    // and what it refused and left as it was, in words; empty when there was nothing to recover.
     QString recovery;
 };
 

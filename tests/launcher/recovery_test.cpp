@@ -311,7 +311,7 @@ TEST(RecoveryInvariants, NoNoteTurnsAgainstTheLibrary)
         }
         EXPECT_EQ(QFileInfo::exists(notePath), row.noteStays);
 
-        const QString told = report.recovery + u'\n' + report.unfinishedSave;
+        const QString& told = report.recovery;
         EXPECT_TRUE(told.contains(QString::fromUtf8(row.says))) << told.toStdString();
         if (row.mayChange.isEmpty()) {
             EXPECT_TRUE(told.contains(QStringLiteral("そのままにしました"))) << told.toStdString();
