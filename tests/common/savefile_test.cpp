@@ -152,4 +152,16 @@ TEST(FileChanges, AWholeJournalIsFinishedAndATornOneChangesNothing)
     EXPECT_FALSE(QFile::exists(journal));
     EXPECT_EQ(readFileBytes(a, 64 << 20), QByteArray("new a"));
     EXPECT_EQ(readFileBytes(b, 64 << 20), QByteArray("new\r\nb"));
+
+    // A whole journal that names another file is never carried out, and each save says what to do.
+    const QByteArray other = "tarv-changes 1\r\nwrite 0 ../db/musiclist.txt\r\n\r\n";
+    ASSERT_TRUE(
+        saveFile(journal, other + "end " + QCryptographicHash::hash(other, QCryptographicHash::Sha256).toHex() + "\r\n")
+            .isEmpty());
+    const QString error = saveFilesTogether(paths, {{JournalFile::InstalledSignals, "x"}});
+    EXPECT_TRUE(
+        error.contains(QStringLiteral("db/saving.txt の中身を確かめてから削除すると、保存できるようになります")))
+        << error.toStdString();
+    EXPECT_TRUE(QFile::exists(journal));
+    EXPECT_EQ(readFileBytes(a, 64 << 20), QByteArray("new a"));
 }
