@@ -3,12 +3,12 @@
 # the given number of seconds (default 60), starting from its checked-in corpus. New inputs go to
 # build-fuzz/fuzz/corpus/<target>/, crashes to build-fuzz/fuzz/crashes/; the checked-in corpus is
 # never changed.
-#   sh scripts/fuzz.sh [SECONDS] [TARGET...]     targets: songlist cp932 numbers webroot queuerecord
+#   sh scripts/fuzz.sh [SECONDS] [TARGET...]     targets: songlist cp932 numbers webroot queuerecord dropnote editnote journal
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-songlist cp932 numbers webroot queuerecord}
+targets=${*:-songlist cp932 numbers webroot queuerecord dropnote editnote journal}
 
 command -v clang++ >/dev/null 2>&1 || { echo "fuzz.sh needs clang (apt-get install clang libclang-rt-14-dev)" >&2; exit 1; }
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARV_FUZZ=ON >/dev/null

@@ -170,11 +170,18 @@ void DropEngine::undoUnwritten(const QString& error)
     QSet<qint64> unwritten;
     for (const Unwritten& u : std::as_const(m_unwritten))
         unwritten.insert(u.copy.number);
-    // The copies go again as a kill's would at the next start; a copy whose source has gone meanwhile
-    // is the only one of its video, and stays noted so that the next start lists it.
-    QStringList removed;
-    const auto video = [this](qint64 number) { return m_paths.video(videoName(number)); };
-    if (undoUnlistedCopies(noteFile(), video, {}, &removed).isEmpty())
+    // The copies this drop made go again while their sources are there; a copy whose source has gone
+    // meanwhile is the only one of its video, and stays noted so that the next start lists it.
+    bool sourceGone = false;
+    for (const Unwritten& u : std::as_const(m_unwritten)) {
+        if (!u.noted)
+            continue;
+        if (QFileInfo::exists(u.copy.source))
+            QFile::remove(m_paths.video(videoName(u.copy.number)));
+        else
+            sourceGone = true;
+    }
+    if (!sourceGone)
         QFile::remove(noteFile());
     unlist(unwritten);
     m_registered -= int(m_unwritten.size());

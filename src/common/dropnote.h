@@ -1,6 +1,9 @@
 #pragma once
 
+#include "common/apppaths.h"
+
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -27,20 +30,46 @@ struct PendingCopy
 // number alone (from an older version) names a copy whose source is unknown.
 // Replaces the note, durably. Returns the reason of a failure, or an empty text.
 QString notePendingCopies(const QString& noteFile, const QList<PendingCopy>& copies);
-QList<PendingCopy> readPendingCopies(const QString& noteFile);
+QByteArray pendingCopiesContent(const QList<PendingCopy>& copies);
+// The copies a note's content names, in order; lines that name none are counted in *unread.
+QList<PendingCopy> parsePendingCopies(QByteArrayView content, int* unread = nullptr);
 
-// What settling the notes a kill left did.
+// A drop note holds a line a copy made since the list was last written, so a real one is small.
+constexpr qint64 MaxDropNoteBytes = 4 * 1024 * 1024;
+
+// What settling the notes a kill left did, in words for the operator.
 struct Recovery
 {
-    QStringList removed; // copies undone, their sources still being where they were
-    QStringList listed;  // copies whose sources are gone, listed under their noted titles
-    QString error;       // why a note could not be settled; it stays for the next time
+    QStringList done;    // what was finished or undone
+    QStringList refused; // what a note asked for and was not done; the files concerned are as they were
+    QString error;       // why a note could not be settled at all; it stays for the next time
+
+    void add(const Recovery& other);
 };
 
-// The noted copies that the list does not name and whose videos exist: each is removed again while
-// its source still exists (its path goes to *removed), and returned, to be listed under its noted
-// title, when its source is gone (it is then the only copy of the video).
-QList<PendingCopy> undoUnlistedCopies(const QString& noteFile, const std::function<QString(qint64)>& video,
-                                      const QSet<qint64>& listed, QStringList* removed);
+// What the recovery of a drop's note must know of its list and of the others.
+struct DropList
+{
+    QString noteFile;
+    QString listName;          // the list file's name, for the operator
+    QString operation;         // what the drop is called, for the operator ("登録")
+    QSet<qint64> listed;       // the numbers the list names
+    QSet<QString> namedVideos; // the names in src/ that any list names, this one too
+    std::function<QString(qint64)> videoName;
+    std::function<bool(qint64)> takesNumber; // the list's own number rule
+    // Writes the list with the copies added; returns the reason of a failure.
+    std::function<QString(const QList<PendingCopy>&)> add;
+};
+
+// Settles a drop's note against its list. For each noted copy that the list does not name and whose
+// video exists:
+// - while its source exists, the video is removed again, but only when it is a copy of that source
+//   (the proof that the drop made it and that nothing is lost);
+// - when its source is gone, it is listed under its noted title (it is then the only copy).
+// A video that any list names is never removed, and nothing the list's rules refuse (a number out of
+// its range, a title with a line end) is listed; such copies, and those of an older note's lines
+// without a source, are left as they are and reported refused. The note is removed once settled; a
+// note that cannot be read, or a list that cannot be written, leaves it for the next time.
+Recovery settleDropNote(const AppPaths& paths, const DropList& list);
 
 } // namespace tarv

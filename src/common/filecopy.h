@@ -12,6 +12,10 @@ namespace tarv {
 // that cannot be read from a destination that cannot be written.
 QString copyFileSafely(const QString& source, const QString& destination, bool* sourceFault = nullptr);
 
+// True when copy is a regular file, not the same file as original, that holds the same bytes: the
+// proof that removing it loses nothing. Both are opened without waiting and read only when regular.
+bool isCopyOf(const QString& copy, const QString& original);
+
 // Why a dropped path cannot be copied (folderReason for a folder; missing, not a plain file or not
 // readable otherwise), or nullopt when it can.
 std::optional<QString> uncopyableReason(const QString& path, const QString& folderReason);

@@ -16,30 +16,50 @@ inline QString changeJournal(const AppPaths& paths)
     return paths.file(QStringLiteral("db/saving.txt"));
 }
 
+// The files of db/ that a journal may replace, and no others: a journal names its files by these
+// names, never by a path, so that no journal can write anything else.
+enum class JournalFile { InstalledSignals, EnabledSignals, SignalTimes };
+QString journalFileName(JournalFile file); // "ziholist.txt"
+
 // A file and the whole content it is to have.
 struct FileChange
 {
-    QString path;
+    JournalFile file;
     QByteArray content;
+    bool operator==(const FileChange&) const = default;
 };
 
 // Replaces every file with its content, all or nothing, through the journal:
-//  1. the journal (each path relative to the journal's folder, each new content, an end line with a
-//     checksum) is saved with saveFile(), so that it is complete and durable before any file changes;
+//  1. the journal (each file's name, its new content, an end line with a checksum) is saved with
+//     saveFile(), so that it is complete and durable before any file changes;
 //  2. each file is saved with saveFile();
 //  3. the journal is removed and its folder synced.
 // A kill after 1 is finished forward by finishFileChanges() at the next start. A failure at 1 changes
 // nothing. A failure at a later file puts back the files already replaced (their old content was
 // read before 1); only when that fails too does the journal stay, so that the next start finishes
-// the change. A journal left by an earlier change is finished first.
+// the change. A journal left by an earlier change is finished first; while it cannot be, nothing is
+// saved.
 // Returns an empty text on success, otherwise a message in Japanese that names the files, says
 // whether they changed, and gives the reason.
-QString saveFilesTogether(const QString& journal, const QList<FileChange>& changes);
+QString saveFilesTogether(const AppPaths& paths, const QList<FileChange>& changes);
 
-// Finishes what a kill left half done; call it at start before anything reads the files. A complete
+// A journal's content read: whole (its changes), torn (no end line, a wrong checksum, a step it does
+// not know), or refused (whole, but naming a file that is not a JournalFile; its name in refusedName).
+struct ChangeJournal
+{
+    enum class State { Torn, Refused, Whole };
+    State state = State::Torn;
+    QList<FileChange> changes;
+    QString refusedName;
+};
+ChangeJournal parseChangeJournal(QByteArrayView bytes);
+QByteArray changeJournalContent(const QList<FileChange>& changes);
+
+// Finishes what a kill left half done; call it at start before anything reads the files. A whole
 // journal is written again file by file (the same contents, however often) and then removed. A
-// torn journal (no end line, a wrong checksum) is removed: no file was touched before it was whole.
-// Returns the paths written; a failure goes to *error and the journal stays for the next time.
-QStringList finishFileChanges(const QString& journal, QString* error = nullptr);
+// torn journal is removed: no file was touched before it was whole. A refused journal writes
+// nothing and stays. Returns the names of the files written; why the journal stays goes to *error,
+// in words that name the journal and say what to do.
+QStringList finishFileChanges(const AppPaths& paths, QString* error = nullptr);
 
 } // namespace tarv

@@ -93,7 +93,8 @@ bool Launcher::start()
     m_karaoke->setQueueRecord(m_record.get());
     m_desk = std::make_unique<GuestDesk>();
     m_karaoke->setGuestDesk(m_desk.get());
-    startGuestServer(report.notice);
+    startGuestServer(report.recovery.isEmpty() || report.notice.isEmpty() ? report.notice + report.recovery
+                                                                          : report.notice + u'\n' + report.recovery);
     m_karaoke->setTimeSignalSource(m_signals.get());
     m_karaoke->setGuestUrl([this]() -> QString {
         const QString address = localIpv4Addresses().value(0);
@@ -115,8 +116,6 @@ bool Launcher::start()
         showWarning(m_main.get(), QStringLiteral("startupBackupError"), QStringLiteral("バックアップ"),
                     QStringLiteral("起動時の曲目リストのバックアップができません。\n") + report.backupError);
     }
-    if (!report.unfinishedSave.isEmpty())
-        showWarning(m_main.get(), QStringLiteral("unfinishedSaveError"), QStringLiteral("保存"), report.unfinishedSave);
     if (kept > 0)
         askToRestoreQueue(kept);
     else if (!m_record->loadProblem().isEmpty())

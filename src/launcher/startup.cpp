@@ -164,15 +164,18 @@ QStringList removeLeftoverTemporaries(const AppPaths& paths)
     return removed;
 }
 
-QString finishInterruptedSaves(const AppPaths& paths)
+QString finishInterruptedSaves(const AppPaths& paths, QStringList* finished)
 {
     QString error;
-    for (const QString& path : finishFileChanges(changeJournal(paths), &error))
-        qCInfo(lcLauncher) << "finished the interrupted save of" << path;
+    const QStringList written = finishFileChanges(paths, &error);
+    for (const QString& name : written)
+        qCInfo(lcLauncher) << "finished the interrupted save of" << name;
+    if (finished)
+        *finished = written;
     if (error.isEmpty())
         return {};
     qCWarning(lcLauncher).noquote() << "an interrupted save could not be finished:" << error;
-    return QStringLiteral("前回中断した保存を完了できません。\n") + error;
+    return error;
 }
 
 bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& kept)
@@ -209,12 +212,36 @@ StartupReport prepareRun(const AppPaths& paths, const QDateTime& now)
 {
     StartupReport report;
     removeLeftoverTemporaries(paths);
-    report.unfinishedSave = finishInterruptedSaves(paths);
-    recoverInterruptedChanges(paths);
-    recoverInterruptedInstallation(paths);
+    QStringList saved;
+    Recovery recovery;
+    recovery.error = finishInterruptedSaves(paths, &saved);
+    if (!saved.isEmpty())
+        recovery.done << QStringLiteral("中断された時報の保存を終えました: ") + saved.join(QStringLiteral(", "));
+    recovery.add(recoverInterruptedChanges(paths));
+    recovery.add(recoverInterruptedInstallation(paths));
+    report.recovery = recoveryText(recovery);
+    if (!report.recovery.isEmpty())
+        qCInfo(lcLauncher).noquote() << report.recovery;
     report.notice = prepareApplicationFolder(paths);
     startupBackup(paths, now, &report.backupError);
     return report;
+}
+
+QString recoveryText(const Recovery& recovery)
+{
+    QStringList lines;
+    if (!recovery.done.isEmpty())
+        lines << QStringLiteral("前回中断された変更を片付けました:");
+    for (const QString& line : recovery.done)
+        lines << QStringLiteral("・") + line;
+    QStringList left = recovery.refused;
+    if (!recovery.error.isEmpty())
+        left << recovery.error;
+    if (!left.isEmpty())
+        lines << QStringLiteral("前回中断された変更のうち、次のものはそのままにしました:");
+    for (const QString& line : std::as_const(left))
+        lines << QStringLiteral("・") + line;
+    return lines.join(u'\n');
 }
 
 QString informationText(const QString& version, const QString& executablePath, const QString& songListPath,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/dropnote.h"
 #include "stage/queuerecord.h"
 
 #include <QDateTime>
@@ -62,9 +63,9 @@ QString startupBackup(const AppPaths& paths, const QDateTime& now, QString* erro
 QStringList removeLeftoverTemporaries(const AppPaths& paths);
 
 // Finishes a save of several files together that a kill interrupted (see saveFilesTogether()), before
-// anything reads those files. Returns why it could not, empty when all is well; the next start, or the
-// next opening of the time-signal settings, tries again.
-QString finishInterruptedSaves(const AppPaths& paths);
+// anything reads those files; the names of the files written go to *finished. Returns why it could not,
+// empty when all is well; the next start, or the next opening of the time-signal settings, tries again.
+QString finishInterruptedSaves(const AppPaths& paths, QStringList* finished = nullptr);
 
 // A crash can leave a guest's reservation in the request file as well as in the queue record. Once the
 // operator has kept or discarded the record's reservations, such a request is taken out of the file,
@@ -74,10 +75,15 @@ bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& ke
 // What the start-up steps before any window found, for the operator.
 struct StartupReport
 {
-    QString notice;         // the first start's new library (prepareApplicationFolder())
-    QString backupError;    // why the start-up backup failed
-    QString unfinishedSave; // why an interrupted save could not be finished
+    QString notice;      // the first start's new library (prepareApplicationFolder())
+    QString backupError; // why the start-up backup failed
+    // What the recovery of interrupted changes (saves, drops, renumbers, deletes) finished or undid,
+    // and what it refused and left as it was, in words; empty when there was nothing to recover.
+    QString recovery;
 };
+
+// The operator's account of a recovery: what was done, then what was left as it was.
+QString recoveryText(const Recovery& recovery);
 
 // Everything a start does before its windows, once this is the only copy running: removes the save
 // helper's leftovers, finishes or undoes what a kill interrupted (saves of several files, drops,

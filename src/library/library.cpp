@@ -68,8 +68,8 @@ Library::Library(const AppPaths& paths, Clock& clock, OperatorPrompts& prompts, 
 void Library::load()
 {
     const Recovery recovery = recoverInterruptedChanges(m_paths);
-    for (const QString& entry : recovery.listed)
-        m_log.addLine(QStringLiteral("--- 注意: 中断された登録の動画を曲目リストに載せました: %1 ---").arg(entry));
+    for (const QString& line : recovery.done + recovery.refused)
+        m_log.addLine(QStringLiteral("--- 注意: %1 ---").arg(line));
     if (!recovery.error.isEmpty())
         m_log.addLine(QStringLiteral("--- Error: 中断された変更を片付けられません: %1 ---").arg(recovery.error));
     m_webRootText = readWebRoot(m_paths).value_or(QString());

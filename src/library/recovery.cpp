@@ -5,6 +5,7 @@
 #include "common/textfile.h"
 #include "library/entryrules.h"
 #include "library/songlist.h"
+#include "timesignal/signalfiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,21 +32,46 @@ bool exists(const QString& path)
     return info.exists() || info.isSymLink();
 }
 
-void settleEdit(const AppPaths& paths, const PendingEdit& edit, const QSet<qint64>& listed)
+void settleEdit(const AppPaths& paths, const PendingEdit& edit, const QSet<qint64>& listed, const QSet<QString>& named,
+                Recovery* recovery)
 {
-    const QString video = paths.video(QString::number(edit.number));
+    const QString note = QFileInfo(pendingEditFile(paths)).fileName();
+    const QString name = QString::number(edit.number);
+    const QString video = paths.video(name);
     if (edit.kind == PendingEdit::Kind::Delete) {
-        if (!listed.contains(edit.number) && exists(video) && QFile::remove(video))
+        if (listed.contains(edit.number) || !exists(video))
+            return;
+        if (named.contains(name)) {
+            recovery->refused << QStringLiteral("%1: src/%2 は時報のリストが使っている動画なので、削除しませんでした")
+                                     .arg(note, name);
+        } else if (QFile::remove(video)) {
+            recovery->done << QStringLiteral("中断された曲の削除を終えて、src/%1 を削除しました").arg(name);
             qCInfo(lcLibrary) << "finished an interrupted delete:" << video;
+        }
         return;
     }
-    const QString newVideo = paths.video(QString::number(edit.newNumber));
+    const QString newName = QString::number(edit.newNumber);
     // The list says which name the video must have; move it there when the other one holds it.
     const bool done = listed.contains(edit.newNumber) && !listed.contains(edit.number);
-    const QString& from = done ? video : newVideo;
-    const QString& to = done ? newVideo : video;
-    if (exists(from) && !exists(to) && QFile::rename(from, to))
+    const bool undone = listed.contains(edit.number) && !listed.contains(edit.newNumber);
+    const QString& from = done ? name : newName;
+    const QString& to = done ? newName : name;
+    if (!exists(paths.video(from)) || exists(paths.video(to)))
+        return;
+    if ((!done && !undone) || named.contains(from)) {
+        recovery->refused
+            << QStringLiteral(
+                   "%1: 曲番号の変更 %2 → %3 は、どちらの番号かが曲目リストからわからないか、src/%4 をリストが"
+                   "使っているので、何も動かしませんでした")
+                   .arg(note, name, newName, from);
+        return;
+    }
+    if (QFile::rename(paths.video(from), paths.video(to))) {
+        recovery->done << (done ? QStringLiteral("中断された曲番号の変更を終えて、src/%1 を src/%2 にしました")
+                                : QStringLiteral("中断された曲番号の変更を元に戻して、src/%1 を src/%2 にしました"))
+                              .arg(from, to);
         qCInfo(lcLibrary) << "settled an interrupted renumber:" << from << "->" << to;
+    }
 }
 
 } // namespace
@@ -65,72 +91,112 @@ QString pendingEditFile(const AppPaths& paths)
     return paths.file(QStringLiteral("db/editing.txt"));
 }
 
-QString notePendingEdit(const AppPaths& paths, const PendingEdit& edit)
+QByteArray pendingEditContent(const PendingEdit& edit)
 {
     const QByteArray note = edit.kind == PendingEdit::Kind::Delete ? "delete " + QByteArray::number(edit.number)
                                                                    : "renumber " + QByteArray::number(edit.number) +
                                                                          ' ' + QByteArray::number(edit.newNumber);
-    return saveFile(pendingEditFile(paths), note + "\r\n");
+    return note + "\r\n";
 }
 
-std::optional<PendingEdit> readPendingEdit(const AppPaths& paths)
+QString notePendingEdit(const AppPaths& paths, const PendingEdit& edit)
 {
-    const auto bytes = readFileBytes(pendingEditFile(paths), 4096);
-    if (!bytes)
-        return std::nullopt;
-    const QList<QByteArray> words = bytes->trimmed().split(' ');
+    return saveFile(pendingEditFile(paths), pendingEditContent(edit));
+}
+
+std::optional<PendingEdit> parsePendingEdit(QByteArrayView content)
+{
+    const QList<QByteArray> words = content.trimmed().toByteArray().split(' ');
     const auto number = parseSongNumber(QString::fromLatin1(words.value(1)));
     if (words.value(0) == "delete" && number && words.size() == 2)
         return PendingEdit{PendingEdit::Kind::Delete, *number, 0};
     const auto newNumber = parseSongNumber(QString::fromLatin1(words.value(2)));
-    if (words.value(0) == "renumber" && number && newNumber && words.size() == 3)
+    if (words.value(0) == "renumber" && number && newNumber && *number != *newNumber && words.size() == 3)
         return PendingEdit{PendingEdit::Kind::Renumber, *number, *newNumber};
     return std::nullopt;
+}
+
+std::optional<QSet<QString>> videosNamedByLists(const AppPaths& paths, QString* error)
+{
+    const auto songs = sharedSongTable(paths.songList(), error);
+    if (!songs)
+        return std::nullopt;
+    QSet<QString> named{QFileInfo(paths.introVideo()).fileName()};
+    for (const SongTable::Entry& entry : songs->entries())
+        named.insert(QString::number(entry.number));
+    for (const QString& path : {installedSignalsFile(paths), enabledSignalsFile(paths)}) {
+        const auto file = loadSignalEntries(path);
+        if (!file.readable) {
+            *error = file.problem;
+            return std::nullopt;
+        }
+        for (const SignalEntry& entry : file.items) {
+            if (entry.namesVideo())
+                named.insert(entry.number);
+        }
+    }
+    const auto times = loadTimeItems(signalTimesFile(paths));
+    if (!times.readable) {
+        *error = times.problem;
+        return std::nullopt;
+    }
+    for (const TimeItem& item : times.items) {
+        if (item.playedField() != NoFile)
+            named.insert(item.playedField());
+    }
+    return named;
 }
 
 Recovery recoverInterruptedChanges(const AppPaths& paths)
 {
     Recovery recovery;
-    const bool dropNoted = QFileInfo::exists(pendingCopiesFile(paths));
-    const bool editNoted = QFileInfo::exists(pendingEditFile(paths));
+    const bool dropNoted = exists(pendingCopiesFile(paths));
+    const bool editNoted = exists(pendingEditFile(paths));
     if (!dropNoted && !editNoted)
         return recovery;
     QString error;
     const auto shared = sharedSongTable(paths.songList(), &error);
-    if (!shared) { // the list cannot tell what was done; try again next time
+    const auto named = shared ? videosNamedByLists(paths, &error) : std::nullopt;
+    if (!named) { // the lists cannot tell what was done or what is in use; try again next time
         recovery.error = error;
         return recovery;
     }
     const QSet<qint64> listed = listedNumbers(*shared);
 
     if (editNoted) {
-        if (const auto edit = readPendingEdit(paths))
-            settleEdit(paths, *edit, listed);
-        QFile::remove(pendingEditFile(paths));
-    }
-    if (!dropNoted)
-        return recovery;
-    const QList<PendingCopy> toList = undoUnlistedCopies(
-        pendingCopiesFile(paths), [&paths](qint64 number) { return paths.video(QString::number(number)); }, listed,
-        &recovery.removed);
-    if (!toList.isEmpty()) {
-        auto table = loadSongListForRewrite(paths.songList(), &error);
-        if (table) {
-            for (const PendingCopy& copy : toList)
-                table->append(copy.number, copy.rawTitle);
-            table->order();
-            error = rewriteSongTable(paths.songList(), std::move(*table));
-        }
-        if (!error.isEmpty()) { // the copies stay noted and unlisted, and are never removed
-            recovery.error = error;
+        const auto bytes = readFileBytes(pendingEditFile(paths), 4096, &error);
+        if (!bytes) {
+            recovery.error =
+                QStringLiteral(
+                    "editing.txt を読めないので、そのままにしました（%1）。中身を確かめてから削除してください。")
+                    .arg(error);
             return recovery;
         }
-        for (const PendingCopy& copy : toList) {
-            recovery.listed << QString::number(copy.number) + u'|' + decodeCp932(copy.rawTitle);
-            qCInfo(lcLibrary) << "listed a video of an interrupted drop whose source is gone:" << copy.number;
-        }
+        if (const auto edit = parsePendingEdit(*bytes))
+            settleEdit(paths, *edit, listed, *named, &recovery);
+        else
+            recovery.refused << QStringLiteral("editing.txt: 曲の変更として読めないので、何もしませんでした");
+        QFile::remove(pendingEditFile(paths));
     }
-    QFile::remove(pendingCopiesFile(paths));
+    DropList list;
+    list.noteFile = pendingCopiesFile(paths);
+    list.listName = QStringLiteral("musiclist.txt");
+    list.operation = QStringLiteral("曲の登録");
+    list.listed = listed;
+    list.namedVideos = *named;
+    list.videoName = [](qint64 number) { return QString::number(number); };
+    list.takesNumber = [](qint64 number) { return number >= FirstSongNumber && number <= LastSongNumber; };
+    list.add = [&paths](const QList<PendingCopy>& copies) {
+        QString failure;
+        auto table = loadSongListForRewrite(paths.songList(), &failure);
+        if (!table)
+            return failure;
+        for (const PendingCopy& copy : copies)
+            table->append(copy.number, copy.rawTitle);
+        table->order();
+        return rewriteSongTable(paths.songList(), std::move(*table));
+    };
+    recovery.add(settleDropNote(paths, list));
     return recovery;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -28,18 +29,25 @@ struct PendingEdit
     Kind kind = Kind::Renumber;
     qint64 number = 0;    // the song as the list held it
     qint64 newNumber = 0; // a renumber's new number
+    bool operator==(const PendingEdit&) const = default;
 };
 
-// db/editing.txt: "renumber OLD NEW" or "delete NUMBER".
+// db/editing.txt: "renumber OLD NEW" or "delete NUMBER", each a song number.
 QString pendingEditFile(const AppPaths& paths);
 QString notePendingEdit(const AppPaths& paths, const PendingEdit& edit);
-std::optional<PendingEdit> readPendingEdit(const AppPaths& paths);
+QByteArray pendingEditContent(const PendingEdit& edit);
+std::optional<PendingEdit> parsePendingEdit(QByteArrayView content);
 
-// Settles the notes a killed drop or edit left:
-// - a noted copy that the list does not name is removed again while its source still exists, and
-//   listed under its noted title when the source is gone (it is then the only copy of the video);
+// The names in src/ of the videos that a list names: the songs, the entries of both time-signal
+// lists, the videos of the time list and the intro. nullopt, with the reason in *error, when one of
+// the lists exists and cannot be read: nothing may then be removed or moved.
+std::optional<QSet<QString>> videosNamedByLists(const AppPaths& paths, QString* error);
+
+// Settles the notes a killed drop or edit left (see settleDropNote() for the drop's):
 // - a renumber the list shows done has its video under the new number, one it shows not done under
-//   the old number; a delete the list shows done has its video removed.
+//   the old number; a delete the list shows done has its video removed;
+// - a video that any list names is never moved or removed, and a renumber whose two numbers are both
+//   listed, or neither, moves nothing.
 // Each note is removed once settled.
 Recovery recoverInterruptedChanges(const AppPaths& paths);
 

@@ -24,6 +24,8 @@ template <typename... Ts> struct Overloaded : Ts...
 {
     using Ts::operator()...;
 };
+// clang 14 does not deduce an aggregate's template arguments by itself.
+template <typename... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // The sing-again limit and the fast-forward step, in seconds of the song.
 constexpr double SingAgainLimit = 15.0;

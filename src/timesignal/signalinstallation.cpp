@@ -3,6 +3,7 @@
 #include "common/cp932.h"
 #include "common/droprules.h"
 #include "common/savefile.h"
+#include "library/recovery.h"
 #include "timesignal/timesignals.h"
 
 #include <QFile>
@@ -39,33 +40,33 @@ Recovery recoverInterruptedInstallation(const AppPaths& paths)
 {
     Recovery recovery;
     const QString note = pendingSignalCopiesFile(paths);
-    if (!QFileInfo::exists(note))
+    if (!QFileInfo::exists(note) && !QFileInfo(note).isSymLink())
         return recovery;
     const auto file = loadSignalEntries(installedSignalsFile(paths));
-    if (!file.readable) { // the list cannot tell what was done; try again next time
-        recovery.error = file.problem;
+    QString error = file.problem;
+    const auto named = file.readable ? videosNamedByLists(paths, &error) : std::nullopt;
+    if (!named) { // the lists cannot tell what was done or what is in use; try again next time
+        recovery.error = error;
         return recovery;
     }
-    QSet<qint64> listed;
+    DropList list;
+    list.noteFile = note;
+    list.listName = QStringLiteral("ziholist.txt");
+    list.operation = QStringLiteral("時報のインストール");
     for (const SignalEntry& entry : file.items) {
         if (entry.namesVideo())
-            listed.insert(entry.value());
+            list.listed.insert(entry.value());
     }
-    const QList<PendingCopy> toList = undoUnlistedCopies(
-        note, [&paths](qint64 number) { return paths.video(sixDigits(number)); }, listed, &recovery.removed);
-    if (!toList.isEmpty()) {
+    list.namedVideos = *named;
+    list.videoName = &sixDigits;
+    list.takesNumber = [](qint64 number) { return number >= 1 && number <= LastSignalNumber; };
+    list.add = [&paths](const QList<PendingCopy>& copies) {
         QList<SignalEntry> added;
-        for (const PendingCopy& copy : toList)
+        for (const PendingCopy& copy : copies)
             added << SignalEntry{sixDigits(copy.number), copy.rawTitle, {}};
-        if (const QString error = addToInstalled(paths, added); !error.isEmpty()) {
-            recovery.error = error; // the copies stay noted and unlisted, and are never removed
-            return recovery;
-        }
-        for (const SignalEntry& entry : std::as_const(added))
-            recovery.listed << entry.number + u'|' + entry.title();
-    }
-    QFile::remove(note);
-    return recovery;
+        return addToInstalled(paths, added);
+    };
+    return settleDropNote(paths, list);
 }
 
 SignalInstallation::SignalInstallation(TimeSignals& settings, QStringList files, InstallOptions options)

@@ -12,9 +12,7 @@ using InstallOptions = DropEngine::Options;
 // db/zihodropping.txt: the note of the time-signal drops (see common/dropnote.h).
 QString pendingSignalCopiesFile(const AppPaths& paths);
 
-// Settles the note a killed installation left against db/ziholist.txt, as recoverInterruptedChanges()
-// does the library's: a noted copy the list does not name is removed again while its source exists,
-// and listed under its noted title when its source is gone.
+// Settles the note a killed installation left against db/ziholist.txt (see settleDropNote()).
 Recovery recoverInterruptedInstallation(const AppPaths& paths);
 
 // One drop of videos onto the settings window (see DropEngine), never over a video in use: the

@@ -59,11 +59,11 @@ void TimeSignals::load()
     // A save that a kill or a failure left half done is finished first (the start did so already,
     // unless it failed there).
     QString unfinished;
-    finishFileChanges(changeJournal(m_paths), &unfinished);
+    finishFileChanges(m_paths, &unfinished);
     note(unfinished);
     const Recovery recovery = recoverInterruptedInstallation(m_paths);
-    for (const QString& entry : recovery.listed)
-        note(QStringLiteral("中断されたインストールの動画を ziholist.txt に載せました: %1").arg(entry));
+    for (const QString& line : recovery.done + recovery.refused)
+        note(line);
     if (!recovery.error.isEmpty())
         note(QStringLiteral("中断されたインストールを片付けられません: %1").arg(recovery.error));
     const auto installed = loadSignalEntries(installedSignalsFile(m_paths));
@@ -123,8 +123,8 @@ void TimeSignals::saveEntries()
 {
     // Both files or neither: an entry moved from one list to the other is never in both or in none.
     const QString error =
-        saveFilesTogether(changeJournal(m_paths), {{installedSignalsFile(m_paths), serializeSignalEntries(m_installed)},
-                                                   {enabledSignalsFile(m_paths), serializeSignalEntries(m_enabled)}});
+        saveFilesTogether(m_paths, {{JournalFile::InstalledSignals, serializeSignalEntries(m_installed)},
+                                    {JournalFile::EnabledSignals, serializeSignalEntries(m_enabled)}});
     if (!error.isEmpty()) {
         showError(error);
         return;

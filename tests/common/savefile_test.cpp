@@ -137,11 +137,13 @@ TEST(SaveTemporaries, OnlyTheSaveHelpersOwnNamesAreTakenForItsTemporaryFiles)
 TEST(FileChanges, AWholeJournalIsFinishedAndATornOneChangesNothing)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("db")) && QDir(dir.path()).mkpath(QStringLiteral("src")));
-    const QString journal = dir.filePath(QStringLiteral("db/saving.txt"));
-    const QString a = dir.filePath(QStringLiteral("db/a.txt")), b = dir.filePath(QStringLiteral("src/b c"));
+    const AppPaths paths(dir.path());
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("db")));
+    const QString journal = changeJournal(paths);
+    const QString a = paths.file(QStringLiteral("db/ziholist.txt")), b = paths.file(QStringLiteral("db/zihotime.txt"));
     ASSERT_TRUE(saveFile(a, QByteArray("old a")).isEmpty() && saveFile(b, QByteArray("old b")).isEmpty());
-    const QByteArray body = "tarv-changes 1\r\nwrite 5 a.txt\r\nnew a\r\nwrite 6 ../src/b%20c\r\nnew\r\nb\r\n";
+    // As an earlier version wrote it: the names percent-encoded, as paths relative to db/.
+    const QByteArray body = "tarv-changes 1\r\nwrite 5 ziholist.txt\r\nnew a\r\nwrite 6 zihotim%65.txt\r\nnew\r\nb\r\n";
     const QByteArray whole =
         body + "end " + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + "\r\n";
 
@@ -151,15 +153,27 @@ TEST(FileChanges, AWholeJournalIsFinishedAndATornOneChangesNothing)
     torn << QByteArray(whole).replace("new a", "new A");
     for (const QByteArray& bytes : torn) {
         ASSERT_TRUE(saveFile(journal, bytes).isEmpty());
-        EXPECT_EQ(finishFileChanges(journal), QStringList()) << bytes.constData();
+        EXPECT_EQ(finishFileChanges(paths), QStringList()) << bytes.constData();
         EXPECT_FALSE(QFile::exists(journal));
         EXPECT_EQ(readFileBytes(a, 64 << 20), QByteArray("old a"));
         EXPECT_EQ(readFileBytes(b, 64 << 20), QByteArray("old b"));
     }
 
     ASSERT_TRUE(saveFile(journal, whole).isEmpty());
-    EXPECT_EQ(finishFileChanges(journal), (QStringList{a, b}));
+    EXPECT_EQ(finishFileChanges(paths), (QStringList{QStringLiteral("ziholist.txt"), QStringLiteral("zihotime.txt")}));
     EXPECT_FALSE(QFile::exists(journal));
     EXPECT_EQ(readFileBytes(a, 64 << 20), QByteArray("new a"));
     EXPECT_EQ(readFileBytes(b, 64 << 20), QByteArray("new\r\nb"));
+
+    // A whole journal that names another file is never carried out, and each save says what to do.
+    const QByteArray other = "tarv-changes 1\r\nwrite 0 ../db/musiclist.txt\r\n\r\n";
+    ASSERT_TRUE(
+        saveFile(journal, other + "end " + QCryptographicHash::hash(other, QCryptographicHash::Sha256).toHex() + "\r\n")
+            .isEmpty());
+    const QString error = saveFilesTogether(paths, {{JournalFile::InstalledSignals, "x"}});
+    EXPECT_TRUE(
+        error.contains(QStringLiteral("db/saving.txt の中身を確かめてから削除すると、保存できるようになります")))
+        << error.toStdString();
+    EXPECT_TRUE(QFile::exists(journal));
+    EXPECT_EQ(readFileBytes(a, 64 << 20), QByteArray("new a"));
 }

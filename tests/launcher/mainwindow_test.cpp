@@ -387,6 +387,24 @@ TEST(FirstStart, TheMainWindowSaysOnceThatAnEmptyLibraryWasMade)
     }
 }
 
+// What the start's recovery refused is said in the main window, once.
+TEST_F(MainWindowTest, TheMainWindowSaysOnceWhatRecoveryLeftAsItWas)
+{
+    test::FakeClock clock;
+    ASSERT_TRUE(QDir().mkpath(paths.srcDir()));
+    ASSERT_TRUE(saveFile(paths.video(QStringLiteral("100060")), "video").isEmpty());
+    ASSERT_TRUE(saveFile(paths.file(QStringLiteral("db/dropping.txt")), "100060\r\n").isEmpty());
+    for (const bool first : {true, false}) {
+        Launcher launcher(paths, clock);
+        ASSERT_TRUE(launcher.start());
+        const auto* notice = launcher.mainWindow()->findChild<QLabel*>(QStringLiteral("lbl_notice"));
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(notice->isVisibleTo(launcher.mainWindow()), first);
+        EXPECT_EQ(notice->text().contains(QStringLiteral("src/100060")), first) << notice->text().toStdString();
+    }
+    EXPECT_TRUE(QFileInfo::exists(paths.video(QStringLiteral("100060"))));
+}
+
 TEST(TranslationsTest, QtsOwnButtonsSpeakJapanese)
 {
     QTranslator* translator = installJapaneseTranslations();
