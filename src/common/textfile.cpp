@@ -40,9 +40,11 @@ void logRefusalOnce(const QString& reason)
     }
 }
 
-} // namespace
+// A file longer than the limit: read its first limit + 1 bytes, or refuse it without reading.
+enum class Oversize { Prefix, Refuse };
 
-std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, Links links, QString* error)
+std::optional<QByteArray> readRegular(const QString& path, qint64 maxBytes, Links links, Oversize oversize,
+                                      QString* error)
 {
     const auto fail = [&](const QString& reason) {
         if (error)
@@ -66,6 +68,9 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
         return fail(fileErrorText(EISDIR));
     if (!S_ISREG(st.st_mode))
         return fail(QStringLiteral("通常のファイルではない（デバイスやパイプなど）ので読みません"));
+    const QString tooLarge = QStringLiteral("%1 を超えているので読みません").arg(sizeText(maxBytes));
+    if (oversize == Oversize::Refuse && st.st_size > maxBytes)
+        return fail(tooLarge);
 
     const qint64 limit = maxBytes + 1;
     QByteArray bytes(qsizetype(std::min<qint64>(st.st_size + 1, limit)), Qt::Uninitialized);
@@ -85,18 +90,23 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
             break;
         used += n;
     }
+    if (oversize == Oversize::Refuse && used > maxBytes) // grown since
+        return fail(tooLarge);
     bytes.truncate(used);
     return bytes;
+}
+
+} // namespace
+
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, Links links, QString* error)
+{
+    return readRegular(path, maxBytes, links, Oversize::Prefix, error);
 }
 
 std::optional<QByteArray> readFileBytes(const QString& path, qint64 maxBytes, QString* error)
 {
     QString reason;
-    auto bytes = readRegularFile(path, maxBytes, Links::Follow, &reason);
-    if (bytes && bytes->size() > maxBytes) {
-        bytes.reset();
-        reason = QStringLiteral("%1: %2 を超えているので読みません").arg(path, sizeText(maxBytes));
-    }
+    auto bytes = readRegular(path, maxBytes, Links::Follow, Oversize::Refuse, &reason);
     if (!bytes) {
         if (reason.isEmpty())
             reason = QStringLiteral("%1: ファイルがありません").arg(path);

@@ -312,6 +312,8 @@ std::optional<QByteArray> readSongListBytes(const QString& path, QString* error)
         *error = reason;
         return std::nullopt;
     };
+    if (const QFileInfo info(path); info.isFile() && info.size() > MaxSongListBytes)
+        return refuse(tooLargeText(info.size()));
     QString reason;
     auto bytes = readRegularFile(path, MaxSongListBytes, Links::Follow, &reason);
     if (!bytes)
