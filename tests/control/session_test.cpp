@@ -337,9 +337,9 @@ TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
         {u"login,\r\n"_s, u"000017"_s, QString()},
         {u"100003\r\n"_s, u"100003"_s, u"Guest"_s}, // the name left out
         {u"100001,Ta$ro\r\n"_s, u"100001"_s, u"Ta$ro"_s},
-        {u"9,Taro\r\n"_s, u"9"_s, u"<none>"_s},   // 90 %
-        {u"4x,Taro\r\n"_s, u"4"_s, u"<none>"_s},  // its leading number
-        {u",x\r\n"_s, u"000012"_s, u"<none>"_s},  // "0": the review
+        {u"9,Taro\r\n"_s, u"9"_s, u"<none>"_s},    // 90 %
+        {u"4x,Taro\r\n"_s, u"4"_s, u"<none>"_s},   // its leading number
+        {u",x\r\n"_s, u"000012"_s, u"<none>"_s},   // "0": the review
         {u"44,x\r\n"_s, u"000006"_s, u"<none>"_s}, // the question before a stop
         {QString(), QString(), QString()},
     };
