@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <cmath>
+#include <utility>
 
 namespace tarv {
 
@@ -68,7 +69,7 @@ QList<KeypadCommand> keypadCard()
 }
 
 CommandEntry::CommandEntry(StageLink& stage, Player& mainPlayer, Player& secondPlayer, const Clock& clock)
-    : m_stage(stage), m_main(mainPlayer), m_second(secondPlayer), m_clock(clock)
+    : m_stage(stage), m_main(mainPlayer), m_second(secondPlayer), m_clock(clock), m_user(GuestUser.toString())
 {
 }
 
@@ -97,7 +98,7 @@ void CommandEntry::DoCommand()
         quit();
     } else if (t.size() == 6) {
         // Six characters are a code or a song number.
-        post(commandForCode(t).value_or(Reserve{SongNumber::fromText(t), GuestUser.toString()}));
+        post(commandForCode(t).value_or(Reserve{SongNumber::fromText(t), m_user}));
     } else if (t == Keypad::Review || t.isEmpty()) {
         if (pending <= 0)
             post(NoReservations{});
@@ -106,7 +107,7 @@ void CommandEntry::DoCommand()
         else
             post(ReviewStart{});
     } else if (t == Keypad::Login) {
-        post(Login{GuestUser.toString()});
+        post(Login{m_user});
     } else if (t == Keypad::Interrupt) {
         if (showing && leadingNumber(slot) > 100000)
             post(NewestToFront{});
@@ -134,6 +135,16 @@ void CommandEntry::DoCommand()
 
     m_keepFocus = true;
     m_text.clear();
+}
+
+void CommandEntry::DoCommandFor(const QString& text, const QString& user)
+{
+    // What a guest has typed so far stays in the box for their own Enter.
+    const QString typed = std::exchange(m_text, text);
+    m_user = user;
+    DoCommand();
+    m_user = GuestUser.toString();
+    m_text = typed;
 }
 
 QString CommandEntry::volumeLevel(int step) const

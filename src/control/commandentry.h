@@ -80,8 +80,7 @@ struct KeypadCommand
 QList<KeypadCommand> keypadCard();
 
 // The logic of the hidden command box txt_input: the interpreter DoCommand and the key handlers.
-// Every action ends as at most one command posted to the stage; what the keypad reserves or
-// announces is for GuestUser.
+// Every action ends as at most one command posted to the stage.
 class CommandEntry
 {
 public:
@@ -96,7 +95,11 @@ public:
     bool keepFocus() const { return m_keepFocus; }
 
     // Interprets the text, posts at most one command, then empties the box and sets the keep-focus flag.
+    // What it reserves or announces is for the keypad's user, GuestUser.
     void DoCommand();
+    // Runs a text as if typed for the named user (lbl_user), as the request file asks; the box keeps
+    // what the keypad's user has typed, and their next command is for GuestUser again.
+    void DoCommandFor(const QString& text, const QString& user);
 
     // Key handlers of txt_input (Qt key codes). Key-down runs for every automatic repeat.
     void txt_input_KeyDown(int key);
@@ -125,6 +128,7 @@ private:
     const Clock& m_clock;
     QuitTimer* m_quit = nullptr;
     QString m_text;
+    QString m_user;
     bool m_keepFocus = false;
     bool m_skipSincePress = false; // a right-arrow key-down skipped since the last tmr_sf tick
 };

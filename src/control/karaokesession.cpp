@@ -1,6 +1,7 @@
 #include "control/karaokesession.h"
 
 #include "common/clock.h"
+#include "common/numbers.h"
 #include "common/webroot.h"
 #include "exchange/exchange.h"
 #include "player/player.h"
@@ -249,18 +250,14 @@ void KaraokeSession::tmr_webcheck_Timer()
     if (!take.request)
         return;
 
-    m_stage.catchUp();
-    if (take.request->code == u"login") {
-        m_stage.post(Cmd::Login{storedUserName(take.request->user)});
-        return;
-    }
-    // The number as the keypad's Enter reads it: six characters are a reservation.
-    const RecordedReservation recorded = requestedReservation(take.request->code, take.request->user);
-    if (recorded.number.size() != 6) {
-        m_stage.post(Cmd::CodeError{});
-        return;
-    }
-    m_stage.post(Cmd::Reserve{SongNumber::fromText(recorded.number), recorded.user});
+    // Run as if the guest had typed it at the keypad, under the name the request gives: a script may
+    // reserve, stop songs or set the volume. Field 1 counts by its leading number ("12ab" is 12).
+    const QString user = storedUserName(take.request->user);
+    if (take.request->code == u"login")
+        m_entry.DoCommandFor(Keypad::Login.toString(), user);
+    else
+        m_entry.DoCommandFor(decimalText(leadingNumber(take.request->code)),
+                             user.isEmpty() ? GuestUser.toString() : user);
 }
 
 void KaraokeSession::sayUnplayableSong()

@@ -81,9 +81,7 @@ QString storedUserName(QStringView name)
     for (QChar c : name) {
         if (out.size() >= MaxUserNameLength)
             break;
-        if (c == u'$')
-            out += u'＄';
-        else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
             out += u' ';
         else
             out += c;

@@ -49,11 +49,13 @@ inline constexpr qint64 MaxRequestBytes = 64 * 1024;
 inline constexpr qint64 MaxRecordFileBytes = 128 * 1024 * 1024;
 
 // One record of the queue and song files: the fields joined by "$", then "$ENT" and CR LF. Fields are
-// not escaped; a user name goes through storedUserName() first.
+// not escaped: a "$" in a title or a name is written as it is. A user name goes through
+// storedUserName() first.
 QByteArray exchangeRecord(std::initializer_list<QByteArrayView> fields);
 
-// A record of the queue or song file read back. Titles may hold "$", names never do: the first
-// field is the number, the last the user (queue file only), and the fields between the title.
+// A record of the queue or song file read back: the first field is the number, the last the user
+// (queue file only), and the fields between the title. Titles and names may hold "$", so a name with
+// one is read as its last part, the rest going to the title.
 struct ExchangeRecord
 {
     QString number;
@@ -68,9 +70,9 @@ QList<ExchangeRecord> parseExchangeRecords(QStringView text, bool withUser);
 // The longest user name kept; a longer name is cut.
 inline constexpr qsizetype MaxUserNameLength = 32;
 
-// A user name as it may be stored and published: line ends and other control characters become a
-// space and "$" its full-width form, so the name can never add a line or a field to a record; cut to
-// MaxUserNameLength characters.
+// A user name as it may be stored and published: line ends, tabs and other control characters become
+// a space, so the name can never add a line to a file or a field to a TAB-separated record; cut to
+// MaxUserNameLength characters. A "$" stays as it is.
 QString storedUserName(QStringView name);
 
 // A request from the web side: field 1 (a reservation code or "login") and field 2 (the user name,

@@ -167,7 +167,10 @@ QString guestName(QStringView name)
     for (qsizetype i = 0; i < trimmed.size(); ++i) {
         const qsizetype length = (trimmed[i].isHighSurrogate() && i + 1 < trimmed.size()) ? 2 : 1;
         const QStringView one = QStringView(trimmed).mid(i, length);
-        out += encodableInCp932(one) ? one.toString() : QStringLiteral("?");
+        if (one == u"$")
+            out += u'＄';
+        else
+            out += encodableInCp932(one) ? one.toString() : QStringLiteral("?");
         i += length - 1;
     }
     return storedUserName(out);
@@ -268,9 +271,21 @@ HttpResponse GuestService::queue(const QString& device)
     // The stage's own list of the waiting songs gives each its id and its phone, when it is the list
     // the file shows (the file is written just after the list changes).
     const auto desk = m_desk ? m_desk->queue() : std::make_shared<const QList<DeskEntry>>();
+    // A name from the request file may hold "$": the record's title and user are compared as the one
+    // text they were written as, and split again where the stage's name begins.
+    QList<ExchangeRecord> shown = records;
     bool same = desk->size() == records.size() - 1;
-    for (qsizetype i = 1; same && i < records.size(); ++i)
-        same = (*desk)[i - 1].number == records[i].number && (*desk)[i - 1].user == records[i].user;
+    for (qsizetype i = 1; same && i < records.size(); ++i) {
+        const DeskEntry& known = (*desk)[i - 1];
+        const QString written = records[i].title + u'$' + records[i].user;
+        same = known.number == records[i].number && written.endsWith(u'$' + known.user);
+        if (same) {
+            shown[i].title = written.chopped(known.user.size() + 1);
+            shown[i].user = known.user;
+        }
+    }
+    if (!same)
+        shown = records;
     // The wait: what is left of the song playing, then the length of each song ahead; unknown from
     // the first song of unknown length on.
     const auto length = [this](const QString& number) -> std::optional<double> {
@@ -286,8 +301,8 @@ HttpResponse GuestService::queue(const QString& device)
     QJsonArray waiting;
     for (qsizetype i = 0; i < records.size(); ++i) {
         QJsonObject entry{{QStringLiteral("number"), records[i].number},
-                          {QStringLiteral("title"), records[i].title},
-                          {QStringLiteral("user"), records[i].user}};
+                          {QStringLiteral("title"), shown[i].title},
+                          {QStringLiteral("user"), shown[i].user}};
         if (i == 0) {
             out.insert(QStringLiteral("playing"), entry);
             continue;

@@ -128,8 +128,9 @@ bool isSearch(const HttpRequest& request);
 // limits of one phone, and owns what it reserves by its address).
 QString deviceOf(const HttpRequest& request);
 
-// A guest's name as it is sent on: trimmed, characters without a CP932 form replaced by "?", then as
-// storedUserName() keeps it.
+// A guest's name as it is sent on: trimmed, characters without a CP932 form replaced by "?" and "$" by
+// its full-width form (so the queue file's last field is the whole name), then as storedUserName()
+// keeps it.
 QString guestName(QStringView name);
 
 } // namespace tarv

@@ -321,6 +321,7 @@ TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
     main.setMediaPath(u"song"_s);
     main.play(); // something plays, so reservations queue
 
+    // Field 1 runs as the keypad would run its number; field 2 is the user.
     struct Case
     {
         QString content;
@@ -329,24 +330,40 @@ TEST_F(SessionTest, WebPollTakesOneRequestPerTickAsIfTypedUnderTheWebUsersName)
     };
     const Case cases[] = {
         {u"012345,Taro\r\n"_s, u"000001"_s, u"<none>"_s}, // 12345: no song number, a code error for nobody
-        {u"0100001,Taro\r\n"_s, u"100001"_s, u"Taro"_s},     {u"login,Hanako\r\n"_s, u"000017"_s, u"Hanako"_s},
-        {u"100002,\r\n"_s, u"100002"_s, u"Guest"_s},         {u"login,\r\n"_s, u"000017"_s, QString()},
+        {u"001234,x\r\n"_s, u"000001"_s, u"<none>"_s},
+        {u"0100001,Taro\r\n"_s, u"100001"_s, u"Taro"_s},
+        {u"login,Hanako\r\n"_s, u"000017"_s, u"Hanako"_s},
+        {u"100002,\r\n"_s, u"100002"_s, u"Guest"_s},
+        {u"login,\r\n"_s, u"000017"_s, QString()},
         {u"100003\r\n"_s, u"100003"_s, u"Guest"_s}, // the name left out
-        {u"100001,ユキ$x\r\n"_s, u"100001"_s, u"ユキ＄x"_s}, {QString(), QString(), QString()},
+        {u"100001,Ta$ro\r\n"_s, u"100001"_s, u"Ta$ro"_s},
+        {u"9,Taro\r\n"_s, u"9"_s, u"<none>"_s},    // 90 %
+        {u"4x,Taro\r\n"_s, u"4"_s, u"<none>"_s},   // its leading number
+        {u",x\r\n"_s, u"000012"_s, u"<none>"_s},   // "0": the review
+        {u"44,x\r\n"_s, u"000006"_s, u"<none>"_s}, // the question before a stop
+        {QString(), QString(), QString()},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(saveFile(requestFile, encodeCp932(c.content)).isEmpty());
-        stage().post(Cmd::ReviewNext{}); // a command no request gives
+        stage().post(Cmd::Playing{}); // a command no request gives
         settle();
         session.tmr_webcheck_Timer();
-        EXPECT_EQ(stage().codeSlot(), c.posted.isEmpty() ? u"000007"_s : c.posted) << c.content.toStdString();
+        EXPECT_EQ(stage().codeSlot(), c.posted.isEmpty() ? u"000004"_s : c.posted) << c.content.toStdString();
         if (!c.posted.isEmpty()) {
             EXPECT_EQ(userOf(stage().lastCommand()), c.user) << c.content.toStdString();
         }
         EXPECT_EQ(QFileInfo(requestFile).size(), 0);
         settle();
+        if (c.posted == u"9") {
+            EXPECT_EQ(main.volume(), 90);
+        }
     }
-    EXPECT_EQ(queued(), (QStringList{u"100001/Taro"_s, u"100002/Guest"_s, u"100003/Guest"_s, u"100001/ユキ＄x"_s}));
+    EXPECT_EQ(main.volume(), 40);
+    EXPECT_EQ(queued(), (QStringList{u"100001/Taro"_s, u"100002/Guest"_s, u"100003/Guest"_s, u"100001/Ta$ro"_s}));
+    // The published queue writes the name as it came.
+    const auto published = readFileBytes(dir.filePath(u"www/cgi-bin/tarv/tarvlist.txt"_s), 1 << 20);
+    ASSERT_TRUE(published);
+    EXPECT_TRUE(published->endsWith(encodeCp932(u"100001$一$Ta$ro$ENT\r\n"_s))) << published->toStdString();
 
     // While a time signal plays the request waits in the file.
     ASSERT_TRUE(saveFile(requestFile, QByteArray("100002,Jiro\r\n")).isEmpty());
@@ -409,7 +426,9 @@ TEST_F(SessionTest, WebRequestsAndAKeypadReservationInOneTurnKeepTheirOwnUsers)
     ASSERT_TRUE(saveFile(requestFile, encodeCp932(u"100001,タロウ\r\n"_s)).isEmpty());
     session.tmr_webcheck_Timer();
     ASSERT_TRUE(saveFile(requestFile, encodeCp932(u"100002,ハナコ\r\n"_s)).isEmpty());
+    session.entry().setText(u"1000"_s); // a guest is typing at the keypad
     session.tmr_webcheck_Timer();
+    EXPECT_EQ(session.entry().text(), u"1000"_s);
     enter(u"100003"_s);
     settle();
     EXPECT_EQ(queued(), (QStringList{u"100001/タロウ"_s, u"100002/ハナコ"_s, u"100003/Guest"_s}));

