@@ -16,9 +16,9 @@ double played(double mediaSeconds, int tempo)
 } // namespace
 
 QList<std::optional<double>> estimateWaits(std::optional<double> playingLeft, int playingTempo,
-                                           const QList<SongAhead>& waiting, QList<SignalAhead> signals)
+                                           const QList<SongAhead>& waiting, QList<SignalAhead> timeSignals)
 {
-    std::stable_sort(signals.begin(), signals.end(),
+    std::stable_sort(timeSignals.begin(), timeSignals.end(),
                      [](const SignalAhead& a, const SignalAhead& b) { return a.in < b.in; });
     QList<std::optional<double>> waits;
     waits.reserve(waiting.size());
@@ -28,8 +28,8 @@ QList<std::optional<double>> estimateWaits(std::optional<double> playingLeft, in
         if (start) {
             // A signal that fires before the song would start, while another song or signal plays or at
             // the moment it ends, holds the song back by its length.
-            while (next < signals.size() && signals[next].in <= *start)
-                *start += std::max(0.0, signals[next++].seconds);
+            while (next < timeSignals.size() && timeSignals[next].in <= *start)
+                *start += std::max(0.0, timeSignals[next++].seconds);
         }
         waits.append(start);
         if (start)

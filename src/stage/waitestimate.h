@@ -25,6 +25,6 @@ struct SignalAhead
 // every time signal that fires before a song starts pauses what plays for its own length. None from
 // the first unknown length on.
 QList<std::optional<double>> estimateWaits(std::optional<double> playingLeft, int playingTempo,
-                                           const QList<SongAhead>& waiting, QList<SignalAhead> signals);
+                                           const QList<SongAhead>& waiting, QList<SignalAhead> timeSignals);
 
 } // namespace tarv

@@ -28,7 +28,7 @@ TEST(WaitEstimate, CountsTempoAndTimeSignalsBeforeEachSong)
         std::optional<double> playingLeft;
         int playingTempo;
         QList<SongAhead> waiting;
-        QList<SignalAhead> signals;
+        QList<SignalAhead> timeSignals;
         Waits waits;
     } rows[] = {
         {"nothing plays", 0.0, 0, songs({100.0, 100.0}), {}, {0.0, 100.0}},
@@ -46,12 +46,13 @@ TEST(WaitEstimate, CountsTempoAndTimeSignalsBeforeEachSong)
         {"the playing song's length unknown", None, 0, songs({100.0, 100.0}), {{10, 10}}, {None, None}},
     };
     for (const auto& row : rows) {
-        const Waits waits = estimateWaits(row.playingLeft, row.playingTempo, row.waiting, row.signals);
+        const Waits waits = estimateWaits(row.playingLeft, row.playingTempo, row.waiting, row.timeSignals);
         ASSERT_EQ(waits.size(), row.waits.size()) << row.what;
         for (qsizetype i = 0; i < waits.size(); ++i) {
             ASSERT_EQ(waits[i].has_value(), row.waits[i].has_value()) << row.what << ", song " << i + 1;
-            if (waits[i])
+            if (waits[i]) {
                 EXPECT_NEAR(*waits[i], *row.waits[i], 1e-9) << row.what << ", song " << i + 1;
+            }
         }
     }
 }
