@@ -41,7 +41,12 @@ TEST(WaitEstimate, CountsTempoAndTimeSignalsBeforeEachSong)
         {"a signal during the playing song", 120.0, 25, songs({100.0}), {{50, 10}}, {106.0}},
         {"two signals, given out of order", 0.0, 0, five, {{450, 5}, {150, 10}}, {0.0, 100.0, 210.0, 310.0, 410.0}},
         {"a signal after all songs", 0.0, 0, five, {{400.5, 10}}, {0.0, 100.0, 200.0, 300.0, 400.0}},
-        {"a signal held back into a song's time", 0.0, 0, five, {{95, 10}, {105, 20}}, {0.0, 130.0, 230.0, 330.0, 430.0}},
+        {"a signal held back into a song's time",
+         0.0,
+         0,
+         five,
+         {{95, 10}, {105, 20}},
+         {0.0, 130.0, 230.0, 330.0, 430.0}},
         {"a song of unknown length", 0.0, 0, songs({100.0, None, 100.0}), {}, {0.0, 100.0, None}},
         {"the playing song's length unknown", None, 0, songs({100.0, 100.0}), {{10, 10}}, {None, None}},
     };

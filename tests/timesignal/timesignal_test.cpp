@@ -264,7 +264,7 @@ TEST(FiringGuard, TheItemsAheadAreThoseThatWillFire)
 {
     const QList<TimeItem> items = {TimeItem::make(u"12:01"_s, u"nofile"_s), TimeItem::make(u"12:00"_s, u"../x"_s),
                                    TimeItem::make(u"12:00"_s, u"001001"_s), TimeItem::make(u"12:00"_s, u"nofile"_s),
-                                   TimeItem::make(u"7:30 "_s, u"ofile"_s), TimeItem::make(u"11:00"_s, u"001002"_s)};
+                                   TimeItem::make(u"7:30 "_s, u"ofile"_s),  TimeItem::make(u"11:00"_s, u"001002"_s)};
     const auto ahead = [&](const FiringGuard& guard, QTime at) {
         QStringList out;
         for (const Firing& firing : guard.ahead(QDateTime(QDate(2026, 3, 14), at), items))
