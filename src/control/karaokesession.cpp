@@ -9,6 +9,7 @@
 #include "stage/queuefile.h"
 #include "stage/queuerecord.h"
 
+#include <QHash>
 #include <QLoggingCategory>
 
 namespace tarv {
@@ -65,6 +66,8 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
         m_sfTimer.stop();
         m_webCheckTimer.stop();
         m_zihoTimer.stop();
+        if (m_desk)
+            m_desk->publishTimeSignals({});
         m_fadeTimer.stop();
         m_hideTimer.stop();
         emit ended();
@@ -158,12 +161,35 @@ void KaraokeSession::tmr_ziho_Timer()
     // Once a tick finds time signals off, none fires until karaoke mode is started again.
     if (!m_state.timeSignalsOn() || !m_timeSignals) {
         m_zihoTimer.stop();
+        if (m_desk)
+            m_desk->publishTimeSignals({});
         return;
     }
-    if (const auto item = m_firing.due(m_clock.now(), m_timeSignals->times())) {
+    const QDateTime now = m_clock.now();
+    const QList<TimeItem> times = m_timeSignals->times();
+    if (const auto item = m_firing.due(now, times)) {
         qCInfo(lcKaraoke).noquote() << "time signal at" << item->time() << "for" << item->field();
         m_stage.post(Cmd::TimeSignal{item->field()});
     }
+    publishTimeSignals(now, times);
+}
+
+void KaraokeSession::publishTimeSignals(const QDateTime& now, const QList<TimeItem>& times)
+{
+    if (!m_desk)
+        return;
+    // The phones' waits count the time signals that will fire before each song starts.
+    QList<DeskSignal> ahead;
+    QHash<QString, QStringList> videos; // most items share a field ("nofile")
+    for (const Firing& firing : m_firing.ahead(now, times)) {
+        const QString field = firing.item.playedField();
+        auto known = videos.constFind(field);
+        if (known == videos.constEnd())
+            known = videos.insert(field, m_timeSignals->videosFor(field));
+        if (!known->isEmpty())
+            ahead.append({firing.in, *known});
+    }
+    m_desk->publishTimeSignals(ahead);
 }
 
 void KaraokeSession::tmr_sf_Timer()
@@ -196,8 +222,8 @@ void KaraokeSession::tmr_sf_Timer()
     }
 
     if (m_desk)
-        m_desk->publishPosition(m_main.isPlaying() || timeSignalPlaying ? std::optional(m_main.position())
-                                                                        : std::nullopt);
+        m_desk->publishPosition(
+            m_main.isPlaying() || timeSignalPlaying ? std::optional(m_main.position()) : std::nullopt, m_main.tempo());
 
     // While karaoke mode ends the farewell stays on screen: no idle message, no next song. A
     // message that must be read (a missing video) stays for its few seconds too.

@@ -106,6 +106,7 @@ private:
     void sayUnplayableSong();
     void takeFromDesk();
     void publishToDesk();
+    void publishTimeSignals(const QDateTime& now, const QList<TimeItem>& times);
     // QuitTimer
     void startQuitTimer() override;
 

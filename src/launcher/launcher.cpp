@@ -272,11 +272,11 @@ void Launcher::showPersonality()
 
 void Launcher::startGuestServer(QString notice)
 {
-    // The phones' wait estimates add up the lengths of the songs ahead, each read once.
+    // The phones' wait estimates add up the lengths of the songs and time signals ahead, each read once.
     GuestServiceOptions options;
-    options.durationSeconds = [durations = std::make_shared<VideoDurations>(m_paths)](const SongNumber& number) {
-        return durations->durationSeconds(number);
-    };
+    const auto durations = std::make_shared<VideoDurations>(m_paths);
+    options.durationSeconds = [durations](const SongNumber& number) { return durations->durationSeconds(number); };
+    options.videoSeconds = [durations](const QString& name) { return durations->videoSeconds(name); };
     m_guests = std::make_unique<GuestService>(m_paths, m_karaokeRunning, std::move(options));
     m_guests->setQueueRecord(m_record.get());
     m_guests->setGuestDesk(m_desk.get());

@@ -196,6 +196,8 @@ public:
 
     // Seconds; none when the song has no video or its length cannot be read.
     std::optional<double> durationSeconds(const SongNumber& number) const;
+    // The same for any video of src/ by its name (a time signal's "001001").
+    std::optional<double> videoSeconds(const QString& name) const;
 
 private:
     struct Private;

@@ -204,7 +204,7 @@ struct VideoDurations::Private
 
     const AppPaths paths;
     std::mutex mutex;
-    QHash<qint64, Known> known;
+    QHash<QString, Known> known; // by the video's name in src/
 };
 
 VideoDurations::VideoDurations(const AppPaths& paths) : d(std::make_unique<Private>(paths)) {}
@@ -215,13 +215,21 @@ std::optional<double> VideoDurations::durationSeconds(const SongNumber& number) 
 {
     if (!number.isSongNumber())
         return std::nullopt;
-    const QFileInfo file(d->paths.video(number.text()));
+    return videoSeconds(number.text());
+}
+
+std::optional<double> VideoDurations::videoSeconds(const QString& name) const
+{
+    // A bare name of src/, never a path elsewhere.
+    if (name.isEmpty() || name.contains(u'/') || name.contains(u'\\') || name == u".." || name == u".")
+        return std::nullopt;
+    const QFileInfo file(d->paths.video(name));
     if (!file.isFile())
         return std::nullopt;
     const Private::Known stamp{file.size(), file.lastModified().toMSecsSinceEpoch(), std::nullopt};
     {
         const std::lock_guard lock(d->mutex);
-        const auto it = d->known.constFind(number.value());
+        const auto it = d->known.constFind(name);
         if (it != d->known.constEnd() && it->size == stamp.size && it->modified == stamp.modified)
             return it->seconds;
     }
@@ -229,7 +237,7 @@ std::optional<double> VideoDurations::durationSeconds(const SongNumber& number) 
     Private::Known read = stamp;
     read.seconds = readVideoDuration(file.filePath());
     const std::lock_guard lock(d->mutex);
-    d->known.insert(number.value(), read);
+    d->known.insert(name, read);
     return read.seconds;
 }
 

@@ -35,16 +35,35 @@ std::shared_ptr<const QList<DeskEntry>> GuestDesk::queue() const
     return m_queue;
 }
 
-void GuestDesk::publishPosition(std::optional<double> seconds)
+void GuestDesk::publishPosition(std::optional<double> seconds, int tempo)
 {
     std::lock_guard lock(m_mutex);
     m_position = seconds;
+    m_tempo = tempo;
 }
 
 std::optional<double> GuestDesk::position() const
 {
     std::lock_guard lock(m_mutex);
     return m_position;
+}
+
+int GuestDesk::tempo() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_tempo;
+}
+
+void GuestDesk::publishTimeSignals(const QList<DeskSignal>& ahead)
+{
+    std::lock_guard lock(m_mutex);
+    m_signals = ahead;
+}
+
+QList<DeskSignal> GuestDesk::timeSignals() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_signals;
 }
 
 } // namespace tarv

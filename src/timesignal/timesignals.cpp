@@ -290,22 +290,33 @@ std::optional<QString> TimeSignals::chooseVideo(const QString& field)
             qCWarning(lcTimeSignal).noquote() << "not playing" << field << "outside src/";
             return std::nullopt;
         }
-        if (QFileInfo(m_paths.video(field)).isFile())
-            return field;
-        qCWarning(lcTimeSignal).noquote() << "no video" << field << "in src/; playing an enabled one";
+        if (!QFileInfo(m_paths.video(field)).isFile())
+            qCWarning(lcTimeSignal).noquote() << "no video" << field << "in src/; playing an enabled one";
     }
-    // Only an enabled entry with its video in src/: announcing a time signal and playing nothing
-    // would only pause the song.
-    QList<QString> names;
-    for (const SignalEntry& entry : std::as_const(m_enabled)) {
-        if (entry.namesVideo() && QFileInfo(m_paths.video(entry.number)).isFile())
-            names << entry.number;
-    }
+    const QStringList names = videosFor(field);
     if (names.isEmpty()) {
         qCWarning(lcTimeSignal) << "no enabled time signal has its video in src/; none plays";
         return std::nullopt;
     }
     return names.at(QRandomGenerator::global()->bounded(int(names.size())));
+}
+
+QStringList TimeSignals::videosFor(const QString& field) const
+{
+    if (!field.isEmpty() && field != NoFile) {
+        if (!usableField(field))
+            return {};
+        if (QFileInfo(m_paths.video(field)).isFile())
+            return {field};
+    }
+    // Only an enabled entry with its video in src/: announcing a time signal and playing nothing
+    // would only pause the song.
+    QStringList names;
+    for (const SignalEntry& entry : std::as_const(m_enabled)) {
+        if (entry.namesVideo() && QFileInfo(m_paths.video(entry.number)).isFile())
+            names << entry.number;
+    }
+    return names;
 }
 
 } // namespace tarv

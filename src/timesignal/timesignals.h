@@ -79,6 +79,7 @@ public:
     // TimeSignalSource
     QList<TimeItem> times() const override;
     std::optional<QString> chooseVideo(const QString& field) override;
+    QStringList videosFor(const QString& field) const override;
 
     // The window's prompts, or ones that answer every question "cancel"/"no".
     OperatorPrompts& prompts();

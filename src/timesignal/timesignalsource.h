@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -22,6 +23,15 @@ public:
     // own file, or for NoFile (or an empty field) one enabled time signal at random. nullopt when
     // there is nothing to play.
     virtual std::optional<QString> chooseVideo(const QString& field) = 0;
+    // The videos chooseVideo may pick for a field, as names in src/; empty when it would play nothing.
+    virtual QStringList videosFor(const QString& field) const = 0;
+};
+
+// A time item as it will fire next: in how many seconds from now.
+struct Firing
+{
+    double in = 0;
+    TimeItem item;
 };
 
 // tmr_ziho's guard: each configured minute fires once a day, however often the timer ticks in it.
@@ -31,6 +41,9 @@ public:
     // The first time item due at this moment that has not fired yet at this minute of this day.
     // Items whose field may not be played are passed over.
     std::optional<TimeItem> due(const QDateTime& now, const QList<TimeItem>& items);
+    // The items that will fire within a day from now, soonest first: each minute's first playable item
+    // once, and the minute now only when it has not fired yet.
+    QList<Firing> ahead(const QDateTime& now, const QList<TimeItem>& items) const;
 
 private:
     QDate m_firedDate;

@@ -7,6 +7,7 @@
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
 #include "stage/singerkeys.h"
+#include "stage/waitestimate.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -261,6 +262,27 @@ std::shared_ptr<const GuestService::QueueCache> GuestService::queueFile()
     return m_queue;
 }
 
+QList<SignalAhead> GuestService::timeSignalsAhead() const
+{
+    QList<SignalAhead> ahead;
+    if (!m_desk || !m_options.videoSeconds)
+        return ahead;
+    for (const DeskSignal& signal : m_desk->timeSignals()) {
+        // One of the videos plays, chosen at random: count the mean of the lengths known.
+        double total = 0;
+        int known = 0;
+        for (const QString& video : signal.videos) {
+            if (const auto seconds = m_options.videoSeconds(video)) {
+                total += *seconds;
+                ++known;
+            }
+        }
+        if (known > 0)
+            ahead.append({signal.in, total / known});
+    }
+    return ahead;
+}
+
 HttpResponse GuestService::queue(const QString& device)
 {
     const std::shared_ptr<const QueueCache> file = queueFile();
@@ -286,19 +308,13 @@ HttpResponse GuestService::queue(const QString& device)
     }
     if (!same)
         shown = records;
-    // The wait: what is left of the song playing, then the length of each song ahead; unknown from
-    // the first song of unknown length on.
     const auto length = [this](const QString& number) -> std::optional<double> {
         if (!m_options.durationSeconds)
             return std::nullopt;
         return m_options.durationSeconds(SongNumber::fromText(number));
     };
-    std::optional<double> wait = 0.0;
-    if (const auto position = m_desk ? m_desk->position() : std::nullopt) {
-        const auto playing = length(records[0].number);
-        wait = playing ? std::optional(std::max(0.0, *playing - *position)) : std::nullopt;
-    }
     QJsonArray waiting;
+    QList<SongAhead> ahead;
     for (qsizetype i = 0; i < records.size(); ++i) {
         QJsonObject entry{{QStringLiteral("number"), records[i].number},
                           {QStringLiteral("title"), shown[i].title},
@@ -316,13 +332,24 @@ HttpResponse GuestService::queue(const QString& device)
             entry.insert(QStringLiteral("key"), keyTempo.key);
             entry.insert(QStringLiteral("tempo"), keyTempo.tempo);
         }
-        if (wait) {
-            entry.insert(QStringLiteral("wait"), qRound(*wait));
-            // A faster tempo plays the song in less time.
-            const auto song = length(records[i].number);
-            wait = song ? std::optional(*wait + *song * 100.0 / (100 + keyTempo.tempo)) : std::nullopt;
-        }
+        ahead.append({length(records[i].number), keyTempo.tempo});
         waiting.append(entry);
+    }
+    // The wait: what is left of the song playing, then each song ahead, each at its tempo, and the time
+    // signals that fire before a song starts; unknown from the first song of unknown length on.
+    std::optional<double> left = 0.0;
+    if (const auto position = m_desk ? m_desk->position() : std::nullopt) {
+        const auto playing = length(records[0].number);
+        left = playing ? std::optional(*playing - *position) : std::nullopt;
+    }
+    const QList<std::optional<double>> waits =
+        estimateWaits(left, m_desk ? m_desk->tempo() : 0, ahead, timeSignalsAhead());
+    for (qsizetype i = 0; i < waiting.size(); ++i) {
+        if (waits[i]) {
+            QJsonObject entry = waiting[i].toObject();
+            entry.insert(QStringLiteral("wait"), qRound(*waits[i]));
+            waiting[i] = entry;
+        }
     }
     out.insert(QStringLiteral("waiting"), waiting);
     return json(200, out);

@@ -23,6 +23,7 @@ namespace tarv {
 class GuestDesk;
 class QueueRecord;
 class SongCatalog;
+struct SignalAhead;
 
 // One HTTP request as the server hands it to the routes: no transport or library types.
 struct HttpRequest
@@ -54,6 +55,8 @@ struct GuestServiceOptions
     int pageSize = 20;
     // A song's length in seconds, for the wait shown on the phones (none: unknown).
     std::function<std::optional<double>(const SongNumber&)> durationSeconds;
+    // The length in seconds of a video of src/ by its name, for the time signals (none: unknown).
+    std::function<std::optional<double>(const QString&)> videoSeconds;
 };
 
 // The guests' side of the exchange files: the phone page, the song search over songdb.txt, the
@@ -94,6 +97,8 @@ private:
 
     HttpResponse songs(const QString& query, int page);
     HttpResponse queue(const QString& device);
+    // The time signals the session published, each with its length.
+    QList<SignalAhead> timeSignalsAhead() const;
     HttpResponse usualKeyTempo(const QString& number, const QString& name);
     HttpResponse reserve(const HttpRequest& request);
     HttpResponse login(const HttpRequest& request);

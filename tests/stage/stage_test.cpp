@@ -313,6 +313,7 @@ TEST_F(Playback, TimeSignalIsOffByDefaultAndUsesTheSecondPlayerWhenOn)
     {
         QList<TimeItem> times() const override { return {}; }
         std::optional<QString> chooseVideo(const QString&) override { return u"001001"_s; }
+        QStringList videosFor(const QString&) const override { return {u"001001"_s}; }
     } source;
     state.setTimeSignalsOn(true);
     stage.setTimeSignalSource(&source);

@@ -260,6 +260,25 @@ TEST(FiringGuard, EachConfiguredMinuteFiresOnceADay)
               (QStringList{u"14 12:00:00.000 nofile"_s, u"15 12:00:00.000 nofile"_s}));
 }
 
+TEST(FiringGuard, TheItemsAheadAreThoseThatWillFire)
+{
+    const QList<TimeItem> items = {TimeItem::make(u"12:01"_s, u"nofile"_s), TimeItem::make(u"12:00"_s, u"../x"_s),
+                                   TimeItem::make(u"12:00"_s, u"001001"_s), TimeItem::make(u"12:00"_s, u"nofile"_s),
+                                   TimeItem::make(u"7:30 "_s, u"ofile"_s),  TimeItem::make(u"11:00"_s, u"001002"_s)};
+    const auto ahead = [&](const FiringGuard& guard, QTime at) {
+        QStringList out;
+        for (const Firing& firing : guard.ahead(QDateTime(QDate(2026, 3, 14), at), items))
+            out << QString::number(firing.in) + u' ' + firing.item.field();
+        return out;
+    };
+    FiringGuard guard;
+    EXPECT_EQ(ahead(guard, QTime(11, 59, 30)), (QStringList{u"30 001001"_s, u"90 nofile"_s, u"82830 001002"_s}));
+    // The minute now fires at once until it has fired, then tomorrow.
+    EXPECT_EQ(ahead(guard, QTime(12, 0, 10)), (QStringList{u"0 001001"_s, u"50 nofile"_s, u"82790 001002"_s}));
+    ASSERT_TRUE(guard.due(QDateTime(QDate(2026, 3, 14), QTime(12, 0, 10)), items));
+    EXPECT_EQ(ahead(guard, QTime(12, 0, 10)), (QStringList{u"50 nofile"_s, u"82790 001002"_s, u"86390 001001"_s}));
+}
+
 TEST_F(TimeSignalTest, ChoosingTheVideo)
 {
     // Only enabled entries whose video is in src/ are chosen: not names or paths, not a missing video.
@@ -273,6 +292,8 @@ TEST_F(TimeSignalTest, ChoosingTheVideo)
         chosen.insert(settings.chooseVideo(NoFile).value_or(u"none"_s));
     EXPECT_EQ(chosen, (QSet<QString>{u"001001"_s, u"001002"_s}));
     EXPECT_EQ(settings.chooseVideo(u"001009"_s), u"001009"_s);
+    EXPECT_EQ(settings.videosFor(NoFile), (QStringList{u"001001"_s, u"001002"_s}));
+    EXPECT_EQ(settings.videosFor(u"001009"_s), QStringList{u"001009"_s});
     EXPECT_TRUE(settings.chooseVideo(u"001099"_s).has_value()); // missing: an enabled one instead
     EXPECT_NE(settings.chooseVideo(u"001099"_s), u"001099"_s);
     EXPECT_EQ(settings.chooseVideo(u"../000000"_s), std::nullopt);

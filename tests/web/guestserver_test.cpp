@@ -525,6 +525,52 @@ TEST_F(GuestServerTest, APhoneSeesAndCancelsOnlyItsOwnWaitingSongs)
     EXPECT_EQ(mine.post("/api/cancel", cancelMine).status, 404);           // gone already
 }
 
+// The waits count the playing song at its tempo and a time signal that fires while a waiting song plays.
+TEST_F(GuestServerTest, TheWaitsCountTheTempoAndTheTimeSignalsAhead)
+{
+    options.durationSeconds = [](const SongNumber&) -> std::optional<double> { return 100.0; };
+    options.videoSeconds = [](const QString& name) -> std::optional<double> {
+        return name == u"001001"_s ? std::optional(10.0) : std::nullopt;
+    };
+    startServer();
+    struct AtNoon : TimeSignalSource
+    {
+        QList<TimeItem> times() const override { return {TimeItem::make(u"12:02"_s, u"001001"_s)}; }
+        std::optional<QString> chooseVideo(const QString&) override { return u"001001"_s; }
+        QStringList videosFor(const QString&) const override { return {u"001001"_s}; }
+    } source;
+    test::FakePlayer main, second;
+    test::FakeClock clock;
+    clock.set(QDateTime(QDate(2026, 3, 14), QTime(12, 0)));
+    AppState state;
+    state.setTimeSignalsOn(true);
+    KaraokeSession session(main, second, state, paths, clock);
+    session.setQueueRecord(&record);
+    session.setGuestDesk(&desk);
+    session.setTimeSignalSource(&source);
+    session.start(); // the intro plays, 100 s here, at +25 %
+    Client phone(port(), "127.0.0.3");
+    ASSERT_EQ(phone.get("/").status, 200);
+    for (const char* number : {"100001", "100002", "100003"})
+        ASSERT_EQ(phone.post("/api/reserve", reservation(number, "a")).status, 200);
+    session.tmr_webcheck_Timer();
+    session.stage().catchUp();
+    main.setTempo(25);
+    session.tmr_sf_Timer();
+    session.tmr_ziho_Timer();
+
+    QList<int> waits;
+    for (const QJsonValue& entry : phone.get("/api/queue").json()[u"waiting"_s].toArray())
+        waits.append(entry[u"wait"_s].toInt(-1));
+    EXPECT_EQ(waits, (QList<int>{80, 190, 290})); // the 10 s signal at 12:02 fires during 100001
+    state.setTimeSignalsOn(false);
+    session.tmr_ziho_Timer();
+    waits.clear();
+    for (const QJsonValue& entry : phone.get("/api/queue").json()[u"waiting"_s].toArray())
+        waits.append(entry[u"wait"_s].toInt(-1));
+    EXPECT_EQ(waits, (QList<int>{80, 180, 280}));
+}
+
 TEST_F(GuestServerTest, HostileRequestsAreAnsweredOrClosedWhileOthersAreServed)
 {
     const auto stillServing = [&] { EXPECT_EQ(Client(port()).get("/api/queue").status, 200); };
