@@ -26,7 +26,7 @@ using namespace tarv;
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 namespace {
 
@@ -44,7 +44,7 @@ std::vector<double> hammer(quint16 port, Load load,
 {
     std::vector<std::vector<double>> latencies(std::size_t(load.clients));
     std::vector<std::thread> clients;
-    const auto end = Clock::now() + Duration;
+    const auto end = Steady::now() + Duration;
     for (int c = 0; c < load.clients; ++c) {
         clients.emplace_back([&, c] {
             asio::io_context io;
@@ -57,12 +57,12 @@ std::vector<double> hammer(quint16 port, Load load,
                          0});
             socket.connect({asio::ip::make_address_v4("127.0.0.1"), port});
             beast::flat_buffer buffer;
-            for (int i = 0; Clock::now() < end; ++i) {
-                const auto start = Clock::now();
+            for (int i = 0; Steady::now() < end; ++i) {
+                const auto start = Steady::now();
                 http::write(socket, make(c, i));
                 http::response<http::string_body> response;
                 http::read(socket, buffer, response);
-                latencies[c].push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+                latencies[c].push_back(std::chrono::duration<double, std::milli>(Steady::now() - start).count());
             }
         });
     }
@@ -172,7 +172,7 @@ int main()
     QList<RecordedReservation> waiting(20, {QStringLiteral("100001"), QStringLiteral("ゲスト")});
     record.setQueue(waiting);
     constexpr int Reservations = 500;
-    auto start = Clock::now();
+    auto start = Steady::now();
     for (int i = 0; i < Reservations; ++i) {
         record.accept({QString::number(100000 + i), QStringLiteral("ゲスト")});
         waiting.append({QString::number(100000 + i), QStringLiteral("ゲスト")});
@@ -180,14 +180,14 @@ int main()
         record.setQueue(waiting, std::nullopt, true);
         record.syncIfDue();
     }
-    const double recorded = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / Reservations;
+    const double recorded = std::chrono::duration<double, std::milli>(Steady::now() - start).count() / Reservations;
     // The same two writes if every one went to the disk.
     constexpr int SyncedReservations = 50;
-    start = Clock::now();
+    start = Steady::now();
     for (int i = 0; i < 2 * SyncedReservations; ++i)
         saveFile(paths.queueRecord(), QByteArray(21 * 16, 'x'), Durability::Synced);
     const double synced =
-        std::chrono::duration<double, std::milli>(Clock::now() - start).count() / SyncedReservations;
+        std::chrono::duration<double, std::milli>(Steady::now() - start).count() / SyncedReservations;
     std::printf("queue record per reservation: %.3f ms (atomic, synced once a second); %.2f ms if every write "
                 "were synced\n",
                 recorded, synced);

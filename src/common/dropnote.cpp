@@ -17,12 +17,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcDrop, "tarv.drop")
 
-bool exists(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
 bool allDigits(QByteArrayView digits)
 {
     return !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -85,7 +79,7 @@ QList<PendingCopy> parsePendingCopies(QByteArrayView content, int* unread)
 Recovery settleDropNote(const AppPaths& paths, const DropList& list)
 {
     Recovery recovery;
-    if (!exists(list.noteFile))
+    if (!nameTaken(list.noteFile))
         return recovery;
     QString error;
     const auto bytes = readFileBytes(list.noteFile, MaxDropNoteBytes, &error);
@@ -116,7 +110,7 @@ Recovery settleDropNote(const AppPaths& paths, const DropList& list)
         const QString name = list.videoName(copy.number);
         const QString video = paths.video(name);
         // Listed is done; a video that is not there was never copied.
-        if (list.listed.contains(copy.number) || !exists(video))
+        if (list.listed.contains(copy.number) || !nameTaken(video))
             continue;
         if (list.namedVideos.contains(name)) {
             refuse(QStringLiteral("src/%1 はほかのリストが使っている動画なので、そのままにしました").arg(name));
@@ -128,7 +122,7 @@ Recovery settleDropNote(const AppPaths& paths, const DropList& list)
                        .arg(name));
             continue;
         }
-        if (exists(copy.source)) {
+        if (nameTaken(copy.source)) {
             if (!isCopyOf(video, copy.source)) {
                 refuse(QStringLiteral(
                            "src/%1 は %2 のコピーではないので、そのままにしました（どのリストにも載っていません）")

@@ -182,8 +182,7 @@ QString saveFilesTogether(const AppPaths& paths, const QList<FileChange>& change
 QStringList finishFileChanges(const AppPaths& paths, QString* error)
 {
     const QString journalPath = changeJournal(paths);
-    const QFileInfo info(journalPath);
-    if (!info.exists() && !info.isSymLink())
+    if (!nameTaken(journalPath))
         return {};
     QString reason;
     const auto bytes = readFileBytes(journalPath, MaxJournalBytes, &reason);

@@ -9,8 +9,18 @@
 
 namespace tarv {
 
-// The journal of the changes that replace several files together (db/saving.txt). Every such change
-// of the program uses this one journal, so that the start finishes them all in one place.
+// The journal of the changes that replace several small files of db/ together (db/saving.txt): it
+// holds their whole new contents, so a change it notes is always finished forward. The time-signal
+// lists' save is such a change.
+//
+// Changes that also copy, rename or remove videos in src/ cannot hold what they write, so they keep
+// notes of their own, which say what is about to be done; their recovery reads the list the change
+// ends with to finish or undo it (common/dropnote.h, library/recovery.h):
+//  - db/dropping.txt, a drop into the library; db/editing.txt, a renumber or delete of a song;
+//  - db/zihodropping.txt, a drop of time-signal videos.
+// The start finishes this journal before anything reads db/; the notes are settled where their lists
+// are opened (the library, the time-signal window), and each change waits for an earlier one of its
+// own kind to be settled.
 inline QString changeJournal(const AppPaths& paths)
 {
     return paths.file(QStringLiteral("db/saving.txt"));

@@ -98,6 +98,12 @@ std::optional<QByteArray> readRegular(const QString& path, qint64 maxBytes, Link
 
 } // namespace
 
+bool nameTaken(const QString& path)
+{
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+}
+
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, Links links, QString* error)
 {
     return readRegular(path, maxBytes, links, Oversize::Prefix, error);

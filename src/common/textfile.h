@@ -10,6 +10,10 @@
 
 namespace tarv {
 
+// Whether a name is taken in the folder, whatever it names: a file, a folder, a device, or a
+// symbolic link, dangling or not.
+bool nameTaken(const QString& path);
+
 // Whether a read follows a symbolic link. Files of the application folder may be links the operator
 // made; files that other programs write (the exchange folder) are never followed.
 enum class Links { Follow, Refuse };

@@ -12,7 +12,8 @@ namespace tarv {
 
 Q_LOGGING_CATEGORY(lcMusic, "tarv.music")
 
-BreakMusic::BreakMusic(Player& player, const QString& folder, QObject* parent) : QObject(parent), m_player(player)
+BreakMusic::BreakMusic(Player& player, const QString& folder, const Clock& clock, QObject* parent)
+    : QObject(parent), m_player(player), m_clock(clock)
 {
     const QStringList patterns{QStringLiteral("*.mp3"), QStringLiteral("*.m4a"), QStringLiteral("*.ogg"),
                                QStringLiteral("*.flac"), QStringLiteral("*.wav")};
@@ -41,7 +42,7 @@ void BreakMusic::setIdle(bool idle, double roomVolume)
     else if (idle)
         m_player.play(); // where the last break left off
     m_fadeFrom = m_volume;
-    m_fadeClock.start();
+    m_fadeStart = m_clock.elapsedMs();
     m_stepTimer.start();
 }
 
@@ -61,7 +62,7 @@ void BreakMusic::cut()
 
 void BreakMusic::step()
 {
-    const double elapsed = double(m_fadeClock.elapsed());
+    const double elapsed = double(m_clock.elapsedMs() - m_fadeStart);
     // A file that ends, also while fading out, is followed by the next.
     const PlayState state = m_player.playState();
     if (state == PlayState::Ended || state == PlayState::Failed)

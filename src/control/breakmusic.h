@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "common/clock.h"
+
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -24,7 +25,7 @@ public:
     static constexpr int FadeOutMs = 1000;
     static constexpr int StepMs = 50;
 
-    BreakMusic(Player& player, const QString& folder, QObject* parent = nullptr);
+    BreakMusic(Player& player, const QString& folder, const Clock& clock = systemClock(), QObject* parent = nullptr);
 
     bool hasMusic() const { return !m_files.isEmpty(); }
     // Called on every look at the room: whether the idle screen shows, and the room's volume now.
@@ -42,8 +43,9 @@ private:
     bool m_idle = false;
     double m_level = 0; // the volume it fades in to
     double m_volume = 0;
-    double m_fadeFrom = 0;     // the volume when the fade began
-    QElapsedTimer m_fadeClock; // since the fade began: the steps may come late, the fade keeps its length
+    double m_fadeFrom = 0; // the volume when the fade began
+    const Clock& m_clock;
+    qint64 m_fadeStart = 0; // the clock's elapsedMs(): the steps may come late, the fade keeps its length
     int m_failuresInARow = 0;
     QTimer m_stepTimer;
 };

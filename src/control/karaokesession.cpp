@@ -42,7 +42,7 @@ KaraokeSession::KaraokeSession(Player& mainPlayer, Player& secondPlayer, const A
 {
     m_entry.setQuitTimer(this);
     if (musicPlayer) {
-        m_music = std::make_unique<BreakMusic>(*musicPlayer, paths.file(QStringLiteral("bgm")));
+        m_music = std::make_unique<BreakMusic>(*musicPlayer, paths.file(QStringLiteral("bgm")), clock);
         // A song or time signal does not wait for the music's fade.
         connect(&m_stage, &Stage::playbackStarting, m_music.get(), &BreakMusic::cut);
     }

@@ -80,7 +80,7 @@ bool Launcher::start()
     }
     const StartupReport report = prepareRun(m_paths, m_clock.now());
     qCInfo(lcLauncher).noquote() << "application folder" << m_paths.root();
-    m_record = std::make_unique<QueueRecord>(m_paths.queueRecord());
+    m_record = std::make_unique<QueueRecord>(m_paths.queueRecord(), m_clock);
     const qsizetype kept = m_record->load();
 
     m_main = std::make_unique<MainWindow>(m_paths, m_state);
@@ -274,6 +274,7 @@ void Launcher::startGuestServer(QString notice)
 {
     // The phones' wait estimates add up the lengths of the songs and time signals ahead, each read once.
     GuestServiceOptions options;
+    options.clock = &m_clock;
     const auto durations = std::make_shared<VideoDurations>(m_paths);
     options.durationSeconds = [durations](const SongNumber& number) { return durations->durationSeconds(number); };
     options.videoSeconds = [durations](const QString& name) { return durations->videoSeconds(name); };

@@ -27,13 +27,6 @@ Q_LOGGING_CATEGORY(lcLauncher, "tarv.launcher")
 
 namespace {
 
-// A name taken in the folder, whatever it names (a dangling symbolic link too).
-bool present(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
 // db/ is put together under this name and renamed last, so that an interrupted first start leaves no
 // half-made db/ that the next start would have to keep as a library.
 const QString StagingFolder = QStringLiteral(".tarv-first-start");
@@ -85,11 +78,11 @@ QString applicationFolder(const QStringList& arguments, const QString& executabl
 
 bool holdsLibrary(const AppPaths& paths)
 {
-    if (present(paths.dbDir()))
+    if (nameTaken(paths.dbDir()))
         return true;
     // An empty src/ alone is what an interrupted first start leaves, and holds nothing to keep.
     const QFileInfo src(paths.srcDir());
-    return present(paths.srcDir()) &&
+    return nameTaken(paths.srcDir()) &&
            (src.isSymLink() || !src.isDir() ||
             !QDir(paths.srcDir()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
 }

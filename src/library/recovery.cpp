@@ -26,12 +26,6 @@ QSet<qint64> listedNumbers(const SongTable& table)
     return listed;
 }
 
-bool exists(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
 void settleEdit(const AppPaths& paths, const PendingEdit& edit, const QSet<qint64>& listed, const QSet<QString>& named,
                 Recovery* recovery)
 {
@@ -39,7 +33,7 @@ void settleEdit(const AppPaths& paths, const PendingEdit& edit, const QSet<qint6
     const QString name = QString::number(edit.number);
     const QString video = paths.video(name);
     if (edit.kind == PendingEdit::Kind::Delete) {
-        if (listed.contains(edit.number) || !exists(video))
+        if (listed.contains(edit.number) || !nameTaken(video))
             return;
         if (named.contains(name)) {
             recovery->refused << QStringLiteral("%1: src/%2 は時報のリストが使っている動画なので、削除しませんでした")
@@ -56,7 +50,7 @@ void settleEdit(const AppPaths& paths, const PendingEdit& edit, const QSet<qint6
     const bool undone = listed.contains(edit.number) && !listed.contains(edit.newNumber);
     const QString& from = done ? name : newName;
     const QString& to = done ? newName : name;
-    if (!exists(paths.video(from)) || exists(paths.video(to)))
+    if (!nameTaken(paths.video(from)) || nameTaken(paths.video(to)))
         return;
     if ((!done && !undone) || named.contains(from)) {
         recovery->refused
@@ -150,8 +144,8 @@ std::optional<QSet<QString>> videosNamedByLists(const AppPaths& paths, QString* 
 Recovery recoverInterruptedChanges(const AppPaths& paths)
 {
     Recovery recovery;
-    const bool dropNoted = exists(pendingCopiesFile(paths));
-    const bool editNoted = exists(pendingEditFile(paths));
+    const bool dropNoted = nameTaken(pendingCopiesFile(paths));
+    const bool editNoted = nameTaken(pendingEditFile(paths));
     if (!dropNoted && !editNoted)
         return recovery;
     QString error;

@@ -1,6 +1,7 @@
 #include "library/registration.h"
 
 #include "common/cp932.h"
+#include "common/textfile.h"
 #include "library/entryrules.h"
 
 #include <QFileInfo>
@@ -107,9 +108,9 @@ qint64 Registration::firstUntaken(qint64 from)
 bool Registration::videoInTheWay(qint64 number, const QString& path) const
 {
     const QString video = paths().video(QString::number(number));
-    const QFileInfo info(video);
-    if (!info.exists() && !info.isSymLink())
+    if (!nameTaken(video))
         return false;
+    const QFileInfo info(video);
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() || canonical != info.canonicalFilePath();
 }

@@ -30,7 +30,7 @@ constexpr QStringView PlayingMark = u"playing";
 
 // A synced write at most this often; the timers that call syncIfDue() tick every 100 to 200 ms, so
 // no change waits more than about a second for the disk.
-constexpr auto SyncEvery = std::chrono::milliseconds(900);
+constexpr qint64 SyncEveryMs = 900;
 
 bool isRecordedNumber(QStringView text)
 {
@@ -151,7 +151,7 @@ RecordedReservation requestedReservation(const QString& code, const QString& use
     return {decimalText(leadingNumber(code)), stored.isEmpty() ? GuestUser.toString() : stored};
 }
 
-QueueRecord::QueueRecord(QString path) : m_path(std::move(path)) {}
+QueueRecord::QueueRecord(QString path, const Clock& clock) : m_path(std::move(path)), m_clock(clock) {}
 
 qsizetype QueueRecord::load()
 {
@@ -299,14 +299,25 @@ void QueueRecord::clear()
 void QueueRecord::syncIfDue()
 {
     std::lock_guard lock(m_mutex);
-    if (m_unsynced && SteadyClock::now() - m_lastSync >= SyncEvery)
+    if (m_unsynced && syncDueLocked(m_clock.elapsedMs()))
         writeLocked(true);
+}
+
+bool QueueRecord::hasUnsyncedChange() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_unsynced;
+}
+
+bool QueueRecord::syncDueLocked(qint64 now) const
+{
+    return !m_lastSync || now - *m_lastSync >= SyncEveryMs;
 }
 
 QString QueueRecord::writeLocked(bool forceSync)
 {
-    const auto now = SteadyClock::now();
-    const bool sync = forceSync || now - m_lastSync >= SyncEvery;
+    const qint64 now = m_clock.elapsedMs();
+    const bool sync = forceSync || syncDueLocked(now);
     QByteArray content;
     for (const RecordedReservation& r : m_offered)
         content += recordLine(r);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/clock.h"
 #include "common/keytempo.h"
 
 #include <QByteArray>
@@ -8,7 +9,6 @@
 #include <QSet>
 #include <QString>
 
-#include <chrono>
 #include <mutex>
 #include <optional>
 
@@ -68,7 +68,7 @@ QByteArray recordLine(const RecordedReservation& reservation);
 class QueueRecord
 {
 public:
-    explicit QueueRecord(QString path);
+    explicit QueueRecord(QString path, const Clock& clock = systemClock());
 
     // Reads the record the last run left; its reservations are offered. Returns how many.
     qsizetype load();
@@ -96,20 +96,23 @@ public:
     void clear();
     // Makes an unsynced change durable when the last synced write is a second old.
     void syncIfDue();
+    // A change is in the file but may not be on the disk yet.
+    bool hasUnsyncedChange() const;
 
 private:
-    using SteadyClock = std::chrono::steady_clock;
     QString writeLocked(bool forceSync = false);
+    bool syncDueLocked(qint64 now) const;
 
     const QString m_path;
+    const Clock& m_clock;
     mutable std::mutex m_mutex;
     QList<RecordedReservation> m_offered;
     QString m_loadProblem;
     std::optional<RecordedReservation> m_playing;
     QList<RecordedReservation> m_queue;
     QList<RecordedReservation> m_accepted;
-    QSet<quint64> m_cancelled; // cancelled by a guest, and still in the stage's queue
-    SteadyClock::time_point m_lastSync;
+    QSet<quint64> m_cancelled;        // cancelled by a guest, and still in the stage's queue
+    std::optional<qint64> m_lastSync; // the clock's elapsedMs()
     bool m_unsynced = false;
     QString m_error; // of the last write, logged once
 };

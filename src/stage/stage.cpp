@@ -393,7 +393,7 @@ void Stage::noReservations()
     showStatus(StatusColour::White, QStringLiteral("予約曲がありません  ゆっくりえらんでね！！！"));
     if (!m_main.isPlaying()) {
         showIdleScreen();
-        setPendingCount(-1);
+        m_idleShown = true;
     }
     publishEmpty();
     emit hideCountRestarted();
@@ -411,7 +411,7 @@ void Stage::stopSong()
     showStatus(StatusColour::White, QStringLiteral("予約曲がありません(´・ω:;.:...  ゆっくりえらんでね！！！"));
     if (!m_main.isPlaying()) {
         showIdleScreen();
-        setPendingCount(-1);
+        m_idleShown = true;
     }
     publishEmpty();
     emit hideCountRestarted();

@@ -104,8 +104,9 @@ public:
     QString codeSlot() const { return tarv::codeSlot(m_last); }
     // The stage window is on screen (from a post until tmr_visible hides it).
     bool isShowing() const { return m_showing; }
-    // Reservations waiting: the queue length after each change, or -1 once the idle screen was shown.
-    int pendingCount() const { return m_pendingCount; }
+    // Reservations waiting: the queue length, or -1 while it is empty once the idle screen was shown
+    // (until the queue changes).
+    int pendingCount() const { return m_idleShown && m_queue.isEmpty() ? -1 : int(m_queue.size()); }
 
     const NowPlaying& nowPlaying() const { return m_nowPlaying; }
     const QList<Reservation>& queue() const { return m_queue; }
@@ -198,7 +199,6 @@ private:
     void sayUnplayable(const QString& number);
     bool startPlayback(const Reservation& entry); // false when the song's video is missing
     void showIdleScreen();
-    void setPendingCount(int count);
     void clearSelection();
     void changeQueue();
     void recordQueue();
@@ -220,8 +220,8 @@ private:
     QQueue<Post> m_posts;
     Command m_last;
     bool m_showing = false;
-    int m_pendingCount = 0;
-    bool m_handOver = false; // the action being carried out hands over an accepted reservation
+    bool m_idleShown = false; // the idle screen was shown and the queue has not changed since
+    bool m_handOver = false;  // the action being carried out hands over an accepted reservation
     NowPlaying m_nowPlaying;
     QList<Reservation> m_queue;
     quint64 m_lastId = 0;

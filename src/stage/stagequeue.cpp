@@ -22,11 +22,6 @@ QString Stage::entryText(const Reservation& entry) const
     return u'(' + entry.number.text() + QStringLiteral(") - ") + userPart(entry.user) + entry.title;
 }
 
-void Stage::setPendingCount(int count)
-{
-    m_pendingCount = count;
-}
-
 void Stage::clearSelection()
 {
     m_selected = -1;
@@ -34,6 +29,7 @@ void Stage::clearSelection()
 
 void Stage::changeQueue()
 {
+    m_idleShown = false;
     recordQueue();
     emit queueChanged();
 }
@@ -83,7 +79,6 @@ void Stage::restoreRecordedQueue()
         m_queue.append({number, song->title(), song->rawTitle, r.user, id, r.device, keyTempo.clamped()});
     }
     m_lastId = lastId;
-    setPendingCount(int(m_queue.size()));
     changeQueue();
     if (!m_queue.isEmpty()) {
         m_webRoot = readWebRoot(m_paths);
@@ -122,7 +117,6 @@ void Stage::reserve(const Cmd::Reserve& reserve)
     showStatus(StatusColour::White, QStringLiteral("予受(") + QString::number(m_queue.size() + 1) +
                                         QStringLiteral(")：") + entryText(entry));
     m_queue.append(entry);
-    setPendingCount(int(m_queue.size()));
     clearSelection();
     changeQueue();
     publishFull();
@@ -137,7 +131,6 @@ void Stage::playNext()
     const Reservation entry = m_queue.takeFirst();
     m_playing = entry; // the record has it as playing in the same write that takes it from the queue
     clearSelection();
-    setPendingCount(int(m_queue.size()));
     changeQueue();
     m_last = Cmd::Playing{};
     if (!startPlayback(entry)) {
@@ -201,7 +194,6 @@ void Stage::cancelAt(qsizetype index)
     setColour(StatusColour::Cyan);
     const Reservation entry = m_queue.takeAt(index);
     clearSelection();
-    setPendingCount(int(m_queue.size()));
     changeQueue();
     showStatus(StatusColour::Cyan,
                QStringLiteral("予消(N/") + QString::number(m_queue.size()) + QStringLiteral(")：") + entryText(entry));
@@ -214,7 +206,6 @@ void Stage::moveToFront(qsizetype index, bool publish)
     setColour(StatusColour::Cyan);
     m_queue.move(index, 0);
     clearSelection();
-    setPendingCount(int(m_queue.size()));
     changeQueue();
     showStatus(StatusColour::Cyan, QStringLiteral("予割(1/") + QString::number(m_queue.size()) + QStringLiteral(")：") +
                                        entryText(m_queue[0]));

@@ -3,6 +3,7 @@
 #include "common/cp932.h"
 #include "common/droprules.h"
 #include "common/savefile.h"
+#include "common/textfile.h"
 #include "library/recovery.h"
 #include "timesignal/timesignals.h"
 
@@ -40,7 +41,7 @@ Recovery recoverInterruptedInstallation(const AppPaths& paths)
 {
     Recovery recovery;
     const QString note = pendingSignalCopiesFile(paths);
-    if (!QFileInfo::exists(note) && !QFileInfo(note).isSymLink())
+    if (!nameTaken(note))
         return recovery;
     const auto file = loadSignalEntries(installedSignalsFile(paths));
     QString error = file.problem;

@@ -98,10 +98,12 @@ HttpResponse page(const HttpRequest& request)
 }
 
 // Seconds as a 429 says them: at least one.
-int secondsUntil(std::chrono::steady_clock::duration left)
+int secondsUntil(qint64 leftMs)
 {
-    return std::max(1, int(std::chrono::ceil<std::chrono::seconds>(left).count()));
+    return std::max(1, int((leftMs + 999) / 1000));
 }
+
+constexpr qint64 MinuteMs = 60 * 1000;
 
 QList<ExchangeRecord> readQueueRecords(const QString& file)
 {
@@ -180,7 +182,7 @@ QString guestName(QStringView name)
 GuestService::GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
                            GuestServiceOptions options)
     : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(std::move(options)),
-      m_songs(std::make_unique<SongCatalog>(paths))
+      m_clock(m_options.clock ? *m_options.clock : systemClock()), m_songs(std::make_unique<SongCatalog>(paths))
 {
 }
 
@@ -358,12 +360,12 @@ HttpResponse GuestService::queue(const QString& device)
 std::optional<HttpResponse> GuestService::limit(const QString& key, int perMinute, const QString& text)
 {
     auto& recent = m_recent[key];
-    const auto now = SteadyClock::now();
-    while (!recent.empty() && now - recent.front() >= std::chrono::minutes(1))
+    const qint64 now = m_clock.elapsedMs();
+    while (!recent.empty() && now - recent.front() >= MinuteMs)
         recent.pop_front();
     if (recent.size() < std::size_t(perMinute))
         return std::nullopt;
-    const int seconds = secondsUntil(recent.front() + std::chrono::minutes(1) - now);
+    const int seconds = secondsUntil(recent.front() + MinuteMs - now);
     HttpResponse refused = failure(429, text.arg(perMinute).arg(seconds));
     refused.retryAfter = seconds;
     return refused;
@@ -395,11 +397,11 @@ std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, QJso
                                  QStringLiteral("予約とログインは1分間に%1回までです。%2秒ほど待ってからどうぞ。")))
             return refused;
     }
-    const auto now = SteadyClock::now();
+    const qint64 now = m_clock.elapsedMs();
     // Forget phones and addresses that have been quiet for a minute, so the table stays small.
     if (m_recent.size() > 1000) {
         for (auto it = m_recent.begin(); it != m_recent.end();)
-            it = (it->empty() || now - it->back() >= std::chrono::minutes(1)) ? m_recent.erase(it) : std::next(it);
+            it = (it->empty() || now - it->back() >= MinuteMs) ? m_recent.erase(it) : std::next(it);
     }
     m_recent[address].push_back(now);
     if (limited)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/apppaths.h"
+#include "common/clock.h"
 #include "common/songnumber.h"
 #include "exchange/exchange.h"
 
@@ -31,8 +32,8 @@ struct HttpRequest
     std::string method; // as sent: "GET", "POST", ...
     std::string target; // path and query, as sent
     std::string contentType;
-    std::string origin; // the Origin header; empty when absent
-    std::string host;   // the Host header
+    std::string origin;      // the Origin header; empty when absent
+    std::string host;        // the Host header
     std::string cookie = {}; // the Cookie header
     std::string body;
     std::string client; // the peer's address
@@ -50,6 +51,7 @@ struct HttpResponse
 
 struct GuestServiceOptions
 {
+    const Clock* clock = nullptr;      // what the per-minute limits measure with (none: the system's)
     int reservationsPerMinute = 5;     // reservations and logins of one phone (device cookie)
     int addressActionsPerMinute = 300; // of one address, all its phones together: only a flood is stopped
     int pageSize = 20;
@@ -118,8 +120,9 @@ private:
     GuestServiceOptions m_options;
     // Actions: the limits' counts, and each recording and handing over in the same order.
     std::mutex m_actionMutex;
-    QHash<QString, std::deque<SteadyClock::time_point>> m_recent; // per phone and per address
-    std::unique_ptr<SongCatalog> m_songs; // songdb.txt, searched through its index
+    const Clock& m_clock;
+    QHash<QString, std::deque<qint64>> m_recent; // per phone and per address, in the clock's elapsedMs()
+    std::unique_ptr<SongCatalog> m_songs;        // songdb.txt, searched through its index
     // The queue file, parsed.
     std::mutex m_queueMutex;
     std::shared_ptr<const QueueCache> m_queue;

@@ -419,7 +419,7 @@ quint16 guestPort(const AppPaths& paths, QString* problem)
     const uint port = bytes ? bytes->split('\n').value(0).trimmed().toUInt(&ok) : 0;
     if (ok && port <= 65535)
         return quint16(port);
-    if (problem && (bytes || QFileInfo(file).exists() || QFileInfo(file).isSymLink())) {
+    if (problem && (bytes || nameTaken(file))) {
         *problem = QStringLiteral("db/webport.txt を使えないので、ポート %1 で開きます（%2）")
                        .arg(DefaultGuestPort)
                        .arg(bytes ? QStringLiteral("1 行目が 0 から 65535 までのポート番号ではありません") : error);

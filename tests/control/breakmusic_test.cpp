@@ -2,7 +2,10 @@
 #include "common/clock.h"
 #include "common/cp932.h"
 #include "common/savefile.h"
+#include "control/breakmusic.h"
 #include "control/karaokesession.h"
+#include "support/fakeclock.h"
+#include "support/fakeplayer.h"
 #include "support/testmedia.h"
 #include "support/wait.h"
 
@@ -93,4 +96,37 @@ TEST(BreakMusicTest, FillsTheIdleScreenAndGivesWayToASong)
     musicRead = QFileInfo(music).size();
     test::waitFor([] { return false; }, 1000);
     EXPECT_FALSE(soundAfter(music, musicRead)) << "music still heard 300 ms into the song";
+}
+
+// At the room's volume 80 the music fades in to 48 over 2 s, however late the steps come; a cut
+// pauses it at once and silences it; a fade-out ends paused.
+TEST(BreakMusicTest, PlaysAtSixtyPercentOfTheRoomAndACutStopsIt)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(saveFile(dir.filePath(u"tone.wav"_s), "RIFF").isEmpty());
+    test::FakePlayer player;
+    test::FakeClock clock;
+    clock.holdElapsed();
+    BreakMusic music(player, dir.path(), clock);
+    ASSERT_TRUE(music.hasMusic());
+
+    music.setIdle(true, 80);
+    EXPECT_TRUE(player.isPlaying());
+    clock.advanceMs(1000);
+    EXPECT_TRUE(test::waitFor([&] { return player.volume() == 24; }, 1000)) << player.volume();
+    clock.advanceMs(5000);
+    EXPECT_TRUE(test::waitFor([&] { return player.volume() == 48; }, 1000)) << player.volume();
+
+    music.cut();
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.volume(), 0);
+
+    music.setIdle(true, 80);
+    clock.advanceMs(2000);
+    ASSERT_TRUE(test::waitFor([&] { return player.volume() == 48; }, 1000)) << player.volume();
+    music.setIdle(false, 80);
+    clock.advanceMs(500);
+    EXPECT_TRUE(test::waitFor([&] { return player.volume() == 24; }, 1000)) << player.volume();
+    clock.advanceMs(500);
+    EXPECT_TRUE(test::waitFor([&] { return !player.isPlaying() && player.volume() == 0; }, 1000));
 }

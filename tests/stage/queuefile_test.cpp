@@ -1,6 +1,7 @@
 #include "stagefixture.h"
 
 #include "common/cp932.h"
+#include "stage/queuerecord.h"
 
 using namespace tarv;
 using namespace tarv::test;
@@ -102,4 +103,46 @@ TEST_F(Publishing, FailedWriteIsReported)
     EXPECT_TRUE(stage.statusText().startsWith(QStringLiteral("ゲスト用の予約一覧を書けませんでした")));
     EXPECT_EQ(stage.statusColour(), StatusColour::Red);
     EXPECT_TRUE(main.isPlaying());
+}
+
+// A change goes to the disk at once when the last sync is 0.9 s old; otherwise it waits for the
+// first syncIfDue() that finds it so, and a cancel never waits.
+TEST(QueueRecordSync, AChangeGoesToTheDiskOnceTheLastSyncIsASecondOld)
+{
+    enum class Action { Change, SyncIfDue, Cancel };
+    const struct
+    {
+        qint64 advanceMs;
+        Action action;
+        bool unsynced;
+    } steps[] = {
+        {0, Action::Change, false},      // the first change
+        {500, Action::Change, true},     // 0.5 s after the last sync
+        {300, Action::SyncIfDue, true},  // 0.8 s
+        {100, Action::SyncIfDue, false}, // 0.9 s
+        {899, Action::Change, true},     // 0.899 s
+        {0, Action::SyncIfDue, true},    // not yet due
+        {1, Action::Change, false},      // 0.9 s: the change itself syncs
+        {10, Action::Change, true},      // 10 ms
+        {10, Action::Cancel, false},     // a cancel syncs at once
+    };
+    QTemporaryDir dir;
+    FakeClock clock;
+    clock.holdElapsed();
+    QueueRecord record(dir.filePath(QStringLiteral("queue.txt")), clock);
+    qint64 at = 0;
+    quint64 id = 0;
+    for (const auto& step : steps) {
+        clock.advanceMs(step.advanceMs);
+        at += step.advanceMs;
+        if (step.action == Action::Change) {
+            ++id;
+            record.setQueue({{QStringLiteral("100001"), QStringLiteral("Guest"), {}, {}, id}});
+        } else if (step.action == Action::SyncIfDue) {
+            record.syncIfDue();
+        } else {
+            ASSERT_TRUE(record.cancel(id));
+        }
+        EXPECT_EQ(record.hasUnsyncedChange(), step.unsynced) << "at " << at << " ms";
+    }
 }

@@ -256,6 +256,17 @@ TEST_F(Playback, NoReservations)
     EXPECT_EQ(queueFileBytes(), QByteArray());
 }
 
+// Typed with songs waiting and nothing playing: the idle screen shows, but the count stays the queue's,
+// so the next song still follows.
+TEST_F(Playback, NoReservationsOverAWaitingQueueKeepsItsCount)
+{
+    queue3();
+    main.stop();
+    run(u"000005"_s);
+    EXPECT_EQ(main.mediaPath(), video(u"000000"_s));
+    EXPECT_EQ(stage.pendingCount(), 3);
+}
+
 TEST_F(Playback, StopWithSongsWaitingAndWithNone)
 {
     queue3();

@@ -165,6 +165,7 @@ protected:
         for (int i = 0; i < 50; ++i)
             songs.append({100010 + i, QStringLiteral("曲 %1").arg(i)});
         writeSongList(songs);
+        options.clock = &limitClock;
         startServer();
     }
 
@@ -241,6 +242,7 @@ protected:
     quint16 port() const { return server->port(); }
 
     std::shared_ptr<std::atomic<bool>> karaoke = std::make_shared<std::atomic<bool>>(true);
+    test::FakeClock limitClock; // the limits' minute; real time unless a test holds it
     GuestServiceOptions options;
     GuestDesk desk;
     QueueRecord record{paths.queueRecord()};
@@ -425,6 +427,29 @@ TEST_F(GuestServerTest, RefusesWhatAGuestMayNotDo)
         ASSERT_EQ(client.post("/api/reserve", reservation("100001", "a")).status, 200);
     refused(client.post("/api/reserve", reservation("100001", "a")), 429);
     EXPECT_EQ(desk.take().size(), std::size_t(options.reservationsPerMinute));
+}
+
+// A phone's limit counts the last minute: with its five reservations 10 s apart, the sixth is refused
+// until the first is a minute old, and the seventh until the second is.
+TEST_F(GuestServerTest, APhonesLimitIsForAMinute)
+{
+    ASSERT_EQ(options.reservationsPerMinute, 5);
+    limitClock.holdElapsed();
+    Client client(port());
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(client.post("/api/reserve", reservation("100001", "a")).status, 200) << i;
+        limitClock.advanceMs(10'000);
+    }
+    limitClock.advanceMs(9'000); // 59 s after the first
+    Reply reply = client.post("/api/reserve", reservation("100001", "a"));
+    EXPECT_EQ(reply.status, 429);
+    EXPECT_EQ(reply.retryAfter, "1");
+    limitClock.advanceMs(1'000);
+    EXPECT_EQ(client.post("/api/reserve", reservation("100001", "a")).status, 200);
+    reply = client.post("/api/reserve", reservation("100001", "a"));
+    EXPECT_EQ(reply.status, 429);
+    EXPECT_EQ(reply.retryAfter, "10");
+    EXPECT_EQ(desk.take().size(), 6u);
 }
 
 // A room of phones behind one Wi-Fi address: each phone is its own device with its own limit.
