@@ -186,8 +186,7 @@ int main()
     start = Steady::now();
     for (int i = 0; i < 2 * SyncedReservations; ++i)
         saveFile(paths.queueRecord(), QByteArray(21 * 16, 'x'), Durability::Synced);
-    const double synced =
-        std::chrono::duration<double, std::milli>(Steady::now() - start).count() / SyncedReservations;
+    const double synced = std::chrono::duration<double, std::milli>(Steady::now() - start).count() / SyncedReservations;
     std::printf("queue record per reservation: %.3f ms (atomic, synced once a second); %.2f ms if every write "
                 "were synced\n",
                 recorded, synced);

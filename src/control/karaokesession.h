@@ -122,7 +122,7 @@ private:
     std::unique_ptr<BreakMusic> m_music;
     KaraokeView* m_view = nullptr;
     bool m_loaded = false;
-    QString m_webError; // the last problem of the web poll, said once
+    QString m_webError;   // the last problem of the web poll, said once
     QString m_unplayable; // the video whose failure was said
 
     TimeSignalSource* m_timeSignals = nullptr;

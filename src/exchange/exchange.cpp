@@ -2,9 +2,9 @@
 
 #include "common/cp932.h"
 #include "common/fields.h"
-#include "common/webroot.h"
 #include "common/songnumber.h"
 #include "common/textfile.h"
+#include "common/webroot.h"
 
 #include <QDir>
 #include <QFile>

@@ -27,9 +27,8 @@ bool isLibraryVideo(const AppPaths& paths, const QString& path)
 
 Registration::Registration(const AppPaths& paths, Clock& clock, OperatorPrompts& prompts, OperatorLog& log,
                            QStringList files, RegistrationOptions options, VideoSizes* videoSizes)
-    : DropEngine(paths, prompts, log, std::move(files), {options.autoNumbering, options.deleteSource}),
-      m_clock(clock), m_backup(options.backup),
-      m_ownVideoSizes(videoSizes ? nullptr : std::make_unique<VideoSizes>(paths)),
+    : DropEngine(paths, prompts, log, std::move(files), {options.autoNumbering, options.deleteSource}), m_clock(clock),
+      m_backup(options.backup), m_ownVideoSizes(videoSizes ? nullptr : std::make_unique<VideoSizes>(paths)),
       m_videoSizes(videoSizes ? *videoSizes : *m_ownVideoSizes)
 {
 }
@@ -138,9 +137,9 @@ std::optional<Registration::Settled> Registration::settleManual(const QString& p
     for (;;) {
         const QString numberAnswer = prompts().input(QStringLiteral("FileNo?\r\n") + path,
                                                      QStringLiteral("InputFileNo"), QStringLiteral("100001"));
-        const QString titleAnswer = prompts().input(QStringLiteral("FileTitle?\r\n") + path,
-                                                    QStringLiteral("InputFileTitle"),
-                                                    proposedTitle(QFileInfo(path).fileName()));
+        const QString titleAnswer =
+            prompts().input(QStringLiteral("FileTitle?\r\n") + path, QStringLiteral("InputFileTitle"),
+                            proposedTitle(QFileInfo(path).fileName()));
         if (numberAnswer.isEmpty() || titleAnswer.isEmpty()) {
             // Stops at once: no closing lines, and the lists stay as they were.
             cancelAtQuestion();

@@ -320,8 +320,8 @@ std::optional<QByteArray> readSongListBytes(const QString& path, QString* error)
         return refuse(reason.isEmpty() ? QStringLiteral("%1: ファイルがありません").arg(path) : reason);
     if (bytes->size() > MaxSongListBytes)
         return refuse(tooLargeText(QFileInfo(path).size()));
-    const qint64 lines = std::count(bytes->cbegin(), bytes->cend(), '\n') +
-                         (!bytes->isEmpty() && !bytes->endsWith('\n') ? 1 : 0);
+    const qint64 lines =
+        std::count(bytes->cbegin(), bytes->cend(), '\n') + (!bytes->isEmpty() && !bytes->endsWith('\n') ? 1 : 0);
     if (lines / 2 > MaxSongListEntries)
         return refuse(QStringLiteral("曲目リストの曲が多すぎるので読み込みません（%1 曲、上限 %2 曲）")
                           .arg(lines / 2)

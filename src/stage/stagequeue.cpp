@@ -100,11 +100,11 @@ void Stage::reserve(const Cmd::Reserve& reserve)
         message(StatusColour::Yellow, QStringLiteral("Not Found!"));
         return;
     }
-    const KeyTempo keyTempo = reserve.keyTempo ? *reserve.keyTempo
-                                               : rememberedKeyTempo(m_paths.singerKeys(), reserve.user, reserve.number)
-                                                     .value_or(KeyTempo{});
-    const Reservation entry{reserve.number, song->title(), song->rawTitle, reserve.user, ++m_lastId,
-                            reserve.device, keyTempo.clamped()};
+    const KeyTempo keyTempo =
+        reserve.keyTempo ? *reserve.keyTempo
+                         : rememberedKeyTempo(m_paths.singerKeys(), reserve.user, reserve.number).value_or(KeyTempo{});
+    const Reservation entry{reserve.number, song->title(),  song->rawTitle,    reserve.user,
+                            ++m_lastId,     reserve.device, keyTempo.clamped()};
     if (!m_main.isPlaying() && m_queue.isEmpty()) {
         if (!startPlayback(entry))
             return;

@@ -135,7 +135,8 @@ bool chosenStep(const QJsonValue& value, int limit, int step, std::optional<int>
         return true;
     bool ok = value.isDouble();
     const double number = value.isString() ? value.toString().toDouble(&ok) : value.toDouble();
-    if (!ok || !std::isfinite(number) || number != std::trunc(number) || std::fabs(number) > limit || int(number) % step != 0)
+    if (!ok || !std::isfinite(number) || number != std::trunc(number) || std::fabs(number) > limit ||
+        int(number) % step != 0)
         return false;
     *chosen = int(number);
     return true;
@@ -431,10 +432,11 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
     }
     // A key or tempo the guest chose; what they leave as usual is what they last sang the song at.
     std::optional<int> key, tempo;
-    if (!chosenStep(body.value(QStringLiteral("key")), KeyTempo::MaxKey, 1, &key)
-        || !chosenStep(body.value(QStringLiteral("tempo")), KeyTempo::MaxTempo, KeyTempo::TempoStep, &tempo)) {
+    if (!chosenStep(body.value(QStringLiteral("key")), KeyTempo::MaxKey, 1, &key) ||
+        !chosenStep(body.value(QStringLiteral("tempo")), KeyTempo::MaxTempo, KeyTempo::TempoStep, &tempo)) {
         forgetLastAction(request);
-        return failure(400, QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで（5%きざみ）で選んでください。"));
+        return failure(400,
+                       QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで（5%きざみ）で選んでください。"));
     }
     // Recorded as the stage will queue it.
     RecordedReservation recorded = requestedReservation(number.text(), name);

@@ -1,7 +1,7 @@
 #include "common/apppaths.h"
 #include "control/commandentry.h"
-#include "launcher/startup.h"
 #include "exchange/exchange.h"
+#include "launcher/startup.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -73,8 +73,8 @@ TEST(Guide, NamesEveryFileAndFolderOfTheLibrary)
 
     // The files the program reads beside them.
     const QDir root(paths.root());
-    for (const QString& path : {paths.songList(), paths.webRootFile(), paths.remoteAddressFile(), paths.introVideo(),
-                                paths.queueRecord()})
+    for (const QString& path :
+         {paths.songList(), paths.webRootFile(), paths.remoteAddressFile(), paths.introVideo(), paths.queueRecord()})
         names << root.relativeFilePath(path);
     for (const QString& folder : {paths.backupDir(), paths.srcDir()})
         names << root.relativeFilePath(folder) + u'/';

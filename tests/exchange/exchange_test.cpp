@@ -2,8 +2,8 @@
 #include "common/cp932.h"
 #include "common/savefile.h"
 #include "common/textfile.h"
-#include "stage/queuefile.h"
 #include "exchange/exchange.h"
+#include "stage/queuefile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -84,7 +84,8 @@ TEST_F(DbFiles, EachReaderRefusesAPipeADeviceAndAHugeFile)
              QString problem;
              return guestPort(p, &problem) == DefaultGuestPort && problem.contains(u"webport.txt"_s);
          }},
-        {"db/webhosts.txt", [](const AppPaths& p) { return HostCheck(p)("localhost:8080") && !HostCheck(p)("x.test"); }},
+        {"db/webhosts.txt",
+         [](const AppPaths& p) { return HostCheck(p)("localhost:8080") && !HostCheck(p)("x.test"); }},
         {"db/karaokescreen.txt", [](const AppPaths& p) { return readKaraokeScreen(p).isEmpty(); }},
         {"db/singerkeys.txt",
          [&song](const AppPaths& p) {

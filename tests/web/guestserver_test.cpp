@@ -6,8 +6,8 @@
 #include "exchange/exchange.h"
 #include "launcher/startup.h"
 #include "stage/guestdesk.h"
-#include "stage/singerkeys.h"
 #include "stage/queuerecord.h"
+#include "stage/singerkeys.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
@@ -547,7 +547,7 @@ TEST_F(GuestServerTest, APhoneSeesAndCancelsOnlyItsOwnWaitingSongs)
     for (const QJsonValue& entry : mine.get("/api/queue").json()[u"waiting"_s].toArray())
         left.append(entry[u"number"_s].toString());
     EXPECT_EQ(left, (QStringList{u"100001"_s, u"100003"_s, u"100004"_s, u"100001"_s})); // the queue file republished
-    EXPECT_EQ(mine.post("/api/cancel", cancelMine).status, 404);           // gone already
+    EXPECT_EQ(mine.post("/api/cancel", cancelMine).status, 404);                        // gone already
 }
 
 // The waits count the playing song at its tempo and a time signal that fires while a waiting song plays.
