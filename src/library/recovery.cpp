@@ -2,10 +2,10 @@
 
 #include "common/cp932.h"
 #include "common/savefile.h"
+#include "common/signalfiles.h"
 #include "common/textfile.h"
 #include "library/entryrules.h"
 #include "library/songlist.h"
-#include "timesignal/signalfiles.h"
 
 #include <QFile>
 #include <QFileInfo>

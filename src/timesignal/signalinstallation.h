@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/dropengine.h"
-#include "timesignal/signalfiles.h"
+#include "common/signalfiles.h"
 
 namespace tarv {
 

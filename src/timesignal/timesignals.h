@@ -4,7 +4,7 @@
 #include "common/appstate.h"
 #include "common/operatorlog.h"
 #include "common/operatorprompts.h"
-#include "timesignal/signalfiles.h"
+#include "common/signalfiles.h"
 #include "timesignal/signalinstallation.h"
 #include "timesignal/timesignalsource.h"
 

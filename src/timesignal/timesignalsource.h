@@ -1,6 +1,6 @@
 #pragma once
 
-#include "timesignal/signalfiles.h"
+#include "common/signalfiles.h"
 
 #include <QDate>
 #include <QDateTime>

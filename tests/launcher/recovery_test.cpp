@@ -1,7 +1,7 @@
 #include "common/cp932.h"
+#include "common/signalfiles.h"
 #include "launcher/startup.h"
 #include "library/libraryfixture.h"
-#include "timesignal/signalfiles.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>

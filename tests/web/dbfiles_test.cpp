@@ -1,5 +1,6 @@
 // Every file of db/ put in place as a pipe, a link to /dev/zero or a huge file: its reader refuses it
 // at once, the program goes on with what it would do without the file, and the file stays as it was.
+#include "common/signalfiles.h"
 #include "common/songnumber.h"
 #include "common/webroot.h"
 #include "launcher/karaokescreen.h"
@@ -7,7 +8,6 @@
 #include "library/songlist.h"
 #include "stage/singerkeys.h"
 #include "support/appfolder.h"
-#include "timesignal/signalfiles.h"
 #include "web/addressreport.h"
 #include "web/hostcheck.h"
 #include "web/webserver.h"

@@ -1,4 +1,4 @@
-#include "timesignal/signalfiles.h"
+#include "common/signalfiles.h"
 
 #include "common/cp932.h"
 #include "common/display.h"
