@@ -40,7 +40,7 @@ bool isRecordedNumber(QStringView text)
 
 bool isStoredUser(QStringView text)
 {
-    return !text.isEmpty() && !text.contains(u'\t') && storedUserName(text) == text;
+    return !text.isEmpty() && storedUserName(text) == text; // a stored name holds no tab or line end
 }
 
 bool isDevice(QStringView text)
@@ -129,7 +129,7 @@ RecordContent parseRecord(QByteArrayView content)
 QByteArray recordLine(const RecordedReservation& r)
 {
     // Written so that it reads back: a field that could not be read is left out.
-    const QString user = storedUserName(r.user).remove(u'\t');
+    const QString user = storedUserName(r.user);
     QByteArray out = r.number.toUtf8() + '\t' + (user.isEmpty() ? GuestUser.toString() : user).toUtf8() + '\t';
     if (r.keyTempo) {
         const KeyTempo keyTempo = r.keyTempo->clamped();
