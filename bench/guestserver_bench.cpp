@@ -169,13 +169,13 @@ int main()
     // Each reservation writes the queue record twice: when a guest's reservation is accepted and when
     // the stage queues it, with 20 others waiting. Atomic writes, synced at most once a second.
     QueueRecord record(paths.queueRecord());
-    QList<RecordedReservation> waiting(20, {QStringLiteral("100001"), QStringLiteral("ゲスト")});
+    QList<RecordedReservation> waiting(20, {SongNumber(100001), QStringLiteral("ゲスト")});
     record.setQueue(waiting);
     constexpr int Reservations = 500;
     auto start = Steady::now();
     for (int i = 0; i < Reservations; ++i) {
-        record.accept({QString::number(100000 + i), QStringLiteral("ゲスト")});
-        waiting.append({QString::number(100000 + i), QStringLiteral("ゲスト")});
+        record.accept({SongNumber(100000 + i), QStringLiteral("ゲスト")});
+        waiting.append({SongNumber(100000 + i), QStringLiteral("ゲスト")});
         waiting.removeFirst();
         record.setQueue(waiting, std::nullopt, true);
         record.syncIfDue();

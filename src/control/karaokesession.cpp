@@ -121,26 +121,36 @@ void KaraokeSession::setGuestDesk(GuestDesk* desk)
 {
     m_desk = desk;
     if (m_desk)
-        connect(&m_stage, &Stage::queueChanged, this, &KaraokeSession::publishToDesk, Qt::UniqueConnection);
+        connect(&m_stage, &Stage::roomChanged, this, &KaraokeSession::publishToDesk, Qt::UniqueConnection);
     publishToDesk();
 }
 
 void KaraokeSession::publishToDesk()
 {
-    if (!m_desk)
+    if (!m_desk || m_taking)
         return;
-    QList<DeskEntry> waiting;
+    const auto entry = [](const Reservation& r) {
+        return QueueEntry{r.id, r.number, r.title, r.user, r.device, r.keyTempo};
+    };
+    QList<QueueEntry> waiting;
     waiting.reserve(m_stage.queue().size());
-    for (const Reservation& entry : m_stage.queue())
-        waiting.append({entry.id, entry.number.text(), entry.user, entry.device, entry.keyTempo});
-    m_desk->publishQueue(waiting);
+    for (const Reservation& r : m_stage.queue())
+        waiting.append(entry(r));
+    const auto& playing = m_stage.playing();
+    m_desk->publishQueue(playing ? std::optional(entry(*playing)) : std::nullopt, waiting);
 }
 
 void KaraokeSession::takeFromDesk()
 {
     if (!m_desk)
         return;
-    for (Command& command : m_desk->take()) {
+    std::vector<Command> taken = m_desk->take();
+    if (taken.empty())
+        return;
+    // The phones see each reservation as accepted until the queue they read holds it: all that was
+    // taken is carried out before the queue is published again.
+    m_taking = true;
+    for (Command& command : taken) {
         const bool reservation = std::holds_alternative<Cmd::Reserve>(command);
         m_stage.post(std::move(command));
         // The server recorded it before accepting it: the record lets go of it as the stage takes it
@@ -148,6 +158,9 @@ void KaraokeSession::takeFromDesk()
         if (reservation)
             m_stage.handOverLastPost();
     }
+    m_stage.catchUp();
+    m_taking = false;
+    publishToDesk();
 }
 
 void KaraokeSession::setQueueRecord(QueueRecord* record)
@@ -221,9 +234,12 @@ void KaraokeSession::tmr_sf_Timer()
         m_second.stop();
     }
 
+    // Under a time signal the song waits where it was; over the idle screen nothing waits.
     if (m_desk)
-        m_desk->publishPosition(
-            m_main.isPlaying() || timeSignalPlaying ? std::optional(m_main.position()) : std::nullopt, m_main.tempo());
+        m_desk->publishPosition(m_main.isPlaying() || (timeSignalPlaying && m_stage.playing())
+                                    ? std::optional(m_main.position())
+                                    : std::nullopt,
+                                m_main.tempo());
 
     // While karaoke mode ends the farewell stays on screen: no idle message, no next song. A
     // message that must be read (a missing video) stays for its few seconds too.

@@ -128,7 +128,8 @@ private:
     TimeSignalSource* m_timeSignals = nullptr;
     QueueRecord* m_record = nullptr;
     GuestDesk* m_desk = nullptr;
-    FiringGuard m_firing; // tmr_ziho's Tag: the last fired time
+    bool m_taking = false; // carrying out what was taken from the desk
+    FiringGuard m_firing;  // tmr_ziho's Tag: the last fired time
 
     QTimer m_sfTimer;       // tmr_sf
     QTimer m_zihoTimer;     // tmr_ziho

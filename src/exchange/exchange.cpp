@@ -57,19 +57,20 @@ QByteArray exchangeRecord(std::initializer_list<QByteArrayView> fields)
     return out;
 }
 
-QList<ExchangeRecord> parseExchangeRecords(QStringView text, bool withUser)
+QList<SongRecord> parseSongFile(QStringView text)
 {
-    QList<ExchangeRecord> records;
+    QList<SongRecord> records;
     for (QStringView line : text.split(u"\r\n", Qt::SkipEmptyParts)) {
         if (!line.endsWith(u"$ENT"))
             continue;
         line.chop(4);
-        const qsizetype first = line.indexOf(u'$');
-        const qsizetype last = withUser ? line.lastIndexOf(u'$') : line.size();
-        if (first < 0 || last <= first)
+        const qsizetype dollar = line.indexOf(u'$');
+        const QStringView digits = line.left(dollar);
+        const bool plain = !digits.isEmpty() && digits.size() <= 15 &&
+                           std::all_of(digits.cbegin(), digits.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+        if (dollar < 0 || !plain)
             continue;
-        records.append({line.left(first).toString(), line.mid(first + 1, last - first - 1).toString(),
-                        withUser ? line.mid(last + 1).toString() : QString()});
+        records.append({SongNumber(digits.toLongLong()), line.mid(dollar + 1).toString()});
     }
     return records;
 }

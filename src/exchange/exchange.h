@@ -2,6 +2,7 @@
 
 #include "common/apppaths.h"
 #include "common/savefile.h"
+#include "common/songnumber.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -53,19 +54,17 @@ inline constexpr qint64 MaxRecordFileBytes = 128 * 1024 * 1024;
 // storedUserName() first.
 QByteArray exchangeRecord(std::initializer_list<QByteArrayView> fields);
 
-// A record of the queue or song file read back: the first field is the number, the last the user
-// (queue file only), and the fields between the title. Titles and names may hold "$", so a name with
-// one is read as its last part, the rest going to the title.
-struct ExchangeRecord
+// A record of the song file read back: the first field is the number, the rest the title (a title
+// may hold "$").
+struct SongRecord
 {
-    QString number;
+    SongNumber number;
     QString title;
-    QString user;
 };
 
-// The records of a decoded queue file (withUser) or song file: each CR LF line that ends in "$ENT"
-// and has its fields; any other line is skipped.
-QList<ExchangeRecord> parseExchangeRecords(QStringView text, bool withUser);
+// The records of a decoded song file: each CR LF line that ends in "$ENT" and starts with a number in
+// plain digits and a "$"; any other line is skipped.
+QList<SongRecord> parseSongFile(QStringView text);
 
 // The longest user name kept; a longer name is cut.
 inline constexpr qsizetype MaxUserNameLength = 32;

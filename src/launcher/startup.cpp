@@ -185,7 +185,7 @@ bool takeKeptRequest(const AppPaths& paths, const QList<RecordedReservation>& ke
     const auto request = parseRequest(*content);
     if (!request)
         return false;
-    const RecordedReservation requested = requestedReservation(request->code, request->user);
+    const RecordedReservation requested = requestedReservation(SongNumber::fromText(request->code), request->user);
     const bool known = std::any_of(kept.cbegin(), kept.cend(), [&requested](const RecordedReservation& r) {
         return r.number == requested.number && r.user == requested.user;
     });

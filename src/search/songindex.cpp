@@ -70,7 +70,6 @@ void SearchColumn::markPrefixed(QStringView prefix, std::vector<quint8>& hits, q
 struct SongIndex::Titles
 {
     std::vector<CatalogSong> songs;
-    std::vector<std::pair<qint64, qsizetype>> byNumber; // (number, position), ascending
     SearchColumn titles;
     SearchColumn numbers;
 };
@@ -81,7 +80,6 @@ SongIndex::SongIndex(std::vector<CatalogSong> songs)
     const qsizetype count = qsizetype(songs.size());
     titles->titles.reserve(count, count * 16);
     titles->numbers.reserve(count, count * 6);
-    titles->byNumber.reserve(size_t(count));
     char digits[24];
     char16_t number[24];
     for (qsizetype i = 0; i < count; ++i) {
@@ -90,10 +88,7 @@ SongIndex::SongIndex(std::vector<CatalogSong> songs)
         const char* end = std::to_chars(digits, digits + sizeof digits, song.number).ptr;
         std::copy(static_cast<const char*>(digits), end, number);
         titles->numbers.append(QStringView(number, end - digits));
-        titles->byNumber.emplace_back(song.number, i);
     }
-    std::stable_sort(titles->byNumber.begin(), titles->byNumber.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
     titles->songs = std::move(songs);
     m_titles = std::move(titles);
 }
@@ -110,19 +105,6 @@ const std::vector<CatalogSong>& SongIndex::songs() const
 {
     static const std::vector<CatalogSong> none;
     return m_titles ? m_titles->songs : none;
-}
-
-const CatalogSong* SongIndex::find(qint64 number) const
-{
-    if (!m_titles)
-        return nullptr;
-    // A number listed twice: its last entry.
-    const auto& byNumber = m_titles->byNumber;
-    const auto after = std::upper_bound(byNumber.begin(), byNumber.end(), number,
-                                        [](qint64 n, const auto& entry) { return n < entry.first; });
-    if (after == byNumber.begin() || std::prev(after)->first != number)
-        return nullptr;
-    return &m_titles->songs[size_t(std::prev(after)->second)];
 }
 
 std::vector<qsizetype> SongIndex::search(QStringView query) const
@@ -159,12 +141,8 @@ std::vector<qsizetype> SongIndex::search(QStringView query) const
 std::vector<CatalogSong> parseSongRecords(const QByteArray& content)
 {
     std::vector<CatalogSong> songs;
-    for (const ExchangeRecord& record : parseExchangeRecords(decodeCp932(content), false)) {
-        bool ok = false;
-        const qint64 number = record.number.toLongLong(&ok);
-        if (ok)
-            songs.push_back({number, record.title});
-    }
+    for (const SongRecord& record : parseSongFile(decodeCp932(content)))
+        songs.push_back({record.number.value(), record.title});
     return songs;
 }
 

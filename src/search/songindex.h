@@ -54,7 +54,6 @@ public:
 
     const std::vector<CatalogSong>& songs() const;
     bool hasReadings() const { return bool(m_readings); }
-    const CatalogSong* find(qint64 number) const;
 
     // The positions of the songs that match a typed text: those whose title holds it (or, for
     // digits, whose number begins with them) in list order, then those whose reading alone holds

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/keytempo.h"
+#include "common/songnumber.h"
 #include "stage/command.h"
 
 #include <QList>
@@ -13,15 +15,27 @@
 
 namespace tarv {
 
-// A waiting reservation as the guests' server sees it: enough to mark a phone's own songs and to
-// let it cancel them.
-struct DeskEntry
+// A song of the room's queue as the guests' server sees it.
+struct QueueEntry
 {
-    quint64 id = 0;
-    QString number;
+    quint64 id = 0; // the stage's id; 0 for a reservation accepted and not yet taken by the stage
+    SongNumber number;
+    QString title;
     QString user;
-    QString device;
-    KeyTempo keyTempo;
+    QString device = {}; // the phone that reserved it; empty for the keypad and the request file
+    KeyTempo keyTempo = {};
+    bool operator==(const QueueEntry&) const = default;
+};
+
+// The room's queue at one moment: the song playing, the stage's waiting songs in playing order, then
+// the guests' reservations accepted and not yet taken by the stage, in the order they were accepted
+// (the stage queues them after the others). The version grows with every change of any of them.
+struct QueueSnapshot
+{
+    quint64 version = 0;
+    std::optional<QueueEntry> playing;
+    QList<QueueEntry> waiting;
+    QList<QueueEntry> accepted;
 };
 
 // A time signal that will fire, as the session published it: in how many seconds, and the videos of
@@ -35,21 +49,30 @@ struct DeskSignal
 // What the program's own guest server hands the karaoke session, and what the session shows back.
 // The server submits logins, reservations (already in the queue record) and cancels in the order it
 // accepted them; the session takes them all on its event loop, unless a time signal plays. The
-// session publishes its waiting reservations, the playing song's position and tempo, and the time
-// signals ahead for the server.
+// session publishes its queue after every change, and the playing song's position and tempo and the
+// time signals ahead, for the server.
+//
+// The desk holds the one view of the queue that the phones read: the stage's queue as last published
+// and what was accepted since. A reservation stays in the accepted part from its submit until the
+// first publish after the stage took it, so no snapshot ever misses it.
 // Thread-safe: the server's threads and the session's thread share it.
 class GuestDesk
 {
 public:
     void submit(Command command);
+    // A guest's reservation of a song of that title: shown as accepted until the stage has it.
+    void submitReservation(const Cmd::Reserve& reserve, const QString& title);
     // Everything submitted since the last take, oldest first.
     std::vector<Command> take();
     // Karaoke mode ended: what still waits is dropped, as the stage's queue is.
     void clear();
 
-    void publishQueue(const QList<DeskEntry>& waiting);
-    // The stage's waiting reservations as last published, in playing order.
-    std::shared_ptr<const QList<DeskEntry>> queue() const;
+    // The stage's queue: the song playing and the waiting ones in playing order. Every reservation
+    // taken before this call has been carried out.
+    void publishQueue(const std::optional<QueueEntry>& playing, const QList<QueueEntry>& waiting);
+    // The queue as it stands; never null.
+    std::shared_ptr<const QueueSnapshot> snapshot() const;
+
     // Seconds into the song playing (media seconds) and its tempo in percent; none when nothing plays.
     void publishPosition(std::optional<double> seconds, int tempo = 0);
     std::optional<double> position() const;
@@ -59,9 +82,13 @@ public:
     QList<DeskSignal> timeSignals() const;
 
 private:
+    void changeLocked(std::optional<QueueEntry> playing, QList<QueueEntry> waiting, QList<QueueEntry> accepted);
+
     mutable std::mutex m_mutex;
     std::vector<Command> m_inbox;
-    std::shared_ptr<const QList<DeskEntry>> m_queue = std::make_shared<const QList<DeskEntry>>();
+    qsizetype m_untaken = 0; // accepted reservations in the inbox
+    qsizetype m_taken = 0;   // accepted reservations taken by the stage and not yet in a published queue
+    std::shared_ptr<const QueueSnapshot> m_snapshot = std::make_shared<const QueueSnapshot>();
     std::optional<double> m_position;
     int m_tempo = 0;
     QList<DeskSignal> m_signals;

@@ -22,8 +22,8 @@ QByteArray recordLine(const QByteArray& number, const QByteArray& title, const Q
 QByteArray fullQueueFile(const NowPlaying& now, const QList<Reservation>& queue)
 {
     QByteArray out;
-    if (now.number.size() == 6) {
-        out += recordLine(encodeCp932(now.number), titleBytes(now.title, now.rawTitle), now.user);
+    if (const QString number = now.numberText(); number.size() == 6) {
+        out += recordLine(number.toLatin1(), titleBytes(now.title, now.rawTitle), now.user);
     } else {
         const QString text = now.text();
         out += recordLine(encodeCp932(text.left(6)), encodeCp932(text.mid(9)), now.user);

@@ -26,15 +26,17 @@ struct Reservation
     KeyTempo keyTempo = {};
 };
 
-// The song now playing: "number | title" plus the user who reserved it.
+// The song now playing: "number | title" plus the user who reserved it; before the first song, the
+// start, numbered 000000.
 struct NowPlaying
 {
-    QString number = QStringLiteral("000000");
+    SongNumber number = {};
     QString title = QStringLiteral("起動");
     QByteArray rawTitle;
     QString user;
 
-    QString text() const { return number + QStringLiteral(" | ") + title; }
+    QString numberText() const { return number.isValid() ? number.text() : QStringLiteral("000000"); }
+    QString text() const { return numberText() + QStringLiteral(" | ") + title; }
 };
 
 // The queue file the web pages read (tarvlist.txt), in CP932 with CR LF: first the song now

@@ -32,10 +32,11 @@ constexpr QStringView PlayingMark = u"playing";
 // no change waits more than about a second for the disk.
 constexpr qint64 SyncEveryMs = 900;
 
-bool isRecordedNumber(QStringView text)
+// A song number as recordLine() writes it: plain decimal.
+SongNumber recordedNumber(QStringView text)
 {
     const SongNumber number = SongNumber::fromText(text);
-    return number.isSongNumber() && number.text() == text;
+    return number.isSongNumber() && number.text() == text ? number : SongNumber();
 }
 
 bool isStoredUser(QStringView text)
@@ -79,8 +80,8 @@ std::optional<RecordedReservation> parseLine(QByteArrayView line)
     const qsizetype count = fields.size();
     if (count != 1 && count != 2 && count != 6 && !(count == 7 && fields[6] == PlayingMark))
         return std::nullopt;
-    RecordedReservation out{fields[0].toString(), GuestUser.toString()};
-    if (!isRecordedNumber(out.number))
+    RecordedReservation out{recordedNumber(fields[0]), GuestUser.toString()};
+    if (!out.number.isValid())
         return std::nullopt;
     if (count == 1)
         return out;
@@ -130,7 +131,7 @@ QByteArray recordLine(const RecordedReservation& r)
 {
     // Written so that it reads back: a field that could not be read is left out.
     const QString user = storedUserName(r.user);
-    QByteArray out = r.number.toUtf8() + '\t' + (user.isEmpty() ? GuestUser.toString() : user).toUtf8() + '\t';
+    QByteArray out = r.number.text().toUtf8() + '\t' + (user.isEmpty() ? GuestUser.toString() : user).toUtf8() + '\t';
     if (r.keyTempo) {
         const KeyTempo keyTempo = r.keyTempo->clamped();
         out += QByteArray::number(keyTempo.key) + '\t' + QByteArray::number(keyTempo.tempo) + '\t';
@@ -145,10 +146,10 @@ QByteArray recordLine(const RecordedReservation& r)
     return out + '\n';
 }
 
-RecordedReservation requestedReservation(const QString& code, const QString& user)
+RecordedReservation requestedReservation(SongNumber number, const QString& user)
 {
     const QString stored = storedUserName(user);
-    return {decimalText(leadingNumber(code)), stored.isEmpty() ? GuestUser.toString() : stored};
+    return {number, stored.isEmpty() ? GuestUser.toString() : stored};
 }
 
 QueueRecord::QueueRecord(QString path, const Clock& clock) : m_path(std::move(path)), m_clock(clock) {}

@@ -2,6 +2,7 @@
 
 #include "common/clock.h"
 #include "common/keytempo.h"
+#include "common/songnumber.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -18,7 +19,7 @@ namespace tarv {
 // phone or the stage chose for it.
 struct RecordedReservation
 {
-    QString number;
+    SongNumber number;
     QString user;
     std::optional<KeyTempo> keyTempo = std::nullopt; // none: at what the user last sang the song at
     QString device = {};                             // the phone that reserved it; empty for none
@@ -27,9 +28,9 @@ struct RecordedReservation
     bool operator==(const RecordedReservation&) const = default;
 };
 
-// The reservation a request file's two fields make: the code's number in plain decimal and the stored
-// user name ("Guest" for none), as the karaoke session queues it.
-RecordedReservation requestedReservation(const QString& code, const QString& user);
+// The reservation of that number for that user as the karaoke session queues it: under the stored
+// user name ("Guest" for none).
+RecordedReservation requestedReservation(SongNumber number, const QString& user);
 
 // What a record's content holds: the reservations it can read, the song that was playing first, at most
 // MaxEntries of them; and how many lines it left out (unreadable, or beyond the limit).

@@ -317,7 +317,7 @@ void Stage::switchGuideVocal(bool on)
 
 void Stage::reportUnplayable()
 {
-    sayUnplayable(m_nowPlaying.number);
+    sayUnplayable(m_nowPlaying.numberText());
 }
 
 void Stage::sayProblem(const QString& text)

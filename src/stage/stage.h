@@ -109,6 +109,8 @@ public:
     int pendingCount() const { return m_idleShown && m_queue.isEmpty() ? -1 : int(m_queue.size()); }
 
     const NowPlaying& nowPlaying() const { return m_nowPlaying; }
+    // The reservation of the song playing; none over the idle screen.
+    const std::optional<Reservation>& playing() const { return m_playing; }
     const QList<Reservation>& queue() const { return m_queue; }
     // The entry shown by the review (0-based), -1 for none.
     int selectedIndex() const { return m_selected; }
@@ -148,6 +150,9 @@ signals:
     // The queue or its selection changed; read queue() and selectedIndex().
     void queueChanged();
     void nowPlayingChanged();
+    // The room's queue changed: the reservation playing, or the waiting ones or their order; read
+    // playing() and queue(). The queue record has it already.
+    void roomChanged();
     // keyTempoBadge() changed.
     void keyTempoChanged();
     // tmr_visible: restart its 5-second count / start it only when it is not already counting.

@@ -38,7 +38,7 @@ namespace {
 
 RecordedReservation recorded(const Reservation& entry)
 {
-    return {entry.number.text(), entry.user, entry.keyTempo, entry.device, entry.id};
+    return {entry.number, entry.user, entry.keyTempo, entry.device, entry.id};
 }
 
 } // namespace
@@ -46,13 +46,14 @@ RecordedReservation recorded(const Reservation& entry)
 void Stage::recordQueue()
 {
     const bool handOver = std::exchange(m_handOver, false);
-    if (!m_record)
-        return;
-    QList<RecordedReservation> waiting;
-    waiting.reserve(m_queue.size());
-    for (const Reservation& entry : m_queue)
-        waiting.append(recorded(entry));
-    m_record->setQueue(waiting, m_playing ? std::optional(recorded(*m_playing)) : std::nullopt, handOver);
+    if (m_record) {
+        QList<RecordedReservation> waiting;
+        waiting.reserve(m_queue.size());
+        for (const Reservation& entry : m_queue)
+            waiting.append(recorded(entry));
+        m_record->setQueue(waiting, m_playing ? std::optional(recorded(*m_playing)) : std::nullopt, handOver);
+    }
+    emit roomChanged();
 }
 
 void Stage::restoreRecordedQueue()
@@ -66,10 +67,10 @@ void Stage::restoreRecordedQueue()
         lastId = std::max(lastId, r.id);
     QSet<quint64> ids;
     for (const RecordedReservation& r : kept) {
-        const SongNumber number = SongNumber::fromText(r.number);
+        const SongNumber number = r.number;
         const std::optional<Song> song = m_songs.find(number);
         if (!song) {
-            qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << r.number;
+            qCWarning(lcStage) << "a kept reservation is no longer in the song list:" << number.text();
             continue;
         }
         const quint64 id = (r.id != 0 && !ids.contains(r.id)) ? r.id : ++lastId;
@@ -88,7 +89,7 @@ void Stage::restoreRecordedQueue()
 
 void Stage::setNowPlaying(const Reservation& entry)
 {
-    m_nowPlaying = NowPlaying{entry.number.text(), entry.title, entry.rawTitle, entry.user};
+    m_nowPlaying = NowPlaying{entry.number, entry.title, entry.rawTitle, entry.user};
     emit nowPlayingChanged();
 }
 
@@ -110,6 +111,7 @@ void Stage::reserve(const Cmd::Reserve& reserve)
             return;
         showStatus(StatusColour::White, QStringLiteral("再生：") + entryText(entry));
         setNowPlaying(entry);
+        recordQueue();
         publishFull();
         emit hideCountRestarted();
         return;

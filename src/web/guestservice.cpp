@@ -105,15 +105,6 @@ int secondsUntil(qint64 leftMs)
 
 constexpr qint64 MinuteMs = 60 * 1000;
 
-QList<ExchangeRecord> readQueueRecords(const QString& file)
-{
-    QString error; // a file the guests' pages cannot read is shown to them as empty
-    const auto bytes = readExchangeFile(file, MaxRecordFileBytes, &error);
-    if (!bytes || bytes->size() > MaxRecordFileBytes)
-        return {};
-    return parseExchangeRecords(decodeCp932(*bytes), true);
-}
-
 // The Origin of a cross-site page differs from the host it posts to; a form post from another site
 // is stopped here and by the JSON content type.
 bool sameOrigin(const HttpRequest& request)
@@ -143,14 +134,6 @@ bool chosenStep(const QJsonValue& value, int limit, int step, std::optional<int>
 }
 
 } // namespace
-
-struct GuestService::QueueCache
-{
-    QString file;
-    SteadyClock::time_point resolved; // when the file's place was read from the web root
-    FileCache stamp;
-    QList<ExchangeRecord> records;
-};
 
 bool isSearch(const HttpRequest& request)
 {
@@ -183,7 +166,8 @@ QString guestName(QStringView name)
 GuestService::GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
                            GuestServiceOptions options)
     : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(std::move(options)),
-      m_clock(m_options.clock ? *m_options.clock : systemClock()), m_songs(std::make_unique<SongCatalog>(paths))
+      m_clock(m_options.clock ? *m_options.clock : systemClock()), m_songs(std::make_unique<SongCatalog>(paths)),
+      m_lookup(paths.songList())
 {
 }
 
@@ -243,28 +227,6 @@ HttpResponse GuestService::songs(const QString& query, int page)
                                  {QStringLiteral("songs"), list}});
 }
 
-std::shared_ptr<const GuestService::QueueCache> GuestService::queueFile()
-{
-    const std::lock_guard lock(m_queueMutex);
-    const auto now = SteadyClock::now();
-    // The web root's file is read again once a second; the queue file only when it changed.
-    const bool resolve = !m_queue || now - m_queue->resolved >= std::chrono::seconds(1);
-    const QString file =
-        resolve ? existingExchangeFile(m_paths, ExchangeFile::Queue).value_or(QString()) : m_queue->file;
-    const QFileInfo info(file);
-    const FileCache stamp{info.exists() ? info.size() : -1,
-                          info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1};
-    if (m_queue && file == m_queue->file && stamp.size == m_queue->stamp.size &&
-        stamp.modified == m_queue->stamp.modified) {
-        if (resolve)
-            m_queue = std::make_shared<const QueueCache>(QueueCache{file, now, stamp, m_queue->records});
-        return m_queue;
-    }
-    m_queue = std::make_shared<const QueueCache>(
-        QueueCache{file, now, stamp, file.isEmpty() ? QList<ExchangeRecord>() : readQueueRecords(file)});
-    return m_queue;
-}
-
 QList<SignalAhead> GuestService::timeSignalsAhead() const
 {
     QList<SignalAhead> ahead;
@@ -288,61 +250,48 @@ QList<SignalAhead> GuestService::timeSignalsAhead() const
 
 HttpResponse GuestService::queue(const QString& device)
 {
-    const std::shared_ptr<const QueueCache> file = queueFile();
-    const QList<ExchangeRecord>& records = file->records;
-    QJsonObject out{{QStringLiteral("playing"), QJsonValue::Null}, {QStringLiteral("waiting"), QJsonArray()}};
-    if (records.isEmpty())
-        return json(200, out);
-    // The stage's own list of the waiting songs gives each its id and its phone, when it is the list
-    // the file shows (the file is written just after the list changes).
-    const auto desk = m_desk ? m_desk->queue() : std::make_shared<const QList<DeskEntry>>();
-    // A name from the request file may hold "$": the record's title and user are compared as the one
-    // text they were written as, and split again where the stage's name begins.
-    QList<ExchangeRecord> shown = records;
-    bool same = desk->size() == records.size() - 1;
-    for (qsizetype i = 1; same && i < records.size(); ++i) {
-        const DeskEntry& known = (*desk)[i - 1];
-        const QString written = records[i].title + u'$' + records[i].user;
-        same = known.number == records[i].number && written.endsWith(u'$' + known.user);
-        if (same) {
-            shown[i].title = written.chopped(known.user.size() + 1);
-            shown[i].user = known.user;
-        }
-    }
-    if (!same)
-        shown = records;
-    const auto length = [this](const QString& number) -> std::optional<double> {
-        if (!m_options.durationSeconds)
-            return std::nullopt;
-        return m_options.durationSeconds(SongNumber::fromText(number));
+    static const auto none = std::make_shared<const QueueSnapshot>();
+    const std::shared_ptr<const QueueSnapshot> room = m_desk ? m_desk->snapshot() : none;
+    const auto length = [this](const SongNumber& number) -> std::optional<double> {
+        return m_options.durationSeconds ? m_options.durationSeconds(number) : std::nullopt;
     };
+    const auto shown = [&device](const QueueEntry& entry) {
+        QJsonObject out{{QStringLiteral("number"), entry.number.text()},
+                        {QStringLiteral("title"), entry.title},
+                        {QStringLiteral("user"), entry.user}};
+        if (entry.id != 0)
+            out.insert(QStringLiteral("id"), QString::number(entry.id));
+        out.insert(QStringLiteral("mine"), !entry.device.isEmpty() && entry.device == device);
+        out.insert(QStringLiteral("key"), entry.keyTempo.key);
+        out.insert(QStringLiteral("tempo"), entry.keyTempo.tempo);
+        return out;
+    };
+    QJsonObject out{{QStringLiteral("version"), QString::number(room->version)},
+                    {QStringLiteral("playing"), QJsonValue::Null}};
+    if (room->playing) {
+        QJsonObject playing = shown(*room->playing);
+        playing.remove(QStringLiteral("id"));
+        out.insert(QStringLiteral("playing"), playing);
+    }
     QJsonArray waiting;
     QList<SongAhead> ahead;
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        QJsonObject entry{{QStringLiteral("number"), records[i].number},
-                          {QStringLiteral("title"), shown[i].title},
-                          {QStringLiteral("user"), shown[i].user}};
-        if (i == 0) {
-            out.insert(QStringLiteral("playing"), entry);
-            continue;
+    for (const QList<QueueEntry>* part : {&room->waiting, &room->accepted}) {
+        for (const QueueEntry& entry : *part) {
+            QJsonObject shownEntry = shown(entry);
+            if (part == &room->accepted)
+                shownEntry.insert(QStringLiteral("accepted"), true);
+            waiting.append(shownEntry);
+            ahead.append({length(entry.number), entry.keyTempo.tempo});
         }
-        KeyTempo keyTempo;
-        if (same) {
-            const DeskEntry& known = (*desk)[i - 1];
-            keyTempo = known.keyTempo;
-            entry.insert(QStringLiteral("id"), QString::number(known.id));
-            entry.insert(QStringLiteral("mine"), known.device == device);
-            entry.insert(QStringLiteral("key"), keyTempo.key);
-            entry.insert(QStringLiteral("tempo"), keyTempo.tempo);
-        }
-        ahead.append({length(records[i].number), keyTempo.tempo});
-        waiting.append(entry);
     }
     // The wait: what is left of the song playing, then each song ahead, each at its tempo, and the time
     // signals that fire before a song starts; unknown from the first song of unknown length on.
     std::optional<double> left = 0.0;
     if (const auto position = m_desk ? m_desk->position() : std::nullopt) {
-        const auto playing = length(records[0].number);
+        // Over no reservation it is the intro that plays.
+        const auto playing = room->playing            ? length(room->playing->number)
+                             : m_options.videoSeconds ? m_options.videoSeconds(QStringLiteral("000000"))
+                                                      : std::nullopt;
         left = playing ? std::optional(*playing - *position) : std::nullopt;
     }
     const QList<std::optional<double>> waits =
@@ -422,11 +371,9 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
     if (auto refused = admit(request, &body, true))
         return *refused;
     const SongNumber number = reservedNumber(body.value(QStringLiteral("number")));
-    m_songs->refresh();
-    const auto index = m_songs->index();
-    const CatalogSong* song = number.isSongNumber() ? index->find(number.value()) : nullptr;
+    const std::optional<Song> song = number.isSongNumber() ? m_lookup.find(number) : std::nullopt;
     const QString name = guestName(body.value(QStringLiteral("name")).toString());
-    if (!song || !GuestRequest::song(number.value(), name)) {
+    if (!song) {
         forgetLastAction(request);
         return failure(404, QStringLiteral("その曲番号はありません。"));
     }
@@ -439,7 +386,7 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
                        QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで（5%きざみ）で選んでください。"));
     }
     // Recorded as the stage will queue it.
-    RecordedReservation recorded = requestedReservation(number.text(), name);
+    RecordedReservation recorded = requestedReservation(number, name);
     if (key || tempo) {
         KeyTempo chosen = rememberedKeyTempo(m_paths.singerKeys(), recorded.user, number).value_or(KeyTempo{});
         chosen.key = key.value_or(chosen.key);
@@ -453,10 +400,10 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
             return failure(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
         }
     }
-    m_desk->submit(Cmd::Reserve{number, recorded.user, recorded.device, recorded.keyTempo});
+    m_desk->submitReservation(Cmd::Reserve{number, recorded.user, recorded.device, recorded.keyTempo}, song->title());
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"),
-                                  QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title)}});
+                                  QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title())}});
 }
 
 // What the name last sang the song at, the original when nothing is remembered: the phone shows it as
@@ -464,7 +411,7 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
 HttpResponse GuestService::usualKeyTempo(const QString& number, const QString& name)
 {
     const SongNumber song = SongNumber::fromText(number);
-    const QString user = requestedReservation(song.text(), guestName(name)).user;
+    const QString user = requestedReservation(song, guestName(name)).user;
     const KeyTempo usual = rememberedKeyTempo(m_paths.singerKeys(), user, song).value_or(KeyTempo{});
     return json(200, QJsonObject{{QStringLiteral("key"), usual.key}, {QStringLiteral("tempo"), usual.tempo}});
 }
@@ -490,13 +437,13 @@ HttpResponse GuestService::cancel(const HttpRequest& request)
     if (auto refused = admit(request, &body, false))
         return *refused;
     const quint64 id = body.value(QStringLiteral("id")).toString().toULongLong();
-    const auto waiting = m_desk->queue();
-    const auto entry =
-        std::find_if(waiting->cbegin(), waiting->cend(), [id](const DeskEntry& e) { return id && e.id == id; });
+    const auto room = m_desk->snapshot();
+    const auto entry = std::find_if(room->waiting.cbegin(), room->waiting.cend(),
+                                    [id](const QueueEntry& e) { return id && e.id == id; });
     const auto gone = [] {
         return failure(404, QStringLiteral("その予約はもう待っていません（演奏中か、取り消し済みです）。"));
     };
-    if (entry == waiting->cend())
+    if (entry == room->waiting.cend())
         return gone();
     if (entry->device != deviceOf(request))
         return failure(
@@ -509,8 +456,9 @@ HttpResponse GuestService::cancel(const HttpRequest& request)
         return gone();
     }
     m_desk->submit(Cmd::CancelReservation{id});
-    return json(200, QJsonObject{{QStringLiteral("ok"), true},
-                                 {QStringLiteral("message"), QStringLiteral("取り消しました: %1").arg(entry->number)}});
+    return json(
+        200, QJsonObject{{QStringLiteral("ok"), true},
+                         {QStringLiteral("message"), QStringLiteral("取り消しました: %1").arg(entry->number.text())}});
 }
 
 void GuestService::pump()

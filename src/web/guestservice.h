@@ -4,6 +4,7 @@
 #include "common/clock.h"
 #include "common/songnumber.h"
 #include "exchange/exchange.h"
+#include "stage/songlookup.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -61,12 +62,11 @@ struct GuestServiceOptions
     std::function<std::optional<double>(const QString&)> videoSeconds;
 };
 
-// The guests' side of the exchange files: the phone page, the song search over songdb.txt, the
-// queue from tarvlist.txt (kept parsed, read again when the file changes), and reservations, logins
-// and cancels, which go to the karaoke session through the guest desk. A reservation is recorded in
-// the queue record before it is answered as accepted; the end of karaoke mode drops what still waits
-// on the desk, as it clears the stage's queue. A cancel is likewise out of the record before it is
-// answered as done.
+// The guests' side of karaoke mode: the phone page, the song search over songdb.txt, the room's queue
+// as the guest desk holds it, and reservations, logins and cancels, which go to the karaoke session
+// through the guest desk. A reservation is of a song of the song list, found as the keypad finds it. A reservation is
+// recorded in the queue record before it is answered as accepted; the end of karaoke mode drops what still waits on the
+// desk, as it clears the stage's queue. A cancel is likewise out of the record before it is answered as done.
 //
 // A phone is told apart by its device cookie, set by the page; limits count per phone, and per
 // address only against floods. Thread-safe: the server's threads may call handle() at once.
@@ -90,13 +90,6 @@ public:
     void pump();
 
 private:
-    struct FileCache
-    {
-        qint64 size = -1;
-        qint64 modified = -1;
-    };
-    struct QueueCache;
-
     HttpResponse songs(const QString& query, int page);
     HttpResponse queue(const QString& device);
     // The time signals the session published, each with its length.
@@ -111,7 +104,6 @@ private:
     std::optional<HttpResponse> admit(const HttpRequest& request, QJsonObject* body, bool limited);
     std::optional<HttpResponse> limit(const QString& key, int perMinute, const QString& text);
     void forgetLastAction(const HttpRequest& request); // a mistyped request does not count
-    std::shared_ptr<const QueueCache> queueFile();
 
     AppPaths m_paths;
     std::shared_ptr<const std::atomic<bool>> m_karaokeRunning;
@@ -123,9 +115,7 @@ private:
     const Clock& m_clock;
     QHash<QString, std::deque<qint64>> m_recent; // per phone and per address, in the clock's elapsedMs()
     std::unique_ptr<SongCatalog> m_songs;        // songdb.txt, searched through its index
-    // The queue file, parsed.
-    std::mutex m_queueMutex;
-    std::shared_ptr<const QueueCache> m_queue;
+    SongLookup m_lookup;                         // the song list, as the keypad reserves from it (under m_actionMutex)
 };
 
 // The requests worth the server's worker thread: the song search.

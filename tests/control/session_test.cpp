@@ -193,8 +193,8 @@ TEST_F(SessionTest, MissingVideoIsSaidInRedAndTheNextSongFollowsAfterIt)
     EXPECT_EQ(stage().statusText(), QStringLiteral("動画ファイルがありません：(100004)"));
     EXPECT_EQ(stage().statusColour(), StatusColour::Red);
     EXPECT_EQ(main.mediaPath(), QStringLiteral("song")); // nothing was loaded
-    EXPECT_EQ(stage().nowPlaying().number, QStringLiteral("000000"));
-    EXPECT_EQ(tick(), QString()); // the message stays readable for a moment
+    EXPECT_FALSE(stage().nowPlaying().number.isValid()); // still the start, 000000
+    EXPECT_EQ(tick(), QString());                        // the message stays readable for a moment
     clock.advanceMs(3000);
     EXPECT_EQ(tick(), QStringLiteral("000003"));
     EXPECT_EQ(stage().statusText(), QStringLiteral("再生：(100002) - 二"));
@@ -397,8 +397,8 @@ TEST_F(SessionTest, TheGuestDeskIsTakenInOrderButNotDuringATimeSignal)
     main.setMediaPath(u"song"_s);
     main.play();
     for (const auto& [number, user] : {std::pair{100001, u"タロウ"_s}, std::pair{100002, u"ハナコ"_s}}) {
-        ASSERT_EQ(record.accept({QString::number(number), user}), QString());
-        desk.submit(Cmd::Reserve{SongNumber(number), user, u"phone"_s});
+        ASSERT_EQ(record.accept({SongNumber(number), user}), QString());
+        desk.submitReservation(Cmd::Reserve{SongNumber(number), user, u"phone"_s}, u"title"_s);
     }
     second.setMediaPath(u"signal"_s);
     second.play();
@@ -411,8 +411,10 @@ TEST_F(SessionTest, TheGuestDeskIsTakenInOrderButNotDuringATimeSignal)
     EXPECT_EQ(queued(), (QStringList{u"100001/タロウ"_s, u"100002/ハナコ"_s}));
     EXPECT_EQ(readFileBytes(dir.filePath(u"queue.txt"_s), 64 << 20),
               QByteArray("100001\tタロウ\t0\t0\tphone\t1\n100002\tハナコ\t0\t0\tphone\t2\n"));
-    ASSERT_EQ(desk.queue()->size(), 2);
-    EXPECT_EQ(desk.queue()->at(1).device, u"phone"_s);
+    const auto room = desk.snapshot();
+    ASSERT_EQ(room->waiting.size(), 2);
+    EXPECT_EQ(room->waiting.at(1).device, u"phone"_s);
+    EXPECT_TRUE(room->accepted.isEmpty());
 }
 
 TEST_F(SessionTest, WebRequestsAndAKeypadReservationInOneTurnKeepTheirOwnUsers)

@@ -273,8 +273,8 @@ TEST_F(MainWindowTest, ReservationsLeftByACrashAreOfferedBackUntilAnswered)
         bool kept;
         qsizetype offeredNext;
     } rows[] = {{Answer::Escape, false, 2}, {Answer::Close, false, 2}, {Answer::No, false, 0}, {Answer::Yes, true, 0}};
-    const QList<RecordedReservation> offered{{u"100002"_s, u"太郎"_s, KeyTempo{2, -5}, u"phone"_s, 7, true},
-                                             {u"100001"_s, u"花子"_s}};
+    const QList<RecordedReservation> offered{{SongNumber(100002), u"太郎"_s, KeyTempo{2, -5}, u"phone"_s, 7, true},
+                                             {SongNumber(100001), u"花子"_s}};
     for (const auto& row : rows) {
         ASSERT_TRUE(saveFile(paths.queueRecord(), "100001\t花子\n100002\t太郎\t2\t-5\tphone\t7\tplaying\n").isEmpty());
         auto launcher = std::make_unique<Launcher>(paths, clock);

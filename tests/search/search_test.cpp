@@ -68,8 +68,6 @@ TEST(SongSearch, FindsTitlesByTextThenByReadingWhateverTheKanaWidthOrLongVowels)
         EXPECT_EQ(numbers(index, row.query), row.found) << row.query.toStdString();
     // Before the readings are read, titles are found by their text.
     EXPECT_EQ(numbers(titlesOnly, u"さくら"), (std::vector<qint64>{100003, 100005}));
-    EXPECT_EQ(index.find(100002)->title, QStringLiteral("東京ナイトドライブ"));
-    EXPECT_EQ(index.find(100007), nullptr);
 }
 
 TEST(SearchText, KatakanaFoldsToHiraganaToItsEnd)

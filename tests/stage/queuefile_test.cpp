@@ -8,14 +8,14 @@ using namespace tarv::test;
 
 TEST(FullQueueFile, ShortNumberIsCutAtFixedPlaces)
 {
-    NowPlaying now{QStringLiteral("12345"), QStringLiteral("title"), {}, QStringLiteral("ユキ")};
+    NowPlaying now{SongNumber(12345), QStringLiteral("title"), {}, QStringLiteral("ユキ")};
     EXPECT_EQ(fullQueueFile(now, {}), encodeCp932(u"12345 $itle$ユキ$ENT") + "\r\n");
 }
 
 TEST(FullQueueFile, TitleBytesAndDollarSignsPassUnchanged)
 {
     const QByteArray raw("\x83\x65\x83\x58\x83\x67\xFF$x"); // "テスト", a byte that is not CP932, "$x"
-    NowPlaying now{QStringLiteral("100001"), decodeCp932(raw), raw, QString()};
+    NowPlaying now{SongNumber(100001), decodeCp932(raw), raw, QString()};
     const QList<Reservation> queue{{SongNumber(100002), QStringLiteral("a$b"), {}, QStringLiteral("Guest")}};
     EXPECT_EQ(fullQueueFile(now, queue), QByteArray("100001$") + raw + "$$ENT\r\n100002$a$b$Guest$ENT\r\n");
 }
@@ -137,7 +137,7 @@ TEST(QueueRecordSync, AChangeGoesToTheDiskOnceTheLastSyncIsASecondOld)
         at += step.advanceMs;
         if (step.action == Action::Change) {
             ++id;
-            record.setQueue({{QStringLiteral("100001"), QStringLiteral("Guest"), {}, {}, id}});
+            record.setQueue({{SongNumber(100001), QStringLiteral("Guest"), {}, {}, id}});
         } else if (step.action == Action::SyncIfDue) {
             record.syncIfDue();
         } else {

@@ -68,7 +68,8 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
 
     // The reservation reached the session behind the server, not the request file.
     await page.click("nav button[data-tab=queue]");
-    await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 1);
+    // Shown as accepted at once, then as the stage's, with its cancel.
+    await page.waitForFunction(() => document.querySelectorAll("#waiting li button.cancel").length === 1);
     assert.match(await page.textContent("#playing li"), /サクラ咲く.*太郎/);
     assert.strictEqual(await page.getAttribute("#waiting li", "class"), "mine");
     assert.deepStrictEqual(await waitingTexts(page), ["取消あなたの予約100001さくらはなこあと約4分"]);
@@ -92,7 +93,7 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
 
     // The guest cancels the first of theirs (after the confirmation); the one after moves up.
     await page.click("nav button[data-tab=queue]");
-    await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 2);
+    await page.waitForFunction(() => document.querySelectorAll("#waiting li button.cancel").length === 2);
     assert.deepStrictEqual(await waitingTexts(page), ["取消あなたの予約100001さくらはなこあと約4分",
                                                       "取消あなたの予約100004夜明けの歌はなこあと約8分"]);
     await page.click("#waiting li >> nth=0 >> button.cancel");
@@ -119,7 +120,7 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     await page.waitForFunction(() => document.querySelector("#message").textContent.includes("サクラ咲く"));
     assert.strictEqual(await page.inputValue("#key"), "");
     await page.click("nav button[data-tab=queue]");
-    await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 2);
+    await page.waitForFunction(() => document.querySelectorAll("#waiting li button.cancel").length === 2);
     assert.match((await waitingTexts(page))[1], /サクラ咲く♯2 \/ 原曲テンポはなこ/);
     await page.screenshot({ path: path.join(work, "phone-key.png") });
   } finally {

@@ -328,6 +328,33 @@ TEST_F(GuestServerTest, ReservationsAndLoginsGoToTheDeskInOrderNotToTheRequestFi
     EXPECT_EQ(requestFileContent(), QByteArray());
 }
 
+// A phone's reservation finds its song as the keypad does; one the record cannot hold is refused and
+// leaves nothing behind.
+TEST_F(GuestServerTest, AReservationIsOfTheListsLastEntryAndOnlyOnceRecorded)
+{
+    writeSongList({{100001, u"さくら"_s}, {100002, u"二番"_s}, {100001, u"さくら（新）"_s}});
+    Client client(port());
+    const Reply twice = client.post("/api/reserve", reservation("100001", "a"));
+    ASSERT_EQ(twice.status, 200) << twice.body;
+    EXPECT_TRUE(twice.json()[u"message"_s].toString().endsWith(u"さくら（新）"_s)) << twice.body;
+    EXPECT_EQ(desk.snapshot()->accepted.value(0).title, u"さくら（新）"_s);
+    ASSERT_EQ(desk.take().size(), 1u);
+    record.setQueue({}, std::nullopt, true); // the stage took it and plays it
+    desk.publishQueue(QueueEntry{1, SongNumber(100001), u"さくら（新）"_s, u"a"_s}, {});
+
+    // The record's file cannot be replaced: refused, and neither the desk nor the record keeps it.
+    QFile::remove(paths.queueRecord());
+    ASSERT_TRUE(QDir().mkpath(paths.queueRecord() + u"/x"_s));
+    const Reply refused = client.post("/api/reserve", reservation("100002", "b"));
+    EXPECT_EQ(refused.status, 503) << refused.body;
+    EXPECT_TRUE(desk.take().empty());
+    EXPECT_TRUE(desk.snapshot()->accepted.isEmpty());
+    ASSERT_TRUE(QDir(paths.queueRecord()).removeRecursively());
+    ASSERT_EQ(client.post("/api/reserve", reservation("100001", "c")).status, 200);
+    EXPECT_EQ(readFileBytes(paths.queueRecord(), 1 << 20).value_or(QByteArray()),
+              "100001\tc\t\t\taddress:127.0.0.1\t0\n"_ba);
+}
+
 // A key or tempo chosen on the phone travels with the reservation; what is left as usual is the
 // singer's remembered one; a value out of range is refused.
 TEST_F(GuestServerTest, APhoneReservesAtAChosenOrRememberedKeyAndTempo)
@@ -369,21 +396,55 @@ TEST_F(GuestServerTest, APhoneReservesAtAChosenOrRememberedKeyAndTempo)
     }
 }
 
-TEST_F(GuestServerTest, TheQueueComesFromTheQueueFile)
+TEST_F(GuestServerTest, PhonesSeeTheRoomsQueueThenWhatWasAcceptedAfterIt)
 {
-    Client client(port());
-    EXPECT_EQ(client.get("/api/queue").json()[u"playing"_s].type(), QJsonValue::Null);
-    ASSERT_TRUE(saveFile(exchange(ExchangeFile::Queue), exchangeRecord({"100001", encodeCp932(QStringLiteral("さくら")),
-                                                                        encodeCp932(QStringLiteral("花子"))}) +
-                                                            exchangeRecord({"100003", "A$B", "<b>"}))
-                    .isEmpty());
-    const QJsonObject queue = client.get("/api/queue").json();
-    EXPECT_EQ(queue[u"playing"_s][u"title"_s].toString(), QStringLiteral("さくら"));
-    EXPECT_EQ(queue[u"playing"_s][u"user"_s].toString(), QStringLiteral("花子"));
-    ASSERT_EQ(queue[u"waiting"_s].toArray().size(), 1);
-    EXPECT_EQ(queue[u"waiting"_s][0][u"number"_s].toString(), QStringLiteral("100003"));
-    EXPECT_EQ(queue[u"waiting"_s][0][u"title"_s].toString(), QStringLiteral("A$B"));
-    EXPECT_EQ(queue[u"waiting"_s][0][u"user"_s].toString(), QStringLiteral("<b>"));
+    Client phone(port(), "127.0.0.3");
+    ASSERT_EQ(phone.get("/").status, 200);
+    EXPECT_EQ(phone.get("/api/queue").json()[u"playing"_s].type(), QJsonValue::Null);
+    // The stage plays a song and has a keypad song waiting; the phone reserves one more.
+    desk.publishQueue(QueueEntry{5, SongNumber(100001), u"さくら"_s, u"花子"_s},
+                      {{7, SongNumber(100003), u"A$B"_s, u"<b>"_s, {}, KeyTempo{2, 0}}});
+    ASSERT_EQ(phone.post("/api/reserve", reservation("100002", "a")).status, 200);
+    const auto numbers = [&phone](QString* version = nullptr) {
+        const QJsonObject queue = phone.get("/api/queue").json();
+        if (version)
+            *version = queue[u"version"_s].toString();
+        QStringList out;
+        for (const QJsonValue& entry : queue[u"waiting"_s].toArray())
+            out.append(entry[u"number"_s].toString() + (entry[u"accepted"_s].toBool() ? u"+"_s : QString()));
+        return out;
+    };
+    const QJsonObject queue = phone.get("/api/queue").json();
+    EXPECT_EQ(queue[u"playing"_s][u"title"_s].toString(), u"さくら"_s);
+    EXPECT_EQ(queue[u"playing"_s][u"user"_s].toString(), u"花子"_s);
+    const QJsonArray waiting = queue[u"waiting"_s].toArray();
+    ASSERT_EQ(waiting.size(), 2);
+    EXPECT_EQ(waiting[0][u"title"_s].toString(), u"A$B"_s);
+    EXPECT_EQ(waiting[0][u"user"_s].toString(), u"<b>"_s);
+    EXPECT_EQ(waiting[0][u"key"_s].toInt(), 2);
+    EXPECT_FALSE(waiting[0][u"mine"_s].toBool());
+    EXPECT_TRUE(waiting[1][u"mine"_s].toBool());
+    EXPECT_FALSE(waiting[1].toObject().contains(u"id"_s)); // not the stage's yet: nothing to cancel
+    // A phone cannot cancel the keypad's song.
+    EXPECT_EQ(phone.post("/api/cancel", {{u"id"_s, u"7"_s}}).status, 403);
+
+    // Taken by the stage, the reservation stays shown as accepted until the stage's queue holds it.
+    QString before, after;
+    EXPECT_EQ(numbers(&before), (QStringList{u"100003"_s, u"100002+"_s}));
+    ASSERT_EQ(desk.take().size(), 1u);
+    EXPECT_EQ(numbers(), (QStringList{u"100003"_s, u"100002+"_s}));
+    desk.publishQueue(QueueEntry{5, SongNumber(100001), u"さくら"_s, u"花子"_s},
+                      {{7, SongNumber(100003), u"A$B"_s, u"<b>"_s}, {8, SongNumber(100002), u"t"_s, u"a"_s}});
+    EXPECT_EQ(numbers(&after), (QStringList{u"100003"_s, u"100002"_s}));
+    EXPECT_GT(after.toULongLong(), before.toULongLong());
+    // The end of karaoke mode drops what waits on the desk.
+    ASSERT_EQ(phone.post("/api/reserve", reservation("100001", "a")).status, 200);
+    EXPECT_EQ(numbers(), (QStringList{u"100003"_s, u"100002"_s, u"100001+"_s}));
+    karaoke->store(false);
+    for (int i = 0; i < 100 && !numbers().isEmpty(); ++i) // the server's next tick
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(numbers(), QStringList());
+    EXPECT_TRUE(desk.take().empty());
 }
 
 TEST_F(GuestServerTest, RefusesWhatAGuestMayNotDo)
@@ -493,6 +554,9 @@ TEST_F(GuestServerTest, APhoneSeesAndCancelsOnlyItsOwnWaitingSongs)
     options.durationSeconds = [](const SongNumber& number) -> std::optional<double> {
         return number.text() == u"100002"_s ? std::nullopt : std::optional(100.0);
     };
+    options.videoSeconds = [](const QString& name) -> std::optional<double> {
+        return name == u"000000"_s ? std::optional(100.0) : std::nullopt; // the intro
+    };
     startServer();
     test::FakePlayer main, second;
     test::FakeClock clock;
@@ -555,7 +619,7 @@ TEST_F(GuestServerTest, TheWaitsCountTheTempoAndTheTimeSignalsAhead)
 {
     options.durationSeconds = [](const SongNumber&) -> std::optional<double> { return 100.0; };
     options.videoSeconds = [](const QString& name) -> std::optional<double> {
-        return name == u"001001"_s ? std::optional(10.0) : std::nullopt;
+        return name == u"001001"_s ? std::optional(10.0) : name == u"000000"_s ? std::optional(100.0) : std::nullopt;
     };
     startServer();
     struct AtNoon : TimeSignalSource
@@ -857,7 +921,7 @@ TEST_F(GuestServerTest, AcceptedReservationsOutliveAKill)
         const QList<RecordedReservation> recorded = kept.offered();
         QStringList expected;
         for (const RecordedReservation& r : recorded)
-            expected.append(r.number + u'/' + r.user + u'/' + r.device);
+            expected.append(r.number.text() + u'/' + r.user + u'/' + r.device);
         // The one reservation in flight at the kill may be recorded without its answer.
         ASSERT_GE(recorded.size(), accepted.size()) << "round " << round;
         ASSERT_LE(recorded.size(), accepted.size() + 1) << "round " << round;
