@@ -129,6 +129,7 @@ struct SaveFile::Private
     bool committed = false;
     Durability durability = Durability::Synced;
     SaveTarget mode = SaveTarget::FollowLinks;
+    bool ownerOnly = false;
 
     void fail(const QString& reason) { error = QStringLiteral("%1: %2").arg(path, reason); }
     void fail(int error) { fail(fileErrorText(error)); }
@@ -160,6 +161,11 @@ SaveFile::~SaveFile()
 {
     if (!d->committed)
         d->discard();
+}
+
+void SaveFile::setOwnerOnly()
+{
+    d->ownerOnly = true;
 }
 
 bool SaveFile::open()
@@ -203,7 +209,7 @@ bool SaveFile::open()
         d->temporary = prefix + randomSuffix();
         // 0666 less the umask, as a new file gets; an existing file's permissions are copied below.
         fd = ::open(QFile::encodeName(d->temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0666);
+                    d->ownerOnly ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -216,7 +222,9 @@ bool SaveFile::open()
     const QByteArray targetName = QFile::encodeName(d->target);
     const int found = d->mode == SaveTarget::NameOnly ? ::lstat(targetName.constData(), &existing)
                                                       : ::stat(targetName.constData(), &existing);
-    if (found == 0 && S_ISREG(existing.st_mode))
+    if (d->ownerOnly)
+        ::fchmod(fd, 0600); // whatever the umask or the old file allowed
+    else if (found == 0 && S_ISREG(existing.st_mode))
         ::fchmod(fd, existing.st_mode & 07777);
     d->device.fd = fd;
     d->device.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
@@ -292,10 +300,10 @@ QString SaveFile::error() const
     return d->error;
 }
 
-QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer, Durability durability,
-                 SaveTarget target)
+namespace {
+
+QString save(SaveFile& file, const QString& path, const std::function<bool(QIODevice&)>& writer)
 {
-    SaveFile file(path, durability, target);
     if (!file.open())
         return file.error();
     if (!writer(file.device())) {
@@ -308,6 +316,22 @@ QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& wri
     if (!file.commit())
         return file.error();
     return {};
+}
+
+} // namespace
+
+QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer, Durability durability,
+                 SaveTarget target)
+{
+    SaveFile file(path, durability, target);
+    return save(file, path, writer);
+}
+
+QString saveOwnerOnlyFile(const QString& path, const QByteArray& content)
+{
+    SaveFile file(path, Durability::Synced, SaveTarget::NameOnly);
+    file.setOwnerOnly();
+    return save(file, path, [&content](QIODevice& device) { return device.write(content) == content.size(); });
 }
 
 QString saveFile(const QString& path, const QByteArray& content, Durability durability, SaveTarget target)

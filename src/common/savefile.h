@@ -41,6 +41,9 @@ public:
     SaveFile(const SaveFile&) = delete;
     SaveFile& operator=(const SaveFile&) = delete;
 
+    // The file is readable by its owner alone (mode 0600) from the moment it is created: for secrets.
+    // Call before open().
+    void setOwnerOnly();
     // Creates the temporary file. False (with the reason in error()) when it cannot.
     bool open();
     // The temporary file, unbuffered: a write that fails returns -1 at once and sets error().
@@ -65,6 +68,9 @@ private:
 // reason in plain words ("ディスクの空き容量が足りません" for a full disk).
 QString saveFile(const QString& path, const QByteArray& content, Durability durability = Durability::Synced,
                  SaveTarget target = SaveTarget::FollowLinks);
+
+// As above for a secret: readable by its owner alone, synced, and never written through a link.
+QString saveOwnerOnlyFile(const QString& path, const QByteArray& content);
 
 // As above, with the content produced by writer; a writer returning false abandons the save.
 QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer,

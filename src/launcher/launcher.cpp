@@ -16,6 +16,7 @@
 #include "timesignal/timesignalwindow.h"
 #include "web/connectionwindow.h"
 #include "web/guestservice.h"
+#include "web/hostaccess.h"
 #include "web/hostcheck.h"
 #include "web/webserver.h"
 
@@ -88,11 +89,13 @@ bool Launcher::start()
     connect(m_karaoke.get(), &KaraokeMode::started, this, [this] { m_karaokeRunning->store(true); });
     connect(m_karaoke.get(), &KaraokeMode::ended, this, [this] {
         m_karaokeRunning->store(false);
-        m_record->clear(); // Escape clears the queue, and nothing of it is kept
+        m_host->endSession(); // the host logs in again at the next karaoke mode
+        m_record->clear();    // Escape clears the queue, and nothing of it is kept
     });
     m_karaoke->setQueueRecord(m_record.get());
     m_desk = std::make_unique<GuestDesk>();
     m_karaoke->setGuestDesk(m_desk.get());
+    m_host = std::make_unique<HostAccess>(m_paths, m_clock);
     startGuestServer(report.recovery.isEmpty() || report.notice.isEmpty() ? report.notice + report.recovery
                                                                           : report.notice + u'\n' + report.recovery);
     m_karaoke->setTimeSignalSource(m_signals.get());
@@ -317,7 +320,8 @@ void Launcher::showConnection()
 {
     if (!m_connection) {
         m_connection = new ConnectionWindow(m_paths, localIpv4Addresses,
-                                            guestServerPort() ? guestServerPort() : guestPort(m_paths), m_main.get());
+                                            guestServerPort() ? guestServerPort() : guestPort(m_paths), m_main.get(),
+                                            m_host.get());
         m_connection->setAttribute(Qt::WA_DeleteOnClose);
     }
     bringUp(m_connection);

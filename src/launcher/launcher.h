@@ -20,6 +20,7 @@ namespace tarv {
 class ConnectionWindow;
 class GuestDesk;
 class GuestService;
+class HostAccess;
 class InstanceGuard;
 class KaraokeMode;
 class LibraryWindow;
@@ -95,6 +96,7 @@ private:
     // Read by the guest server's thread: reservations are taken only while karaoke mode runs.
     std::shared_ptr<std::atomic<bool>> m_karaokeRunning = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<GuestService> m_guests;
+    std::unique_ptr<HostAccess> m_host;
     std::unique_ptr<WebServer> m_web; // stops before the service it calls goes
 
     void startGuestServer(QString notice);

@@ -2,6 +2,7 @@
 
 #include "common/webroot.h"
 #include "dialogs/windows.h"
+#include "web/hostaccess.h"
 
 #include <QClipboard>
 #include <QGridLayout>
@@ -44,8 +45,8 @@ void QrCodeView::paintEvent(QPaintEvent*)
 }
 
 ConnectionWindow::ConnectionWindow(const AppPaths& paths, const std::function<QStringList()>& addresses, int guestPort,
-                                   QWidget* parent)
-    : QWidget(parent, Qt::Window), m_publisher(paths), m_guestPort(guestPort)
+                                   QWidget* parent, HostAccess* host)
+    : QWidget(parent, Qt::Window), m_publisher(paths), m_guestPort(guestPort), m_host(host)
 {
     setObjectName(QStringLiteral("Form6"));
     setWindowTitle(QStringLiteral("接続IP"));
@@ -73,7 +74,22 @@ ConnectionWindow::ConnectionWindow(const AppPaths& paths, const std::function<QS
     buttons->addWidget(cmd_urlcopy);
     buttons->addWidget(cmd_Tmpsend);
     grid->addLayout(buttons, 2, 0, 1, 2);
-    grid->addWidget(m_qr, 0, 2, 3, 1);
+    grid->addWidget(m_qr, 0, 2, m_host ? 4 : 3, 1);
+    if (m_host) {
+        // The host logs in on a phone with it; guests never see it.
+        lbl_hostpin = new QLabel(this);
+        lbl_hostpin->setObjectName(QStringLiteral("lbl_hostpin"));
+        lbl_hostpin->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        cmd_newpin = new QPushButton(QStringLiteral("新しいPIN"), this);
+        cmd_newpin->setObjectName(QStringLiteral("cmd_newpin"));
+        auto* pinRow = new QHBoxLayout;
+        pinRow->addWidget(lbl_hostpin, 1);
+        pinRow->addWidget(cmd_newpin);
+        grid->addWidget(new QLabel(QStringLiteral("ホストPIN："), this), 3, 0);
+        grid->addLayout(pinRow, 3, 1);
+        connect(cmd_newpin, &QPushButton::clicked, this, &ConnectionWindow::cmd_newpin_Click);
+        showPin();
+    }
     grid->setColumnStretch(2, 1);
     resize(620, 260);
 
@@ -99,6 +115,21 @@ ConnectionWindow::ConnectionWindow(const AppPaths& paths, const std::function<QS
     // With no address there is nothing to copy or publish.
     cmd_ipcopy->setEnabled(any);
     cmd_Tmpsend->setEnabled(any);
+}
+
+void ConnectionWindow::showPin()
+{
+    const QString problem = m_host->problem();
+    lbl_hostpin->setText(
+        QStringLiteral("<b style=\"font-size:16pt\">%1</b>%2")
+            .arg(m_host->pin(), problem.isEmpty() ? QString() : QStringLiteral("<br>") + problem.toHtmlEscaped()));
+}
+
+void ConnectionWindow::cmd_newpin_Click()
+{
+    // Every host phone logged in with the old PIN must log in again.
+    m_host->renewPin();
+    showPin();
 }
 
 QString ConnectionWindow::selectedAddress() const
