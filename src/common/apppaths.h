@@ -21,6 +21,8 @@ public:
     QString remoteAddressFile() const { return file(QStringLiteral("db/ip.txt")); }
     QString queueRecord() const { return file(QStringLiteral("db/queue.txt")); }
     QString singerKeys() const { return file(QStringLiteral("db/singerkeys.txt")); }
+    QString queueOrderFile() const { return file(QStringLiteral("db/queueorder.txt")); }
+    QString closingTimeFile() const { return file(QStringLiteral("db/closing.txt")); }
     QString srcDir() const { return file(QStringLiteral("src")); }
 
     // The video of a song or time signal: src/ + the number text, no extension.
