@@ -22,6 +22,8 @@ public:
     QString queueRecord() const { return file(QStringLiteral("db/queue.txt")); }
     QString singerKeys() const { return file(QStringLiteral("db/singerkeys.txt")); }
     QString hostPin() const { return file(QStringLiteral("db/hostpin.txt")); }
+    QString queueOrderFile() const { return file(QStringLiteral("db/queueorder.txt")); }
+    QString closingTimeFile() const { return file(QStringLiteral("db/closing.txt")); }
     QString srcDir() const { return file(QStringLiteral("src")); }
 
     // The video of a song or time signal: src/ + the number text, no extension.
