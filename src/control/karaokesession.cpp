@@ -244,7 +244,7 @@ void KaraokeSession::tmr_sf_Timer()
     // While karaoke mode ends the farewell stays on screen: no idle message, no next song. A
     // message that must be read (a missing video) stays for its few seconds too.
     sayUnplayableSong();
-    if (!timeSignalPlaying && !isEnding() && !m_stage.holdsMessage() && !m_main.isPlaying()) {
+    if (!timeSignalPlaying && !isEnding() && !m_stage.holdsMessage() && !m_main.isPlaying() && !m_stage.songPaused()) {
         const int pending = m_stage.pendingCount();
         const bool idleSaid = std::holds_alternative<Cmd::NoReservations>(m_stage.lastCommand());
         if (pending > 0)

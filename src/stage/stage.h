@@ -124,6 +124,8 @@ public:
     Player& mainPlayer() { return m_main; }
     Player& secondPlayer() { return m_second; }
 
+    // The host paused the song playing: it waits where it is, and the next song waits for it.
+    bool songPaused() const { return m_paused; }
     // A song is playing (not the idle video, not under a time signal): the singer's keys act now.
     bool songPlaying() const;
     // The key and tempo of the song now playing, in short beside the queue: "♯2 / +10%"; empty
@@ -186,6 +188,10 @@ private:
     void cancelReservation(quint64 id);
     void cancelAt(qsizetype index); // said in cyan as the keypad's cancel
     void moveToFront(qsizetype index, bool publish);
+    void moveTo(qsizetype index, qsizetype place, bool publish);
+    void moveReservation(quint64 id, int to);
+    void skip();
+    void pauseOrResume();
     void timeSignal(const QString& field);
     void fastForward();
     void singAgain(bool really);
@@ -239,6 +245,7 @@ private:
     QDateTime m_holdUntil;
     // The reservation of the song now playing, as the queue record keeps it; none over the idle screen.
     std::optional<Reservation> m_playing;
+    bool m_paused = false; // by the host, until it resumes or the song goes
     // The song now playing as the singer has it.
     KeyTempo m_songKeyTempo;
     struct UnsavedKeyTempo

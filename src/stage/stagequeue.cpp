@@ -205,12 +205,27 @@ void Stage::cancelAt(qsizetype index)
 
 void Stage::moveToFront(qsizetype index, bool publish)
 {
+    moveTo(index, 0, publish);
+}
+
+void Stage::moveReservation(quint64 id, int to)
+{
+    const auto found =
+        std::find_if(m_queue.cbegin(), m_queue.cend(), [id](const Reservation& r) { return r.id == id; });
+    if (found == m_queue.cend())
+        return;
+    moveTo(found - m_queue.cbegin(), std::clamp<qsizetype>(to - 1, 0, m_queue.size() - 1), true);
+}
+
+void Stage::moveTo(qsizetype index, qsizetype place, bool publish)
+{
     setColour(StatusColour::Cyan);
-    m_queue.move(index, 0);
+    m_queue.move(index, place);
     clearSelection();
     changeQueue();
-    showStatus(StatusColour::Cyan, QStringLiteral("予割(1/") + QString::number(m_queue.size()) + QStringLiteral(")：") +
-                                       entryText(m_queue[0]));
+    showStatus(StatusColour::Cyan, QStringLiteral("予割(") + QString::number(place + 1) + u'/' +
+                                       QString::number(m_queue.size()) + QStringLiteral(")：") +
+                                       entryText(m_queue[place]));
     if (publish)
         publishFull();
     emit hideCountRestarted();
