@@ -21,6 +21,7 @@ public:
     QString remoteAddressFile() const { return file(QStringLiteral("db/ip.txt")); }
     QString queueRecord() const { return file(QStringLiteral("db/queue.txt")); }
     QString singerKeys() const { return file(QStringLiteral("db/singerkeys.txt")); }
+    QString webSecret() const { return file(QStringLiteral("db/websecret.txt")); } // signs the phones' cookies
     QString srcDir() const { return file(QStringLiteral("src")); }
 
     // The video of a song or time signal: src/ + the number text, no extension.
