@@ -760,7 +760,9 @@ TEST_F(GuestServerTest, AForgedDeviceCookieIsNoDevice)
     const std::string id = value.substr(0, DeviceCookies::IdDigits);
     std::string otherMac = value.substr(DeviceCookies::IdDigits);
     otherMac[5] = otherMac[5] == '0' ? '1' : '0';
-    desk.publishQueue(std::nullopt, {{7, SongNumber(100001), u"さくら"_s, u"a"_s, real.device()}});
+    // The phone's song, and one a client without a cookie reserved from the same address.
+    desk.publishQueue(std::nullopt, {{7, SongNumber(100001), u"さくら"_s, u"a"_s, real.device()},
+                                     {9, SongNumber(100001), u"さくら"_s, u"b"_s, u"address:127.0.0.4"_s}});
     const std::string forged[] = {id + otherMac, id + std::string(64, '0'),
                                   QString::fromStdString(value).toUpper().toStdString(), std::string(96, 'a'),
                                   value + "0"};
@@ -770,9 +772,11 @@ TEST_F(GuestServerTest, AForgedDeviceCookieIsNoDevice)
         Client phone(port(), "127.0.0.4");
         phone.cookie = "tarv_device=" + cookie;
         EXPECT_FALSE(phone.get("/api/queue").json()[u"waiting"_s][0][u"mine"_s].toBool());
-        const Reply refused = phone.post("/api/cancel", {{u"id"_s, u"7"_s}});
-        EXPECT_EQ(refused.status, 403);
-        EXPECT_FALSE(refused.json()[u"error"_s].toString().isEmpty());
+        for (const QString& id : {u"7"_s, u"9"_s}) {
+            const Reply refused = phone.post("/api/cancel", {{u"id"_s, id}});
+            EXPECT_EQ(refused.status, 403) << id.toStdString();
+            EXPECT_FALSE(refused.json()[u"error"_s].toString().isEmpty());
+        }
         EXPECT_EQ(phone.post("/api/reserve", reservation("100002", "f")).status, 200);
         EXPECT_EQ(desk.snapshot()->accepted.constLast().device, u"address:127.0.0.4"_s);
     }
