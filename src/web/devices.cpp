@@ -33,9 +33,10 @@ QByteArray randomBytes(qsizetype size)
     return bytes;
 }
 
-// The secret of db/websecret.txt: 64 hex digits on its first line. A new one when no file is there;
-// none when a file is there that cannot be used, which is left as it is for the operator.
-std::optional<QByteArray> keptSecret(const QString& path)
+// The secret of db/websecret.txt: 64 hex digits on its first line. None when no file is there, and
+// when one is there that cannot be used (*unusable, and the reason logged): that file is the
+// operator's and is left as it is.
+std::optional<QByteArray> readSecret(const QString& path, bool* unusable)
 {
     QString error;
     if (const std::optional<QByteArray> bytes = readFileBytes(path, 4096, &error)) {
@@ -45,10 +46,19 @@ std::optional<QByteArray> keptSecret(const QString& path)
             return secret;
         error = path + QStringLiteral(": no secret in it");
     }
-    if (nameTaken(path)) { // unreadable, not a file, a dangling link, or other text: the operator's to see
+    // Unreadable, not a file, a dangling link, or other text.
+    *unusable = nameTaken(path);
+    if (*unusable)
         qCWarning(lcDevices).noquote() << error << "- the phones' cookies last until the program ends";
-        return std::nullopt;
-    }
+    return std::nullopt;
+}
+
+// A new secret, kept in the file; none when it cannot be kept (the reason logged).
+std::optional<QByteArray> makeSecret(const QString& path)
+{
+    bool unusable = false;
+    if (const auto kept = readSecret(path, &unusable); kept || unusable)
+        return kept; // made meanwhile by another run in the same folder
     const QByteArray secret = randomBytes(SecretBytes);
     SaveFile file(path);
     // Only this user may read it: the secret goes in once the temporary file is private.
@@ -65,21 +75,41 @@ std::optional<QByteArray> keptSecret(const QString& path)
 
 } // namespace
 
-DeviceCookies::DeviceCookies(const AppPaths& paths)
+DeviceCookies::DeviceCookies(const AppPaths& paths) : m_path(paths.webSecret())
 {
-    if (const auto secret = keptSecret(paths.webSecret())) {
-        m_secret = *secret;
-    } else {
+    bool unusable = false;
+    if (const auto kept = readSecret(m_path, &unusable)) {
+        m_secret = *kept;
+    } else if (unusable) {
         m_secret = randomBytes(SecretBytes);
         m_temporary = true;
     }
 }
 
-QByteArray DeviceCookies::mac(const QString& id) const
+QByteArray DeviceCookies::secret(bool make) const
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_secret.isEmpty() && make) {
+        if (const auto kept = makeSecret(m_path)) {
+            m_secret = *kept;
+        } else {
+            m_secret = randomBytes(SecretBytes);
+            m_temporary = true;
+        }
+    }
+    return m_secret;
+}
+
+bool DeviceCookies::secretIsTemporary() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_temporary;
+}
+
+QByteArray DeviceCookies::mac(const QByteArray& secret, const QString& id)
 {
     // Named, so that nothing else this secret may sign one day passes for a device.
-    return QMessageAuthenticationCode::hash("tarv device " + id.toLatin1(), m_secret, QCryptographicHash::Sha256)
-        .toHex();
+    return QMessageAuthenticationCode::hash("tarv device " + id.toLatin1(), secret, QCryptographicHash::Sha256).toHex();
 }
 
 QString DeviceCookies::issue() const
@@ -89,15 +119,18 @@ QString DeviceCookies::issue() const
 
 QString DeviceCookies::valueFor(const QString& id) const
 {
-    return id + QString::fromLatin1(mac(id));
+    return id + QString::fromLatin1(mac(secret(true), id));
 }
 
 std::optional<QString> DeviceCookies::verify(QStringView value) const
 {
     if (value.size() != ValueDigits || !isLowerHex(value))
         return std::nullopt;
+    const QByteArray key = secret(false);
+    if (key.isEmpty()) // none made yet, so none issued
+        return std::nullopt;
     const QString id = value.left(IdDigits).toString();
-    const QByteArray expected = mac(id);
+    const QByteArray expected = mac(key, id);
     const QStringView sent = value.mid(IdDigits);
     // Every digit is compared, whatever the first difference, so the time taken tells nothing.
     char16_t difference = 0;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -15,10 +16,10 @@ namespace tarv {
 // record keeps of the phone that reserved a song); its cookie value is the id followed by the id's
 // HMAC-SHA256 under the server's secret, in hex. A value the server did not sign is no device.
 //
-// The secret is made at the first start and kept in db/websecret.txt (mode 0600), so phones stay
-// themselves across restarts. A file there that cannot be read or holds no secret is never
-// overwritten: this run then signs under a secret of its own, and its cookies last until it ends.
-// Thread-safe once made.
+// The secret is made when the first device is issued (a library folder no phone has visited stays as it
+// was) and kept in db/websecret.txt (mode 0600), so phones stay themselves across restarts. A file
+// there that cannot be read or holds no secret is never overwritten: this run then signs under a
+// secret of its own, and its cookies last until it ends. Thread-safe.
 class DeviceCookies
 {
 public:
@@ -39,13 +40,17 @@ public:
     static std::optional<QString> unsignedId(QStringView value);
 
     // Whether this run signs under a secret it could not keep (the file's problem is logged).
-    bool secretIsTemporary() const { return m_temporary; }
+    bool secretIsTemporary() const;
 
 private:
-    QByteArray mac(const QString& id) const;
+    // The secret; with make, made (and kept) when there is none yet; empty for none.
+    QByteArray secret(bool make) const;
+    static QByteArray mac(const QByteArray& secret, const QString& id);
 
-    QByteArray m_secret;
-    bool m_temporary = false;
+    QString m_path;
+    mutable std::mutex m_mutex;
+    mutable QByteArray m_secret;
+    mutable bool m_temporary = false;
 };
 
 inline constexpr char DeviceCookieName[] = "tarv_device";

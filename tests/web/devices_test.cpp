@@ -20,7 +20,10 @@ using DeviceCookiesTest = test::AppFolderTest;
 
 TEST_F(DeviceCookiesTest, TheSecretIsMadeOnceKeptPrivateAndSignsWhatItIssued)
 {
-    const QString value = DeviceCookies(paths).issue();
+    const DeviceCookies first(paths);
+    EXPECT_EQ(first.verify(QString(DeviceCookies::ValueDigits, u'a')), std::nullopt);
+    EXPECT_FALSE(QFile::exists(paths.webSecret())); // until a phone needs it
+    const QString value = first.issue();
     ASSERT_EQ(value.size(), DeviceCookies::ValueDigits);
     struct stat st;
     ASSERT_EQ(::stat(QFile::encodeName(paths.webSecret()).constData(), &st), 0);
