@@ -24,6 +24,7 @@ public:
     QString hostPin() const { return file(QStringLiteral("db/hostpin.txt")); }
     QString queueOrderFile() const { return file(QStringLiteral("db/queueorder.txt")); }
     QString closingTimeFile() const { return file(QStringLiteral("db/closing.txt")); }
+    QString webSecret() const { return file(QStringLiteral("db/websecret.txt")); } // signs the phones' cookies
     QString srcDir() const { return file(QStringLiteral("src")); }
 
     // The video of a song or time signal: src/ + the number text, no extension.

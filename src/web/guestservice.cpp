@@ -17,7 +17,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QRandomGenerator>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -59,48 +58,6 @@ HttpResponse failure(int status, const QString& message)
     return json(status, QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}});
 }
 
-const char DeviceCookie[] = "tarv_device";
-constexpr qsizetype DeviceHexDigits = 32; // 128 bits
-
-std::optional<QString> deviceCookie(const std::string& header)
-{
-    for (const QString& pair : QString::fromLatin1(header).split(u';')) {
-        const QString trimmed = pair.trimmed();
-        const qsizetype equals = trimmed.indexOf(u'=');
-        if (equals < 0 || trimmed.left(equals) != QLatin1StringView(DeviceCookie))
-            continue;
-        const QString value = trimmed.mid(equals + 1);
-        const bool hex = value.size() == DeviceHexDigits && std::all_of(value.cbegin(), value.cend(), [](QChar c) {
-                             return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
-                         });
-        if (hex)
-            return value;
-    }
-    return std::nullopt;
-}
-
-// The page, with the phone's device cookie: the one it holds, kept for another year, or a new one.
-HttpResponse page(const HttpRequest& request)
-{
-    static const std::string html = [] {
-        QFile file(QStringLiteral(":/tarv/web/guestpage.html"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-    }();
-    if (html.empty())
-        return {500, "text/plain; charset=utf-8", "page missing", {}};
-    QString device = deviceCookie(request.cookie).value_or(QString());
-    if (device.isEmpty()) {
-        quint32 words[4];
-        QRandomGenerator::system()->fillRange(words);
-        for (quint32 word : words)
-            device += QStringLiteral("%1").arg(word, 8, 16, QLatin1Char('0'));
-    }
-    HttpResponse response{200, "text/html; charset=utf-8", html, {}};
-    response.setCookie = std::string(DeviceCookie) + '=' + device.toStdString() +
-                         "; Path=/; Max-Age=31536000; HttpOnly; SameSite=Strict";
-    return response;
-}
-
 // Seconds as a 429 says them: at least one.
 int secondsUntil(qint64 leftMs)
 {
@@ -108,6 +65,15 @@ int secondsUntil(qint64 leftMs)
 }
 
 constexpr qint64 MinuteMs = 60 * 1000;
+constexpr qint64 MintWindowMs = 10 * MinuteMs;
+// What the limit tables remember at most: more phones and addresses than a room holds. Beyond it the
+// one quiet longest is forgotten.
+constexpr qsizetype LimitKeys = 8192;
+// An unsigned cookie re-issued is honoured a little longer, for the requests its page had in flight.
+constexpr qint64 ReissueGraceMs = MinuteMs;
+constexpr qint64 DayMs = 24 * 60 * MinuteMs;
+
+const QString AnonymousPrefix = QStringLiteral("address:");
 
 // A key or tempo in a reservation: absent, null or "" for none chosen; otherwise a whole number of
 // steps within the limit. False for anything else.
@@ -131,13 +97,6 @@ bool isSearch(const HttpRequest& request)
     return request.target.starts_with("/api/songs");
 }
 
-QString deviceOf(const HttpRequest& request)
-{
-    if (auto device = deviceCookie(request.cookie))
-        return *device;
-    return QStringLiteral("address:") + QString::fromStdString(request.client);
-}
-
 QString guestName(QStringView name)
 {
     QString out;
@@ -157,8 +116,10 @@ QString guestName(QStringView name)
 GuestService::GuestService(const AppPaths& paths, std::shared_ptr<const std::atomic<bool>> karaokeRunning,
                            GuestServiceOptions options)
     : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(std::move(options)),
-      m_clock(m_options.clock ? *m_options.clock : systemClock()), m_songs(std::make_unique<SongCatalog>(paths)),
-      m_lookup(paths.songList())
+      m_clock(m_options.clock ? *m_options.clock : systemClock()), m_cookies(paths), m_floods(MinuteMs, LimitKeys),
+      m_phones(MinuteMs, LimitKeys), m_failures(MinuteMs, LimitKeys), m_minted(MintWindowMs, LimitKeys),
+      m_names(DayMs, LimitKeys), m_reissued(DayMs, RecordContent::MaxEntries),
+      m_songs(std::make_unique<SongCatalog>(paths)), m_lookup(paths.songList())
 {
 }
 
@@ -176,27 +137,34 @@ HttpResponse GuestService::handle(const HttpRequest& request)
         return {405, "text/plain; charset=utf-8", "method not allowed", std::string(route->method)};
     if (route->access == RouteAccess::Host && !isHost(request))
         return failureReply(403, QStringLiteral("ホストとしてログインしてください。"));
+    if (path == u"/")
+        return page(request);
+    const QUrlQuery query(url);
+    if (path == u"/api/songs")
+        return songs(query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded),
+                     query.queryItemValue(QStringLiteral("page")).toInt());
+    const Caller caller = identify(request);
+    HttpResponse response;
     if (path.startsWith(u"/host") || path.startsWith(u"/api/host/")) {
         if (!m_host)
             return {404, "text/plain; charset=utf-8", "not found", {}};
         const std::lock_guard lock(m_actionMutex);
-        return m_host->handle(request, *route, deviceOf(request));
+        response = m_host->handle(request, *route, caller.device);
+    } else if (path == u"/api/queue") {
+        response = queue(caller.device);
+    } else if (path == u"/api/keytempo") {
+        response = usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
+                                 query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded), caller);
+    } else {
+        const std::lock_guard lock(m_actionMutex);
+        response = path == u"/api/cancel"    ? cancel(request, caller)
+                   : path == u"/api/reserve" ? reserve(request, caller)
+                                             : login(request, caller);
     }
-    if (path == u"/")
-        return page(request);
-    if (path == u"/api/queue")
-        return queue(deviceOf(request));
-    const QUrlQuery query(url);
-    if (path == u"/api/keytempo")
-        return usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
-                             query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
-    if (path == u"/api/songs")
-        return songs(query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded),
-                     query.queryItemValue(QStringLiteral("page")).toInt());
-    const std::lock_guard lock(m_actionMutex);
-    if (path == u"/api/cancel")
-        return cancel(request);
-    return path == u"/api/reserve" ? reserve(request) : login(request);
+    // The host's login sets its own cookie; a phone's cookie of before is re-issued another time.
+    if (response.setCookie.empty())
+        response.setCookie = caller.setCookie;
+    return response;
 }
 
 bool GuestService::isHost(const HttpRequest& request) const
@@ -213,6 +181,77 @@ void GuestService::setHostAccess(HostAccess* access)
         m_host->setGuestDesk(m_desk);
         m_host->setQueueRecord(m_record);
     }
+}
+
+GuestService::Caller GuestService::identify(const HttpRequest& request)
+{
+    const QStringList sent = sentDeviceCookies(request.cookie);
+    for (const QString& value : sent) {
+        if (const auto id = m_cookies.verify(value))
+            return {*id, true};
+    }
+    for (const QString& value : sent) {
+        if (const auto id = DeviceCookies::unsignedId(value); id && reissue(*id))
+            return {*id, true, deviceCookieHeader(m_cookies.valueFor(*id))};
+    }
+    return {AnonymousPrefix + QString::fromStdString(request.client)};
+}
+
+bool GuestService::reissue(const QString& id)
+{
+    const qint64 now = m_clock.elapsedMs();
+    const std::lock_guard lock(m_deviceMutex);
+    if (const qint64* first = m_reissued.find(id, now))
+        return now - *first < ReissueGraceMs;
+    // Anyone may send 32 hex digits: only a phone that reserved a song under them, before the cookies
+    // were signed, is that phone (the ids of the room's queue are never shown to the phones).
+    const auto room = m_desk ? m_desk->snapshot() : nullptr;
+    if (room != m_ownersRoom) {
+        m_ownersRoom = room;
+        m_owners.clear();
+        if (room) {
+            if (room->playing)
+                m_owners.insert(room->playing->device);
+            for (const QList<QueueEntry>* part : {&room->waiting, &room->accepted}) {
+                for (const QueueEntry& entry : *part)
+                    m_owners.insert(entry.device);
+            }
+        }
+    }
+    if (!m_owners.contains(id))
+        return false;
+    m_reissued.touch(id, now) = now;
+    return true;
+}
+
+qint64 GuestService::newDeviceWait(const std::string& client, bool issue)
+{
+    const QString address = QString::fromStdString(client);
+    const qint64 now = m_clock.elapsedMs();
+    const std::lock_guard lock(m_deviceMutex);
+    const qint64 wait = m_minted.waitMs(address, m_options.newDevicesPerAddress, now);
+    if (wait == 0 && issue)
+        m_minted.add(address, now);
+    return wait;
+}
+
+// The page, with the phone's device cookie: the one it holds, kept for another year, or a new one
+// while its address may have one.
+HttpResponse GuestService::page(const HttpRequest& request)
+{
+    static const std::string html = [] {
+        QFile file(QStringLiteral(":/tarv/web/guestpage.html"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+    }();
+    if (html.empty())
+        return {500, "text/plain; charset=utf-8", "page missing", {}};
+    HttpResponse response{200, "text/html; charset=utf-8", html, {}};
+    const Caller caller = identify(request);
+    if (caller.issued)
+        response.setCookie = deviceCookieHeader(m_cookies.valueFor(caller.device));
+    else if (newDeviceWait(request.client, true) == 0)
+        response.setCookie = deviceCookieHeader(m_cookies.issue());
+    return response;
 }
 
 HttpResponse GuestService::songs(const QString& query, int page)
@@ -315,85 +354,105 @@ HttpResponse GuestService::queue(const QString& device)
     return json(200, out);
 }
 
-std::optional<HttpResponse> GuestService::limit(const QString& key, int perMinute, const QString& text)
+namespace {
+
+// A 429 that says how long to wait, in the words of text (%1: the limit, %2: the seconds).
+HttpResponse tooMany(qint64 waitMs, int limit, const QString& text)
 {
-    auto& recent = m_recent[key];
-    const qint64 now = m_clock.elapsedMs();
-    while (!recent.empty() && now - recent.front() >= MinuteMs)
-        recent.pop_front();
-    if (recent.size() < std::size_t(perMinute))
-        return std::nullopt;
-    const int seconds = secondsUntil(recent.front() + MinuteMs - now);
-    HttpResponse refused = failure(429, text.arg(perMinute).arg(seconds));
+    const int seconds = secondsUntil(waitMs);
+    HttpResponse refused = failure(429, text.arg(limit).arg(seconds));
     refused.retryAfter = seconds;
     return refused;
 }
 
-std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, QJsonObject* body, bool limited)
+} // namespace
+
+std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, const Caller& caller, QJsonObject* body,
+                                                bool limited)
 {
     if (!sameOrigin(request))
         return failure(403, QStringLiteral("別のサイトからの予約は受け付けません。"));
     if (!QString::fromStdString(request.contentType).startsWith(u"application/json", Qt::CaseInsensitive))
         return failure(415, QStringLiteral("JSON で送ってください。"));
+    const qint64 now = m_clock.elapsedMs();
+    if (const qint64 wait = m_failures.waitMs(caller.device, m_options.failuresPerMinute, now))
+        return tooMany(wait, m_options.failuresPerMinute,
+                       QStringLiteral("受け付けられない操作が続いたため、少し休みます（1分間に%1回まで）。"
+                                      "%2秒ほど待ってからどうぞ。"));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
-        return failure(400, QStringLiteral("要求を読めませんでした。"));
+        return failed(caller, failure(400, QStringLiteral("要求を読めませんでした。")));
     *body = document.object();
     if (!m_karaokeRunning->load())
         return failure(409, NotRunningText);
     if (!m_desk || !existingExchangeFile(m_paths, ExchangeFile::Request))
         return failure(503, NoWebRootText);
-    const QString device = deviceOf(request);
-    const QString address = QStringLiteral("address-flood:") + QString::fromStdString(request.client);
-    if (auto refused = limit(address, m_options.addressActionsPerMinute,
-                             QStringLiteral("この Wi-Fi からの予約が混み合っています（1分間に%1回まで）。"
-                                            "%2秒ほど待ってからどうぞ。")))
-        return refused;
+    const QString address = QString::fromStdString(request.client);
+    if (const qint64 wait = m_floods.waitMs(address, m_options.addressActionsPerMinute, now))
+        return tooMany(wait, m_options.addressActionsPerMinute,
+                       QStringLiteral("この Wi-Fi からの予約が混み合っています（1分間に%1回まで）。"
+                                      "%2秒ほど待ってからどうぞ。"));
     if (limited) {
-        if (auto refused = limit(device, m_options.reservationsPerMinute,
-                                 QStringLiteral("予約とログインは1分間に%1回までです。%2秒ほど待ってからどうぞ。")))
-            return refused;
+        if (const qint64 wait = m_phones.waitMs(caller.device, m_options.reservationsPerMinute, now))
+            return tooMany(wait, m_options.reservationsPerMinute,
+                           QStringLiteral("予約とログインは1分間に%1回までです。%2秒ほど待ってからどうぞ。"));
     }
-    const qint64 now = m_clock.elapsedMs();
-    // Forget phones and addresses that have been quiet for a minute, so the table stays small.
-    if (m_recent.size() > 1000) {
-        for (auto it = m_recent.begin(); it != m_recent.end();)
-            it = (it->empty() || now - it->back() >= MinuteMs) ? m_recent.erase(it) : std::next(it);
-    }
-    m_recent[address].push_back(now);
-    if (limited)
-        m_recent[device].push_back(now);
     return std::nullopt;
 }
 
-void GuestService::forgetLastAction(const HttpRequest& request)
+void GuestService::counted(const HttpRequest& request, const Caller& caller, bool limited)
 {
-    m_recent[deviceOf(request)].pop_back();
-    m_recent[QStringLiteral("address-flood:") + QString::fromStdString(request.client)].pop_back();
+    const qint64 now = m_clock.elapsedMs();
+    m_floods.add(QString::fromStdString(request.client), now);
+    if (limited)
+        m_phones.add(caller.device, now);
 }
 
-HttpResponse GuestService::reserve(const HttpRequest& request)
+HttpResponse GuestService::failed(const Caller& caller, HttpResponse refusal)
+{
+    m_failures.add(caller.device, m_clock.elapsedMs());
+    return refusal;
+}
+
+void GuestService::rememberName(const Caller& caller, const QString& user)
+{
+    if (!caller.issued)
+        return; // every client of the address would share it
+    const std::lock_guard lock(m_deviceMutex);
+    m_names.touch(caller.device, m_clock.elapsedMs()) = user;
+}
+
+HttpResponse GuestService::reserve(const HttpRequest& request, const Caller& caller)
 {
     QJsonObject body;
-    if (auto refused = admit(request, &body, true))
+    if (auto refused = admit(request, caller, &body, true))
         return *refused;
+    // The page without a device, once its address has had its new devices: its guest waits for one
+    // (and a script that sheds its cookies gets no more than that).
+    if (!caller.issued) {
+        if (const qint64 wait = newDeviceWait(request.client, false)) {
+            HttpResponse refused = failure(
+                429, QStringLiteral("この Wi-Fi から新しくつながったスマートフォンが多いため、今は予約できません。"
+                                    "%1分ほど待ってから、ページを開き直してください。")
+                         .arg((secondsUntil(wait) + 59) / 60));
+            refused.retryAfter = secondsUntil(wait);
+            return refused;
+        }
+    }
     const SongNumber number = reservedNumber(body.value(QStringLiteral("number")));
     const std::optional<Song> song = number.isSongNumber() ? m_lookup.find(number) : std::nullopt;
     const QString name = guestName(body.value(QStringLiteral("name")).toString());
-    if (m_hostAccess && m_hostAccess->isBlocked(deviceOf(request)))
+    if (m_hostAccess && m_hostAccess->isBlocked(caller.device))
         return failure(403, QStringLiteral("このスマートフォンからは予約できません。お店の人に伝えてください。"));
-    if (!song) {
-        forgetLastAction(request);
-        return failure(404, QStringLiteral("その曲番号はありません。"));
-    }
+    if (!song)
+        return failed(caller, failure(404, QStringLiteral("その曲番号はありません。")));
     // A key or tempo the guest chose; what they leave as usual is what they last sang the song at.
     std::optional<int> key, tempo;
     if (!chosenStep(body.value(QStringLiteral("key")), KeyTempo::MaxKey, 1, &key) ||
         !chosenStep(body.value(QStringLiteral("tempo")), KeyTempo::MaxTempo, KeyTempo::TempoStep, &tempo)) {
-        forgetLastAction(request);
-        return failure(400,
-                       QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで（5%きざみ）で選んでください。"));
+        return failed(caller, failure(400, QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで"
+                                                          "（5%きざみ）で選んでください。")));
     }
     // Recorded as the stage will queue it.
     RecordedReservation recorded = requestedReservation(number, name);
@@ -403,61 +462,74 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
         chosen.tempo = tempo.value_or(chosen.tempo);
         recorded.keyTempo = chosen;
     }
-    recorded.device = deviceOf(request);
+    recorded.device = caller.device;
     if (m_record) {
-        if (const QString error = m_record->accept(recorded); !error.isEmpty()) {
-            forgetLastAction(request);
+        if (const QString error = m_record->accept(recorded); !error.isEmpty())
             return failure(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
-        }
     }
+    counted(request, caller, true);
+    rememberName(caller, recorded.user);
     m_desk->submitReservation(Cmd::Reserve{number, recorded.user, recorded.device, recorded.keyTempo}, song->title());
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"),
                                   QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title())}});
 }
 
-// What the name last sang the song at, the original when nothing is remembered: the phone shows it as
-// the usual key and tempo.
-HttpResponse GuestService::usualKeyTempo(const QString& number, const QString& name)
+// What the phone's own name last sang the song at, the original when nothing is remembered: the phone
+// shows it as the usual key and tempo. For any other name, and for a client without a device, the
+// answer is the original too, so it tells nothing of what others sing at.
+HttpResponse GuestService::usualKeyTempo(const QString& number, const QString& name, const Caller& caller)
 {
     const SongNumber song = SongNumber::fromText(number);
     const QString user = requestedReservation(song, guestName(name)).user;
-    const KeyTempo usual = rememberedKeyTempo(m_paths.singerKeys(), user, song).value_or(KeyTempo{});
+    bool own = false;
+    if (caller.issued) {
+        const std::lock_guard lock(m_deviceMutex);
+        const QString* last = m_names.find(caller.device, m_clock.elapsedMs());
+        own = last && *last == user;
+    }
+    const KeyTempo usual = own ? rememberedKeyTempo(m_paths.singerKeys(), user, song).value_or(KeyTempo{}) : KeyTempo{};
     return json(200, QJsonObject{{QStringLiteral("key"), usual.key}, {QStringLiteral("tempo"), usual.tempo}});
 }
 
-HttpResponse GuestService::login(const HttpRequest& request)
+HttpResponse GuestService::login(const HttpRequest& request, const Caller& caller)
 {
     QJsonObject body;
-    if (auto refused = admit(request, &body, true))
+    if (auto refused = admit(request, caller, &body, true))
         return *refused;
     const QString name = guestName(body.value(QStringLiteral("name")).toString());
-    if (name.isEmpty()) {
-        forgetLastAction(request);
-        return failure(400, QStringLiteral("名前を入力してください。"));
-    }
+    if (name.isEmpty())
+        return failed(caller, failure(400, QStringLiteral("名前を入力してください。")));
+    counted(request, caller, true);
+    rememberName(caller, name);
     m_desk->submit(Cmd::Login{name});
     return json(200, QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"), QStringLiteral("%1 さん、ようこそ").arg(name)}});
 }
 
-HttpResponse GuestService::cancel(const HttpRequest& request)
+HttpResponse GuestService::cancel(const HttpRequest& request, const Caller& caller)
 {
     QJsonObject body;
-    if (auto refused = admit(request, &body, false))
+    if (auto refused = admit(request, caller, &body, false))
         return *refused;
+    // Every client of an address without a device is the same phone: none of them can tell its own.
+    if (!caller.issued)
+        return failed(caller,
+                      failure(403, QStringLiteral("このスマートフォンは登録されていないため、取り消しはできません。"
+                                                  "ページを開き直してからどうぞ。")));
     const quint64 id = body.value(QStringLiteral("id")).toString().toULongLong();
     const auto room = m_desk->snapshot();
     const auto entry = std::find_if(room->waiting.cbegin(), room->waiting.cend(),
                                     [id](const QueueEntry& e) { return id && e.id == id; });
-    const auto gone = [] {
-        return failure(404, QStringLiteral("その予約はもう待っていません（演奏中か、取り消し済みです）。"));
+    const auto gone = [&] {
+        return failed(caller,
+                      failure(404, QStringLiteral("その予約はもう待っていません（演奏中か、取り消し済みです）。")));
     };
     if (entry == room->waiting.cend())
         return gone();
-    if (entry->device != deviceOf(request))
-        return failure(
-            403, QStringLiteral("ほかの人の予約は取り消せません。予約したスマートフォンから取り消してください。"));
+    if (entry->device != caller.device)
+        return failed(caller, failure(403, QStringLiteral("ほかの人の予約は取り消せません。"
+                                                          "予約したスマートフォンから取り消してください。")));
     // Answered as cancelled only once the record no longer holds it.
     QString error;
     if (m_record && !m_record->cancel(id, &error)) {
@@ -465,6 +537,7 @@ HttpResponse GuestService::cancel(const HttpRequest& request)
             return failure(503, QStringLiteral("取り消しを記録できませんでした。お店の人に伝えてください。"));
         return gone();
     }
+    counted(request, caller, false);
     m_desk->submit(Cmd::CancelReservation{id});
     return json(
         200, QJsonObject{{QStringLiteral("ok"), true},

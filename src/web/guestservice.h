@@ -5,14 +5,15 @@
 #include "common/songnumber.h"
 #include "exchange/exchange.h"
 #include "stage/songlookup.h"
+#include "web/devices.h"
+#include "web/expiringmap.h"
 
-#include <QHash>
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,7 @@ class GuestDesk;
 class HostAccess;
 class HostService;
 class QueueRecord;
+struct QueueSnapshot;
 class SongCatalog;
 struct SignalAhead;
 
@@ -57,6 +59,8 @@ struct GuestServiceOptions
     const Clock* clock = nullptr;      // what the per-minute limits measure with (none: the system's)
     int reservationsPerMinute = 5;     // reservations and logins of one phone (device cookie)
     int addressActionsPerMinute = 300; // of one address, all its phones together: only a flood is stopped
+    int failuresPerMinute = 30;        // actions of one phone that fail (an unknown song or id, another's song)
+    int newDevicesPerAddress = 30;     // device cookies issued to one address in ten minutes: a room joining
     int pageSize = 20;
     // A song's length in seconds, for the wait shown on the phones (none: unknown).
     std::function<std::optional<double>(const SongNumber&)> durationSeconds;
@@ -70,8 +74,13 @@ struct GuestServiceOptions
 // recorded in the queue record before it is answered as accepted; the end of karaoke mode drops what still waits on the
 // desk, as it clears the stage's queue. A cancel is likewise out of the record before it is answered as done.
 //
-// A phone is told apart by its device cookie, set by the page; limits count per phone, and per
-// address only against floods. Thread-safe: the server's threads may call handle() at once.
+// A phone is told apart by the device cookie the page gives it (see DeviceCookies), at most
+// newDevicesPerAddress of them to one address in ten minutes. A client without a cookie the server
+// issued is one anonymous phone for its whole address (a program other than the page sends none): it
+// is served, under the limits of one phone, and owns what it reserves by its address, but cancels
+// nothing, and once its address has had its new devices it reserves nothing either. Limits count per
+// phone, and per address only the actions that succeed, against floods: a phone's failed actions count
+// against that phone alone. Thread-safe: the server's threads may call handle() at once.
 class GuestService
 {
 public:
@@ -97,31 +106,61 @@ public:
 
 private:
     bool isHost(const HttpRequest& request) const;
+    // Who sent a request: its device, whether the server issued it, and the cookie the answer
+    // re-issues (for a cookie of before they were signed).
+    struct Caller
+    {
+        QString device;
+        bool issued = false;
+        std::string setCookie = {};
+    };
+    Caller identify(const HttpRequest& request);
+    // Whether a device id of an unsigned cookie is re-issued signed: once, for a phone that owns a
+    // song in the room's queue (from before the cookies were signed).
+    bool reissue(const QString& id);
+    // How long until the address may be issued another device, in ms (0: now); with issue, one is
+    // counted as issued when it may.
+    qint64 newDeviceWait(const std::string& client, bool issue);
+    HttpResponse page(const HttpRequest& request);
     HttpResponse songs(const QString& query, int page);
     HttpResponse queue(const QString& device);
     // The time signals the session published, each with its length.
     QList<SignalAhead> timeSignalsAhead() const;
-    HttpResponse usualKeyTempo(const QString& number, const QString& name);
-    HttpResponse reserve(const HttpRequest& request);
-    HttpResponse login(const HttpRequest& request);
-    HttpResponse cancel(const HttpRequest& request);
+    HttpResponse usualKeyTempo(const QString& number, const QString& name, const Caller& caller);
+    HttpResponse reserve(const HttpRequest& request, const Caller& caller);
+    HttpResponse login(const HttpRequest& request, const Caller& caller);
+    HttpResponse cancel(const HttpRequest& request, const Caller& caller);
     // The checks every action shares: the refusal, or nullopt with the request's JSON object in body.
-    // Every action counts against its address's flood limit; a limited one (a reservation, a login)
-    // against its phone's limit too.
-    std::optional<HttpResponse> admit(const HttpRequest& request, QJsonObject* body, bool limited);
-    std::optional<HttpResponse> limit(const QString& key, int perMinute, const QString& text);
-    void forgetLastAction(const HttpRequest& request); // a mistyped request does not count
+    // A limited action (a reservation, a login) is checked against its phone's limit too.
+    std::optional<HttpResponse> admit(const HttpRequest& request, const Caller& caller, QJsonObject* body,
+                                      bool limited);
+    // An action done: it counts against its address's flood limit, a limited one against its phone's too.
+    void counted(const HttpRequest& request, const Caller& caller, bool limited);
+    // An action refused as the phone's mistake: it counts against that phone's failures.
+    HttpResponse failed(const Caller& caller, HttpResponse refusal);
+    void rememberName(const Caller& caller, const QString& user);
 
     AppPaths m_paths;
     std::shared_ptr<const std::atomic<bool>> m_karaokeRunning;
     QueueRecord* m_record = nullptr;
     GuestDesk* m_desk = nullptr;
     GuestServiceOptions m_options;
+    const Clock& m_clock;
+    DeviceCookies m_cookies;
     // Actions: the limits' counts, and each recording and handing over in the same order.
     std::mutex m_actionMutex;
-    const Clock& m_clock;
-    QHash<QString, std::deque<qint64>> m_recent; // per phone and per address, in the clock's elapsedMs()
-    std::unique_ptr<SongCatalog> m_songs;        // songdb.txt, searched through its index
+    SlidingLimit m_floods;   // actions done, per address
+    SlidingLimit m_phones;   // reservations and logins, per phone
+    SlidingLimit m_failures; // actions failed, per phone
+    // The devices (never held while waiting for the disk, so pages are served meanwhile; taken after
+    // m_actionMutex when both are).
+    std::mutex m_deviceMutex;
+    SlidingLimit m_minted;                             // devices issued, per address
+    ExpiringMap<QString> m_names;                      // the name each phone last logged in or reserved under
+    ExpiringMap<qint64> m_reissued;                    // unsigned ids re-issued, when first
+    std::shared_ptr<const QueueSnapshot> m_ownersRoom; // the room the owners are of
+    QSet<QString> m_owners;                            // the devices owning a song in it
+    std::unique_ptr<SongCatalog> m_songs;              // songdb.txt, searched through its index
     HostAccess* m_hostAccess = nullptr;
     std::unique_ptr<HostService> m_host;
     SongLookup m_lookup; // the song list, as the keypad reserves from it (under m_actionMutex)
@@ -129,11 +168,6 @@ private:
 
 // The requests worth the server's worker thread: the song search.
 bool isSearch(const HttpRequest& request);
-
-// The device a request comes from: its device cookie when it holds a valid one, otherwise one device
-// for the whole address (a program other than the page sends no cookie; it is served, under the
-// limits of one phone, and owns what it reserves by its address).
-QString deviceOf(const HttpRequest& request);
 
 // A guest's name as it is sent on: trimmed, characters without a CP932 form replaced by "?" and "$" by
 // its full-width form (so the queue file's last field is the whole name), then as storedUserName()

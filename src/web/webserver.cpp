@@ -41,6 +41,23 @@ int defaultRetryAfter(int status)
     return status == 429 ? 60 : status == 503 ? 5 : 0;
 }
 
+// The host of a target in absolute form ("http://host:port/path"), as a Host header would name it; none
+// for the usual "/path" (and for "*"), "" for a target that is neither.
+std::optional<std::string> targetHost(std::string_view target)
+{
+    if (target.starts_with('/') || target == "*")
+        return std::nullopt;
+    const std::size_t scheme = target.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string();
+    std::string_view authority = target.substr(scheme + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    // "http://localhost@evil.example/" is for evil.example.
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos)
+        authority.remove_prefix(at + 1);
+    return std::string(authority);
+}
+
 class Session;
 
 } // namespace
@@ -144,6 +161,10 @@ private:
         if (message.find(http::field::transfer_encoding) != message.end() && !m_parser->chunked())
             return 400;
         if (m_server.hostAllowed && !m_server.hostAllowed(std::string(message[http::field::host])))
+            return 421;
+        // A target in absolute form names the host it is for, whatever the Host header says.
+        if (const auto host = targetHost(message.target());
+            host && m_server.hostAllowed && (host->empty() || !m_server.hostAllowed(*host)))
             return 421;
         return 0;
     }

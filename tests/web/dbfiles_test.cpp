@@ -9,6 +9,7 @@
 #include "stage/singerkeys.h"
 #include "support/appfolder.h"
 #include "web/addressreport.h"
+#include "web/devices.h"
 #include "web/hostcheck.h"
 #include "web/webserver.h"
 
@@ -105,6 +106,7 @@ TEST_F(DbFiles, EachReaderRefusesAPipeADeviceAndAHugeFile)
              QString error;
              return !sharedSongTable(p.songList(), &error) && !error.isEmpty();
          }},
+        {"db/websecret.txt", [](const AppPaths& p) { return DeviceCookies(p).secretIsTemporary(); }},
         {"db/ziholist.txt", [](const AppPaths& p) { return !loadSignalEntries(installedSignalsFile(p)).readable; }},
     };
     for (const Row& row : rows) {

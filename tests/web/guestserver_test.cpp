@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <thread>
 
@@ -93,6 +94,11 @@ public:
     }
 
     Reply get(const std::string& target) { return send(http::verb::get, target); }
+    // The device id of the cookie held.
+    QString device() const
+    {
+        return QString::fromStdString(cookie.substr(cookie.find('=') + 1, DeviceCookies::IdDigits));
+    }
     Reply post(const std::string& target, const QJsonObject& body)
     {
         return send(http::verb::post, target, QJsonDocument(body).toJson().toStdString());
@@ -361,6 +367,9 @@ TEST_F(GuestServerTest, APhoneReservesAtAChosenOrRememberedKeyAndTempo)
 {
     ASSERT_TRUE(rememberKeyTempo(paths.singerKeys(), QStringLiteral("花子"), SongNumber(100001), {2, 10}).isEmpty());
     Client client(port());
+    ASSERT_EQ(client.get("/").status, 200);
+    ASSERT_EQ(client.post("/api/login", {{u"name"_s, u"花子"_s}}).status, 200);
+    desk.take();
     const QJsonObject usual = client.get("/api/keytempo?number=100001&name=%E8%8A%B1%E5%AD%90").json();
     EXPECT_EQ(usual[u"key"_s].toInt(), 2);
     EXPECT_EQ(usual[u"tempo"_s].toInt(), 10);
@@ -394,6 +403,16 @@ TEST_F(GuestServerTest, APhoneReservesAtAChosenOrRememberedKeyAndTempo)
         ASSERT_EQ(taken.size(), 1u);
         EXPECT_EQ(std::get<Cmd::Reserve>(taken[0]).keyTempo, row.sent);
     }
+
+    // Told only to the phone that last logged in or reserved under the name: any other gets the
+    // original, as for a name with nothing remembered.
+    Client other(port()), anonymous(port());
+    ASSERT_EQ(other.get("/").status, 200);
+    ASSERT_EQ(other.post("/api/reserve", reservation("100002", "太郎")).status, 200);
+    const QJsonObject original{{u"key"_s, 0}, {u"tempo"_s, 0}};
+    for (Client* asking : {&other, &anonymous})
+        EXPECT_EQ(asking->get("/api/keytempo?number=100001&name=%E8%8A%B1%E5%AD%90").json(), original);
+    EXPECT_EQ(client.get("/api/keytempo?number=100001&name=%E8%8A%B1%E5%AD%90").json(), usual);
 }
 
 TEST_F(GuestServerTest, PhonesSeeTheRoomsQueueThenWhatWasAcceptedAfterIt)
@@ -524,7 +543,7 @@ TEST_F(GuestServerTest, ThirtyPhonesBehindOneAddressAreServed)
         cookies.insert(phones.back()->cookie);
     }
     EXPECT_EQ(cookies.size(), phones.size());
-    EXPECT_EQ(cookies.begin()->size(), std::string("tarv_device=").size() + 32);
+    EXPECT_EQ(cookies.begin()->size(), std::string("tarv_device=").size() + DeviceCookies::ValueDigits);
     for (int round = 0; round < 2; ++round) {
         for (auto& phone : phones) {
             const Reply reply = phone->post("/api/reserve", reservation(round ? "100002" : "100001", "a"));
@@ -714,6 +733,133 @@ TEST_F(GuestServerTest, HostileRequestsAreAnsweredOrClosedWhileOthersAreServed)
     EXPECT_EQ(requestFileContent(), QByteArray());
 }
 
+// A phone's failed actions count against that phone: a script that cancels what does not exist shuts
+// out itself, not the room behind its Wi-Fi address.
+TEST_F(GuestServerTest, FailedActionsCountAgainstThePhoneNotItsAddress)
+{
+    Client script(port(), "127.0.0.7"), guest(port(), "127.0.0.7"), anonymous(port(), "127.0.0.7");
+    ASSERT_EQ(script.get("/").status, 200);
+    ASSERT_EQ(guest.get("/").status, 200);
+    std::map<int, int> answers;
+    for (int i = 0; i < 300; ++i)
+        ++answers[script.post("/api/cancel", {{u"id"_s, u"999999"_s}}).status];
+    EXPECT_EQ(answers, (std::map<int, int>{{404, options.failuresPerMinute}, {429, 300 - options.failuresPerMinute}}));
+    EXPECT_EQ(script.post("/api/reserve", reservation("100006", "s")).status, 429);
+    const Reply accepted = guest.post("/api/reserve", reservation("100001", "g"));
+    EXPECT_EQ(accepted.status, 200) << accepted.body;
+    EXPECT_EQ(anonymous.post("/api/reserve", reservation("100001", "h")).status, 200);
+}
+
+// A device cookie the server did not sign is no cookie: its client is its address's anonymous phone,
+// which sees none of the phone's songs as its own, cancels nothing, and has one phone's limit for all.
+TEST_F(GuestServerTest, AForgedDeviceCookieIsNoDevice)
+{
+    Client real(port(), "127.0.0.4");
+    ASSERT_EQ(real.get("/").status, 200);
+    const std::string value = real.cookie.substr(real.cookie.find('=') + 1);
+    const std::string id = value.substr(0, DeviceCookies::IdDigits);
+    std::string otherMac = value.substr(DeviceCookies::IdDigits);
+    otherMac[5] = otherMac[5] == '0' ? '1' : '0';
+    // The phone's song, and one a client without a cookie reserved from the same address.
+    desk.publishQueue(std::nullopt, {{7, SongNumber(100001), u"さくら"_s, u"a"_s, real.device()},
+                                     {9, SongNumber(100001), u"さくら"_s, u"b"_s, u"address:127.0.0.4"_s}});
+    const std::string forged[] = {id + otherMac, id + std::string(64, '0'),
+                                  QString::fromStdString(value).toUpper().toStdString(), std::string(96, 'a'),
+                                  value + "0"};
+    static_assert(std::size(forged) == 5); // the anonymous phone's limit, used up by the rows together
+    for (const std::string& cookie : forged) {
+        SCOPED_TRACE(cookie);
+        Client phone(port(), "127.0.0.4");
+        phone.cookie = "tarv_device=" + cookie;
+        EXPECT_FALSE(phone.get("/api/queue").json()[u"waiting"_s][0][u"mine"_s].toBool());
+        for (const QString& id : {u"7"_s, u"9"_s}) {
+            const Reply refused = phone.post("/api/cancel", {{u"id"_s, id}});
+            EXPECT_EQ(refused.status, 403) << id.toStdString();
+            EXPECT_FALSE(refused.json()[u"error"_s].toString().isEmpty());
+        }
+        EXPECT_EQ(phone.post("/api/reserve", reservation("100002", "f")).status, 200);
+        EXPECT_EQ(desk.snapshot()->accepted.constLast().device, u"address:127.0.0.4"_s);
+    }
+    Client last(port(), "127.0.0.4");
+    last.cookie = "tarv_device=" + std::string(96, 'b');
+    EXPECT_EQ(last.post("/api/reserve", reservation("100002", "f")).status, 429);
+    EXPECT_EQ(real.post("/api/reserve", reservation("100002", "r")).status, 200);
+}
+
+// Thirty new devices an address in ten minutes; the next phone from it sees the room and searches,
+// but reserves only once its address may have a new device again and it opens the page again.
+TEST_F(GuestServerTest, AnAddressGetsThirtyNewDevicesInTenMinutes)
+{
+    limitClock.holdElapsed();
+    std::vector<std::unique_ptr<Client>> phones;
+    for (int i = 0; i < options.newDevicesPerAddress; ++i) {
+        phones.push_back(std::make_unique<Client>(port(), "127.0.0.5"));
+        ASSERT_EQ(phones.back()->get("/").status, 200);
+        ASSERT_FALSE(phones.back()->cookie.empty()) << i;
+        limitClock.advanceMs(1000);
+    }
+    Client late(port(), "127.0.0.5");
+    const Reply page = late.get("/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_TRUE(late.cookie.empty());
+    EXPECT_EQ(late.get("/api/queue").status, 200);
+    EXPECT_EQ(late.get("/api/songs?q=abc").json()[u"total"_s].toInt(), 1);
+    const Reply refused = late.post("/api/reserve", reservation("100001", "a"));
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_EQ(refused.retryAfter, std::to_string(10 * 60 - options.newDevicesPerAddress));
+    EXPECT_TRUE(refused.json()[u"error"_s].toString().contains(u"10分ほど待って"_s)) << refused.body;
+    EXPECT_TRUE(desk.take().empty());
+    EXPECT_EQ(phones.back()->post("/api/reserve", reservation("100001", "a")).status, 200);
+    Client elsewhere(port(), "127.0.0.6");
+    ASSERT_EQ(elsewhere.get("/").status, 200);
+    EXPECT_FALSE(elsewhere.cookie.empty());
+
+    limitClock.advanceMs(10 * 60 * 1000 - options.newDevicesPerAddress * 1000);
+    ASSERT_EQ(late.get("/").status, 200);
+    EXPECT_FALSE(late.cookie.empty());
+    EXPECT_EQ(late.post("/api/reserve", reservation("100001", "a")).status, 200);
+}
+
+// A phone's cookie of before they were signed (32 hex digits): the songs it reserved under it stay its
+// own, the answer gives it the signed cookie of the same device, and once that has had time to arrive
+// the old value is no device. A value that owns no song is no device from the start.
+TEST_F(GuestServerTest, AnUnsignedCookieOfBeforeIsReissuedOnceAndKeepsItsSongs)
+{
+    limitClock.holdElapsed();
+    const QString old = u"0123456789abcdef0123456789abcdef"_s, other = u"fedcba9876543210fedcba9876543210"_s;
+    // Restored from the queue record of the run before.
+    record.setQueue(
+        {{SongNumber(100001), u"a"_s, std::nullopt, old, 7}, {SongNumber(100002), u"b"_s, std::nullopt, other, 8}});
+    desk.publishQueue(std::nullopt, {{7, SongNumber(100001), u"さくら"_s, u"a"_s, old},
+                                     {8, SongNumber(100002), u"サクラ咲く"_s, u"b"_s, other}});
+    const auto mine = [](Client& client) {
+        QList<bool> out;
+        for (const QJsonValue& entry : client.get("/api/queue").json()[u"waiting"_s].toArray())
+            out.append(entry[u"mine"_s].toBool());
+        return out;
+    };
+    const std::string oldCookie = "tarv_device=" + old.toStdString();
+    Client phone(port()), inFlight(port()), late(port()), stranger(port());
+    phone.cookie = inFlight.cookie = late.cookie = oldCookie;
+    stranger.cookie = "tarv_device=" + std::string(32, 'c');
+    EXPECT_EQ(mine(phone), (QList<bool>{true, false}));
+    EXPECT_EQ(phone.device(), old);
+    EXPECT_EQ(phone.cookie.size(), std::string("tarv_device=").size() + DeviceCookies::ValueDigits);
+    limitClock.advanceMs(30'000);
+    EXPECT_EQ(mine(inFlight), (QList<bool>{true, false}));
+    limitClock.advanceMs(31'000);
+    EXPECT_EQ(mine(late), (QList<bool>{false, false}));
+    EXPECT_EQ(late.cookie, oldCookie);
+    EXPECT_EQ(late.post("/api/cancel", {{u"id"_s, u"7"_s}}).status, 403);
+    const Reply cancelled = phone.post("/api/cancel", {{u"id"_s, u"7"_s}});
+    EXPECT_EQ(cancelled.status, 200) << cancelled.body;
+
+    EXPECT_EQ(mine(stranger), (QList<bool>{false, false}));
+    ASSERT_EQ(stranger.get("/").status, 200);
+    EXPECT_NE(stranger.device(), QString(32, u'c'));
+    EXPECT_EQ(stranger.cookie.size(), phone.cookie.size());
+}
+
 // HTTP as RFC 9110/9112 has it, and the Host check against pages of other sites (DNS rebinding).
 TEST_F(GuestServerTest, HttpDetailsAndForeignHosts)
 {
@@ -737,6 +883,13 @@ TEST_F(GuestServerTest, HttpDetailsAndForeignHosts)
         {"POST /api/reserve HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked, identity\r\n\r\n"
          "GET /api/queue HTTP/1.1\r\nHost: localhost\r\n\r\n",
          "HTTP/1.1 400", ""},
+        // A target in absolute form is for the host it names, whatever the Host header says.
+        {"GET http://evil.example" + at + "/api/queue HTTP/1.1\r\nHost: 127.0.0.1" + at + "\r\n\r\n", "HTTP/1.1 421",
+         ""},
+        {"GET http://localhost@evil.example/ HTTP/1.1\r\nHost: localhost\r\n\r\n", "HTTP/1.1 421", ""},
+        {"GET evil.example/api/queue HTTP/1.1\r\nHost: localhost\r\n\r\n", "HTTP/1.1 421", ""},
+        {"GET http://127.0.0.1" + at + "/api/queue HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n",
+         "HTTP/1.1 200", ""},
     };
     for (const auto& row : rows) {
         const std::string received = rawExchange(port(), row.request);
@@ -1002,8 +1155,7 @@ TEST_F(GuestServerTest, ARestoreBringsBackWhatThePhonesChoseAndNothingTheyCancel
         session.setGuestDesk(&desk);
         session.start();
         session.stage().catchUp();
-        const QString phoneDevice = QString::fromStdString(phone.cookie.substr(phone.cookie.find('=') + 1));
-        const QString otherDevice = QString::fromStdString(other.cookie.substr(other.cookie.find('=') + 1));
+        const QString phoneDevice = phone.device(), otherDevice = other.device();
         const struct
         {
             QString number;
