@@ -112,6 +112,11 @@ const std::vector<CatalogSong>& SongIndex::songs() const
     return m_titles ? m_titles->songs : none;
 }
 
+QStringView SongIndex::reading(qsizetype position) const
+{
+    return m_readings ? m_readings->at(position) : QStringView();
+}
+
 const CatalogSong* SongIndex::find(qint64 number) const
 {
     if (!m_titles)
