@@ -1,0 +1,233 @@
+#include "history/playcounts.h"
+
+#include "exchange/exchange.h"
+#include "stage/command.h"
+
+#include <algorithm>
+
+namespace tarv {
+
+namespace {
+
+constexpr size_t SongSlots = size_t(LastSongNumber - FirstSongNumber + 1);
+// Ends follow their starts closely: the song playing, and one a crash left without an end.
+constexpr size_t MaxOpenPlays = 64;
+
+// Most first, then the lower number.
+bool ranksBefore(const RankedSong& a, const RankedSong& b)
+{
+    return a.count != b.count ? a.count > b.count : a.number < b.number;
+}
+
+// The RankingSize best of the counts, through a heap that holds the best so far with the worst of
+// them on top.
+class TopSongs
+{
+public:
+    void offer(qint64 number, int count)
+    {
+        if (count <= 0)
+            return;
+        const RankedSong song{number, count};
+        if (m_songs.size() < size_t(PlaySnapshot::RankingSize)) {
+            m_songs.push_back(song);
+            std::push_heap(m_songs.begin(), m_songs.end(), ranksBefore);
+        } else if (ranksBefore(song, m_songs.front())) {
+            std::pop_heap(m_songs.begin(), m_songs.end(), ranksBefore);
+            m_songs.back() = song;
+            std::push_heap(m_songs.begin(), m_songs.end(), ranksBefore);
+        }
+    }
+    std::vector<RankedSong> take()
+    {
+        std::sort(m_songs.begin(), m_songs.end(), ranksBefore);
+        return std::move(m_songs);
+    }
+
+private:
+    std::vector<RankedSong> m_songs;
+};
+
+std::vector<RankedSong> topOf(const std::vector<qint32>& counts)
+{
+    TopSongs top;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i] > 0)
+            top.offer(FirstSongNumber + qint64(i), counts[i]);
+    }
+    return top.take();
+}
+
+bool isNamed(const QString& user)
+{
+    return !user.isEmpty() && user != GuestUser;
+}
+
+} // namespace
+
+const std::vector<RankedSong>& PlaySnapshot::ranking(RankingPeriod period) const
+{
+    return m_rankings[int(period)];
+}
+
+const QList<HistoryItem>* PlaySnapshot::historyOf(const QHash<QString, qsizetype>& lists, const QString& key) const
+{
+    const auto found = lists.constFind(key);
+    return found == lists.cend() ? nullptr : &m_histories[*found];
+}
+
+std::vector<HistoryItem> PlaySnapshot::history(const QString& device, const QString& user, int limit) const
+{
+    static const QList<HistoryItem> none;
+    const QString name = storedUserName(user);
+    const QList<HistoryItem>* phone = device.isEmpty() ? nullptr : historyOf(m_devices, device);
+    const QList<HistoryItem>* named = isNamed(name) ? historyOf(m_users, name) : nullptr;
+    const QList<HistoryItem>& a = phone ? *phone : none;
+    const QList<HistoryItem>& b = named ? *named : none;
+    // Both lists run oldest first, in the order the plays started (their ids), and a play of this
+    // phone under this name is in both.
+    std::vector<HistoryItem> out;
+    qsizetype i = a.size() - 1, j = b.size() - 1;
+    while (qsizetype(out.size()) < limit && (i >= 0 || j >= 0)) {
+        if (i >= 0 && j >= 0 && a[i].id == b[j].id) {
+            out.push_back(a[i--]);
+            --j;
+        } else if (j < 0 || (i >= 0 && a[i].id > b[j].id)) {
+            out.push_back(a[i--]);
+        } else {
+            out.push_back(b[j--]);
+        }
+    }
+    return out;
+}
+
+std::shared_ptr<const PlaySnapshot> PlaySnapshot::inMonth(int month) const
+{
+    auto later = std::make_shared<PlaySnapshot>(*this);
+    later->m_month = month;
+    later->m_rankings[int(RankingPeriod::Month)].clear();
+    return later;
+}
+
+PlayCounts::PlayCounts(const QDateTime& now)
+    : m_allTime(SongSlots, 0), m_monthly(SongSlots, 0), m_month(monthKey(now.date())),
+      m_sessionStart(now.toSecsSinceEpoch()), m_recentFrom(m_sessionStart - RecentSeconds)
+{
+}
+
+qsizetype PlayCounts::listOf(QHash<QString, qsizetype>& lists, const QString& key)
+{
+    const auto found = lists.constFind(key);
+    if (found != lists.cend())
+        return *found;
+    m_histories.append(QList<HistoryItem>());
+    lists.insert(key, m_histories.size() - 1);
+    return m_histories.size() - 1;
+}
+
+void PlayCounts::started(const PlayRecord& play)
+{
+    if (!SongNumber(play.number).isSongNumber())
+        return;
+    const size_t slot = size_t(play.number - FirstSongNumber);
+    ++m_allTime[slot];
+    setMonth(play.month);
+    if (play.month == m_month)
+        ++m_monthly[slot];
+    if (play.startedAt >= m_recentFrom) {
+        m_recent.push_back({play.id, play.startedAt, qint32(play.number), -1});
+        const qint64 keepFrom = std::min(m_sessionStart, play.startedAt - RecentSeconds);
+        while (m_recent.front().startedAt < keepFrom)
+            m_recent.pop_front();
+    }
+    const HistoryItem item{play.id, play.startedAt, qint32(play.number), -1, play.keyTempo};
+    Open open{play.id, qint32(play.number), play.month, -1, -1};
+    if (isNamed(play.user))
+        open.userList = listOf(m_users, play.user);
+    if (!play.device.isEmpty())
+        open.deviceList = listOf(m_devices, play.device);
+    for (const qsizetype list : {open.userList, open.deviceList}) {
+        if (list < 0)
+            continue;
+        QList<HistoryItem>& items = m_histories[list];
+        if (items.size() >= PlaySnapshot::HistorySize)
+            items.removeFirst();
+        items.append(item);
+    }
+    m_open.push_back(open);
+    if (m_open.size() > MaxOpenPlays)
+        m_open.pop_front();
+}
+
+void PlayCounts::setSeconds(qsizetype list, quint64 id, int seconds)
+{
+    if (list < 0)
+        return;
+    QList<HistoryItem>& items = m_histories[list];
+    for (qsizetype i = items.size() - 1; i >= 0; --i) {
+        if (items.at(i).id == id) {
+            items[i].seconds = seconds;
+            return;
+        }
+    }
+}
+
+void PlayCounts::ended(quint64 id, int seconds)
+{
+    const auto found = std::find_if(m_open.rbegin(), m_open.rend(), [id](const Open& open) { return open.id == id; });
+    if (found == m_open.rend())
+        return; // never started, or ended already
+    const Open open = *found;
+    m_open.erase(std::next(found).base());
+    if (seconds < MinCountedSeconds) {
+        const size_t slot = size_t(open.number - FirstSongNumber);
+        m_allTime[slot] -= m_allTime[slot] > 0;
+        if (open.month == m_month)
+            m_monthly[slot] -= m_monthly[slot] > 0;
+    }
+    for (auto recent = m_recent.rbegin(); recent != m_recent.rend(); ++recent) {
+        if (recent->id == id) {
+            recent->seconds = seconds;
+            break;
+        }
+    }
+    setSeconds(open.userList, id, seconds);
+    setSeconds(open.deviceList, id, seconds);
+}
+
+void PlayCounts::setSessionStart(qint64 start)
+{
+    m_sessionStart = start;
+}
+
+void PlayCounts::setMonth(int month)
+{
+    if (month <= m_month)
+        return;
+    std::fill(m_monthly.begin(), m_monthly.end(), 0);
+    m_month = month;
+}
+
+std::shared_ptr<const PlaySnapshot> PlayCounts::snapshot() const
+{
+    auto out = std::make_shared<PlaySnapshot>();
+    out->m_rankings[int(RankingPeriod::AllTime)] = topOf(m_allTime);
+    out->m_rankings[int(RankingPeriod::Month)] = topOf(m_monthly);
+    QHash<qint32, int> tonight;
+    for (const Recent& play : m_recent) {
+        if (play.startedAt >= m_sessionStart && (play.seconds < 0 || play.seconds >= MinCountedSeconds))
+            ++tonight[play.number];
+    }
+    TopSongs top;
+    for (auto i = tonight.cbegin(); i != tonight.cend(); ++i)
+        top.offer(i.key(), i.value());
+    out->m_rankings[int(RankingPeriod::Tonight)] = top.take();
+    out->m_users = m_users;
+    out->m_devices = m_devices;
+    out->m_histories = m_histories;
+    out->m_month = m_month;
+    out->m_sessionStart = m_sessionStart;
+    return out;
+}
+
+} // namespace tarv
