@@ -19,8 +19,8 @@ bool ranksBefore(const RankedSong& a, const RankedSong& b)
     return a.count != b.count ? a.count > b.count : a.number < b.number;
 }
 
-// The RankingSize best of the counts, through a heap that holds the best so far with the worst of
-// them on top.
+// The RankingSize best of the counts offered, through a heap that holds the best so far with the
+// worst of them on top.
 class TopSongs
 {
 public:
@@ -48,22 +48,99 @@ private:
     std::vector<RankedSong> m_songs;
 };
 
-std::vector<RankedSong> topOf(const std::vector<qint32>& counts)
-{
-    TopSongs top;
-    for (size_t i = 0; i < counts.size(); ++i) {
-        if (counts[i] > 0)
-            top.offer(FirstSongNumber + qint64(i), counts[i]);
-    }
-    return top.take();
-}
-
 bool isNamed(const QString& user)
 {
     return !user.isEmpty() && user != GuestUser;
 }
 
 } // namespace
+
+SongCounts::SongCounts() : m_counts(SongSlots, 0) {}
+
+int SongCounts::count(qint64 number) const
+{
+    return m_counts[size_t(number - FirstSongNumber)];
+}
+
+void SongCounts::rise(size_t at)
+{
+    for (; at > 0 && ranksBefore(m_best[at], m_best[at - 1]); --at)
+        std::swap(m_best[at], m_best[at - 1]);
+}
+
+void SongCounts::fall(size_t at)
+{
+    for (; at + 1 < m_best.size() && ranksBefore(m_best[at + 1], m_best[at]); ++at)
+        std::swap(m_best[at], m_best[at + 1]);
+}
+
+void SongCounts::add(qint64 number)
+{
+    const int before = m_counts[size_t(number - FirstSongNumber)]++;
+    if (m_unsure)
+        return;
+    const RankedSong song{number, before + 1};
+    const bool full = m_best.size() == size_t(PlaySnapshot::RankingSize);
+    // In a full list a song is listed when its count before ranks with the listed ones.
+    const bool listed = before > 0 && (!full || !ranksBefore(m_best.back(), RankedSong{number, before}));
+    if (listed) {
+        const auto at = std::find_if(m_best.begin(), m_best.end(), [number](auto& s) { return s.number == number; });
+        if (at == m_best.end()) {
+            m_unsure = true;
+            return;
+        }
+        at->count = song.count;
+        rise(size_t(at - m_best.begin()));
+    } else if (!full || ranksBefore(song, m_best.back())) {
+        if (full)
+            m_best.back() = song;
+        else
+            m_best.push_back(song);
+        rise(m_best.size() - 1);
+    }
+}
+
+void SongCounts::remove(qint64 number)
+{
+    qint32& count = m_counts[size_t(number - FirstSongNumber)];
+    if (count == 0)
+        return;
+    --count;
+    if (m_unsure)
+        return;
+    const auto at = std::find_if(m_best.begin(), m_best.end(), [number](auto& s) { return s.number == number; });
+    if (at == m_best.end())
+        return;
+    if (m_best.size() == size_t(PlaySnapshot::RankingSize)) {
+        m_unsure = true; // the song that follows the listed ones is not known
+    } else if (count == 0) {
+        m_best.erase(at);
+    } else {
+        at->count = count;
+        fall(size_t(at - m_best.begin()));
+    }
+}
+
+void SongCounts::clear()
+{
+    std::fill(m_counts.begin(), m_counts.end(), 0);
+    m_best.clear();
+    m_unsure = false;
+}
+
+const std::vector<RankedSong>& SongCounts::best() const
+{
+    if (m_unsure) {
+        TopSongs top;
+        for (size_t i = 0; i < m_counts.size(); ++i) {
+            if (m_counts[i] > 0)
+                top.offer(FirstSongNumber + qint64(i), m_counts[i]);
+        }
+        m_best = top.take();
+        m_unsure = false;
+    }
+    return m_best;
+}
 
 const std::vector<RankedSong>& PlaySnapshot::ranking(RankingPeriod period) const
 {
@@ -87,12 +164,14 @@ std::vector<HistoryItem> PlaySnapshot::history(const QString& device, const QStr
     // Both lists run oldest first, in the order the plays started (their ids), and a play of this
     // phone under this name is in both.
     std::vector<HistoryItem> out;
+    const qsizetype aEnd = std::max<qsizetype>(0, a.size() - HistorySize);
+    const qsizetype bEnd = std::max<qsizetype>(0, b.size() - HistorySize);
     qsizetype i = a.size() - 1, j = b.size() - 1;
-    while (qsizetype(out.size()) < limit && (i >= 0 || j >= 0)) {
-        if (i >= 0 && j >= 0 && a[i].id == b[j].id) {
+    while (qsizetype(out.size()) < limit && (i >= aEnd || j >= bEnd)) {
+        if (i >= aEnd && j >= bEnd && a[i].id == b[j].id) {
             out.push_back(a[i--]);
             --j;
-        } else if (j < 0 || (i >= 0 && a[i].id > b[j].id)) {
+        } else if (j < bEnd || (i >= aEnd && a[i].id > b[j].id)) {
             out.push_back(a[i--]);
         } else {
             out.push_back(b[j--]);
@@ -110,8 +189,8 @@ std::shared_ptr<const PlaySnapshot> PlaySnapshot::inMonth(int month) const
 }
 
 PlayCounts::PlayCounts(const QDateTime& now)
-    : m_allTime(SongSlots, 0), m_monthly(SongSlots, 0), m_month(monthKey(now.date())),
-      m_sessionStart(now.toSecsSinceEpoch()), m_recentFrom(m_sessionStart - RecentSeconds)
+    : m_month(monthKey(now.date())), m_sessionStart(now.toSecsSinceEpoch()),
+      m_recentFrom(m_sessionStart - RecentSeconds)
 {
 }
 
@@ -129,11 +208,10 @@ void PlayCounts::started(const PlayRecord& play)
 {
     if (!SongNumber(play.number).isSongNumber())
         return;
-    const size_t slot = size_t(play.number - FirstSongNumber);
-    ++m_allTime[slot];
+    m_allTime.add(play.number);
     setMonth(play.month);
     if (play.month == m_month)
-        ++m_monthly[slot];
+        m_monthly.add(play.number);
     if (play.startedAt >= m_recentFrom) {
         m_recent.push_back({play.id, play.startedAt, qint32(play.number), -1});
         const qint64 keepFrom = std::min(m_sessionStart, play.startedAt - RecentSeconds);
@@ -149,9 +227,10 @@ void PlayCounts::started(const PlayRecord& play)
     for (const qsizetype list : {open.userList, open.deviceList}) {
         if (list < 0)
             continue;
+        // Trimmed in batches; a snapshot looks at the newest HistorySize only.
         QList<HistoryItem>& items = m_histories[list];
-        if (items.size() >= PlaySnapshot::HistorySize)
-            items.removeFirst();
+        if (items.size() >= 2 * PlaySnapshot::HistorySize)
+            items.remove(0, items.size() - PlaySnapshot::HistorySize + 1);
         items.append(item);
     }
     m_open.push_back(open);
@@ -180,10 +259,9 @@ void PlayCounts::ended(quint64 id, int seconds)
     const Open open = *found;
     m_open.erase(std::next(found).base());
     if (seconds < MinCountedSeconds) {
-        const size_t slot = size_t(open.number - FirstSongNumber);
-        m_allTime[slot] -= m_allTime[slot] > 0;
+        m_allTime.remove(open.number);
         if (open.month == m_month)
-            m_monthly[slot] -= m_monthly[slot] > 0;
+            m_monthly.remove(open.number);
     }
     for (auto recent = m_recent.rbegin(); recent != m_recent.rend(); ++recent) {
         if (recent->id == id) {
@@ -204,15 +282,15 @@ void PlayCounts::setMonth(int month)
 {
     if (month <= m_month)
         return;
-    std::fill(m_monthly.begin(), m_monthly.end(), 0);
+    m_monthly.clear();
     m_month = month;
 }
 
 std::shared_ptr<const PlaySnapshot> PlayCounts::snapshot() const
 {
     auto out = std::make_shared<PlaySnapshot>();
-    out->m_rankings[int(RankingPeriod::AllTime)] = topOf(m_allTime);
-    out->m_rankings[int(RankingPeriod::Month)] = topOf(m_monthly);
+    out->m_rankings[int(RankingPeriod::AllTime)] = m_allTime.best();
+    out->m_rankings[int(RankingPeriod::Month)] = m_monthly.best();
     QHash<qint32, int> tonight;
     for (const Recent& play : m_recent) {
         if (play.startedAt >= m_sessionStart && (play.seconds < 0 || play.seconds >= MinCountedSeconds))

@@ -70,6 +70,28 @@ private:
     qint64 m_sessionStart = 0;
 };
 
+// A count per song number and the RankingSize best of them, kept as the counts change: a change
+// that keeps the best ones certain costs a few steps; only a count taken down inside a full list
+// has every count looked through again, when the list is next asked for.
+class SongCounts
+{
+public:
+    SongCounts();
+    void add(qint64 number);
+    void remove(qint64 number); // a count of 0 stays 0
+    void clear();
+    int count(qint64 number) const;
+    // Most first and equal counts by number; at most PlaySnapshot::RankingSize.
+    const std::vector<RankedSong>& best() const;
+
+private:
+    void rise(size_t at);
+    void fall(size_t at);
+    std::vector<qint32> m_counts; // by number - FirstSongNumber
+    mutable std::vector<RankedSong> m_best;
+    mutable bool m_unsure = false;
+};
+
 // The counts kept as songs play: per song of all time, of the calendar month and of the session,
 // and each phone's and each name's newest plays. A play counts from its start; one that ended
 // before MinCountedSeconds (stopped at once, or reserved by mistake) is taken out of the rankings
@@ -115,8 +137,8 @@ private:
     qsizetype listOf(QHash<QString, qsizetype>& lists, const QString& key);
     void setSeconds(qsizetype list, quint64 id, int seconds);
 
-    std::vector<qint32> m_allTime; // by number - FirstSongNumber
-    std::vector<qint32> m_monthly;
+    SongCounts m_allTime;
+    SongCounts m_monthly;
     int m_month = 0;
     qint64 m_sessionStart = 0;
     qint64 m_recentFrom = 0;

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QRandomGenerator>
+
 #include <optional>
 
 using namespace tarv;
@@ -164,12 +166,46 @@ TEST_F(PlayHistoryTest, EachPhoneAndNameHasItsSongsNewestFirstAfterARestartToo)
         restart();
     }
     // A phone keeps its newest songs.
-    for (int i = 0; i < PlaySnapshot::HistorySize + 20; ++i)
+    const int sung = 2 * PlaySnapshot::HistorySize + 20;
+    for (int i = 0; i < sung; ++i)
         sing(200000 + i, 100, u"Guest"_s, u"phone-d"_s);
     const auto items = history->snapshot()->history(u"phone-d"_s, u"Guest"_s, 1000);
     ASSERT_EQ(items.size(), size_t(PlaySnapshot::HistorySize));
-    EXPECT_EQ(items.front().number, 200000 + PlaySnapshot::HistorySize + 19);
-    EXPECT_EQ(items.back().number, 200020);
+    EXPECT_EQ(items.front().number, 200000 + sung - 1);
+    EXPECT_EQ(items.back().number, 200000 + sung - PlaySnapshot::HistorySize);
+}
+
+// The best counts kept as they change are the best of all the counts, also when a count taken down
+// in a full list makes them be looked for again.
+TEST(SongCounts, TheBestKeptAreTheBestOfAllCounts)
+{
+    QRandomGenerator random(QRandomGenerator::global()->generate());
+    SongCounts counts;
+    std::map<qint64, int> all;
+    for (int step = 0; step < 20000; ++step) {
+        const qint64 number = FirstSongNumber + random.bounded(step < 10000 ? 150 : 400);
+        if (random.bounded(4) == 0) {
+            counts.remove(number);
+            if (all[number] > 0)
+                --all[number];
+        } else {
+            counts.add(number);
+            ++all[number];
+        }
+        if (step % 97 == 0 || step == 19999) {
+            std::vector<RankedSong> expected;
+            for (const auto& [n, c] : all)
+                if (c > 0)
+                    expected.push_back({n, c});
+            std::stable_sort(expected.begin(), expected.end(),
+                             [](const RankedSong& a, const RankedSong& b) { return a.count > b.count; });
+            expected.resize(std::min<size_t>(expected.size(), PlaySnapshot::RankingSize));
+            ASSERT_EQ(counts.best(), expected) << "step " << step;
+        }
+    }
+    counts.clear();
+    EXPECT_TRUE(counts.best().empty());
+    EXPECT_EQ(counts.count(FirstSongNumber), 0);
 }
 
 TEST_F(PlayHistoryTest, NoSongNumberNoLine)

@@ -144,6 +144,21 @@ TEST_F(PlayLogTest, ReadsWholeLinesAndLeavesOutEveryOther)
                               KeyTempo{2, -5}};
     EXPECT_EQ(read.starts[0], expected);
     EXPECT_EQ(read.starts[1].keyTempo, (KeyTempo{6, -25}));
+
+    // Times of any day and offset.
+    for (const auto& [text, date, time, offset] : std::vector<std::tuple<QByteArray, QDate, QTime, int>>{
+             {"1970-01-01T00:00:00+00:00", {1970, 1, 1}, {0, 0}, 0},
+             {"2000-02-29T23:59:59-05:30", {2000, 2, 29}, {23, 59, 59}, -19800},
+             {"2024-03-01T00:00:00+14:00", {2024, 3, 1}, {0, 0}, 50400},
+             {"2100-12-31T12:00:00+09:00", {2100, 12, 31}, {12, 0}, 32400}}) {
+        write(sealed(text + "\tstart\t1\t100001\tGuest\t\t0\t0"));
+        PlayLog log(paths, clock);
+        const Recorder read = this->read(log);
+        ASSERT_EQ(read.starts.size(), 1u) << text.constData();
+        EXPECT_EQ(read.starts[0].startedAt, QDateTime(date, time, QTimeZone(offset)).toSecsSinceEpoch())
+            << text.constData();
+        EXPECT_EQ(read.starts[0].month, monthKey(date)) << text.constData();
+    }
 }
 
 TEST_F(PlayLogTest, WritesWhatItReadsAndCleansNames)
