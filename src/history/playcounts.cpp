@@ -258,6 +258,7 @@ void PlayCounts::ended(quint64 id, int seconds)
         return; // never started, or ended already
     const Open open = *found;
     m_open.erase(std::next(found).base());
+    seconds = std::max(0, seconds);
     if (seconds < MinCountedSeconds) {
         m_allTime.remove(open.number);
         if (open.month == m_month)

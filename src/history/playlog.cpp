@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
@@ -285,6 +287,7 @@ struct PlayLog::Private
     qint64 size = 0;
     bool atLineStart = true; // the file ends with a line end (or is empty)
     bool unsynced = false;
+    bool cannotRotate = false;
     std::optional<qint64> lastSync;
     quint64 lastId = 0;
     QString error;
@@ -301,9 +304,10 @@ bool PlayLog::Private::open()
 {
     const QString path = currentFile(paths);
     QDir().mkpath(paths.dbDir());
-    // Without waiting, so that a pipe in the file's place is refused rather than waited on.
+    // Without waiting, so that a pipe in the file's place is refused rather than waited on; read too,
+    // for its last byte.
     const int opened = ::open(QFile::encodeName(path).constData(),
-                              O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+                              O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (opened < 0) {
         fail(QStringLiteral("%1: %2").arg(path, fileErrorText(errno)));
         return false;
@@ -343,11 +347,13 @@ bool PlayLog::Private::rotate()
     QString kept = paths.file(QStringLiteral("db/playlog-%1.txt").arg(stamp));
     for (int n = 2; nameTaken(kept); ++n)
         kept = paths.file(QStringLiteral("db/playlog-%1-%2.txt").arg(stamp).arg(n));
-    // A rename that fails leaves the file growing, which loses nothing.
-    if (::rename(QFile::encodeName(currentFile(paths)).constData(), QFile::encodeName(kept).constData()) != 0)
+    // A rename that fails leaves the file growing, which loses nothing; it is not tried again.
+    if (::rename(QFile::encodeName(currentFile(paths)).constData(), QFile::encodeName(kept).constData()) != 0) {
         fail(QStringLiteral("%1: %2").arg(kept, fileErrorText(errno)));
-    else
+        cannotRotate = true;
+    } else {
         qCInfo(lcHistory).noquote() << "play log kept as" << kept;
+    }
     syncFolder(paths.dbDir());
     return open();
 }
@@ -356,7 +362,7 @@ bool PlayLog::Private::append(const QByteArray& line)
 {
     if (fd < 0 && !open())
         return false;
-    if (size > 0 && size + line.size() + (atLineStart ? 0 : 1) > rotationBytes && !rotate())
+    if (size > 0 && size + line.size() + (atLineStart ? 0 : 1) > rotationBytes && !cannotRotate && !rotate())
         return false;
     const QByteArray out = atLineStart ? line : '\n' + line;
     qsizetype written = 0;

@@ -189,8 +189,10 @@ TEST_F(PlayLogTest, WritesWhatItReadsAndCleansNames)
     EXPECT_EQ(read.starts[0].keyTempo, (KeyTempo{3, 10}));
     EXPECT_EQ(read.starts[0].startedAt, clock.now().addSecs(-200).toSecsSinceEpoch());
     EXPECT_EQ(read.ends, (std::vector<std::pair<quint64, int>>{{1, 200}}));
-    // The numbering goes on after the highest id read.
+    // The numbering goes on after the highest id read, on the next line.
     EXPECT_EQ(log.appendStart({SongNumber(100003), u"ユキ"_s})->id, 3u);
+    EXPECT_EQ(current().count('\n'), 4);
+    EXPECT_FALSE(current().contains("\n\n"));
 }
 
 TEST_F(PlayLogTest, TheLineAfterATornOneStartsOnALineOfItsOwn)
