@@ -3,7 +3,7 @@
 set -eu
 PACKAGES="cmake ninja-build pkg-config g++ qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libmpv-dev
 libboost1.81-dev libqrencode-dev libgtest-dev libgmock-dev libbenchmark-dev ffmpeg xvfb xauth fonts-noto-cjk
-qt6-translations-l10n mecab mecab-ipadic-utf8 libmecab-dev libavformat-dev openbox xdotool imagemagick x11-utils libxtst-dev librsvg2-bin dpkg-dev file desktop-file-utils appstream zbar-tools faketime
+qt6-translations-l10n mecab mecab-ipadic-utf8 libmecab-dev zlib1g-dev libavformat-dev openbox xdotool imagemagick x11-utils libxtst-dev librsvg2-bin dpkg-dev file desktop-file-utils appstream zbar-tools faketime
 chromium curl"
 # The browser test's playwright-core comes from npm (tests/web/package-lock.json); Debian's Node.js only
 # where the machine has none of its own.

@@ -33,18 +33,6 @@ std::optional<SaveFault> currentFault(const QString& path)
     return installedFault;
 }
 
-void syncFolder(const QString& folder)
-{
-    const QByteArray dir = QFile::encodeName(folder);
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        // The file itself is complete and synced; a folder that cannot be synced only risks the
-        // old file coming back after a power cut, so this is not reported.
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // Why a save that never follows a link leaves this name alone; empty for a regular file or a
 // missing one.
 QString refusalOfName(const QString& path)
@@ -338,6 +326,18 @@ QString saveFile(const QString& path, const QByteArray& content, Durability dura
 {
     return saveFile(
         path, [&content](QIODevice& device) { return device.write(content) == content.size(); }, durability, target);
+}
+
+void syncFolder(const QString& folder)
+{
+    const QByteArray dir = QFile::encodeName(folder);
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        // The file itself is complete and synced; a folder that cannot be synced only risks the
+        // old file coming back after a power cut, so this is not reported.
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 QString fileErrorText(int error)

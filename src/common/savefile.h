@@ -76,6 +76,10 @@ QString saveOwnerOnlyFile(const QString& path, const QByteArray& content);
 QString saveFile(const QString& path, const std::function<bool(QIODevice&)>& writer,
                  Durability durability = Durability::Synced, SaveTarget target = SaveTarget::FollowLinks);
 
+// Syncs a folder, so that a file created, renamed or removed in it outlives a power cut. A folder
+// that cannot be synced is not reported.
+void syncFolder(const QString& folder);
+
 // A system error number in words a person understands.
 QString fileErrorText(int error);
 

@@ -107,6 +107,11 @@ const std::vector<CatalogSong>& SongIndex::songs() const
     return m_titles ? m_titles->songs : none;
 }
 
+QStringView SongIndex::reading(qsizetype position) const
+{
+    return m_readings ? m_readings->at(position) : QStringView();
+}
+
 std::vector<qsizetype> SongIndex::search(QStringView query) const
 {
     const qsizetype count = qsizetype(songs().size());

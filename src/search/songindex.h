@@ -54,6 +54,8 @@ public:
 
     const std::vector<CatalogSong>& songs() const;
     bool hasReadings() const { return bool(m_readings); }
+    // The folded reading of the song at a position of songs(); empty until the readings are there.
+    QStringView reading(qsizetype position) const;
 
     // The positions of the songs that match a typed text: those whose title holds it (or, for
     // digits, whose number begins with them) in list order, then those whose reading alone holds
