@@ -182,4 +182,15 @@ TEST_F(TurnsSession, ThePhonesSeeTheOperatorsOrderAndTheirHolds)
     EXPECT_EQ(stage().queueOrder(), QueueOrder::Fifo);
     reserve(100002, u"ミキ"_s);
     EXPECT_EQ(deskWaiting(), u"ソラ4 ユキ3 ミキ5"_s);
+
+    // Every song held: nothing is next, yet the keypad reviews and cancels them.
+    for (const quint64 id : {3, 4, 5})
+        desk.submit(Cmd::Hold{id, true});
+    session.tmr_webcheck_Timer();
+    settle();
+    EXPECT_EQ(stage().nextSong(), nullptr);
+    session.entry().setText(u"0"_s);
+    session.entry().txt_input_KeyUp(Qt::Key_Enter);
+    settle();
+    EXPECT_EQ(stage().statusText(), u"予確(1/3)：(100002) - ミキ - 桜並木の約束"_s);
 }
