@@ -252,7 +252,7 @@ void KaraokeSession::tmr_sf_Timer()
     // While karaoke mode ends the farewell stays on screen: no idle message, no next song. A
     // message that must be read (a missing video) stays for its few seconds too.
     sayUnplayableSong();
-    if (!timeSignalPlaying && !isEnding() && !m_stage.holdsMessage() && !m_main.isPlaying()) {
+    if (!timeSignalPlaying && !isEnding() && !m_stage.holdsMessage() && !m_main.isPlaying() && !m_stage.songPaused()) {
         const int pending = m_stage.pendingCount();
         const bool idleSaid = std::holds_alternative<Cmd::NoReservations>(m_stage.lastCommand());
         if (pending > 0)
@@ -290,7 +290,7 @@ void KaraokeSession::showNextSinger(bool timeSignalPlaying)
     NextSingerCard card;
     if (!timeSignalPlaying && !isEnding()) {
         bool call = !m_main.isPlaying(); // the idle screen between songs
-        if (m_stage.playing() && m_stage.songPlaying()) {
+        if (m_stage.playing() && (m_stage.songPlaying() || m_stage.songPaused())) {
             const auto left = secondsLeft(m_main.position(), m_main.durationSeconds(), m_main.tempo());
             call = left && *left <= NextSingerCallSeconds;
         }

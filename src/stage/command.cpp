@@ -8,10 +8,12 @@ namespace tarv {
 namespace {
 
 template <typename Kind>
-concept Coded = requires { Kind::code; };
+concept Coded = requires
+{
+    Kind::code;
+};
 
-template <std::size_t... I>
-std::optional<Command> fromCode(QStringView code, std::index_sequence<I...>)
+template <std::size_t... I> std::optional<Command> fromCode(QStringView code, std::index_sequence<I...>)
 {
     std::optional<Command> found;
     const auto tryKind = [&]<typename Kind>(Kind) {

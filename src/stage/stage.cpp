@@ -177,6 +177,9 @@ void Stage::dispatch(const Command& command)
                    [&](const Key& key) { changeKey(key.semitones); },
                    [&](const Tempo& tempo) { changeTempo(tempo.percent); },
                    [&](const GuideVocal& guide) { switchGuideVocal(guide.on); },
+                   [&](const Skip&) { skip(); },
+                   [&](const Pause&) { pauseOrResume(); },
+                   [&](const Move& move) { moveReservation(move.id, move.to); },
                },
                command);
 }
@@ -234,6 +237,7 @@ bool Stage::startPlayback(const Reservation& entry)
     m_main.play();
     m_playing = entry;
     m_turnEnded = false;
+    m_paused = false;
     m_songKeyTempo = {};
     setSongKeyTempo({m_main.key(), m_main.tempo()});
     return true;
@@ -349,6 +353,7 @@ void Stage::showIdleScreen()
         m_main.play();
     }
     m_main.stop();
+    m_paused = false;
     if (m_playing) {
         m_playing.reset();
         // A song stopped too soon to be a turn gives its singer their place back.
@@ -425,6 +430,30 @@ void Stage::stopSong()
     }
     publishWaiting();
     emit hideCountRestarted();
+}
+
+void Stage::skip()
+{
+    if (!m_playing || m_second.isPlaying())
+        return;
+    message(StatusColour::White, QStringLiteral("スキップ：") + entryText(*m_playing));
+    showIdleScreen();
+    // As when the song ends: the next one plays, or the idle message comes.
+    if (!m_queue.isEmpty())
+        playNext();
+}
+
+void Stage::pauseOrResume()
+{
+    if (!m_playing || m_second.isPlaying())
+        return;
+    m_paused = !m_paused;
+    if (m_paused)
+        m_main.pause();
+    else
+        m_main.play();
+    message(StatusColour::Yellow, m_paused ? QStringLiteral("一時停止：") + entryText(*m_playing)
+                                           : QStringLiteral("再開：") + entryText(*m_playing));
 }
 
 void Stage::singAgain(bool really)

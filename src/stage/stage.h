@@ -144,6 +144,8 @@ public:
     Player& mainPlayer() { return m_main; }
     Player& secondPlayer() { return m_second; }
 
+    // The host paused the song playing: it waits where it is, and the next song waits for it.
+    bool songPaused() const { return m_paused; }
     // A song is playing (not the idle video, not under a time signal): the singer's keys act now.
     bool songPlaying() const;
     // The key and tempo of the song now playing, in short beside the queue: "♯2 / +10%"; empty
@@ -208,6 +210,10 @@ private:
     void hold(quint64 id, bool held);
     qsizetype newestIndex() const; // the song 000010 moves: the queue is not empty
     void moveToFront(qsizetype index, bool publish);
+    void moveTo(qsizetype index, qsizetype place, bool publish);
+    void moveReservation(quint64 id, int to);
+    void skip();
+    void pauseOrResume();
     void timeSignal(const QString& field);
     void fastForward();
     void singAgain(bool really);
@@ -264,6 +270,7 @@ private:
     QDateTime m_holdUntil;
     // The reservation of the song now playing, as the queue record keeps it; none over the idle screen.
     std::optional<Reservation> m_playing;
+    bool m_paused = false; // by the host, until it resumes or the song goes
     // The song now playing as the singer has it.
     KeyTempo m_songKeyTempo;
     TurnOrder m_turns;

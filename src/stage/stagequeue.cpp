@@ -287,17 +287,51 @@ qsizetype Stage::newestIndex() const
 
 void Stage::moveToFront(qsizetype index, bool publish)
 {
+    moveTo(index, 0, publish);
+}
+
+void Stage::moveReservation(quint64 id, int to)
+{
+    const auto found =
+        std::find_if(m_queue.cbegin(), m_queue.cend(), [id](const Reservation& r) { return r.id == id; });
+    if (found == m_queue.cend())
+        return;
+    moveTo(found - m_queue.cbegin(), std::clamp<qsizetype>(to - 1, 0, m_queue.size() - 1), true);
+}
+
+void Stage::moveTo(qsizetype index, qsizetype place, bool publish)
+{
     setColour(StatusColour::Cyan);
-    // Ahead of the turns, and nobody's turn; brought forward by the operator, a held song sings too.
     Reservation& moved = m_queue[index];
-    moved.pinned = true;
-    moved.held = false;
-    m_lockedNext = moved.id;
-    m_queue.move(index, 0);
+    const quint64 id = moved.id;
+    if (place == 0) {
+        // The next song now, ahead of the turns and nobody's turn; brought forward by the operator,
+        // a held song sings too.
+        moved.pinned = true;
+        moved.held = false;
+    } else if (m_turns.order() == QueueOrder::Rotation) {
+        moved.pinned = true; // ahead of the turns, after the next song and the songs moved before
+    }
+    m_queue.move(index, place);
+    if (place > 0 && m_turns.order() == QueueOrder::Fifo) {
+        // First come, first served keeps the queue as it stands: the songs moved forward are the
+        // ones it puts first, so a song is one of them only when every song before it is.
+        m_queue[place].pinned =
+            std::all_of(m_queue.cbegin() + 1, m_queue.cbegin() + place, [](const Reservation& r) { return r.pinned; });
+    }
+    // The first song that can be sung is the next one: the moved song at the front, or the one
+    // that was behind the next song moved back.
+    const auto next = std::find_if(m_queue.cbegin(), m_queue.cend(), [](const Reservation& r) { return !r.held; });
+    if (next != m_queue.cend())
+        m_lockedNext = next->id;
     clearSelection();
     changeQueue();
-    showStatus(StatusColour::Cyan, QStringLiteral("予割(1/") + QString::number(m_queue.size()) + QStringLiteral(")：") +
-                                       entryText(m_queue[0]));
+    const qsizetype shown =
+        std::find_if(m_queue.cbegin(), m_queue.cend(), [id](const Reservation& r) { return r.id == id; }) -
+        m_queue.cbegin();
+    showStatus(StatusColour::Cyan, QStringLiteral("予割(") + QString::number(shown + 1) + u'/' +
+                                       QString::number(m_queue.size()) + QStringLiteral(")：") +
+                                       entryText(m_queue[shown]));
     if (publish)
         publishFull();
     emit hideCountRestarted();

@@ -8,6 +8,10 @@
 #include "stage/queuerecord.h"
 #include "stage/singerkeys.h"
 #include "stage/waitestimate.h"
+#include "web/hostaccess.h"
+#include "web/hostservice.h"
+#include "web/routes.h"
+#include "web/webreplies.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -105,19 +109,6 @@ int secondsUntil(qint64 leftMs)
 
 constexpr qint64 MinuteMs = 60 * 1000;
 
-// The Origin of a cross-site page differs from the host it posts to; a form post from another site
-// is stopped here and by the JSON content type.
-bool sameOrigin(const HttpRequest& request)
-{
-    if (request.origin.empty())
-        return true;
-    const QUrl origin(QString::fromStdString(request.origin));
-    const QString host = QString::fromStdString(request.host);
-    const QString originHost =
-        origin.port() < 0 ? origin.host() : origin.host() + u':' + QString::number(origin.port());
-    return originHost.compare(host, Qt::CaseInsensitive) == 0;
-}
-
 // A key or tempo in a reservation: absent, null or "" for none chosen; otherwise a whole number of
 // steps within the limit. False for anything else.
 bool chosenStep(const QJsonValue& value, int limit, int step, std::optional<int>* chosen)
@@ -177,34 +168,51 @@ HttpResponse GuestService::handle(const HttpRequest& request)
 {
     const QUrl url(QString::fromUtf8(request.target.data(), qsizetype(request.target.size())), QUrl::StrictMode);
     const QString path = url.path(QUrl::FullyEncoded);
-    const bool get = request.method == "GET";
-    const bool post = request.method == "POST";
-    if (path == u"/") {
-        if (!get)
-            return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
-        return page(request);
-    }
-    if (path == u"/api/songs" || path == u"/api/queue" || path == u"/api/keytempo") {
-        if (!get)
-            return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
-        if (path == u"/api/queue")
-            return queue(deviceOf(request));
-        const QUrlQuery query(url);
-        if (path == u"/api/keytempo")
-            return usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
-                                 query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
-        const int page = query.queryItemValue(QStringLiteral("page")).toInt();
-        return songs(query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded), page);
-    }
-    if (path == u"/api/reserve" || path == u"/api/login" || path == u"/api/cancel") {
-        if (!post)
-            return {405, "text/plain; charset=utf-8", "method not allowed", "POST"};
+    // Every route is in the one table; a host route answers nothing without the host cookie.
+    const Route* route = findRoute(path.toStdString());
+    if (!route)
+        return {404, "text/plain; charset=utf-8", "not found", {}};
+    if (request.method != route->method)
+        return {405, "text/plain; charset=utf-8", "method not allowed", std::string(route->method)};
+    if (route->access == RouteAccess::Host && !isHost(request))
+        return failureReply(403, QStringLiteral("ホストとしてログインしてください。"));
+    if (path.startsWith(u"/host") || path.startsWith(u"/api/host/")) {
+        if (!m_host)
+            return {404, "text/plain; charset=utf-8", "not found", {}};
         const std::lock_guard lock(m_actionMutex);
-        if (path == u"/api/cancel")
-            return cancel(request);
-        return path == u"/api/reserve" ? reserve(request) : login(request);
+        return m_host->handle(request, *route, deviceOf(request));
     }
-    return {404, "text/plain; charset=utf-8", "not found", {}};
+    if (path == u"/")
+        return page(request);
+    if (path == u"/api/queue")
+        return queue(deviceOf(request));
+    const QUrlQuery query(url);
+    if (path == u"/api/keytempo")
+        return usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
+                             query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
+    if (path == u"/api/songs")
+        return songs(query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded),
+                     query.queryItemValue(QStringLiteral("page")).toInt());
+    const std::lock_guard lock(m_actionMutex);
+    if (path == u"/api/cancel")
+        return cancel(request);
+    return path == u"/api/reserve" ? reserve(request) : login(request);
+}
+
+bool GuestService::isHost(const HttpRequest& request) const
+{
+    const auto cookie = cookieValue(request.cookie, HostCookie);
+    return m_hostAccess && cookie && m_hostAccess->isHost(*cookie);
+}
+
+void GuestService::setHostAccess(HostAccess* access)
+{
+    m_hostAccess = access;
+    m_host = access ? std::make_unique<HostService>(*access, m_karaokeRunning) : nullptr;
+    if (m_host) {
+        m_host->setGuestDesk(m_desk);
+        m_host->setQueueRecord(m_record);
+    }
 }
 
 HttpResponse GuestService::songs(const QString& query, int page)
@@ -373,6 +381,8 @@ HttpResponse GuestService::reserve(const HttpRequest& request)
     const SongNumber number = reservedNumber(body.value(QStringLiteral("number")));
     const std::optional<Song> song = number.isSongNumber() ? m_lookup.find(number) : std::nullopt;
     const QString name = guestName(body.value(QStringLiteral("name")).toString());
+    if (m_hostAccess && m_hostAccess->isBlocked(deviceOf(request)))
+        return failure(403, QStringLiteral("このスマートフォンからは予約できません。お店の人に伝えてください。"));
     if (!song) {
         forgetLastAction(request);
         return failure(404, QStringLiteral("その曲番号はありません。"));

@@ -23,6 +23,8 @@
 namespace tarv {
 
 class GuestDesk;
+class HostAccess;
+class HostService;
 class QueueRecord;
 class SongCatalog;
 struct SignalAhead;
@@ -85,11 +87,16 @@ public:
     // starts (none: requests are refused).
     void setGuestDesk(GuestDesk* desk) { m_desk = desk; }
 
+    // The host's PIN, cookies and stopped phones, for the host's routes; set before the server starts
+    // (none: no route of the host answers), after the record and the desk.
+    void setHostAccess(HostAccess* access);
+
     HttpResponse handle(const HttpRequest& request);
     // Drops what waits on the desk when karaoke mode has ended; makes the queue record's changes durable.
     void pump();
 
 private:
+    bool isHost(const HttpRequest& request) const;
     HttpResponse songs(const QString& query, int page);
     HttpResponse queue(const QString& device);
     // The time signals the session published, each with its length.
@@ -115,7 +122,9 @@ private:
     const Clock& m_clock;
     QHash<QString, std::deque<qint64>> m_recent; // per phone and per address, in the clock's elapsedMs()
     std::unique_ptr<SongCatalog> m_songs;        // songdb.txt, searched through its index
-    SongLookup m_lookup;                         // the song list, as the keypad reserves from it (under m_actionMutex)
+    HostAccess* m_hostAccess = nullptr;
+    std::unique_ptr<HostService> m_host;
+    SongLookup m_lookup; // the song list, as the keypad reserves from it (under m_actionMutex)
 };
 
 // The requests worth the server's worker thread: the song search.

@@ -109,6 +109,19 @@ void HostAccess::endSession()
 {
     std::lock_guard lock(m_mutex);
     ++m_session;
+    m_blocked.clear();
+}
+
+void HostAccess::block(const QString& device)
+{
+    std::lock_guard lock(m_mutex);
+    m_blocked.insert(device);
+}
+
+bool HostAccess::isBlocked(const QString& device) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_blocked.contains(device);
 }
 
 QByteArray HostAccess::signatureLocked(const QByteArray& nonce) const

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <deque>
@@ -16,6 +17,8 @@ namespace tarv {
 // kept in db/hostpin.txt, readable by its owner alone. A right PIN gets a signed host cookie that is
 // good until karaoke mode ends or the PIN changes: it is signed under a secret of this run, with the
 // PIN and the karaoke session it was given in.
+//
+// The phones the host stopped are kept here too, for the same karaoke session.
 //
 // Guessing is slow: after 5 wrong tries from one phone or one address within 5 minutes, every try
 // from it is refused for 5 minutes, the right PIN too (about 1,400 tries a day against 1,000,000 PINs).
@@ -48,6 +51,10 @@ public:
     // The cookie is one this run gave for the current PIN in the current karaoke session.
     bool isHost(const QString& cookie) const;
 
+    // The host stopped a phone (by its device): it reserves nothing more until karaoke mode ends.
+    void block(const QString& device);
+    bool isBlocked(const QString& device) const;
+
 private:
     QByteArray signatureLocked(const QByteArray& nonce) const;
     // Seconds the key is locked for, 0 when it may try.
@@ -60,6 +67,7 @@ private:
     QString m_problem;
     QByteArray m_secret;
     quint64 m_session = 0;
+    QSet<QString> m_blocked;
     QHash<QString, std::deque<qint64>> m_failures; // per phone and per address: the wrong tries of the window
 };
 

@@ -417,6 +417,40 @@ TEST_F(SessionTest, TheGuestDeskIsTakenInOrderButNotDuringATimeSignal)
     EXPECT_TRUE(room->accepted.isEmpty());
 }
 
+// The host's phone: a pause holds the queue where it is, a skip plays the next song at once, and a
+// waiting song moves to the place asked for.
+TEST_F(SessionTest, TheHostPausesSkipsAndMovesWithoutTheQueueRunningOn)
+{
+    session.start();
+    settle();
+    main.finish(); // the intro
+    for (int number : {100001, 100002, 100003})
+        stage().post(Cmd::Reserve{SongNumber(number), u"u"_s});
+    settle();
+    tick();
+    ASSERT_EQ(stage().playing().value().number, SongNumber(100001));
+    stage().post(Cmd::Move{stage().queue().at(1).id, 1});
+    settle();
+    EXPECT_EQ(queued(), (QStringList{u"100003/u"_s, u"100002/u"_s}));
+    EXPECT_EQ(stage().statusText(), u"予割(1/2)：(100003) - u - 三"_s);
+
+    stage().post(Cmd::Pause{});
+    settle();
+    EXPECT_FALSE(main.isPlaying());
+    EXPECT_EQ(main.calls.back(), u"pause"_s);
+    EXPECT_EQ(tick(), QString()); // the next song waits for the paused one
+    EXPECT_EQ(stage().playing().value().number, SongNumber(100001));
+    stage().post(Cmd::Pause{});
+    settle();
+    EXPECT_TRUE(main.isPlaying());
+
+    stage().post(Cmd::Skip{});
+    settle();
+    EXPECT_EQ(stage().playing().value().number, SongNumber(100003));
+    EXPECT_TRUE(main.isPlaying());
+    EXPECT_EQ(queued(), QStringList{u"100002/u"_s});
+}
+
 TEST_F(SessionTest, WebRequestsAndAKeypadReservationInOneTurnKeepTheirOwnUsers)
 {
     const QString requestFile = useWebRoot();

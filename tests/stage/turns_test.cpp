@@ -30,7 +30,8 @@ struct Room
 
     // One step of a row: "A" reserves for A (the keypad's "#" for nobody in particular), a six-digit
     // code is typed on the keypad, "h3" / "r3" hold and release reservation 3 and "x3" cancels it from
-    // a phone, "sing 25" lets the song play 25 s on, "end" lets it end and the next one start, "stop"
+    // a phone, "m3>2" is the host's move of reservation 3 to the second place, "sing 25" lets the song
+    // play 25 s on, "end" lets it end and the next one start, "stop"
     // stops it (000009) and the next one starts, "rotation" / "fifo" is the operator's switch.
     void step(const std::string& text)
     {
@@ -51,6 +52,9 @@ struct Room
             else
                 run(Cmd::Stop{});
             run(Cmd::PlayNext{}); // as the heartbeat posts it once the player stopped
+        } else if (s[0] == u'm') {
+            const qsizetype to = s.indexOf(u'>');
+            run(Cmd::Move{s.mid(1, to - 1).toULongLong(), s.mid(to + 1).toInt()});
         } else {
             const quint64 id = s.mid(1).toULongLong();
             if (s[0] == u'x')
@@ -111,6 +115,9 @@ TEST_F(Turns, TheWaitingSongsFollowTheChosenOrder)
         {"000011 moves the song reviewed to the front",
          {"rotation", "A", "B", "C", "D", "000012", "000007", "000007", "000011"},
          "D4 B2 C3"},
+        {"予約順: the host moves a song to the second place", {"A", "B", "C", "D", "m4>2"}, "B2 D4 C3"},
+        {"予約順: the host moves the next song back", {"A", "B", "C", "D", "m2>3"}, "C3 D4 B2"},
+        {"交代制: the host's move goes ahead of the turns", {"rotation", "A", "B", "A", "C", "m3>2"}, "B2 A3 C4"},
         {"a pinned song playing is nobody's turn", {"rotation", "A", "B", "C", "B", "000010", "end"}, "B2 C3", "A"},
         {"a held song keeps its rank but is not next", {"rotation", "A", "B", "C", "D", "h3"}, "B2 C3h D4"},
         {"the next song held gives way", {"rotation", "A", "B", "C", "D", "h2"}, "C3 B2h D4"},

@@ -10,6 +10,7 @@
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
 #include "web/guestservice.h"
+#include "web/hostaccess.h"
 #include "web/webserver.h"
 
 #include <QCoreApplication>
@@ -43,8 +44,10 @@ int main(int argc, char** argv)
     if (error.isEmpty())
         error = saveFile(paths.songList(), list);
     QDir().mkpath(paths.srcDir());
-    if (error.isEmpty())
-        error = saveFile(paths.video(QStringLiteral("100002")), QByteArray("video"));
+    for (const auto& song : songs) {
+        if (error.isEmpty())
+            error = saveFile(paths.video(QString::number(song.first)), QByteArray("video"));
+    }
     if (!error.isEmpty()) {
         std::cerr << error.toStdString() << '\n';
         return 1;
@@ -72,6 +75,8 @@ int main(int argc, char** argv)
     GuestService service(paths, std::make_shared<std::atomic<bool>>(true), options);
     service.setQueueRecord(&record);
     service.setGuestDesk(&desk);
+    HostAccess host(paths); // its PIN in db/hostpin.txt
+    service.setHostAccess(&host);
     WebServer server([&](const HttpRequest& request) { return service.handle(request); }, [&] { service.pump(); });
     server.setBackground(isSearch);
     error = server.start(QStringLiteral("127.0.0.1"), 0);

@@ -1,0 +1,44 @@
+#include "web/routes.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tarv {
+namespace {
+
+constexpr std::array Routes{
+    Route{"GET", "/", RouteAccess::Guest},
+    Route{"GET", "/api/songs", RouteAccess::Guest},
+    Route{"GET", "/api/queue", RouteAccess::Guest},
+    Route{"GET", "/api/keytempo", RouteAccess::Guest},
+    Route{"POST", "/api/reserve", RouteAccess::Guest},
+    Route{"POST", "/api/login", RouteAccess::Guest},
+    Route{"POST", "/api/cancel", RouteAccess::Guest},
+    // The host's page is the login form until the PIN is given; logging in is open to every phone.
+    Route{"GET", "/host", RouteAccess::Guest},
+    Route{"POST", "/api/host/login", RouteAccess::Guest},
+    Route{"GET", "/api/host/queue", RouteAccess::Host},
+    Route{"POST", "/api/host/stop", RouteAccess::Host},
+    Route{"POST", "/api/host/skip", RouteAccess::Host},
+    Route{"POST", "/api/host/pause", RouteAccess::Host},
+    Route{"POST", "/api/host/again", RouteAccess::Host},
+    Route{"POST", "/api/host/volume", RouteAccess::Host},
+    Route{"POST", "/api/host/move", RouteAccess::Host},
+    Route{"POST", "/api/host/remove", RouteAccess::Host},
+    Route{"POST", "/api/host/block", RouteAccess::Host},
+};
+
+} // namespace
+
+std::span<const Route> routeTable()
+{
+    return Routes;
+}
+
+const Route* findRoute(std::string_view path)
+{
+    const auto found = std::find_if(Routes.begin(), Routes.end(), [path](const Route& r) { return r.path == path; });
+    return found == Routes.end() ? nullptr : &*found;
+}
+
+} // namespace tarv
