@@ -29,7 +29,8 @@ QString StageConnection::codeSlot() const
 
 int StageConnection::pendingCount() const
 {
-    return m_stage.pendingCount();
+    // The stage counts none while every song waiting is held; the keypad still reaches them.
+    return m_stage.queue().isEmpty() ? m_stage.pendingCount() : int(m_stage.queue().size());
 }
 
 void StageConnection::catchUp()

@@ -22,7 +22,8 @@ public:
     // The stage window is on screen (a message posted in the last 5 seconds).
     virtual bool isShowing() const = 0;
     virtual QString codeSlot() const = 0;
-    // Reservations waiting; -1 once the idle screen was shown.
+    // Reservations waiting (held ones too: the keypad reviews and cancels them); -1 once the idle
+    // screen was shown over an empty queue.
     virtual int pendingCount() const = 0;
     // Carry out the posts of earlier handlers before the stage is read.
     virtual void catchUp() = 0;

@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -24,7 +25,91 @@ namespace {
 constexpr int TwipsPerPixel = 15;
 constexpr int CommandBoxTopTwips = -300;
 
+const QColor IdleBlue(8, 12, 40);
+const QColor CardFrame(0, 255, 255);
+const QColor ClosingText(255, 255, 0);
+
+// The side of the guests' invitation in the bottom right corner, and its distance from the edges.
+int inviteSide(const QWidget* window)
+{
+    return std::max(160, std::min(window->width(), window->height()) / 4);
+}
+
+QFont cardFont(const QFont& base, int pixels)
+{
+    QFont font = base;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(pixels);
+    font.setBold(true);
+    return font;
+}
+
 } // namespace
+
+// The card that calls the next singer, drawn like the idle picture: white on dark blue in a cyan
+// frame, the next song on its first line and the minutes to closing, in yellow, under it.
+class NextSingerCardView : public QWidget
+{
+public:
+    explicit NextSingerCardView(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("nextSingerCard"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+    const NextSingerCard& card() const { return m_card; }
+    void setCard(const NextSingerCard& card)
+    {
+        m_card = card;
+        update();
+    }
+    QStringList lines() const
+    {
+        QStringList out;
+        for (const QString& line : {m_card.next, m_card.closing}) {
+            if (!line.isEmpty())
+                out << line;
+        }
+        return out;
+    }
+    // Its size for lines in that font, at most maxWidth wide.
+    QSize sizeFor(const QFont& font, int maxWidth) const
+    {
+        const QFontMetrics metrics(font);
+        int widest = 0;
+        for (const QString& line : lines())
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        const int pad = font.pixelSize() / 2;
+        return {std::min(maxWidth, widest + 4 * pad), int(lines().size()) * metrics.height() + 2 * pad};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), IdleBlue);
+        const int frame = std::max(2, font().pixelSize() / 10);
+        painter.fillRect(QRect(0, 0, width(), frame), CardFrame);
+        painter.fillRect(QRect(0, height() - frame, width(), frame), CardFrame);
+        painter.fillRect(QRect(0, 0, frame, height()), CardFrame);
+        painter.fillRect(QRect(width() - frame, 0, frame, height()), CardFrame);
+        painter.setFont(font());
+        const QFontMetrics metrics(font());
+        const int pad = font().pixelSize() / 2;
+        int top = pad;
+        for (const QString& line : lines()) {
+            painter.setPen(line == m_card.closing ? ClosingText : QColor(Qt::white));
+            const QRect row(2 * pad, top, width() - 4 * pad, metrics.height());
+            painter.drawText(row, Qt::AlignLeft | Qt::AlignVCenter,
+                             metrics.elidedText(line, Qt::ElideRight, row.width()));
+            top += metrics.height();
+        }
+    }
+
+private:
+    NextSingerCard m_card;
+};
 
 // The idle screen of a library without an intro video (src/000000): the program's name on dark blue,
 // and where guests can reserve from their phones, a line that points at the code in the corner.
@@ -47,7 +132,7 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        painter.fillRect(rect(), QColor(8, 12, 40));
+        painter.fillRect(rect(), IdleBlue);
         painter.setPen(Qt::white);
         QFont font = this->font();
         font.setPixelSize(std::max(24, height() / 5));
@@ -85,6 +170,8 @@ ControlWindow::ControlWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt:
     GomX2 = new PlayerView(this);
     GomX2->setObjectName(QStringLiteral("GomX2"));
     GomX2->hide();
+    m_card = new NextSingerCardView(this);
+    m_card->hide();
     for (PlayerView* view : {GomX1, GomX2})
         connect(view, &PlayerView::clicked, this, &ControlWindow::focusCommandBox);
 
@@ -197,11 +284,44 @@ void ControlWindow::setIdlePictureVisible(bool visible)
     m_idlePicture->setVisible(visible);
     if (!visible)
         return;
-    // Over the song player, under the invitation and the strip.
+    // Over the song player, under the next singer's card, the invitation and the strip.
     m_idlePicture->raise();
+    m_card->raise();
     m_invite->raise();
     if (m_stage)
         m_stage->raise();
+}
+
+QWidget* ControlWindow::nextSingerCard() const
+{
+    return m_card;
+}
+
+void ControlWindow::setNextSingerCard(const NextSingerCard& card)
+{
+    if (card == m_card->card())
+        return;
+    m_card->setCard(card);
+    if (card.isEmpty()) {
+        m_card->hide();
+        return;
+    }
+    placeNextSingerCard();
+    m_card->show();
+    // Over the players and the idle picture, under the strip.
+    m_card->raise();
+    if (m_stage)
+        m_stage->raise();
+}
+
+void ControlWindow::placeNextSingerCard()
+{
+    // Bottom left, clear of the invitation's corner, in letters to be read across the room.
+    const int side = inviteSide(this);
+    const int margin = side / 10;
+    m_card->setFont(cardFont(font(), std::max(16, height() / 18)));
+    const QSize size = m_card->sizeFor(m_card->font(), std::max(1, width() - side - 3 * margin));
+    m_card->setGeometry(margin, height() - margin - size.height(), size.width(), size.height());
 }
 
 void ControlWindow::setGuestInviteVisible(bool visible)
@@ -220,11 +340,12 @@ void ControlWindow::layoutChildren()
     m_idlePicture->setGeometry(rect());
     GomX2->setGeometry(rect());
     // A corner of the screen, clear of the strip along the top: big enough for a phone across the room.
-    const int side = std::max(160, std::min(width(), height()) / 4);
+    const int side = inviteSide(this);
     QFont font = m_invite->font();
     font.setPixelSize(std::max(12, side / 12));
     m_invite->setFont(font);
     m_invite->setGeometry(width() - side - side / 10, height() - side * 5 / 4 - side / 10, side, side * 5 / 4);
+    placeNextSingerCard();
     if (m_stage) {
         m_stage->fitToParent();
         m_stage->raise();

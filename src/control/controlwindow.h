@@ -12,6 +12,7 @@ namespace tarv {
 
 class IdlePicture;
 class MpvPlayer;
+class NextSingerCardView;
 class PlayerView;
 class Player;
 class QrCodeView;
@@ -51,6 +52,8 @@ public:
     // when there is none (no guest pages, no network).
     void setGuestUrl(const QString& url);
     QWidget* guestInvite() const { return m_invite; }
+    // The card that calls the next singer, over the players at the bottom left; hidden while empty.
+    QWidget* nextSingerCard() const;
 
     // KaraokeView
     void focusCommandBox() override;
@@ -58,6 +61,7 @@ public:
     void setSecondPlayerVisible(bool visible) override;
     void setGuestInviteVisible(bool visible) override;
     void setIdlePictureVisible(bool visible) override;
+    void setNextSingerCard(const NextSingerCard& card) override;
 
 signals:
     // Closed from the desktop: karaoke mode ends at once.
@@ -71,13 +75,15 @@ protected:
 private:
     void tmr_active_Timer();
     void layoutChildren();
+    void placeNextSingerCard();
 
     KaraokeSession* m_session = nullptr;
     PlayerView* GomX1 = nullptr;
     PlayerView* GomX2 = nullptr;
-    StageWindow* m_stage = nullptr; // Form3
+    StageWindow* m_stage = nullptr;       // Form3
     IdlePicture* m_idlePicture = nullptr; // the program's name, where no intro video gives a picture
-    QWidget* m_invite = nullptr;      // the guests' address and QR code, bottom right
+    NextSingerCardView* m_card = nullptr;
+    QWidget* m_invite = nullptr; // the guests' address and QR code, bottom right
     QrCodeView* m_inviteCode = nullptr;
     QLabel* m_inviteUrl = nullptr;
     QLineEdit* txt_input = nullptr;

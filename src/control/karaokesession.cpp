@@ -8,6 +8,7 @@
 #include "stage/guestdesk.h"
 #include "stage/queuefile.h"
 #include "stage/queuerecord.h"
+#include "stage/turnsettings.h"
 
 #include <QHash>
 #include <QLoggingCategory>
@@ -102,6 +103,7 @@ void KaraokeSession::start()
         const QString error = writeQueueFile(readWebRoot(m_paths), QByteArray());
         if (!error.isEmpty())
             qCWarning(lcKaraoke).noquote() << error;
+        reloadTurnSettings();
         m_stage.restoreRecordedQueue();
         m_sfTimer.start();
         m_webCheckTimer.start();
@@ -109,6 +111,12 @@ void KaraokeSession::start()
     if (!m_zihoTimer.isActive())
         m_zihoTimer.start();
     m_stage.post(Cmd::Start{});
+}
+
+void KaraokeSession::reloadTurnSettings()
+{
+    m_closing = readClosingTime(m_paths);
+    m_stage.setQueueOrder(readQueueOrder(m_paths));
 }
 
 void KaraokeSession::setTimeSignalSource(TimeSignalSource* source)
@@ -130,7 +138,7 @@ void KaraokeSession::publishToDesk()
     if (!m_desk || m_taking)
         return;
     const auto entry = [](const Reservation& r) {
-        return QueueEntry{r.id, r.number, r.title, r.user, r.device, r.keyTempo};
+        return QueueEntry{r.id, r.number, r.title, r.user, r.device, r.keyTempo, r.held};
     };
     QList<QueueEntry> waiting;
     waiting.reserve(m_stage.queue().size());
@@ -264,6 +272,8 @@ void KaraokeSession::tmr_sf_Timer()
         const QString shown = m_main.mediaPath();
         m_view->setIdlePictureVisible(nothingPlays && noPicture && (shown.isEmpty() || shown == m_paths.introVideo()));
     }
+    showNextSinger(timeSignalPlaying);
+
     // A song or time signal stops the music itself, on the stage's signal just before it plays.
     if (m_music && (nothingPlays || isEnding()))
         m_music->setIdle(idle, m_main.volume());
@@ -271,6 +281,27 @@ void KaraokeSession::tmr_sf_Timer()
     if (m_entry.keepFocus() && m_view)
         m_view->focusCommandBox();
     m_entry.focusKeeperRan();
+}
+
+void KaraokeSession::showNextSinger(bool timeSignalPlaying)
+{
+    if (!m_view)
+        return;
+    NextSingerCard card;
+    if (!timeSignalPlaying && !isEnding()) {
+        bool call = !m_main.isPlaying(); // the idle screen between songs
+        if (m_stage.playing() && (m_stage.songPlaying() || m_stage.songPaused())) {
+            const auto left = secondsLeft(m_main.position(), m_main.durationSeconds(), m_main.tempo());
+            call = left && *left <= NextSingerCallSeconds;
+        }
+        if (call) {
+            if (const Reservation* next = m_stage.nextSong())
+                card.next = nextSingerText(*next);
+            if (const auto minutes = minutesToClosing(m_clock.now(), m_closing))
+                card.closing = closingNoticeText(*minutes);
+        }
+    }
+    m_view->setNextSingerCard(card);
 }
 
 void KaraokeSession::tmr_webcheck_Timer()

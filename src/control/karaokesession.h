@@ -4,13 +4,16 @@
 #include "common/appstate.h"
 #include "control/breakmusic.h"
 #include "control/commandentry.h"
+#include "control/nextsinger.h"
 #include "player/mpvplayer.h"
 #include "stage/stage.h"
 
 #include <QObject>
+#include <QTime>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace tarv {
 
@@ -32,6 +35,8 @@ public:
     virtual void setGuestInviteVisible(bool visible) = 0;
     // The built-in idle picture, shown where the song player has no picture to show (no intro video).
     virtual void setIdlePictureVisible(bool) {}
+    // The card that calls the next singer (and counts the minutes to closing); an empty one is hidden.
+    virtual void setNextSingerCard(const NextSingerCard&) {}
 };
 
 // The players of karaoke mode: the song player GomX1, the time-signal player GomX2 and the
@@ -78,9 +83,13 @@ public:
     // reservations and start tmr_sf; every time, start tmr_ziho if a tick has stopped it, and post
     // "000000".
     void start();
+    // Reads the order of the waiting songs (db/queueorder.txt) and the closing time (db/closing.txt)
+    // again: the first start reads them, and the operator's change of either is taken up at once.
+    void reloadTurnSettings();
+    std::optional<QTime> closingTime() const { return m_closing; }
 
-    // tmr_sf, every 200 ms: the player switch around a time signal, the next-song trigger and the
-    // focus keeper.
+    // tmr_sf, every 200 ms: the player switch around a time signal, the next-song trigger, the next
+    // singer's card and the focus keeper.
     void tmr_sf_Timer();
 
     // tmr_ziho, every 500 ms: posts "000013" with the item's field when a time item's minute has come;
@@ -106,6 +115,9 @@ private:
     void sayUnplayableSong();
     void takeFromDesk();
     void publishToDesk();
+    // In a song's last NextSingerCallSeconds and over the idle screen: who sings next, and from
+    // ClosingNoticeMinutes before closing the minutes left. Nothing under a time signal or the farewell.
+    void showNextSinger(bool timeSignalPlaying);
     void publishTimeSignals(const QDateTime& now, const QList<TimeItem>& times);
     // QuitTimer
     void startQuitTimer() override;
@@ -124,6 +136,7 @@ private:
     bool m_loaded = false;
     QString m_webError;   // the last problem of the web poll, said once
     QString m_unplayable; // the video whose failure was said
+    std::optional<QTime> m_closing;
 
     TimeSignalSource* m_timeSignals = nullptr;
     QueueRecord* m_record = nullptr;

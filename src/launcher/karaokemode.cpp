@@ -78,6 +78,12 @@ void KaraokeMode::placeOnScreen()
     }
 }
 
+void KaraokeMode::reloadTurnSettings()
+{
+    if (m_session)
+        m_session->reloadTurnSettings();
+}
+
 void KaraokeMode::end()
 {
     if (!m_control)

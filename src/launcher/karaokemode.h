@@ -45,6 +45,8 @@ public:
     void placeOnScreen();
     // Where guests reserve from their phones, asked at each opening of the karaoke window (empty: none).
     void setGuestUrl(std::function<QString()> url) { m_guestUrl = std::move(url); }
+    // The order of the waiting songs or the closing time was saved: the running session takes it up.
+    void reloadTurnSettings();
     // Closes the karaoke window and ends the session; karaoke mode can be started again.
     void end();
 

@@ -1,6 +1,7 @@
 #include "launcher/launcher.h"
 
 #include "dialogs/windows.h"
+#include "launcher/closingdialog.h"
 #include "launcher/karaokemode.h"
 #include "launcher/karaokescreen.h"
 #include "launcher/mainwindow.h"
@@ -12,6 +13,7 @@
 #include "player/playerview.h"
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
+#include "stage/turnsettings.h"
 #include "timesignal/timesignals.h"
 #include "timesignal/timesignalwindow.h"
 #include "web/connectionwindow.h"
@@ -113,6 +115,8 @@ bool Launcher::start()
     connect(m_main.get(), &MainWindow::connectionRequested, this, &Launcher::showConnection);
     connect(m_main.get(), &MainWindow::personalityRequested, this, &Launcher::showPersonality);
     connect(m_main.get(), &MainWindow::karaokeScreenRequested, this, &Launcher::chooseKaraokeScreen);
+    connect(m_main.get(), &MainWindow::queueOrderChosen, this, &Launcher::chooseQueueOrder);
+    connect(m_main.get(), &MainWindow::closingTimeRequested, this, &Launcher::chooseClosingTime);
     m_karaoke->setScreenChooser([this] { return karaokeScreen(); });
     m_main->show();
     if (!report.backupError.isEmpty()) {
@@ -262,6 +266,31 @@ void Launcher::chooseKaraokeScreen()
         return;
     }
     m_karaoke->placeOnScreen();
+}
+
+void Launcher::chooseQueueOrder(QueueOrder order)
+{
+    const QString error = saveQueueOrder(m_paths, order);
+    if (!error.isEmpty()) {
+        showWarning(m_main.get(), QStringLiteral("queueOrderError"), QStringLiteral("予約の順番"),
+                    QStringLiteral("予約の順番を保存できません。\n") + error);
+        return;
+    }
+    m_karaoke->reloadTurnSettings();
+}
+
+void Launcher::chooseClosingTime()
+{
+    ClosingTimeDialog dialog(readClosingTime(m_paths), m_main.get());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString error = saveClosingTime(m_paths, dialog.closing());
+    if (!error.isEmpty()) {
+        showWarning(m_main.get(), QStringLiteral("closingTimeError"), QStringLiteral("閉店時刻"),
+                    QStringLiteral("閉店時刻を保存できません。\n") + error);
+        return;
+    }
+    m_karaoke->reloadTurnSettings();
 }
 
 void Launcher::showPersonality()

@@ -4,6 +4,7 @@
 #include "common/appstate.h"
 #include "common/clock.h"
 #include "launcher/wireless.h"
+#include "stage/turnorder.h"
 
 #include <QObject>
 #include <QPointer>
@@ -63,6 +64,10 @@ public:
     void chooseKaraokeScreen();
     // The screen karaoke mode covers now.
     QScreen* karaokeScreen() const;
+    // Saves the order of the waiting songs (予約の順番); karaoke mode, when it runs, re-orders them.
+    void chooseQueueOrder(QueueOrder order);
+    // Asks for the closing time (閉店時刻) and saves it.
+    void chooseClosingTime();
     // The time-signal settings window (men_Signal), loaded if it is not and brought to the front.
     void showTimeSignals();
     // The time-signal start (mem_ZihoActive): time signals on, with the settings window loaded and

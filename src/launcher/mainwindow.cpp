@@ -1,8 +1,10 @@
 #include "launcher/mainwindow.h"
 
 #include "launcher/startup.h"
+#include "stage/turnsettings.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -12,6 +14,8 @@
 #include <QMessageBox>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <tuple>
 
 namespace tarv {
 
@@ -86,6 +90,23 @@ void MainWindow::buildMenus()
     // Beyond the original items: which screen karaoke mode covers (a laptop driving a TV).
     connect(addItem(option, QStringLiteral("men_KaraokeScreen"), QStringLiteral("カラオケ画面(&K)")),
             &QAction::triggered, this, &MainWindow::karaokeScreenRequested);
+    // The order the waiting songs are sung in, and the closing time the guests are told of.
+    QMenu* order = option->addMenu(QStringLiteral("予約の順番(&R)"));
+    order->setObjectName(QStringLiteral("men_QueueOrder"));
+    order->menuAction()->setObjectName(QStringLiteral("men_QueueOrder"));
+    m_queueOrder = new QActionGroup(this);
+    m_queueOrder->setExclusive(true);
+    for (const auto& [name, caption, value] : {std::tuple{"men_Fifo", QStringLiteral("予約順(&F)"), QueueOrder::Fifo},
+                                               {"men_Rotation", QStringLiteral("交代制(&T)"), QueueOrder::Rotation}}) {
+        QAction* item = addItem(order, QString::fromLatin1(name), caption);
+        item->setCheckable(true);
+        m_queueOrder->addAction(item);
+        connect(item, &QAction::triggered, this, [this, value] { emit queueOrderChosen(value); });
+    }
+    connect(order, &QMenu::aboutToShow, this, &MainWindow::showQueueOrder);
+    showQueueOrder();
+    connect(addItem(option, QStringLiteral("men_Closing"), QStringLiteral("閉店時刻(&L)")), &QAction::triggered, this,
+            &MainWindow::closingTimeRequested);
 
     QMenu* system = menuBar()->addMenu(QStringLiteral("システム(&S)"));
     system->setObjectName(QStringLiteral("men_System"));
@@ -95,6 +116,12 @@ void MainWindow::buildMenus()
     system->addSeparator()->setObjectName(QStringLiteral("mh31"));
     connect(addItem(system, QStringLiteral("men_Version"), QStringLiteral("バージョン情報(&A)")), &QAction::triggered,
             this, &MainWindow::showVersionDialog);
+}
+
+void MainWindow::showQueueOrder()
+{
+    const bool rotation = readQueueOrder(m_paths) == QueueOrder::Rotation;
+    action(rotation ? QStringLiteral("men_Rotation") : QStringLiteral("men_Fifo"))->setChecked(true);
 }
 
 QAction* MainWindow::action(const QString& objectName) const

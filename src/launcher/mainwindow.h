@@ -2,12 +2,14 @@
 
 #include "common/apppaths.h"
 #include "common/appstate.h"
+#include "stage/turnorder.h"
 
 #include <QMainWindow>
 
 #include <functional>
 
 class QAction;
+class QActionGroup;
 class QLabel;
 class QUrl;
 
@@ -40,14 +42,16 @@ public:
     QAction* action(const QString& objectName) const;
 
 signals:
-    void startRequested();              // mem_TarvActive
-    void timeSignalStartRequested();    // mem_ZihoActive
-    void wirelessStartRequested();      // men_Wirelessmode
-    void libraryRequested();            // men_Db
-    void timeSignalSettingsRequested(); // men_Signal
-    void connectionRequested();         // men_Connection
-    void personalityRequested();        // the personality window
-    void karaokeScreenRequested();      // men_KaraokeScreen: which screen karaoke mode covers
+    void startRequested();                   // mem_TarvActive
+    void timeSignalStartRequested();         // mem_ZihoActive
+    void wirelessStartRequested();           // men_Wirelessmode
+    void libraryRequested();                 // men_Db
+    void timeSignalSettingsRequested();      // men_Signal
+    void connectionRequested();              // men_Connection
+    void personalityRequested();             // the personality window
+    void karaokeScreenRequested();           // men_KaraokeScreen: which screen karaoke mode covers
+    void queueOrderChosen(QueueOrder order); // men_QueueOrder: "予約順" or "交代制"
+    void closingTimeRequested();             // men_Closing: the closing time
 
 public slots:
     void showVersionDialog();
@@ -61,12 +65,15 @@ private:
     QAction* addItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut = {},
                      bool enabled = true);
     void buildMenus();
+    // Checks the order db/queueorder.txt holds.
+    void showQueueOrder();
 
     AppPaths m_paths;
     const AppState& m_state;
     QLabel* m_system = nullptr; // lbl_system
     QLabel* m_mode = nullptr;   // lbl_mode
     QLabel* m_notice = nullptr; // lbl_notice
+    QActionGroup* m_queueOrder = nullptr;
     QString m_information;
     std::function<void(const QUrl&)> m_openUrl;
 };

@@ -96,6 +96,7 @@ public:
     QString durationText() const override;
     // Seconds, or a negative value while unknown.
     double duration() const { return m_duration; }
+    double durationSeconds() const override { return m_duration; }
 
     double volume() const override { return m_volume; }
     void setVolume(double volume) override;

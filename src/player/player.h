@@ -46,6 +46,8 @@ public:
 
     // Shown to the user after " / ".
     virtual QString durationText() const = 0;
+    // Seconds the media lasts at its own speed; negative while unknown.
+    virtual double durationSeconds() const = 0;
 
     // 0 to 100.
     virtual double volume() const = 0;

@@ -111,6 +111,14 @@ struct CancelReservation
 {
     quint64 id = 0;
 };
+// A guest's "あとで歌う" (held) or "戻る" (not held) for one of their waiting reservations (by its id):
+// a held song is passed over, keeping its singer's rank, until it is released. It leaves no code in
+// the slot.
+struct Hold
+{
+    quint64 id = 0;
+    bool held = true;
+};
 // The singer's changes to the song now playing, each to the value it names (a repeat changes
 // nothing more). They leave no code in the slot.
 struct Key
@@ -145,8 +153,8 @@ using Command =
     std::variant<Cmd::Start, Cmd::CodeError, Cmd::Quit, Cmd::PlayNext, Cmd::Playing, Cmd::NoReservations, Cmd::AskStop,
                  Cmd::ReviewNext, Cmd::CancelReviewed, Cmd::Stop, Cmd::NewestToFront, Cmd::ReviewedToFront,
                  Cmd::ReviewStart, Cmd::TimeSignal, Cmd::FastForward, Cmd::AskSingAgain, Cmd::SingAgain, Cmd::Login,
-                 Cmd::Volume, Cmd::Reserve, Cmd::CancelReservation, Cmd::Key, Cmd::Tempo, Cmd::GuideVocal, Cmd::Skip,
-                 Cmd::Pause, Cmd::Move>;
+                 Cmd::Volume, Cmd::Reserve, Cmd::CancelReservation, Cmd::Hold, Cmd::Key, Cmd::Tempo, Cmd::GuideVocal,
+                 Cmd::Skip, Cmd::Pause, Cmd::Move>;
 
 // The code slot's record of a command: its code, the volume level or the reserved number (nothing
 // for the singer's changes).

@@ -24,6 +24,7 @@ struct QueueEntry
     QString user;
     QString device = {}; // the phone that reserved it; empty for the keypad and the request file
     KeyTempo keyTempo = {};
+    bool held = false; // its singer is away: passed over until released ("保留")
     bool operator==(const QueueEntry&) const = default;
 };
 

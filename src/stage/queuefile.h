@@ -24,6 +24,8 @@ struct Reservation
     quint64 id = 0;
     QString device = {}; // the phone that reserved it; empty for the keypad and the request file
     KeyTempo keyTempo = {};
+    bool held = false;   // its singer is away ("あとで歌う"): passed over until released
+    bool pinned = false; // moved to the front on the keypad: ahead of the turns, and nobody's turn
 };
 
 // The song now playing: "number | title" plus the user who reserved it; before the first song, the

@@ -27,6 +27,8 @@ constexpr qsizetype MaxDeviceLength = 96;
 constexpr qsizetype MaxIdDigits = 15;
 
 constexpr QStringView PlayingMark = u"playing";
+constexpr QStringView HeldMark = u"held";
+constexpr QStringView PinnedMark = u"pinned";
 
 // A synced write at most this often; the timers that call syncIfDue() tick every 100 to 200 ms, so
 // no change waits more than about a second for the disk.
@@ -78,7 +80,7 @@ std::optional<RecordedReservation> parseLine(QByteArrayView line)
     const QString text = QString::fromUtf8(line);
     const QList<QStringView> fields = QStringView(text).split(u'\t');
     const qsizetype count = fields.size();
-    if (count != 1 && count != 2 && count != 6 && !(count == 7 && fields[6] == PlayingMark))
+    if (count != 1 && count != 2 && (count < 6 || count > 9))
         return std::nullopt;
     RecordedReservation out{recordedNumber(fields[0]), GuestUser.toString()};
     if (!out.number.isValid())
@@ -102,7 +104,18 @@ std::optional<RecordedReservation> parseLine(QByteArrayView line)
         return std::nullopt;
     out.device = fields[4].toString();
     out.id = *id;
-    out.playing = count == 7;
+    // The marks, each at most once and in the order they are written.
+    qsizetype field = 6;
+    const auto mark = [&](QStringView name) {
+        const bool found = field < count && fields[field] == name;
+        field += found ? 1 : 0;
+        return found;
+    };
+    out.playing = mark(PlayingMark);
+    out.held = mark(HeldMark);
+    out.pinned = mark(PinnedMark);
+    if (field != count)
+        return std::nullopt;
     return out;
 }
 
@@ -141,8 +154,10 @@ QByteArray recordLine(const RecordedReservation& r)
     }
     out += (isDevice(r.device) ? r.device.toLatin1() : QByteArray()) + '\t';
     out += QByteArray::number(QString::number(r.id).size() > MaxIdDigits ? 0 : r.id);
-    if (r.playing)
-        out += '\t' + PlayingMark.toLatin1();
+    for (const auto& [set, name] : {std::pair{r.playing, PlayingMark}, {r.held, HeldMark}, {r.pinned, PinnedMark}}) {
+        if (set)
+            out += '\t' + name.toLatin1();
+    }
     return out + '\n';
 }
 

@@ -25,6 +25,8 @@ struct RecordedReservation
     QString device = {};                             // the phone that reserved it; empty for none
     quint64 id = 0;                                  // the stage's id of it; 0 before the stage queued it
     bool playing = false;                            // the song playing when the record was written
+    bool held = false;                               // passed over until its singer is back
+    bool pinned = false;                             // moved to the front on the keypad
     bool operator==(const RecordedReservation&) const = default;
 };
 
@@ -43,10 +45,12 @@ struct RecordContent
     qsizetype beyondLimit = 0;
 };
 
-// UTF-8, one reservation a line, fields separated by tabs: number, user, key, tempo, device, id, and
-// "playing" after them for the song that was playing. Key and tempo are empty when the user's last ones
-// apply, the device when no phone reserved it, and the id is 0 before the stage queued it. Lines of an
-// older version hold the number and the user only (or the number alone, for "Guest"), and are read.
+// UTF-8, one reservation a line, fields separated by tabs: number, user, key, tempo, device, id, then
+// the marks that apply, in this order: "playing" for the song that was playing, "held" for a held song,
+// "pinned" for one moved to the front. Key and tempo are empty when the user's last ones apply, the
+// device when no phone reserved it, and the id is 0 before the stage queued it. Lines of an older
+// version hold the number and the user only (or the number alone, for "Guest"), or no marks but
+// "playing", and are read.
 RecordContent parseRecord(QByteArrayView content);
 QByteArray recordLine(const RecordedReservation& reservation);
 

@@ -157,10 +157,11 @@ void Stage::dispatch(const Command& command)
                    [&](const Stop&) { stopSong(); },
                    [&](const NewestToFront&) {
                        if (!m_queue.isEmpty())
-                           moveToFront(m_queue.size() - 1, false);
+                           moveToFront(newestIndex(), false);
                    },
                    [&](const ReviewedToFront&) {
-                       if (m_selected >= 1)
+                       // The first song is the next one already, unless it is held.
+                       if (m_selected >= 1 || (m_selected == 0 && m_queue.constFirst().held))
                            moveToFront(m_selected, true);
                    },
                    [&](const ReviewStart&) { reviewStart(); },
@@ -172,6 +173,7 @@ void Stage::dispatch(const Command& command)
                    [&](const Volume& volume) { setVolume(volume.level); },
                    [&](const Reserve& reservation) { reserve(reservation); },
                    [&](const CancelReservation& cancel) { cancelReservation(cancel.id); },
+                   [&](const Hold& hold) { this->hold(hold.id, hold.held); },
                    [&](const Key& key) { changeKey(key.semitones); },
                    [&](const Tempo& tempo) { changeTempo(tempo.percent); },
                    [&](const GuideVocal& guide) { switchGuideVocal(guide.on); },
@@ -226,6 +228,7 @@ bool Stage::startPlayback(const Reservation& entry)
         return false;
     }
     saveKeyTempo(); // the song before's
+    endTurn();      // the song before's, while it is still loaded
     m_main.stop();
     m_main.setMediaPath(video);
     m_main.setKey(entry.keyTempo.key);
@@ -233,6 +236,7 @@ bool Stage::startPlayback(const Reservation& entry)
     emit playbackStarting();
     m_main.play();
     m_playing = entry;
+    m_turnEnded = false;
     m_paused = false;
     m_songKeyTempo = {};
     setSongKeyTempo({m_main.key(), m_main.tempo()});
@@ -340,6 +344,7 @@ void Stage::sayUnplayable(const QString& number)
 void Stage::showIdleScreen()
 {
     saveKeyTempo();
+    endTurn(); // while the song is still loaded, to read how far it got
     // The intro's first frame, stopped. When the intro is already there it is only rewound: the
     // idle message comes back after every other message, and loading the file each time would
     // hold up the keypad.
@@ -351,6 +356,11 @@ void Stage::showIdleScreen()
     m_paused = false;
     if (m_playing) {
         m_playing.reset();
+        // A song stopped too soon to be a turn gives its singer their place back.
+        if (arrangeQueue()) {
+            emit queueChanged();
+            publishFull();
+        }
         recordQueue();
     }
     if (!m_songKeyTempo.isOriginal()) {
@@ -400,7 +410,7 @@ void Stage::noReservations()
         showIdleScreen();
         m_idleShown = true;
     }
-    publishEmpty();
+    publishWaiting();
     emit hideCountRestarted();
 }
 
@@ -411,14 +421,14 @@ void Stage::stopSong()
     showStatus(StatusColour::Red, QStringLiteral("この曲の再生を終了します"));
     showIdleScreen();
     emit hideCountRestarted();
-    if (!m_queue.isEmpty())
+    if (m_lockedNext)
         return; // the control window sees the stopped player and posts "000003"
     showStatus(StatusColour::White, QStringLiteral("予約曲がありません(´・ω:;.:...  ゆっくりえらんでね！！！"));
     if (!m_main.isPlaying()) {
         showIdleScreen();
         m_idleShown = true;
     }
-    publishEmpty();
+    publishWaiting();
     emit hideCountRestarted();
 }
 

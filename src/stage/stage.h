@@ -5,6 +5,7 @@
 #include "stage/command.h"
 #include "stage/queuefile.h"
 #include "stage/songlookup.h"
+#include "stage/turnorder.h"
 #include "timesignal/timesignalsource.h"
 
 #include <QDateTime>
@@ -53,6 +54,11 @@ constexpr Rgb statusRgb(StatusColour colour)
 // status line, the reservation queue, the song now playing and the pending count, drives the main
 // and second players, and publishes the queue for the web pages. It announces its changes with
 // signals; the strip and the timers of karaoke mode connect to them.
+//
+// The waiting songs stand in the order the operator chose (first come, first served, or turns by
+// singer): after every change the stage orders them again with its TurnOrder, so that every view of
+// the queue shows them in the order they will be sung. The first one is the next song, locked: it
+// stays first until it is taken, cancelled or held, or the operator moves another song to the front.
 //
 // A post is a command, with the user it is given for inside it. Posting writes the code slot,
 // shows the stage and queues the command; the commands are carried out on the event loop after the
@@ -104,9 +110,23 @@ public:
     QString codeSlot() const { return tarv::codeSlot(m_last); }
     // The stage window is on screen (from a post until tmr_visible hides it).
     bool isShowing() const { return m_showing; }
-    // Reservations waiting: the queue length, or -1 while it is empty once the idle screen was shown
-    // (until the queue changes).
-    int pendingCount() const { return m_idleShown && m_queue.isEmpty() ? -1 : int(m_queue.size()); }
+    // Reservations waiting: the queue length, or, while nothing in it can be sung next (it is empty,
+    // or every song in it is held), 0 and -1 once the idle screen was shown (until the queue changes).
+    int pendingCount() const
+    {
+        if (!m_lockedNext)
+            return m_idleShown ? -1 : 0;
+        return int(m_queue.size());
+    }
+    // The song that plays next: the first of the queue, unless every song waiting is held.
+    const Reservation* nextSong() const { return m_lockedNext ? &m_queue.constFirst() : nullptr; }
+
+    // The order of the waiting songs; a change orders them again from now on, the next song staying.
+    QueueOrder queueOrder() const { return m_turns.order(); }
+    void setQueueOrder(QueueOrder order);
+    // The singers of this karaoke mode's songs that played for TurnMinimumSeconds (read from the
+    // player's position as the song ends), oldest first.
+    const QList<SungSong>& turnsSung() const { return m_sung; }
 
     const NowPlaying& nowPlaying() const { return m_nowPlaying; }
     // The reservation of the song playing; none over the idle screen.
@@ -187,6 +207,8 @@ private:
     void cancelReviewed();
     void cancelReservation(quint64 id);
     void cancelAt(qsizetype index); // said in cyan as the keypad's cancel
+    void hold(quint64 id, bool held);
+    qsizetype newestIndex() const; // the song 000010 moves: the queue is not empty
     void moveToFront(qsizetype index, bool publish);
     void moveTo(qsizetype index, qsizetype place, bool publish);
     void moveReservation(quint64 id, int to);
@@ -211,7 +233,10 @@ private:
     bool startPlayback(const Reservation& entry); // false when the song's video is missing
     void showIdleScreen();
     void clearSelection();
+    bool arrangeQueue(); // true when the order changed
+    void endTurn();      // the song playing is over: a turn when it played long enough
     void changeQueue();
+    void publishWaiting(); // the queue file as it stands: empty when nothing waits
     void recordQueue();
     void setNowPlaying(const Reservation& entry);
     void publishFull();
@@ -248,6 +273,10 @@ private:
     bool m_paused = false; // by the host, until it resumes or the song goes
     // The song now playing as the singer has it.
     KeyTempo m_songKeyTempo;
+    TurnOrder m_turns;
+    std::optional<quint64> m_lockedNext; // the next song, first in the queue; none while none can be
+    QList<SungSong> m_sung;              // the turns sung so far
+    bool m_turnEnded = true;             // the song playing was counted (or not) already
     struct UnsavedKeyTempo
     {
         QString user;

@@ -1,5 +1,6 @@
-// The stage's reservation queue: reserving, the review and cancel of waiting songs, playing the next
-// one, and publishing the queue (the queue file, the queue record).
+// The stage's reservation queue: reserving, the review, cancel and hold of waiting songs, their order
+// and the turns sung, playing the next one, and publishing the queue (the queue file, the queue
+// record).
 #include "stage/stage.h"
 
 #include "common/webroot.h"
@@ -30,15 +31,61 @@ void Stage::clearSelection()
 void Stage::changeQueue()
 {
     m_idleShown = false;
+    arrangeQueue();
     recordQueue();
     emit queueChanged();
+}
+
+bool Stage::arrangeQueue()
+{
+    TurnState state;
+    state.played = m_sung;
+    if (m_playing)
+        state.playing = SungSong{m_playing->user, m_playing->pinned};
+    state.waiting.reserve(m_queue.size());
+    for (const Reservation& entry : m_queue)
+        state.waiting.append({entry.id, entry.user, entry.held, entry.pinned});
+    state.lockedNext = m_lockedNext;
+    const WaitingOrder order = m_turns.arrange(state);
+    QList<Reservation> arranged = order.applied(m_queue);
+    m_lockedNext = order.hasNext ? std::optional(arranged.constFirst().id) : std::nullopt;
+    const bool changed = !std::equal(arranged.cbegin(), arranged.cend(), m_queue.cbegin(), m_queue.cend(),
+                                     [](const Reservation& a, const Reservation& b) { return a.id == b.id; });
+    m_queue = std::move(arranged);
+    return changed;
+}
+
+void Stage::setQueueOrder(QueueOrder order)
+{
+    if (order == m_turns.order())
+        return;
+    m_turns.setOrder(order);
+    if (m_queue.isEmpty())
+        return;
+    clearSelection();
+    changeQueue();
+    m_webRoot = readWebRoot(m_paths);
+    publishFull();
+}
+
+void Stage::endTurn()
+{
+    if (!m_playing || m_turnEnded)
+        return;
+    // Stopped, or at its end (where the player stays until the next song is loaded).
+    if (m_main.mediaPath() == m_paths.video(m_playing->number.text()) && m_main.position() >= TurnMinimumSeconds)
+        m_sung.append({m_playing->user, m_playing->pinned});
+    m_turnEnded = true;
 }
 
 namespace {
 
 RecordedReservation recorded(const Reservation& entry)
 {
-    return {entry.number, entry.user, entry.keyTempo, entry.device, entry.id};
+    RecordedReservation out{entry.number, entry.user, entry.keyTempo, entry.device, entry.id};
+    out.held = entry.held;
+    out.pinned = entry.pinned;
+    return out;
 }
 
 } // namespace
@@ -77,9 +124,14 @@ void Stage::restoreRecordedQueue()
         ids.insert(id);
         const KeyTempo keyTempo =
             r.keyTempo ? *r.keyTempo : rememberedKeyTempo(m_paths.singerKeys(), r.user, number).value_or(KeyTempo{});
-        m_queue.append({number, song->title(), song->rawTitle, r.user, id, r.device, keyTempo.clamped()});
+        m_queue.append(
+            {number, song->title(), song->rawTitle, r.user, id, r.device, keyTempo.clamped(), r.held, r.pinned});
     }
     m_lastId = lastId;
+    // The first song that can be sung was the next one (or the one playing): it stays next.
+    const auto next = std::find_if(m_queue.cbegin(), m_queue.cend(), [](const Reservation& r) { return !r.held; });
+    if (next != m_queue.cend())
+        m_lockedNext = next->id;
     changeQueue();
     if (!m_queue.isEmpty()) {
         m_webRoot = readWebRoot(m_paths);
@@ -127,10 +179,12 @@ void Stage::reserve(const Cmd::Reserve& reserve)
 
 void Stage::playNext()
 {
-    if (m_queue.isEmpty())
-        return;
+    if (!m_lockedNext)
+        return; // nothing waits, or every song waiting is held
     setColour(StatusColour::White);
+    endTurn();
     const Reservation entry = m_queue.takeFirst();
+    m_lockedNext.reset();
     m_playing = entry; // the record has it as playing in the same write that takes it from the queue
     clearSelection();
     changeQueue();
@@ -138,6 +192,8 @@ void Stage::playNext()
     if (!startPlayback(entry)) {
         // The song is gone from the queue and the file says so; the next one follows.
         m_playing.reset();
+        if (arrangeQueue())
+            emit queueChanged();
         recordQueue();
         publishFull();
         return;
@@ -191,6 +247,21 @@ void Stage::cancelReservation(quint64 id)
         cancelAt(found - m_queue.cbegin());
 }
 
+void Stage::hold(quint64 id, bool held)
+{
+    const auto found = std::find_if(m_queue.begin(), m_queue.end(), [id](const Reservation& r) { return r.id == id; });
+    if (found == m_queue.end() || found->held == held)
+        return; // gone already (playing, or cancelled meanwhile), or held or back already
+    setColour(StatusColour::Cyan);
+    found->held = held;
+    const Reservation entry = *found;
+    clearSelection();
+    changeQueue();
+    showStatus(StatusColour::Cyan, (held ? QStringLiteral("保留：") : QStringLiteral("戻る：")) + entryText(entry));
+    publishFull();
+    emit hideCountRestarted();
+}
+
 void Stage::cancelAt(qsizetype index)
 {
     setColour(StatusColour::Cyan);
@@ -201,6 +272,17 @@ void Stage::cancelAt(qsizetype index)
                QStringLiteral("予消(N/") + QString::number(m_queue.size()) + QStringLiteral(")：") + entryText(entry));
     publishFull();
     emit hideCountRestarted();
+}
+
+qsizetype Stage::newestIndex() const
+{
+    // First come, first served: the last of the queue, as it always was. In turns the last one is
+    // somebody's later turn: the reservation made last is the one meant.
+    if (m_turns.order() == QueueOrder::Fifo)
+        return m_queue.size() - 1;
+    const auto newest = std::max_element(m_queue.cbegin(), m_queue.cend(),
+                                         [](const Reservation& a, const Reservation& b) { return a.id < b.id; });
+    return newest - m_queue.cbegin();
 }
 
 void Stage::moveToFront(qsizetype index, bool publish)
@@ -220,12 +302,36 @@ void Stage::moveReservation(quint64 id, int to)
 void Stage::moveTo(qsizetype index, qsizetype place, bool publish)
 {
     setColour(StatusColour::Cyan);
+    Reservation& moved = m_queue[index];
+    const quint64 id = moved.id;
+    if (place == 0) {
+        // The next song now, ahead of the turns and nobody's turn; brought forward by the operator,
+        // a held song sings too.
+        moved.pinned = true;
+        moved.held = false;
+    } else if (m_turns.order() == QueueOrder::Rotation) {
+        moved.pinned = true; // ahead of the turns, after the next song and the songs moved before
+    }
     m_queue.move(index, place);
+    if (place > 0 && m_turns.order() == QueueOrder::Fifo) {
+        // First come, first served keeps the queue as it stands: the songs moved forward are the
+        // ones it puts first, so a song is one of them only when every song before it is.
+        m_queue[place].pinned =
+            std::all_of(m_queue.cbegin() + 1, m_queue.cbegin() + place, [](const Reservation& r) { return r.pinned; });
+    }
+    // The first song that can be sung is the next one: the moved song at the front, or the one
+    // that was behind the next song moved back.
+    const auto next = std::find_if(m_queue.cbegin(), m_queue.cend(), [](const Reservation& r) { return !r.held; });
+    if (next != m_queue.cend())
+        m_lockedNext = next->id;
     clearSelection();
     changeQueue();
-    showStatus(StatusColour::Cyan, QStringLiteral("予割(") + QString::number(place + 1) + u'/' +
+    const qsizetype shown =
+        std::find_if(m_queue.cbegin(), m_queue.cend(), [id](const Reservation& r) { return r.id == id; }) -
+        m_queue.cbegin();
+    showStatus(StatusColour::Cyan, QStringLiteral("予割(") + QString::number(shown + 1) + u'/' +
                                        QString::number(m_queue.size()) + QStringLiteral(")：") +
-                                       entryText(m_queue[place]));
+                                       entryText(m_queue[shown]));
     if (publish)
         publishFull();
     emit hideCountRestarted();
@@ -241,6 +347,14 @@ void Stage::publishFull()
 void Stage::publishEmpty()
 {
     publish(QByteArray());
+}
+
+void Stage::publishWaiting()
+{
+    if (m_queue.isEmpty())
+        publishEmpty();
+    else
+        publishFull(); // held songs are still in the queue
 }
 
 void Stage::publish(const QByteArray& content)

@@ -36,6 +36,8 @@ constexpr double ListFontPixels = 15.0;
 const QColor Background(16, 16, 24);
 const QColor ListText(235, 235, 235);
 const QColor CaptionText(0, 255, 255);
+const QColor HeldText(150, 150, 150);
+const QString HeldMark = QStringLiteral("保留 ");
 
 QFont japaneseGothic(int pixels)
 {
@@ -211,8 +213,13 @@ void StageWindow::showQueue()
         list->clear();
     for (const Reservation& entry : queue) {
         lst_nextid->addItem(entry.number.text());
-        lst_nexttitle->addItem(entry.title);
+        // A held song waits for its singer: marked, and dimmed in each column.
+        lst_nexttitle->addItem(entry.held ? HeldMark + entry.title : entry.title);
         lst_nextuser->addItem(entry.user);
+        if (entry.held) {
+            for (QListWidget* list : {lst_nextid, lst_nexttitle, lst_nextuser})
+                list->item(list->count() - 1)->setForeground(HeldText);
+        }
     }
     const int selected = m_stage.selectedIndex();
     for (QListWidget* list : {lst_nextid, lst_nexttitle, lst_nextuser}) {

@@ -6,6 +6,7 @@
 #include "launcher/translations.h"
 #include "personality/personalitywindow.h"
 #include "stage/queuerecord.h"
+#include "stage/turnsettings.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
 #include "support/httpserver.h"
@@ -18,6 +19,8 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -97,7 +100,9 @@ TEST_F(MainWindowTest, MenusAreAsTheOperatorKnowsThem)
          {"men_Signal", QStringLiteral("時報設定(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S), true},
          {"men_Chara", QStringLiteral("性格設定(&C)"), {}, false},
          {"men_Comment", QStringLiteral("コメント設定(&T)"), QKeySequence(Qt::CTRL | Qt::Key_C), false},
-         {"men_KaraokeScreen", QStringLiteral("カラオケ画面(&K)"), {}, true}},
+         {"men_KaraokeScreen", QStringLiteral("カラオケ画面(&K)"), {}, true},
+         {"men_QueueOrder", QStringLiteral("予約の順番(&R)"), {}, true},
+         {"men_Closing", QStringLiteral("閉店時刻(&L)"), {}, true}},
         {{"men_Connection", QStringLiteral("コネクション(&C)"), QKeySequence(Qt::CTRL | Qt::Key_N), true},
          {"mh31", QString(), {}, true},
          {"men_Version", QStringLiteral("バージョン情報(&A)"), {}, true}},
@@ -116,6 +121,55 @@ TEST_F(MainWindowTest, MenusAreAsTheOperatorKnowsThem)
             EXPECT_EQ(items[i]->isEnabled(), want.enabled) << want.name;
         }
     }
+}
+
+// 予約の順番 and 閉店時刻 are saved where karaoke mode reads them; the order's menu shows what is saved.
+TEST_F(MainWindowTest, TheQueueOrderAndTheClosingTimeAreSaved)
+{
+    test::FakeClock clock;
+    Launcher launcher(paths, clock);
+    ASSERT_TRUE(launcher.start());
+    MainWindow& window = *launcher.mainWindow();
+    QAction* fifo = window.action(u"men_Fifo"_s);
+    QAction* rotation = window.action(u"men_Rotation"_s);
+    ASSERT_TRUE(fifo && rotation);
+    EXPECT_EQ(fifo->text(), u"予約順(&F)"_s);
+    EXPECT_EQ(rotation->text(), u"交代制(&T)"_s);
+    EXPECT_TRUE(fifo->isChecked());
+    rotation->trigger();
+    EXPECT_EQ(readQueueOrder(paths), QueueOrder::Rotation);
+    EXPECT_TRUE(rotation->isChecked() && !fifo->isChecked());
+    ASSERT_TRUE(saveQueueOrder(paths, QueueOrder::Fifo).isEmpty()); // changed beside the menu
+    emit window.action(u"men_QueueOrder"_s)->menu()->aboutToShow();
+    EXPECT_TRUE(fifo->isChecked());
+
+    // Typed into the dialog: a time that is none is refused there, a time is saved, "なし" clears it.
+    const auto answer = [](const QString& typed, const char* button) {
+        QTimer::singleShot(0, [typed, button] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            auto* box = dialog->findChild<QLineEdit*>(u"closingTimeBox"_s);
+            box->setText(typed);
+            if (button)
+                dialog->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+            else
+                QTest::keyClick(box, Qt::Key_Return);
+            if (dialog->isVisible()) { // refused: said, and corrected
+                EXPECT_TRUE(dialog->findChild<QLabel*>(u"closingTimeProblem"_s)->isVisible());
+                box->setText(u"23:30"_s);
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+    };
+    answer(u"25:00"_s, nullptr);
+    window.action(u"men_Closing"_s)->trigger();
+    EXPECT_EQ(readClosingTime(paths), QTime(23, 30));
+    answer(u"0:45"_s, nullptr);
+    window.action(u"men_Closing"_s)->trigger();
+    EXPECT_EQ(readClosingTime(paths), QTime(0, 45));
+    answer(QString(), "closingTimeNone");
+    window.action(u"men_Closing"_s)->trigger();
+    EXPECT_EQ(readClosingTime(paths), std::nullopt);
 }
 
 TEST_F(MainWindowTest, ShowsTheInformationTextAndRefreshesItOnReturn)

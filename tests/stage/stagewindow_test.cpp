@@ -107,6 +107,14 @@ TEST_F(StageWindowTest, StripOverTheTopShowsWholeLinesAndWholeRowsWithoutTakingT
             yellow = image.pixelColor(x, y) == QColor(255, 255, 0);
     EXPECT_TRUE(yellow);
 
+    // A guest's held song is marked where it waits.
+    post(Cmd::Hold{2, true});
+    EXPECT_EQ(titles->item(0)->text(), QStringLiteral("夜明けの歌 1"));
+    EXPECT_EQ(titles->item(1)->text(), QStringLiteral("保留 夜明けの歌 2"));
+    EXPECT_EQ(users->item(1)->text(), QStringLiteral("ユキ"));
+    post(Cmd::Hold{2, false});
+    EXPECT_EQ(titles->item(1)->text(), QStringLiteral("夜明けの歌 2"));
+
     // The review brings a row that had no room into view.
     post(Cmd::ReviewStart{});
     for (int i = 0; i < 4; ++i)

@@ -63,6 +63,7 @@ public:
     }
 
     QString durationText() const override { return durationTextValue; }
+    double durationSeconds() const override { return m_path.isEmpty() ? -1 : duration; }
 
     double volume() const override { return m_volume; }
     void setVolume(double volume) override { m_volume = volume; }
