@@ -53,6 +53,13 @@ bool sameBytes(const QByteArray& a, const QByteArray& b)
 HostAccess::HostAccess(AppPaths paths, const Clock& clock)
     : m_paths(std::move(paths)), m_clock(clock), m_secret(randomBytes(32))
 {
+}
+
+void HostAccess::ensurePinLocked()
+{
+    // Made when first needed (the connection window, a login), so a start alone writes nothing.
+    if (!m_pin.isEmpty())
+        return;
     const QString file = m_paths.hostPin();
     QString error;
     if (const auto bytes = readFileBytes(file, MaxPinFileBytes, &error)) {
@@ -77,21 +84,24 @@ HostAccess::HostAccess(AppPaths paths, const Clock& clock)
     }
 }
 
-QString HostAccess::pin() const
+QString HostAccess::pin()
 {
     std::lock_guard lock(m_mutex);
+    ensurePinLocked();
     return m_pin;
 }
 
-QString HostAccess::problem() const
+QString HostAccess::problem()
 {
     std::lock_guard lock(m_mutex);
+    ensurePinLocked();
     return m_problem;
 }
 
 void HostAccess::renewPin()
 {
     std::lock_guard lock(m_mutex);
+    ensurePinLocked();
     QString pin = randomPin();
     while (pin == m_pin)
         pin = randomPin();
@@ -153,6 +163,7 @@ int HostAccess::lockedLocked(const QString& key, qint64 now)
 HostAccess::Login HostAccess::login(const QString& pin, const QString& device, const QString& address)
 {
     std::lock_guard lock(m_mutex);
+    ensurePinLocked();
     const qint64 now = m_clock.elapsedMs();
     const QString deviceKey = QStringLiteral("device:") + device;
     const QString addressKey = QStringLiteral("address:") + address;
@@ -189,7 +200,7 @@ bool HostAccess::isHost(const QString& cookie) const
     if (nonce.size() != NonceBytes || signature.size() != 32)
         return false;
     std::lock_guard lock(m_mutex);
-    return sameBytes(signature, signatureLocked(nonce));
+    return !m_pin.isEmpty() && sameBytes(signature, signatureLocked(nonce));
 }
 
 } // namespace tarv

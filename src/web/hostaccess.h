@@ -13,10 +13,10 @@
 
 namespace tarv {
 
-// The host's PIN and the host cookies it opens. The PIN is 6 digits, made at random at first start and
-// kept in db/hostpin.txt, readable by its owner alone. A right PIN gets a signed host cookie that is
-// good until karaoke mode ends or the PIN changes: it is signed under a secret of this run, with the
-// PIN and the karaoke session it was given in.
+// The host's PIN and the host cookies it opens. The PIN is 6 digits, made at random when first needed and
+// kept in db/hostpin.txt (written when it is first needed), readable by its owner alone. A right PIN gets a signed host
+// cookie that is good until karaoke mode ends or the PIN changes: it is signed under a secret of this run, with the PIN
+// and the karaoke session it was given in.
 //
 // The phones the host stopped are kept here too, for the same karaoke session.
 //
@@ -32,9 +32,9 @@ public:
     explicit HostAccess(AppPaths paths, const Clock& clock = systemClock());
 
     // The PIN as the connection window shows it.
-    QString pin() const;
+    QString pin();
     // Why the PIN could not be kept in its file (it then lasts this run); empty when it is kept.
-    QString problem() const;
+    QString problem();
     // Makes a new PIN: every host cookie given so far stops opening anything.
     void renewPin();
     // Karaoke mode ended: every host cookie given so far stops opening anything.
@@ -56,6 +56,7 @@ public:
     bool isBlocked(const QString& device) const;
 
 private:
+    void ensurePinLocked();
     QByteArray signatureLocked(const QByteArray& nonce) const;
     // Seconds the key is locked for, 0 when it may try.
     int lockedLocked(const QString& key, qint64 now);

@@ -75,7 +75,8 @@ int main(int argc, char** argv)
     GuestService service(paths, std::make_shared<std::atomic<bool>>(true), options);
     service.setQueueRecord(&record);
     service.setGuestDesk(&desk);
-    HostAccess host(paths); // its PIN in db/hostpin.txt
+    HostAccess host(paths);
+    host.pin(); // made now and kept in db/hostpin.txt, as the connection window shows it
     service.setHostAccess(&host);
     WebServer server([&](const HttpRequest& request) { return service.handle(request); }, [&] { service.pump(); });
     server.setBackground(isSearch);

@@ -168,6 +168,8 @@ TEST_F(HostRoutes, FiveWrongPinsLockEvenTheRightOneForFiveMinutes)
 
 TEST_F(HostRoutes, ThePinIsKeptForItsOwnerAlone)
 {
+    EXPECT_FALSE(QFile::exists(paths.hostPin())); // a start alone writes nothing
+    hostAccess->pin();
     EXPECT_EQ(QFile::permissions(paths.hostPin()) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
     EXPECT_EQ(readFileBytes(paths.hostPin(), 64).value_or(QByteArray()), hostAccess->pin().toLatin1() + '\n');
     EXPECT_EQ(HostAccess(paths).pin(), hostAccess->pin()); // the next start
