@@ -99,8 +99,14 @@ start_karaoke() {
         sleep 0.5
         xdotool key "$key"
         wait_for "[ -f '$QUEUE' ]" 100 && return 0
+        # The main window gone, karaoke mode is on its way: a slow start is waited for, not keyed again.
+        if ! xdotool search --onlyvisible --name '^Tarv$' >/dev/null 2>&1; then
+            wait_for "[ -f '$QUEUE' ]" 300 && return 0
+            break
+        fi
     done
-    fail "karaoke mode did not start: $(tail -3 "$TMP/tarv.log")"
+    windows=$(xdotool search --onlyvisible --name '.' getwindowname %@ 2>/dev/null | tr '\n' '|')
+    fail "karaoke mode did not start (windows on screen: $windows): $(tail -5 "$TMP/tarv.log")"
 }
 
 # end_tarv [WHAT]: sends the program SIGTERM, as a logout does, and fails unless it has ended within
