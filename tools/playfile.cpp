@@ -14,6 +14,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -26,6 +27,8 @@ public:
         auto* layout = new QVBoxLayout(this);
         m_view = new tarv::PlayerView(this);
         m_view->setObjectName(QStringLiteral("playfile"));
+        m_player = tarv::PlayerView::makePlayer();
+        m_view->setPlayer(m_player.get());
         m_view->setMinimumSize(320, 180);
         m_status = new QLabel(this);
         layout->addWidget(m_view, 1);
@@ -97,6 +100,7 @@ private:
                               .arg(p.volume()));
     }
 
+    std::unique_ptr<tarv::MpvPlayer> m_player; // goes before the view, which then turns black
     tarv::PlayerView* m_view = nullptr;
     QLabel* m_status = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "launcher/startup.h"
 #include "launcher/termination.h"
 #include "launcher/translations.h"
+#include "player/heaplimits.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,6 +17,7 @@
 
 int main(int argc, char** argv)
 {
+    tarv::limitHeapGrowth(); // before any thread starts
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarv"));
     QGuiApplication::setDesktopFileName(QStringLiteral(TARV_APP_ID));

@@ -37,7 +37,7 @@ void KaraokeMode::load()
     if (QDir(m_paths.file(QStringLiteral("bgm"))).exists()) {
         // Audio only, on the room's sound output like the others.
         const bool headless = players.main->video() == MpvPlayer::Video::None;
-        players.music = std::make_unique<MpvPlayer>(MpvPlayer::Video::None,
+        players.music = std::make_unique<MpvPlayer>(MpvPlayer::Video::Off,
                                                     headless ? MpvPlayer::Sound::None : MpvPlayer::Sound::System);
         players.music->setObjectName(QStringLiteral("bgm"));
     }

@@ -1,6 +1,8 @@
 // What mpv tells a player: its events, drained on the Qt event loop, turned into the player's state.
 #include "player/mpvplayer.h"
 
+#include "player/heaplimits.h"
+
 #include <QLoggingCategory>
 
 #include <mpv/client.h>
@@ -37,6 +39,8 @@ void MpvPlayer::handleEvent(const mpv_event& event)
         break;
     case MPV_EVENT_END_FILE:
         onFileEnded(*static_cast<const mpv_event_end_file*>(event.data));
+        // mpv has let go of the file's decoders and demuxer by now.
+        releaseFreeHeapSoon();
         break;
     case MPV_EVENT_SEEK:
         if (m_seek == Seek::Requested)

@@ -62,7 +62,9 @@ class MpvPlayer : public QObject, public Player
     Q_OBJECT
 
 public:
-    enum class Video { None, Render };
+    // None: decoded but not shown (headless). Render: drawn by a PlayerView. Off: sound only, the
+    // video track is not played at all (break music).
+    enum class Video { None, Render, Off };
     // File: raw PCM (16-bit, 44.1 kHz stereo) written to soundFile at the pace of playback, for tests
     // that time the sound against the clock. WavFile: a 16-bit WAV written to soundFile as fast as it
     // decodes, for tests and benchmarks that measure the sound itself.

@@ -318,21 +318,58 @@ void PlayerView::setPlayer(MpvPlayer* player)
     m_playerGone = connect(m_player, &MpvPlayer::closing, this, &PlayerView::detach);
     if (m_player->video() != MpvPlayer::Video::Render)
         return;
+    if (m_output == Output::Headless) {
+        m_player->setRendererAttached(true); // nowhere to draw: it plays unseen
+        return;
+    }
+    m_mediaChanged =
+        connect(m_player, &MpvPlayer::mediaChanged, this, &PlayerView::dropIdleSurface, Qt::QueuedConnection);
+    makeSurface();
+}
+
+void PlayerView::makeSurface()
+{
+    if (m_surface || !m_player)
+        return;
     if (m_output == Output::Screen)
         m_surface = new VideoSurface(*m_player, this);
-    else if (m_output == Output::Software)
-        m_surface = new SoftwareSurface(*m_player, this);
     else
-        m_player->setRendererAttached(true); // nowhere to draw: it plays unseen
-    if (m_surface) {
-        m_surface->setGeometry(rect());
-        m_surface->show();
-    }
+        m_surface = new SoftwareSurface(*m_player, this);
+    m_surface->setGeometry(rect());
+    m_surface->show();
+}
+
+// A hidden view whose player has nothing open (the time-signal view between signals) lets go of
+// its surface: a full-screen one holds a frame buffer and the renderer's textures, tens of MB. Shown
+// again, it makes a new one, and the player opens its next file once that surface is ready.
+void PlayerView::dropIdleSurface()
+{
+    if (!m_surface || !m_player || !isHidden())
+        return;
+    const PlayState state = m_player->playState();
+    if (state != PlayState::NoMedia && state != PlayState::Failed)
+        return;
+    delete m_surface;
+    m_surface = nullptr;
+}
+
+void PlayerView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_player && m_player->video() == MpvPlayer::Video::Render && m_output != Output::Headless)
+        makeSurface();
+}
+
+void PlayerView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    dropIdleSurface();
 }
 
 void PlayerView::detach()
 {
     disconnect(m_playerGone);
+    disconnect(m_mediaChanged);
     delete m_surface;
     m_surface = nullptr;
     m_player = nullptr;

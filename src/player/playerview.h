@@ -21,6 +21,9 @@ namespace tarv {
 // platform, where an OpenGL widget cannot be shown, still drive a real (headless) player.
 // makePlayer() gives a player that views of that output can show.
 //
+// A view hidden while its player has nothing open frees its drawing surface until it is shown
+// again (the player then opens its next file once the new surface is ready).
+//
 // The view never takes the keyboard focus; a mouse press on it emits clicked().
 class PlayerView : public QWidget
 {
@@ -61,13 +64,18 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void detach();
+    void makeSurface();
+    void dropIdleSurface();
 
     Output m_output;
     MpvPlayer* m_player = nullptr;
     QMetaObject::Connection m_playerGone;
+    QMetaObject::Connection m_mediaChanged;
     QWidget* m_surface = nullptr; // child widget that draws the video; none while headless
 };
 

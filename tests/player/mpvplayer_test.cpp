@@ -282,6 +282,42 @@ TEST_F(MpvPlayerTest, TwoPlayersPlaySideBySide)
     EXPECT_FALSE(song.isPlaying());
 }
 
+// What mpv may keep of a file, read back from the core: an option mpv does not know (renamed in a
+// new version) would only be logged, and three players would each keep what mpv allows by default.
+TEST_F(MpvPlayerTest, EveryPlayerBoundsWhatItKeepsOfAFile)
+{
+    MpvPlayer headless;
+    MpvPlayer music(MpvPlayer::Video::Off, MpvPlayer::Sound::None);
+    const auto integer = [](MpvPlayer& player, const char* name) {
+        int64_t value = -1;
+        return mpv_get_property(player.mpvHandle(), name, MPV_FORMAT_INT64, &value) >= 0 ? value : -1;
+    };
+    const auto text = [](MpvPlayer& player, const char* name) {
+        char* value = mpv_get_property_string(player.mpvHandle(), name);
+        const QString result = QString::fromUtf8(value ? value : "?");
+        mpv_free(value);
+        return result;
+    };
+    for (MpvPlayer* player : {&headless, &music}) {
+        ASSERT_TRUE(player->isValid());
+        EXPECT_EQ(text(*player, "cache"), u"no");
+        EXPECT_LE(integer(*player, "demuxer-max-bytes"), 32 << 20);
+        EXPECT_EQ(integer(*player, "demuxer-max-back-bytes"), 0);
+        const int64_t threads = integer(*player, "vd-lavc-threads");
+        EXPECT_GE(threads, 1) << "a number, not mpv's automatic one thread more than the cores";
+        EXPECT_LE(threads, 4);
+    }
+    EXPECT_EQ(text(headless, "vid"), u"auto");
+    EXPECT_EQ(text(music, "vid"), u"no");
+
+    // Without its picture the music player still plays a video file's sound to the end.
+    QSignalSpy ended(&music, &MpvPlayer::fileEnded);
+    music.setMediaPath(s_short);
+    music.play();
+    ASSERT_TRUE(waitFor([&] { return ended.count() == 1; }));
+    EXPECT_GT(music.position(), 1.5) << "the sound of the 2 s clip, to its end";
+}
+
 TEST_F(MpvPlayerTest, BadMediaNeverPlaysAndSaysWhy)
 {
     QFile truncated(path(QStringLiteral("truncated")));

@@ -4,6 +4,7 @@
 
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QOpenGLWidget>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -139,6 +140,35 @@ TEST_F(PlayerViewTest, AViewShownLateOpensItsMediaThen)
     const double hiddenAt = view->player().position();
     QTest::qWait(1000);
     EXPECT_GT(view->player().position(), hiddenAt + 0.8);
+}
+
+// The time-signal view between signals: hidden with nothing open, it holds no surface (a full-screen
+// one keeps tens of MB); each signal after that still plays with its picture.
+TEST_F(PlayerViewTest, AHiddenViewWithNothingOpenLetsGoOfItsSurfaceAndPlaysWhenShownAgain)
+{
+    QWidget window;
+    PlayerView* view = makeView(&window);
+    view->setGeometry(0, 0, 320, 180);
+    view->hide();
+    window.resize(320, 180);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    for (int signal = 0; signal < 2; ++signal) {
+        view->player().setMediaPath(s_clips[signal]);
+        view->player().play();
+        view->show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view->player().position() > 0.3; })) << "signal " << signal;
+        EXPECT_GT(litShare(view->grabFrame()), 0.5) << "signal " << signal;
+
+        // Hidden while the file is still open (the song player during a signal): the surface stays.
+        view->hide();
+        QTest::qWait(100);
+        EXPECT_NE(view->findChild<QOpenGLWidget*>(), nullptr);
+        view->player().setMediaPath(QString());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view->findChild<QOpenGLWidget*>() == nullptr; }))
+            << "signal " << signal;
+    }
 }
 
 TEST_F(PlayerViewTest, AClickIsReportedAndTheFocusStaysWhereItWas)
