@@ -7,7 +7,8 @@
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
 #include "stage/singerkeys.h"
-#include "stage/waitestimate.h"
+#include "web/answers.h"
+#include "web/roomfeed.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -167,11 +168,18 @@ GuestService::GuestService(const AppPaths& paths, std::shared_ptr<const std::ato
                            GuestServiceOptions options)
     : m_paths(paths), m_karaokeRunning(std::move(karaokeRunning)), m_options(std::move(options)),
       m_clock(m_options.clock ? *m_options.clock : systemClock()), m_songs(std::make_unique<SongCatalog>(paths)),
-      m_lookup(paths.songList())
+      m_lookup(paths.songList()), m_feed(std::make_unique<RoomFeed>(nullptr, QueueLengths{})),
+      m_actions(std::make_unique<SerialWorker>())
 {
 }
 
 GuestService::~GuestService() = default;
+
+void GuestService::setGuestDesk(GuestDesk* desk)
+{
+    m_desk = desk;
+    m_feed = std::make_unique<RoomFeed>(desk, QueueLengths{m_options.durationSeconds, m_options.videoSeconds});
+}
 
 HttpResponse GuestService::handle(const HttpRequest& request)
 {
@@ -184,11 +192,19 @@ HttpResponse GuestService::handle(const HttpRequest& request)
             return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
         return page(request);
     }
-    if (path == u"/api/songs" || path == u"/api/queue" || path == u"/api/keytempo") {
+    if (path == u"/api/songs" || path == u"/api/queue" || path == u"/api/keytempo" || path == u"/api/live") {
         if (!get)
             return {405, "text/plain; charset=utf-8", "method not allowed", "GET"};
         if (path == u"/api/queue")
-            return queue(deviceOf(request));
+            return m_feed->answer(deviceOf(request));
+        if (path == u"/api/live") {
+            // A page of another site may open a WebSocket here too: its Origin tells it apart.
+            if (!sameOrigin(request))
+                return failure(403, QStringLiteral("別のサイトからは接続できません。"));
+            HttpResponse upgrade;
+            upgrade.live = m_feed->channel(deviceOf(request));
+            return upgrade;
+        }
         const QUrlQuery query(url);
         if (path == u"/api/keytempo")
             return usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
@@ -199,10 +215,21 @@ HttpResponse GuestService::handle(const HttpRequest& request)
     if (path == u"/api/reserve" || path == u"/api/login" || path == u"/api/cancel") {
         if (!post)
             return {405, "text/plain; charset=utf-8", "method not allowed", "POST"};
-        const std::lock_guard lock(m_actionMutex);
-        if (path == u"/api/cancel")
-            return cancel(request);
-        return path == u"/api/reserve" ? reserve(request) : login(request);
+        HttpResponse answer;
+        answer.later = std::make_shared<LaterAnswer>();
+        m_actions->post([this, request, path, later = answer.later] {
+            try {
+                const std::lock_guard lock(m_actionMutex);
+                if (path == u"/api/cancel")
+                    later->give(cancel(request));
+                else
+                    later->give(path == u"/api/reserve" ? reserve(request) : login(request));
+            } catch (const std::exception& e) {
+                qCWarning(lcGuests) << "action failed:" << e.what();
+                later->give({500, "text/plain; charset=utf-8", "internal error", {}});
+            }
+        });
+        return answer;
     }
     return {404, "text/plain; charset=utf-8", "not found", {}};
 }
@@ -225,86 +252,6 @@ HttpResponse GuestService::songs(const QString& query, int page)
                                  {QStringLiteral("page"), page},
                                  {QStringLiteral("pages"), pages},
                                  {QStringLiteral("songs"), list}});
-}
-
-QList<SignalAhead> GuestService::timeSignalsAhead() const
-{
-    QList<SignalAhead> ahead;
-    if (!m_desk || !m_options.videoSeconds)
-        return ahead;
-    for (const DeskSignal& signal : m_desk->timeSignals()) {
-        // One of the videos plays, chosen at random: count the mean of the lengths known.
-        double total = 0;
-        int known = 0;
-        for (const QString& video : signal.videos) {
-            if (const auto seconds = m_options.videoSeconds(video)) {
-                total += *seconds;
-                ++known;
-            }
-        }
-        if (known > 0)
-            ahead.append({signal.in, total / known});
-    }
-    return ahead;
-}
-
-HttpResponse GuestService::queue(const QString& device)
-{
-    static const auto none = std::make_shared<const QueueSnapshot>();
-    const std::shared_ptr<const QueueSnapshot> room = m_desk ? m_desk->snapshot() : none;
-    const auto length = [this](const SongNumber& number) -> std::optional<double> {
-        return m_options.durationSeconds ? m_options.durationSeconds(number) : std::nullopt;
-    };
-    const auto shown = [&device](const QueueEntry& entry) {
-        QJsonObject out{{QStringLiteral("number"), entry.number.text()},
-                        {QStringLiteral("title"), entry.title},
-                        {QStringLiteral("user"), entry.user}};
-        if (entry.id != 0)
-            out.insert(QStringLiteral("id"), QString::number(entry.id));
-        out.insert(QStringLiteral("mine"), !entry.device.isEmpty() && entry.device == device);
-        out.insert(QStringLiteral("key"), entry.keyTempo.key);
-        out.insert(QStringLiteral("tempo"), entry.keyTempo.tempo);
-        return out;
-    };
-    QJsonObject out{{QStringLiteral("version"), QString::number(room->version)},
-                    {QStringLiteral("playing"), QJsonValue::Null}};
-    if (room->playing) {
-        QJsonObject playing = shown(*room->playing);
-        playing.remove(QStringLiteral("id"));
-        out.insert(QStringLiteral("playing"), playing);
-    }
-    QJsonArray waiting;
-    QList<SongAhead> ahead;
-    for (const QList<QueueEntry>* part : {&room->waiting, &room->accepted}) {
-        for (const QueueEntry& entry : *part) {
-            QJsonObject shownEntry = shown(entry);
-            if (part == &room->accepted)
-                shownEntry.insert(QStringLiteral("accepted"), true);
-            waiting.append(shownEntry);
-            ahead.append({length(entry.number), entry.keyTempo.tempo});
-        }
-    }
-    // The wait: what is left of the song playing, then each song ahead, each at its tempo, and the time
-    // signals that fire before a song starts; unknown from the first song of unknown length on.
-    std::optional<double> left = 0.0;
-    if (const auto position = m_desk ? m_desk->position() : std::nullopt) {
-        // Over no reservation it is the intro that plays.
-        const auto playing = room->playing            ? length(room->playing->number)
-                             : m_options.videoSeconds ? m_options.videoSeconds(QStringLiteral("000000"))
-                                                      : std::nullopt;
-        left = playing ? std::optional(*playing - *position) : std::nullopt;
-    }
-    const QList<std::optional<double>> waits =
-        estimateWaits(left, m_desk ? m_desk->tempo() : 0, ahead, timeSignalsAhead());
-    for (qsizetype i = 0; i < waiting.size(); ++i) {
-        if (waits[i]) {
-            QJsonObject entry = waiting[i].toObject();
-            entry.insert(QStringLiteral("wait"), qRound(*waits[i]));
-            waiting[i] = entry;
-        }
-    }
-    out.insert(QStringLiteral("waiting"), waiting);
-    return json(200, out);
 }
 
 std::optional<HttpResponse> GuestService::limit(const QString& key, int perMinute, const QString& text)
@@ -463,8 +410,13 @@ HttpResponse GuestService::cancel(const HttpRequest& request)
 
 void GuestService::pump()
 {
-    if (m_record)
-        m_record->syncIfDue();
+    // A sync may wait for the disk: on the action thread, after the actions before it.
+    if (m_record && !m_syncQueued.exchange(true)) {
+        m_actions->post([this] {
+            m_syncQueued = false;
+            m_record->syncIfDue();
+        });
+    }
     if (!m_karaokeRunning->load() && m_desk)
         m_desk->clear();
 }

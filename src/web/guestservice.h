@@ -23,9 +23,12 @@
 namespace tarv {
 
 class GuestDesk;
+class LaterAnswer;
+class LiveChannel;
 class QueueRecord;
+class RoomFeed;
+class SerialWorker;
 class SongCatalog;
-struct SignalAhead;
 
 // One HTTP request as the server hands it to the routes: no transport or library types.
 struct HttpRequest
@@ -48,6 +51,10 @@ struct HttpResponse
     std::string allow;  // the Allow header of a 405
     int retryAfter = 0; // seconds, the Retry-After header of a 429 or 503 (the server picks one when 0)
     std::string setCookie = {};
+    // Instead of this answer, the one given later (src/web/answers.h): the server serves others meanwhile.
+    std::shared_ptr<LaterAnswer> later = {};
+    // Instead of an answer, the request's WebSocket upgrade: the connection carries the channel's messages.
+    std::shared_ptr<LiveChannel> live = {};
 };
 
 struct GuestServiceOptions
@@ -83,17 +90,18 @@ public:
     void setQueueRecord(QueueRecord* record) { m_record = record; }
     // Where requests go to the session, and where its queue is read back; set before the server
     // starts (none: requests are refused).
-    void setGuestDesk(GuestDesk* desk) { m_desk = desk; }
+    void setGuestDesk(GuestDesk* desk);
 
+    // Reservations, logins and cancels are answered later (HttpResponse::later): they run one after
+    // another on a thread of their own, in the order they came, so that the queue record's write
+    // holds up no other guest. So is a queue asked for while the desk's last change is being built.
+    // GET /api/live upgrades to a WebSocket that carries the phone's queue at every change.
     HttpResponse handle(const HttpRequest& request);
     // Drops what waits on the desk when karaoke mode has ended; makes the queue record's changes durable.
     void pump();
 
 private:
     HttpResponse songs(const QString& query, int page);
-    HttpResponse queue(const QString& device);
-    // The time signals the session published, each with its length.
-    QList<SignalAhead> timeSignalsAhead() const;
     HttpResponse usualKeyTempo(const QString& number, const QString& name);
     HttpResponse reserve(const HttpRequest& request);
     HttpResponse login(const HttpRequest& request);
@@ -116,6 +124,10 @@ private:
     QHash<QString, std::deque<qint64>> m_recent; // per phone and per address, in the clock's elapsedMs()
     std::unique_ptr<SongCatalog> m_songs;        // songdb.txt, searched through its index
     SongLookup m_lookup;                         // the song list, as the keypad reserves from it (under m_actionMutex)
+    std::unique_ptr<RoomFeed> m_feed;            // the queue as the phones read it
+    std::atomic<bool> m_syncQueued = false;      // a sync of the queue record waits for the action thread
+    // Last: it goes first, after running the actions still waiting, while everything they use is there.
+    std::unique_ptr<SerialWorker> m_actions;
 };
 
 // The requests worth the server's worker thread: the song search.
