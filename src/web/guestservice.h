@@ -63,7 +63,8 @@ struct GuestServiceOptions
     int reservationsPerMinute = 5;     // reservations and logins of one phone (device cookie)
     int addressActionsPerMinute = 300; // of one address, all its phones together: only a flood is stopped
     int pageSize = 20;
-    // A song's length in seconds, for the wait shown on the phones (none: unknown).
+    // A song's length in seconds, for the wait shown on the phones (none: unknown). Both are called on a
+    // thread of their own, never the server's: they may read the video's file.
     std::function<std::optional<double>(const SongNumber&)> durationSeconds;
     // The length in seconds of a video of src/ by its name, for the time signals (none: unknown).
     std::function<std::optional<double>(const QString&)> videoSeconds;
