@@ -8,12 +8,32 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 namespace tarv {
+
+// Who wants to hear of a change: each is called at every notify(), on the thread that notifies, until
+// its handle goes. A call is quick and neither watches nor lets go of a handle itself.
+class ChangeWatchers
+{
+public:
+    std::shared_ptr<void> watch(std::function<void()> changed);
+    void notify() const;
+
+private:
+    struct State
+    {
+        std::mutex mutex;
+        std::list<std::function<void()>> watchers;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
 
 // A song of the room's queue as the guests' server sees it.
 struct QueueEntry
@@ -82,8 +102,17 @@ public:
     void publishTimeSignals(const QList<DeskSignal>& ahead);
     QList<DeskSignal> timeSignals() const;
 
+    // How many times what the phones show of the room has changed: the queue, the tempo, whether a
+    // song plays, which time signals are ahead. The position moving on as a song plays is no change.
+    quint64 changes() const { return m_changes.load(); }
+    // Calls changed after each such change, on the thread that made it, until the handle goes.
+    std::shared_ptr<void> watch(std::function<void()> changed) { return m_watchers.watch(std::move(changed)); }
+
 private:
-    void changeLocked(std::optional<QueueEntry> playing, QList<QueueEntry> waiting, QList<QueueEntry> accepted);
+    // True when the snapshot changed.
+    bool changeLocked(std::optional<QueueEntry> playing, QList<QueueEntry> waiting, QList<QueueEntry> accepted);
+    // Called without the lock.
+    void changed();
 
     mutable std::mutex m_mutex;
     std::vector<Command> m_inbox;
@@ -93,6 +122,8 @@ private:
     std::optional<double> m_position;
     int m_tempo = 0;
     QList<DeskSignal> m_signals;
+    std::atomic<quint64> m_changes = 0;
+    ChangeWatchers m_watchers;
 };
 
 } // namespace tarv

@@ -7,9 +7,10 @@
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
 #include "stage/singerkeys.h"
-#include "stage/waitestimate.h"
+#include "web/answers.h"
 #include "web/hostaccess.h"
 #include "web/hostservice.h"
+#include "web/roomfeed.h"
 #include "web/routes.h"
 #include "web/webreplies.h"
 
@@ -119,11 +120,18 @@ GuestService::GuestService(const AppPaths& paths, std::shared_ptr<const std::ato
       m_clock(m_options.clock ? *m_options.clock : systemClock()), m_cookies(paths), m_floods(MinuteMs, LimitKeys),
       m_phones(MinuteMs, LimitKeys), m_failures(MinuteMs, LimitKeys), m_minted(MintWindowMs, LimitKeys),
       m_names(DayMs, LimitKeys), m_reissued(DayMs, RecordContent::MaxEntries),
-      m_songs(std::make_unique<SongCatalog>(paths)), m_lookup(paths.songList())
+      m_songs(std::make_unique<SongCatalog>(paths)), m_lookup(paths.songList()),
+      m_feed(std::make_unique<RoomFeed>(nullptr, QueueLengths{})), m_actions(std::make_unique<SerialWorker>())
 {
 }
 
 GuestService::~GuestService() = default;
+
+void GuestService::setGuestDesk(GuestDesk* desk)
+{
+    m_desk = desk;
+    m_feed = std::make_unique<RoomFeed>(desk, QueueLengths{m_options.durationSeconds, m_options.videoSeconds});
+}
 
 HttpResponse GuestService::handle(const HttpRequest& request)
 {
@@ -148,23 +156,56 @@ HttpResponse GuestService::handle(const HttpRequest& request)
     if (path.startsWith(u"/host") || path.startsWith(u"/api/host/")) {
         if (!m_host)
             return {404, "text/plain; charset=utf-8", "not found", {}};
+        if (request.method == "POST") {
+            return later([this, request, route, device = caller.device] {
+                const std::lock_guard lock(m_actionMutex);
+                return m_host->handle(request, *route, device);
+            }, caller.setCookie);
+        }
         const std::lock_guard lock(m_actionMutex);
         response = m_host->handle(request, *route, caller.device);
     } else if (path == u"/api/queue") {
-        response = queue(caller.device);
+        response = m_feed->answer(caller.device);
+    } else if (path == u"/api/live") {
+        // A page of another site may open a WebSocket here too: its Origin tells it apart.
+        if (!sameOrigin(request))
+            return failure(403, QStringLiteral("別のサイトからは接続できません。"));
+        response.live = m_feed->channel(caller.device);
     } else if (path == u"/api/keytempo") {
         response = usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
                                  query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded), caller);
     } else {
-        const std::lock_guard lock(m_actionMutex);
-        response = path == u"/api/cancel"    ? cancel(request, caller)
+        return later([this, request, path, caller] {
+            const std::lock_guard lock(m_actionMutex);
+            return path == u"/api/cancel"    ? cancel(request, caller)
                    : path == u"/api/reserve" ? reserve(request, caller)
                                              : login(request, caller);
+        }, caller.setCookie);
     }
     // The host's login sets its own cookie; a phone's cookie of before is re-issued another time.
     if (response.setCookie.empty())
         response.setCookie = caller.setCookie;
     return response;
+}
+
+HttpResponse GuestService::later(std::function<HttpResponse()> action, std::string setCookie)
+{
+    HttpResponse answer;
+    answer.later = std::make_shared<LaterAnswer>();
+    m_actions->post([action = std::move(action), setCookie = std::move(setCookie), later = answer.later] {
+        HttpResponse response;
+        try {
+            response = action();
+        } catch (const std::exception& e) {
+            qCWarning(lcGuests) << "action failed:" << e.what();
+            response = {500, "text/plain; charset=utf-8", "internal error", {}};
+        }
+        // The host's login sets its own cookie; a phone's cookie of before is re-issued another time.
+        if (response.setCookie.empty())
+            response.setCookie = setCookie;
+        later->give(std::move(response));
+    });
+    return answer;
 }
 
 bool GuestService::isHost(const HttpRequest& request) const
@@ -272,86 +313,6 @@ HttpResponse GuestService::songs(const QString& query, int page)
                                  {QStringLiteral("page"), page},
                                  {QStringLiteral("pages"), pages},
                                  {QStringLiteral("songs"), list}});
-}
-
-QList<SignalAhead> GuestService::timeSignalsAhead() const
-{
-    QList<SignalAhead> ahead;
-    if (!m_desk || !m_options.videoSeconds)
-        return ahead;
-    for (const DeskSignal& signal : m_desk->timeSignals()) {
-        // One of the videos plays, chosen at random: count the mean of the lengths known.
-        double total = 0;
-        int known = 0;
-        for (const QString& video : signal.videos) {
-            if (const auto seconds = m_options.videoSeconds(video)) {
-                total += *seconds;
-                ++known;
-            }
-        }
-        if (known > 0)
-            ahead.append({signal.in, total / known});
-    }
-    return ahead;
-}
-
-HttpResponse GuestService::queue(const QString& device)
-{
-    static const auto none = std::make_shared<const QueueSnapshot>();
-    const std::shared_ptr<const QueueSnapshot> room = m_desk ? m_desk->snapshot() : none;
-    const auto length = [this](const SongNumber& number) -> std::optional<double> {
-        return m_options.durationSeconds ? m_options.durationSeconds(number) : std::nullopt;
-    };
-    const auto shown = [&device](const QueueEntry& entry) {
-        QJsonObject out{{QStringLiteral("number"), entry.number.text()},
-                        {QStringLiteral("title"), entry.title},
-                        {QStringLiteral("user"), entry.user}};
-        if (entry.id != 0)
-            out.insert(QStringLiteral("id"), QString::number(entry.id));
-        out.insert(QStringLiteral("mine"), !entry.device.isEmpty() && entry.device == device);
-        out.insert(QStringLiteral("key"), entry.keyTempo.key);
-        out.insert(QStringLiteral("tempo"), entry.keyTempo.tempo);
-        return out;
-    };
-    QJsonObject out{{QStringLiteral("version"), QString::number(room->version)},
-                    {QStringLiteral("playing"), QJsonValue::Null}};
-    if (room->playing) {
-        QJsonObject playing = shown(*room->playing);
-        playing.remove(QStringLiteral("id"));
-        out.insert(QStringLiteral("playing"), playing);
-    }
-    QJsonArray waiting;
-    QList<SongAhead> ahead;
-    for (const QList<QueueEntry>* part : {&room->waiting, &room->accepted}) {
-        for (const QueueEntry& entry : *part) {
-            QJsonObject shownEntry = shown(entry);
-            if (part == &room->accepted)
-                shownEntry.insert(QStringLiteral("accepted"), true);
-            waiting.append(shownEntry);
-            ahead.append({length(entry.number), entry.keyTempo.tempo});
-        }
-    }
-    // The wait: what is left of the song playing, then each song ahead, each at its tempo, and the time
-    // signals that fire before a song starts; unknown from the first song of unknown length on.
-    std::optional<double> left = 0.0;
-    if (const auto position = m_desk ? m_desk->position() : std::nullopt) {
-        // Over no reservation it is the intro that plays.
-        const auto playing = room->playing            ? length(room->playing->number)
-                             : m_options.videoSeconds ? m_options.videoSeconds(QStringLiteral("000000"))
-                                                      : std::nullopt;
-        left = playing ? std::optional(*playing - *position) : std::nullopt;
-    }
-    const QList<std::optional<double>> waits =
-        estimateWaits(left, m_desk ? m_desk->tempo() : 0, ahead, timeSignalsAhead());
-    for (qsizetype i = 0; i < waiting.size(); ++i) {
-        if (waits[i]) {
-            QJsonObject entry = waiting[i].toObject();
-            entry.insert(QStringLiteral("wait"), qRound(*waits[i]));
-            waiting[i] = entry;
-        }
-    }
-    out.insert(QStringLiteral("waiting"), waiting);
-    return json(200, out);
 }
 
 namespace {
@@ -546,8 +507,13 @@ HttpResponse GuestService::cancel(const HttpRequest& request, const Caller& call
 
 void GuestService::pump()
 {
-    if (m_record)
-        m_record->syncIfDue();
+    // A sync may wait for the disk: on the action thread, after the actions before it.
+    if (m_record && !m_syncQueued.exchange(true)) {
+        m_actions->post([this] {
+            m_syncQueued = false;
+            m_record->syncIfDue();
+        });
+    }
     if (!m_karaokeRunning->load() && m_desk)
         m_desk->clear();
 }

@@ -26,10 +26,13 @@ namespace tarv {
 class GuestDesk;
 class HostAccess;
 class HostService;
+class LaterAnswer;
+class LiveChannel;
 class QueueRecord;
+class RoomFeed;
+class SerialWorker;
 struct QueueSnapshot;
 class SongCatalog;
-struct SignalAhead;
 
 // One HTTP request as the server hands it to the routes: no transport or library types.
 struct HttpRequest
@@ -52,6 +55,10 @@ struct HttpResponse
     std::string allow;  // the Allow header of a 405
     int retryAfter = 0; // seconds, the Retry-After header of a 429 or 503 (the server picks one when 0)
     std::string setCookie = {};
+    // Instead of this answer, the one given later (src/web/answers.h): the server serves others meanwhile.
+    std::shared_ptr<LaterAnswer> later = {};
+    // Instead of an answer, the request's WebSocket upgrade: the connection carries the channel's messages.
+    std::shared_ptr<LiveChannel> live = {};
 };
 
 struct GuestServiceOptions
@@ -62,7 +69,8 @@ struct GuestServiceOptions
     int failuresPerMinute = 30;        // actions of one phone that fail (an unknown song or id, another's song)
     int newDevicesPerAddress = 30;     // device cookies issued to one address in ten minutes: a room joining
     int pageSize = 20;
-    // A song's length in seconds, for the wait shown on the phones (none: unknown).
+    // A song's length in seconds, for the wait shown on the phones (none: unknown). Both are called on a
+    // thread of their own, never the server's: they may read the video's file.
     std::function<std::optional<double>(const SongNumber&)> durationSeconds;
     // The length in seconds of a video of src/ by its name, for the time signals (none: unknown).
     std::function<std::optional<double>(const QString&)> videoSeconds;
@@ -94,12 +102,16 @@ public:
     void setQueueRecord(QueueRecord* record) { m_record = record; }
     // Where requests go to the session, and where its queue is read back; set before the server
     // starts (none: requests are refused).
-    void setGuestDesk(GuestDesk* desk) { m_desk = desk; }
+    void setGuestDesk(GuestDesk* desk);
 
     // The host's PIN, cookies and stopped phones, for the host's routes; set before the server starts
     // (none: no route of the host answers), after the record and the desk.
     void setHostAccess(HostAccess* access);
 
+    // Reservations, logins, cancels and the host's actions are answered later (HttpResponse::later):
+    // they run one after another on a thread of their own, in the order they came, so that the queue
+    // record's write holds up no other guest. So is a queue asked for while the desk's last change is
+    // being built. GET /api/live upgrades to a WebSocket that carries the phone's queue at every change.
     HttpResponse handle(const HttpRequest& request);
     // Drops what waits on the desk when karaoke mode has ended; makes the queue record's changes durable.
     void pump();
@@ -123,13 +135,12 @@ private:
     qint64 newDeviceWait(const std::string& client, bool issue);
     HttpResponse page(const HttpRequest& request);
     HttpResponse songs(const QString& query, int page);
-    HttpResponse queue(const QString& device);
-    // The time signals the session published, each with its length.
-    QList<SignalAhead> timeSignalsAhead() const;
     HttpResponse usualKeyTempo(const QString& number, const QString& name, const Caller& caller);
     HttpResponse reserve(const HttpRequest& request, const Caller& caller);
     HttpResponse login(const HttpRequest& request, const Caller& caller);
     HttpResponse cancel(const HttpRequest& request, const Caller& caller);
+    // Runs action on the action thread; the answer, given then, carries the caller's re-issued cookie.
+    HttpResponse later(std::function<HttpResponse()> action, std::string setCookie);
     // The checks every action shares: the refusal, or nullopt with the request's JSON object in body.
     // A limited action (a reservation, a login) is checked against its phone's limit too.
     std::optional<HttpResponse> admit(const HttpRequest& request, const Caller& caller, QJsonObject* body,
@@ -164,6 +175,10 @@ private:
     HostAccess* m_hostAccess = nullptr;
     std::unique_ptr<HostService> m_host;
     SongLookup m_lookup; // the song list, as the keypad reserves from it (under m_actionMutex)
+    std::unique_ptr<RoomFeed> m_feed;       // the queue as the phones read it
+    std::atomic<bool> m_syncQueued = false; // a sync of the queue record waits for the action thread
+    // Last: it goes first, after running the actions still waiting, while everything they use is there.
+    std::unique_ptr<SerialWorker> m_actions;
 };
 
 // The requests worth the server's worker thread: the song search.

@@ -11,6 +11,7 @@ constexpr std::array Routes{
     Route{"GET", "/api/songs", RouteAccess::Guest},
     Route{"GET", "/api/queue", RouteAccess::Guest},
     Route{"GET", "/api/keytempo", RouteAccess::Guest},
+    Route{"GET", "/api/live", RouteAccess::Guest}, // a WebSocket: the phone's queue at every change
     Route{"POST", "/api/reserve", RouteAccess::Guest},
     Route{"POST", "/api/login", RouteAccess::Guest},
     Route{"POST", "/api/cancel", RouteAccess::Guest},

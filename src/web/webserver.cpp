@@ -1,6 +1,7 @@
 #include "web/webserver.h"
 
 #include "common/textfile.h"
+#include "web/serverconnection.h"
 
 #include <QFileInfo>
 
@@ -10,13 +11,13 @@
 #include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 
 #include <QLoggingCategory>
 
 #include <algorithm>
-#include <list>
-#include <map>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace tarv {
@@ -70,14 +71,15 @@ struct WebServer::Impl
     std::function<bool(const HttpRequest&)> background;
     WebServerLimits limits;
     // Before the io_context: sessions destroyed with it still release their counts.
-    int open = 0;
-    std::map<std::string, int> perClient;
-    std::list<Session*> sessions; // oldest first
+    ConnectionTable connections;
     asio::io_context io{1};
+    std::shared_ptr<ServerLink> link = std::make_shared<ServerLink>(io);
     std::optional<tcp::acceptor> acceptor;
     std::optional<asio::steady_timer> timer;
     std::thread thread;
     std::optional<asio::thread_pool> worker;
+    // After the io_context: the sessions that wait for a later answer go before it does.
+    std::set<std::shared_ptr<Session>> answering;
     quint16 port = 0;
 
     void accept();
@@ -87,33 +89,26 @@ struct WebServer::Impl
 
 namespace {
 
-class Session : public std::enable_shared_from_this<Session>
+class Session : public Connection, public std::enable_shared_from_this<Session>
 {
 public:
     Session(tcp::socket socket, WebServer::Impl& server, std::string client)
-        : m_stream(std::move(socket)), m_server(server), m_client(std::move(client))
+        : Connection(server.connections, std::move(client)), m_stream(std::move(socket)), m_server(server)
     {
-        ++m_server.open;
-        ++m_server.perClient[m_client];
-        m_place = m_server.sessions.insert(m_server.sessions.end(), this);
-    }
-    ~Session()
-    {
-        m_server.sessions.erase(m_place);
-        --m_server.open;
-        if (--m_server.perClient[m_client] <= 0)
-            m_server.perClient.erase(m_client);
     }
 
-    const std::string& client() const { return m_client; }
-    // Waiting for a request or still receiving one: may be closed to make room for a newcomer.
-    bool idle() const { return !m_busy; }
+    // Waiting for a request or still receiving one, or not taking its answer: may be closed to make
+    // room for a newcomer.
+    bool idle(std::chrono::steady_clock::time_point now) const override
+    {
+        return !m_busy || (m_writeStart && now - *m_writeStart >= m_server.limits.answerStall);
+    }
 
     void read()
     {
         m_busy = false;
         // A connection back to waiting goes to the end of the line for eviction.
-        m_server.sessions.splice(m_server.sessions.end(), m_server.sessions, m_place);
+        toBack();
         m_parser.emplace();
         m_parser->header_limit(std::uint32_t(m_server.limits.headerBytes));
         m_parser->body_limit(m_server.limits.bodyBytes);
@@ -122,9 +117,10 @@ public:
                                 [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
     }
 
-    void evict()
+    void evict() override
     {
         m_busy = true; // not chosen again while its handlers run
+        m_writeStart.reset();
         close();
     }
 
@@ -211,18 +207,49 @@ private:
         request.host = std::string(message[http::field::host]);
         request.cookie = std::string(message[http::field::cookie]);
         request.body = message.body();
-        request.client = m_client;
+        request.client = client();
         const bool keepAlive = message.keep_alive();
         if (!m_server.worker || !m_server.background || !m_server.background(request))
-            return send(handle(m_server.handler, request), keepAlive, head);
+            return deliver(handle(m_server.handler, request), keepAlive, head);
         // The session is busy until the answer comes back to the server's thread, where it ends too.
         asio::post(*m_server.worker, [self = shared_from_this(), request, keepAlive, head]() mutable {
             HttpResponse response = handle(self->m_server.handler, request);
             auto& io = self->m_server.io;
-            asio::post(io, [self = std::move(self), response = std::move(response), keepAlive, head] {
-                self->send(response, keepAlive, head);
+            asio::post(io, [self = std::move(self), response = std::move(response), keepAlive, head]() mutable {
+                self->deliver(std::move(response), keepAlive, head);
             });
         });
+    }
+
+    // The answer, or the upgrade it asks for, or the wait for the answer given later.
+    void deliver(HttpResponse response, bool keepAlive, bool head)
+    {
+        if (response.later) {
+            // Held here while the answer is made elsewhere; the thread that gives it holds only a weak
+            // pointer, so that nothing of the server outlives it there.
+            const auto later = std::move(response.later);
+            m_server.answering.insert(shared_from_this());
+            later->onGiven([link = m_server.link, weak = weak_from_this(), keepAlive, head](HttpResponse given) {
+                link->post([weak, given = std::move(given), keepAlive, head]() mutable {
+                    const auto self = weak.lock();
+                    if (!self)
+                        return;
+                    self->m_server.answering.erase(self);
+                    self->deliver(std::move(given), keepAlive, head);
+                });
+            });
+            return;
+        }
+        if (response.live) {
+            if (!beast::websocket::is_upgrade(m_parser->get()))
+                return answer(400, false);
+            const WebServerLimits& limits = m_server.limits;
+            return startLive(
+                std::move(m_stream), m_parser->release(), m_server.connections, client(), m_server.link,
+                std::move(response.live),
+                {limits.liveFrameBytes, limits.requestTimeout, limits.liveIdleTimeout, limits.requestTimeout});
+        }
+        send(response, keepAlive, head);
     }
 
     static HttpResponse handle(const WebServer::Handler& handler, const HttpRequest& request)
@@ -266,7 +293,9 @@ private:
         m_response.prepare_payload();
         m_stream.expires_after(m_server.limits.requestTimeout);
         m_serializer.emplace(m_response);
+        m_writeStart = std::chrono::steady_clock::now();
         const auto done = [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            self->m_writeStart.reset();
             if (ec || !self->m_response.keep_alive())
                 return self->close();
             self->read();
@@ -286,9 +315,8 @@ private:
 
     beast::tcp_stream m_stream;
     WebServer::Impl& m_server;
-    std::string m_client;
-    std::list<Session*>::iterator m_place;
     bool m_busy = false;
+    std::optional<std::chrono::steady_clock::time_point> m_writeStart; // of the answer being sent
     unsigned m_version = 11;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
@@ -314,9 +342,10 @@ void refuseBusy(tcp::socket& socket)
 // when every connection is busy answering.
 bool WebServer::Impl::makeRoom(const std::string* client)
 {
-    for (Session* session : sessions) {
-        if (session->idle() && (!client || session->client() == *client)) {
-            session->evict();
+    const auto now = std::chrono::steady_clock::now();
+    for (Connection* connection : connections.list) {
+        if (connection->idle(now) && (!client || connection->client() == *client)) {
+            connection->evict();
             return true;
         }
     }
@@ -332,11 +361,11 @@ void WebServer::Impl::accept()
             beast::error_code ignored;
             const auto peer = socket.remote_endpoint(ignored);
             std::string client = ignored ? std::string() : peer.address().to_string();
-            const auto known = perClient.find(client);
-            const int fromClient = known == perClient.end() ? 0 : known->second;
+            const auto known = connections.perClient.find(client);
+            const int fromClient = known == connections.perClient.end() ? 0 : known->second;
             // Evicted connections count until their handlers have run; the newcomer goes in at once.
             const bool room = (fromClient < limits.connectionsPerClient || makeRoom(&client)) &&
-                              (open < limits.connections || makeRoom(nullptr));
+                              (connections.open < limits.connections || makeRoom(nullptr));
             if (room)
                 std::make_shared<Session>(std::move(socket), *this, std::move(client))->read();
             else
@@ -427,7 +456,9 @@ void WebServer::stop()
         return;
     m->io.stop();
     m->thread.join();
-    // Answers the worker still hands back wait in the stopped context, and go with it.
+    // Answers the worker still hands back wait in the stopped context, and go with it; those given
+    // later from elsewhere go where they are given.
+    m->link->cut();
     m->worker->join();
 }
 

@@ -21,15 +21,25 @@ struct WebServerLimits
     int connectionsPerClient = 128;
     // The time a client has to send a whole request (and to take the answer): slow clients are closed.
     std::chrono::milliseconds requestTimeout{10000};
+    // A client that has not taken its answer for this long counts as waiting at the caps: a client
+    // that sends requests and never reads the answers holds no room a newcomer needs.
+    std::chrono::milliseconds answerStall{500};
     // How often the tick runs (the request queue's writes).
     std::chrono::milliseconds tickInterval{100};
+    // A live connection (WebSocket): the longest message a phone may send, and how long it may stay
+    // silent, even to the ping sent halfway, before it is closed. It has requestTimeout to take each
+    // message it is sent. Live connections count in the caps, as waiting ones.
+    std::size_t liveFrameBytes = 1024;
+    std::chrono::milliseconds liveIdleTimeout{30000};
 };
 
 // An HTTP/1.1 server on its own thread. Each request goes to the handler and each tick to the tick
 // callback, both on the server's thread, one at a time; the requests that setBackground() picks go
 // to the handler on a worker thread instead (so the handler must allow two calls at once), and the
-// server's thread goes on serving others meanwhile. One I/O thread is enough for a room of phones
-// (bench/guestserver_bench), and keeps the connection caps and their eviction free of locks.
+// server's thread goes on serving others meanwhile. An answer the handler gives later
+// (HttpResponse::later) is waited for the same way, and one that is a live channel
+// (HttpResponse::live) turns the connection into a WebSocket. One I/O thread is enough for a room of
+// phones (bench/guestserver_bench), and keeps the connection caps and their eviction free of locks.
 class WebServer
 {
 public:

@@ -13,15 +13,27 @@ const app = path.join(work, "app");
 const requestFile = path.join(app, "www/cgi-bin/tarv/tarvadd.txt");
 const waitingTexts = (page) => page.$$eval("#waiting li", (items) => items.map((li) => li.textContent));
 
+// The fixture, its port, and command(line): a line for it to carry out (see guestpages_fixture.cpp).
 function startServer() {
   fs.rmSync(app, { recursive: true, force: true });
   const server = spawn(process.env.TARV_FIXTURE, [app], { stdio: ["pipe", "pipe", "inherit"] });
+  let out = "";
+  const waiting = [];
+  const command = (line) => new Promise((resolve) => {
+    waiting.push({ line, resolve });
+    server.stdin.write(line + "\n");
+  });
   return new Promise((resolve, reject) => {
-    let out = "";
     server.stdout.on("data", (chunk) => {
       out += chunk;
+      for (let i = 0; i < waiting.length; ++i) {
+        if (out.includes("done " + waiting[i].line + "\n")) {
+          out = out.replace("done " + waiting[i].line + "\n", "");
+          waiting.splice(i--, 1)[0].resolve();
+        }
+      }
       const match = /port (\d+)/.exec(out);
-      if (match) resolve({ server, port: Number(match[1]) });
+      if (match) resolve({ server, port: Number(match[1]), command });
     });
     server.on("exit", (code) => reject(new Error("fixture ended with " + code)));
   });
@@ -123,6 +135,76 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     await page.waitForFunction(() => document.querySelectorAll("#waiting li button.cancel").length === 2);
     assert.match((await waitingTexts(page))[1], /サクラ咲く♯2 \/ 原曲テンポはなこ/);
     await page.screenshot({ path: path.join(work, "phone-key.png") });
+  } finally {
+    await browser.close();
+    server.stdin.end();
+    await new Promise((resolve) => server.on("exit", resolve));
+  }
+});
+
+// Two phones and the keypad: each change reaches the other phone over its socket (its polling shut
+// off), the phone whose song is next says so, and a phone whose socket the server dropped comes back.
+test("every phone sees the room live and the next singer's phone says so", async () => {
+  const { server, port, command } = await startServer();
+  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
+  try {
+    const phone = async () => {
+      const context = await browser.newContext({
+        viewport: { width: 360, height: 740 }, isMobile: true, hasTouch: true, locale: "ja-JP" });
+      await context.addInitScript(() => {
+        window.vibrations = [];
+        Object.defineProperty(Navigator.prototype, "vibrate", {
+          configurable: true, value: (pattern) => { window.vibrations.push(pattern); return true; } });
+      });
+      const page = await context.newPage();
+      page.on("dialog", (dialog) => dialog.accept());
+      await page.goto(`http://127.0.0.1:${port}/`);
+      return page;
+    };
+    const hanako = await phone();
+    const jiro = await phone();
+    await jiro.route("**/api/queue", (route) => route.abort());
+    await jiro.click("nav button[data-tab=queue]");
+    await jiro.waitForFunction(() => document.querySelector("#playing li")?.textContent.includes("サクラ咲く"));
+    const jiroSees = async (what, since) => {
+      await jiro.waitForFunction(
+        (text) => [...document.querySelectorAll("#waiting li")].some((li) => li.textContent.includes(text)), what);
+      console.log(`the other phone shows ${what} ${Date.now() - since} ms later`);
+    };
+
+    await hanako.fill("#name", "はなこ");
+    await hanako.fill("#query", "さくら");
+    await hanako.click("#find");
+    await hanako.waitForFunction(() => document.querySelectorAll("#results li").length === 2);
+    let since = Date.now();
+    await hanako.click("#results li >> nth=0");
+    await jiroSees("100001さくら", since);
+    // Once the stage has it (it can be cancelled), the keypad's song comes after it.
+    await hanako.waitForFunction(() => document.querySelectorAll("#waiting button.cancel").length === 1);
+    since = Date.now();
+    await command("keypad 100004");
+    await jiroSees("100004夜明けの歌", since);
+
+    // Hanako's song is next: her phone says so, vibrates once and retitles its tab; Jiro's says nothing.
+    await hanako.waitForFunction(() => !document.querySelector("#turn").hidden);
+    assert.strictEqual(await hanako.textContent("#turn"), "もうすぐあなたの番です100001 さくら");
+    assert.match(await hanako.title(), /^もうすぐあなたの番です/);
+    assert.strictEqual(await jiro.$eval("#turn", (turn) => turn.hidden), true);
+    assert.strictEqual(await jiro.title(), "カラオケ予約");
+    await hanako.screenshot({ path: path.join(work, "phone-next.png") });
+    await command("next");
+    await hanako.waitForFunction(() => document.querySelector("#turnText").textContent === "あなたの番です");
+    assert.strictEqual(await hanako.textContent("#turn"), "あなたの番です100001 さくら");
+    assert.deepStrictEqual(await hanako.evaluate(() => window.vibrations.length), 1);
+    assert.deepStrictEqual(await jiro.evaluate(() => window.vibrations.length), 0);
+    assert.strictEqual(await jiro.$eval("#turn", (turn) => turn.hidden), true);
+    await hanako.screenshot({ path: path.join(work, "phone-now.png") });
+
+    // The server drops every socket and comes back: the phone connects again and is up to date.
+    await command("restart");
+    since = Date.now();
+    await command("keypad 100002");
+    await jiroSees("100002サクラ咲く", since);
   } finally {
     await browser.close();
     server.stdin.end();

@@ -1,6 +1,10 @@
 // The guest server over a small application folder made in DIR, with a karaoke session behind it (on
 // fake players: サクラ咲く, reserved by 太郎, plays and never ends; every song is 4 minutes long), for
 // the browser test: prints "port N" once it listens, and serves until its standard input closes.
+// Lines on its standard input, each answered by "done" and the line once carried out:
+//   keypad NNNNNN   the number typed at the stage's keypad
+//   next            the song playing ends (the next one starts)
+//   restart         the server stops, dropping every connection, and listens again on its port
 #include "common/cp932.h"
 #include "common/savefile.h"
 #include "control/karaokesession.h"
@@ -16,8 +20,9 @@
 #include <QCoreApplication>
 #include <QDir>
 
-#include <cstdio>
 #include <iostream>
+#include <memory>
+#include <string>
 #include <thread>
 
 using namespace tarv;
@@ -78,20 +83,45 @@ int main(int argc, char** argv)
     HostAccess host(paths);
     host.pin(); // made now and kept in db/hostpin.txt, as the connection window shows it
     service.setHostAccess(&host);
-    WebServer server([&](const HttpRequest& request) { return service.handle(request); }, [&] { service.pump(); });
-    server.setBackground(isSearch);
-    error = server.start(QStringLiteral("127.0.0.1"), 0);
+    std::unique_ptr<WebServer> server;
+    const auto serve = [&](quint16 port) {
+        server = std::make_unique<WebServer>([&](const HttpRequest& request) { return service.handle(request); },
+                                             [&] { service.pump(); });
+        server->setBackground(isSearch);
+        return server->start(QStringLiteral("127.0.0.1"), port);
+    };
+    error = serve(0);
     if (!error.isEmpty()) {
         std::cerr << error.toStdString() << '\n';
         return 1;
     }
-    std::cout << "port " << server.port() << std::endl;
-    std::thread input([&app] {
-        while (std::getchar() != EOF) {
+    std::cout << "port " << server->port() << std::endl;
+    const auto command = [&](const std::string& line) {
+        if (line.starts_with("keypad ")) {
+            session.entry().setText(QString::fromStdString(line.substr(7)));
+            session.entry().DoCommand();
+            session.stage().catchUp();
+        } else if (line == "next") {
+            main.finish();
+            session.tmr_sf_Timer();
+            session.stage().catchUp();
+        } else if (line == "restart") {
+            const quint16 port = server->port();
+            server.reset();
+            if (const QString problem = serve(port); !problem.isEmpty())
+                std::cerr << problem.toStdString() << '\n';
         }
+        std::cout << "done " << line << std::endl;
+    };
+    std::thread input([&] {
+        std::string line;
+        while (std::getline(std::cin, line))
+            QMetaObject::invokeMethod(
+                &app, [&command, line] { command(line); }, Qt::QueuedConnection);
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();
     input.join();
+    server.reset();
     return 0;
 }

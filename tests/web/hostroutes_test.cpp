@@ -6,6 +6,7 @@
 #include "stage/queuerecord.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
+#include "web/answers.h"
 #include "web/guestservice.h"
 #include "web/hostaccess.h"
 #include "web/routes.h"
@@ -17,6 +18,8 @@
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <future>
 
 namespace tarv {
 namespace {
@@ -51,7 +54,13 @@ protected:
                             std::move(cookie),
                             QJsonDocument(body).toJson().toStdString(),
                             std::move(client)};
-        return service.handle(request);
+        HttpResponse response = service.handle(request);
+        if (!response.later)
+            return response;
+        // An action is answered from the action thread, as the server would wait for it.
+        std::promise<HttpResponse> given;
+        response.later->onGiven([&given](HttpResponse later) { given.set_value(std::move(later)); });
+        return given.get_future().get();
     }
     static QJsonObject answer(const HttpResponse& response)
     {
