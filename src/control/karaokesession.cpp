@@ -117,6 +117,8 @@ void KaraokeSession::reloadTurnSettings()
 {
     m_closing = readClosingTime(m_paths);
     m_stage.setQueueOrder(readQueueOrder(m_paths));
+    if (m_desk)
+        m_desk->publishClosing(m_closing);
 }
 
 void KaraokeSession::setTimeSignalSource(TimeSignalSource* source)
@@ -131,6 +133,8 @@ void KaraokeSession::setGuestDesk(GuestDesk* desk)
     if (m_desk)
         connect(&m_stage, &Stage::roomChanged, this, &KaraokeSession::publishToDesk, Qt::UniqueConnection);
     publishToDesk();
+    if (m_desk)
+        m_desk->publishClosing(m_closing);
 }
 
 void KaraokeSession::publishToDesk()
@@ -152,6 +156,9 @@ void KaraokeSession::takeFromDesk()
 {
     if (!m_desk)
         return;
+    // The host's phone saved other settings: read them as the operator's menu has them read.
+    if (m_desk->takeSettingsChanged())
+        reloadTurnSettings();
     std::vector<Command> taken = m_desk->take();
     if (taken.empty())
         return;

@@ -154,4 +154,22 @@ QList<DeskSignal> GuestDesk::timeSignals() const
     return m_signals;
 }
 
+void GuestDesk::publishClosing(std::optional<QTime> closing)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closing == closing)
+            return;
+        m_closing = closing;
+        ++m_changes;
+    }
+    changed();
+}
+
+std::optional<QTime> GuestDesk::closing() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_closing;
+}
+
 } // namespace tarv

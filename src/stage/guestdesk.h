@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTime>
 
 #include <atomic>
 #include <functional>
@@ -101,6 +102,13 @@ public:
     // The time signals that will fire, soonest first; none while time signals are off.
     void publishTimeSignals(const QList<DeskSignal>& ahead);
     QList<DeskSignal> timeSignals() const;
+    // The closing time the session runs to (none: no closing time).
+    void publishClosing(std::optional<QTime> closing);
+    std::optional<QTime> closing() const;
+    // The host's phone changed the order or the closing time in db/: the session reads them again at
+    // its next take (takeSettingsChanged() says whether it should, once).
+    void settingsChanged() { m_settingsChanged = true; }
+    bool takeSettingsChanged() { return m_settingsChanged.exchange(false); }
 
     // How many times what the phones show of the room has changed: the queue, the tempo, whether a
     // song plays, which time signals are ahead. The position moving on as a song plays is no change.
@@ -122,6 +130,8 @@ private:
     std::optional<double> m_position;
     int m_tempo = 0;
     QList<DeskSignal> m_signals;
+    std::optional<QTime> m_closing;
+    std::atomic<bool> m_settingsChanged = false;
     std::atomic<quint64> m_changes = 0;
     ChangeWatchers m_watchers;
 };

@@ -217,7 +217,7 @@ bool GuestService::isHost(const HttpRequest& request) const
 void GuestService::setHostAccess(HostAccess* access)
 {
     m_hostAccess = access;
-    m_host = access ? std::make_unique<HostService>(*access, m_karaokeRunning) : nullptr;
+    m_host = access ? std::make_unique<HostService>(m_paths, *access, m_karaokeRunning) : nullptr;
     if (m_host) {
         m_host->setGuestDesk(m_desk);
         m_host->setQueueRecord(m_record);

@@ -2,6 +2,7 @@
 
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
+#include "stage/turnsettings.h"
 #include "web/hostaccess.h"
 #include "web/webreplies.h"
 
@@ -46,8 +47,9 @@ HttpResponse hostPage()
 
 } // namespace
 
-HostService::HostService(HostAccess& access, std::shared_ptr<const std::atomic<bool>> karaokeRunning)
-    : m_access(access), m_karaokeRunning(std::move(karaokeRunning))
+HostService::HostService(const AppPaths& paths, HostAccess& access,
+                         std::shared_ptr<const std::atomic<bool>> karaokeRunning)
+    : m_paths(paths), m_access(access), m_karaokeRunning(std::move(karaokeRunning))
 {
 }
 
@@ -76,6 +78,8 @@ HttpResponse HostService::handle(const HttpRequest& request, const Route& route,
         return *refused;
     if (route.path == "/api/host/login")
         return login(request, device);
+    if (route.path == "/api/host/settings")
+        return settings(body);
     if (!m_karaokeRunning->load() || !m_desk)
         return failureReply(409, QStringLiteral("カラオケが始まっていません。"));
     const std::optional<qint64> id = wholeNumber(body.value(QStringLiteral("id")));
@@ -171,10 +175,11 @@ HttpResponse HostService::queue() const
         accepted.insert(QStringLiteral("accepted"), true);
         waiting.append(accepted);
     }
-    return jsonReply(
-        200, QJsonObject{{QStringLiteral("version"), QString::number(room->version)},
-                         {QStringLiteral("playing"), room->playing ? QJsonValue(shown(*room->playing)) : QJsonValue()},
-                         {QStringLiteral("waiting"), waiting}});
+    QJsonObject out = settingsShown();
+    out.insert(QStringLiteral("version"), QString::number(room->version));
+    out.insert(QStringLiteral("playing"), room->playing ? QJsonValue(shown(*room->playing)) : QJsonValue());
+    out.insert(QStringLiteral("waiting"), waiting);
+    return jsonReply(200, out);
 }
 
 HttpResponse HostService::remove(quint64 id)
@@ -210,6 +215,63 @@ HttpResponse HostService::block(quint64 id)
         }
     }
     return failureReply(404, GoneText);
+}
+
+QJsonObject HostService::settingsShown() const
+{
+    const std::optional<QTime> closing = readClosingTime(m_paths);
+    return {{QStringLiteral("order"),
+             readQueueOrder(m_paths) == QueueOrder::Rotation ? QStringLiteral("rotation") : QStringLiteral("fifo")},
+            {QStringLiteral("closing"),
+             closing ? QJsonValue(closing->toString(QStringLiteral("HH:mm"))) : QJsonValue(QJsonValue::Null)}};
+}
+
+// {"order": "fifo" | "rotation", "closing": "hh:mm" | null}, each optional: what is given is saved, and
+// the answer shows both as they stand. Nothing is saved unless all that is given is right.
+HttpResponse HostService::settings(const QJsonObject& body)
+{
+    std::optional<QueueOrder> order;
+    if (const QJsonValue value = body.value(QStringLiteral("order")); !value.isUndefined()) {
+        if (value == QStringLiteral("fifo"))
+            order = QueueOrder::Fifo;
+        else if (value == QStringLiteral("rotation"))
+            order = QueueOrder::Rotation;
+        else
+            return failureReply(400, QStringLiteral("予約の順番は「予約順」か「交代制」で選んでください。"));
+    }
+    std::optional<std::optional<QTime>> closing;
+    if (const QJsonValue value = body.value(QStringLiteral("closing")); !value.isUndefined()) {
+        const QString text = value.toString();
+        if (value.isNull() || text.isEmpty() || text == u"none")
+            closing = std::optional<QTime>();
+        else if (const auto time = closingTimeFromContent(text.toLatin1()); time && text.size() <= 5)
+            closing = time;
+        else
+            return failureReply(400, QStringLiteral("閉店時刻は 23:30 のように入力してください。"));
+    }
+    QStringList said;
+    if (order) {
+        if (const QString error = saveQueueOrder(m_paths, *order); !error.isEmpty())
+            return failureReply(503, QStringLiteral("予約の順番を保存できません。") + error);
+        said.append(*order == QueueOrder::Rotation ? QStringLiteral("予約の順番を交代制にしました")
+                                                   : QStringLiteral("予約の順番を予約順にしました"));
+    }
+    if (closing) {
+        if (const QString error = saveClosingTime(m_paths, *closing); !error.isEmpty())
+            return failureReply(503, QStringLiteral("閉店時刻を保存できません。") + error);
+        said.append(
+            *closing
+                ? QStringLiteral("閉店時刻を %1 にしました").arg(closing->value().toString(QStringLiteral("HH:mm")))
+                : QStringLiteral("閉店時刻をなしにしました"));
+    }
+    // The session reads them again at its next look at the desk, within a second.
+    if (m_desk && !said.isEmpty())
+        m_desk->settingsChanged();
+    QJsonObject out = settingsShown();
+    out.insert(QStringLiteral("ok"), true);
+    out.insert(QStringLiteral("message"), said.isEmpty() ? QStringLiteral("変更はありません") : said.join(u'。'));
+    qCInfo(lcHost).noquote() << "settings from the host's phone:" << out.value(QStringLiteral("message")).toString();
+    return jsonReply(200, out);
 }
 
 } // namespace tarv

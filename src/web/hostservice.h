@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/apppaths.h"
 #include "web/guestservice.h"
 #include "web/routes.h"
 
@@ -22,7 +23,7 @@ class QueueRecord;
 class HostService
 {
 public:
-    HostService(HostAccess& access, std::shared_ptr<const std::atomic<bool>> karaokeRunning);
+    HostService(const AppPaths& paths, HostAccess& access, std::shared_ptr<const std::atomic<bool>> karaokeRunning);
 
     void setGuestDesk(GuestDesk* desk) { m_desk = desk; }
     void setQueueRecord(QueueRecord* record) { m_record = record; }
@@ -35,7 +36,11 @@ private:
     HttpResponse queue() const;
     HttpResponse remove(quint64 id);
     HttpResponse block(quint64 id);
+    // The order of the waiting songs and the closing time, as the operator's menu sets them.
+    HttpResponse settings(const QJsonObject& body);
+    QJsonObject settingsShown() const;
 
+    AppPaths m_paths;
     HostAccess& m_access;
     std::shared_ptr<const std::atomic<bool>> m_karaokeRunning;
     GuestDesk* m_desk = nullptr;

@@ -27,6 +27,7 @@ constexpr std::array Routes{
     Route{"POST", "/api/host/move", RouteAccess::Host},
     Route{"POST", "/api/host/remove", RouteAccess::Host},
     Route{"POST", "/api/host/block", RouteAccess::Host},
+    Route{"POST", "/api/host/settings", RouteAccess::Host},
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "common/textfile.h"
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
+#include "stage/turnsettings.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
 #include "web/answers.h"
@@ -158,6 +159,37 @@ TEST_F(HostRoutes, TheHostRunsTheRoomFromAPhone)
     // A cross-site page cannot use the host's cookie.
     EXPECT_EQ(call("POST", "/api/host/stop", {}, cookie, "127.0.0.9", "http://evil.example").status, 403);
     EXPECT_TRUE(desk.take().empty());
+}
+
+// The order and the closing time from the host's phone: saved as the operator's menu saves them, and
+// read again by the session; a wrong value saves nothing.
+TEST_F(HostRoutes, TheHostSetsTheOrderAndTheClosingTime)
+{
+    const std::string cookie = logIn();
+    const struct
+    {
+        QJsonObject body;
+        int status;
+        QueueOrder order;
+        std::optional<QTime> closing;
+    } rows[] = {
+        {{{u"order"_s, u"rotation"_s}, {u"closing"_s, u"23:30"_s}}, 200, QueueOrder::Rotation, QTime(23, 30)},
+        {{{u"order"_s, u"fifo"_s}, {u"closing"_s, u"25:00"_s}}, 400, QueueOrder::Rotation, QTime(23, 30)},
+        {{{u"order"_s, u"random"_s}}, 400, QueueOrder::Rotation, QTime(23, 30)},
+        {{{u"closing"_s, u"23:30\nfifo"_s}}, 400, QueueOrder::Rotation, QTime(23, 30)},
+        {{{u"closing"_s, QJsonValue::Null}}, 200, QueueOrder::Rotation, std::nullopt},
+        {{{u"order"_s, u"fifo"_s}}, 200, QueueOrder::Fifo, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        const HttpResponse response = call("POST", "/api/host/settings", row.body, cookie);
+        EXPECT_EQ(response.status, row.status) << response.body;
+        EXPECT_EQ(desk.takeSettingsChanged(), row.status == 200) << response.body;
+        EXPECT_EQ(readQueueOrder(paths), row.order) << response.body;
+        EXPECT_EQ(readClosingTime(paths), row.closing) << response.body;
+    }
+    const QJsonObject shown = answer(call("GET", "/api/host/queue", {}, cookie));
+    EXPECT_EQ(shown[u"order"_s].toString(), u"fifo"_s);
+    EXPECT_TRUE(shown[u"closing"_s].isNull());
 }
 
 TEST_F(HostRoutes, FiveWrongPinsLockEvenTheRightOneForFiveMinutes)
