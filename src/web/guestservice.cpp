@@ -7,6 +7,7 @@
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
 #include "stage/singerkeys.h"
+#include "stage/turnsettings.h"
 #include "web/answers.h"
 #include "web/hostaccess.h"
 #include "web/hostservice.h"
@@ -43,6 +44,7 @@ SongNumber reservedNumber(const QJsonValue& value)
     return {};
 }
 
+const QString GoneText = QStringLiteral("その予約はもう待っていません（演奏中か、取り消し済みです）。");
 const QString NotRunningText = QStringLiteral("カラオケが始まっていないため、今は予約できません。");
 const QString NoWebRootText = QStringLiteral("予約の受付先が設定されていません。お店の人に伝えてください。");
 
@@ -130,7 +132,7 @@ GuestService::~GuestService() = default;
 void GuestService::setGuestDesk(GuestDesk* desk)
 {
     m_desk = desk;
-    m_feed = std::make_unique<RoomFeed>(desk, QueueLengths{m_options.durationSeconds, m_options.videoSeconds});
+    m_feed = std::make_unique<RoomFeed>(desk, QueueLengths{m_options.durationSeconds, m_options.videoSeconds}, m_clock);
 }
 
 HttpResponse GuestService::handle(const HttpRequest& request)
@@ -157,10 +159,12 @@ HttpResponse GuestService::handle(const HttpRequest& request)
         if (!m_host)
             return {404, "text/plain; charset=utf-8", "not found", {}};
         if (request.method == "POST") {
-            return later([this, request, route, device = caller.device] {
-                const std::lock_guard lock(m_actionMutex);
-                return m_host->handle(request, *route, device);
-            }, caller.setCookie);
+            return later(
+                [this, request, route, device = caller.device] {
+                    const std::lock_guard lock(m_actionMutex);
+                    return m_host->handle(request, *route, device);
+                },
+                caller.setCookie);
         }
         const std::lock_guard lock(m_actionMutex);
         response = m_host->handle(request, *route, caller.device);
@@ -175,12 +179,15 @@ HttpResponse GuestService::handle(const HttpRequest& request)
         response = usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
                                  query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded), caller);
     } else {
-        return later([this, request, path, caller] {
-            const std::lock_guard lock(m_actionMutex);
-            return path == u"/api/cancel"    ? cancel(request, caller)
-                   : path == u"/api/reserve" ? reserve(request, caller)
-                                             : login(request, caller);
-        }, caller.setCookie);
+        return later(
+            [this, request, path, caller] {
+                const std::lock_guard lock(m_actionMutex);
+                return path == u"/api/cancel"    ? cancel(request, caller)
+                       : path == u"/api/hold"    ? hold(request, caller)
+                       : path == u"/api/reserve" ? reserve(request, caller)
+                                                 : login(request, caller);
+            },
+            caller.setCookie);
     }
     // The host's login sets its own cookie; a phone's cookie of before is re-issued another time.
     if (response.setCookie.empty())
@@ -424,6 +431,8 @@ HttpResponse GuestService::reserve(const HttpRequest& request, const Caller& cal
         recorded.keyTempo = chosen;
     }
     recorded.device = caller.device;
+    if (endsAfterClosing(number, recorded))
+        return failure(409, ClosingRefusalText);
     if (m_record) {
         if (const QString error = m_record->accept(recorded); !error.isEmpty())
             return failure(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
@@ -468,41 +477,86 @@ HttpResponse GuestService::login(const HttpRequest& request, const Caller& calle
                                  {QStringLiteral("message"), QStringLiteral("%1 さん、ようこそ").arg(name)}});
 }
 
+std::optional<HttpResponse> GuestService::ownWaiting(const Caller& caller, const QJsonObject& body,
+                                                     const QString& notYours, QueueEntry* entry)
+{
+    // Every client of an address without a device is the same phone: none of them can tell its own.
+    if (!caller.issued)
+        return failed(caller,
+                      failure(403, QStringLiteral("このスマートフォンは登録されていないため、予約を変えられません。"
+                                                  "ページを開き直してからどうぞ。")));
+    const quint64 id = body.value(QStringLiteral("id")).toString().toULongLong();
+    const auto room = m_desk->snapshot();
+    const auto found = std::find_if(room->waiting.cbegin(), room->waiting.cend(),
+                                    [id](const QueueEntry& e) { return id && e.id == id; });
+    if (found == room->waiting.cend())
+        return failed(caller, failure(404, GoneText));
+    if (found->device != caller.device)
+        return failed(caller, failure(403, notYours));
+    *entry = *found;
+    return std::nullopt;
+}
+
 HttpResponse GuestService::cancel(const HttpRequest& request, const Caller& caller)
 {
     QJsonObject body;
     if (auto refused = admit(request, caller, &body, false))
         return *refused;
-    // Every client of an address without a device is the same phone: none of them can tell its own.
-    if (!caller.issued)
-        return failed(caller,
-                      failure(403, QStringLiteral("このスマートフォンは登録されていないため、取り消しはできません。"
-                                                  "ページを開き直してからどうぞ。")));
-    const quint64 id = body.value(QStringLiteral("id")).toString().toULongLong();
-    const auto room = m_desk->snapshot();
-    const auto entry = std::find_if(room->waiting.cbegin(), room->waiting.cend(),
-                                    [id](const QueueEntry& e) { return id && e.id == id; });
-    const auto gone = [&] {
-        return failed(caller,
-                      failure(404, QStringLiteral("その予約はもう待っていません（演奏中か、取り消し済みです）。")));
-    };
-    if (entry == room->waiting.cend())
-        return gone();
-    if (entry->device != caller.device)
-        return failed(caller, failure(403, QStringLiteral("ほかの人の予約は取り消せません。"
-                                                          "予約したスマートフォンから取り消してください。")));
+    QueueEntry entry;
+    if (auto refused = ownWaiting(caller, body,
+                                  QStringLiteral("ほかの人の予約は取り消せません。"
+                                                 "予約したスマートフォンから取り消してください。"),
+                                  &entry))
+        return *refused;
     // Answered as cancelled only once the record no longer holds it.
     QString error;
-    if (m_record && !m_record->cancel(id, &error)) {
+    if (m_record && !m_record->cancel(entry.id, &error)) {
         if (!error.isEmpty())
             return failure(503, QStringLiteral("取り消しを記録できませんでした。お店の人に伝えてください。"));
-        return gone();
+        return failed(caller, failure(404, GoneText));
     }
     counted(request, caller, false);
-    m_desk->submit(Cmd::CancelReservation{id});
+    m_desk->submit(Cmd::CancelReservation{entry.id});
     return json(
         200, QJsonObject{{QStringLiteral("ok"), true},
-                         {QStringLiteral("message"), QStringLiteral("取り消しました: %1").arg(entry->number.text())}});
+                         {QStringLiteral("message"), QStringLiteral("取り消しました: %1").arg(entry.number.text())}});
+}
+
+// "あとで歌う" ({"id": …, "held": true}) and "戻る" (held false) for one of the phone's own waiting songs.
+HttpResponse GuestService::hold(const HttpRequest& request, const Caller& caller)
+{
+    QJsonObject body;
+    if (auto refused = admit(request, caller, &body, false))
+        return *refused;
+    QueueEntry entry;
+    if (auto refused = ownWaiting(caller, body, QStringLiteral("ほかの人の予約は保留にできません。"), &entry))
+        return *refused;
+    const QJsonValue held = body.value(QStringLiteral("held"));
+    if (!held.isBool())
+        return failed(caller, failure(400, QStringLiteral("要求を読めませんでした。")));
+    counted(request, caller, false);
+    m_desk->submit(Cmd::Hold{entry.id, held.toBool()});
+    return json(200, QJsonObject{{QStringLiteral("ok"), true},
+                                 {QStringLiteral("message"), (held.toBool() ? QStringLiteral("あとで歌います: %1 %2")
+                                                                            : QStringLiteral("予約に戻しました: %1 %2"))
+                                                                 .arg(entry.number.text(), entry.title)}});
+}
+
+// Whether a phone's reservation of that song, sung after the queue, would end after closing time.
+bool GuestService::endsAfterClosing(const SongNumber& number, const RecordedReservation& recorded) const
+{
+    const std::optional<QTime> closing = m_desk->closing();
+    if (!closing)
+        return false;
+    const QDateTime now = m_clock.now();
+    std::optional<QDateTime> end;
+    const auto free = m_feed->secondsUntilFree();
+    const auto length = m_options.durationSeconds ? m_options.durationSeconds(number) : std::nullopt;
+    if (free && length) {
+        const int tempo = recorded.keyTempo ? recorded.keyTempo->tempo : 0;
+        end = now.addMSecs(qint64((*free + *length * 100.0 / (100 + KeyTempo::clampTempo(tempo))) * 1000));
+    }
+    return tarv::endsAfterClosing(now, closing, end);
 }
 
 void GuestService::pump()

@@ -31,7 +31,9 @@ class LiveChannel;
 class QueueRecord;
 class RoomFeed;
 class SerialWorker;
+struct QueueEntry;
 struct QueueSnapshot;
+struct RecordedReservation;
 class SongCatalog;
 
 // One HTTP request as the server hands it to the routes: no transport or library types.
@@ -139,6 +141,11 @@ private:
     HttpResponse reserve(const HttpRequest& request, const Caller& caller);
     HttpResponse login(const HttpRequest& request, const Caller& caller);
     HttpResponse cancel(const HttpRequest& request, const Caller& caller);
+    HttpResponse hold(const HttpRequest& request, const Caller& caller);
+    // The caller's own waiting song that the body's "id" names, or the refusal (notYours: another's).
+    std::optional<HttpResponse> ownWaiting(const Caller& caller, const QJsonObject& body, const QString& notYours,
+                                           QueueEntry* entry);
+    bool endsAfterClosing(const SongNumber& number, const RecordedReservation& recorded) const;
     // Runs action on the action thread; the answer, given then, carries the caller's re-issued cookie.
     HttpResponse later(std::function<HttpResponse()> action, std::string setCookie);
     // The checks every action shares: the refusal, or nullopt with the request's JSON object in body.
@@ -174,7 +181,7 @@ private:
     std::unique_ptr<SongCatalog> m_songs;              // songdb.txt, searched through its index
     HostAccess* m_hostAccess = nullptr;
     std::unique_ptr<HostService> m_host;
-    SongLookup m_lookup; // the song list, as the keypad reserves from it (under m_actionMutex)
+    SongLookup m_lookup;                    // the song list, as the keypad reserves from it (under m_actionMutex)
     std::unique_ptr<RoomFeed> m_feed;       // the queue as the phones read it
     std::atomic<bool> m_syncQueued = false; // a sync of the queue record waits for the action thread
     // Last: it goes first, after running the actions still waiting, while everything they use is there.

@@ -1,6 +1,7 @@
 #include "web/roomfeed.h"
 
 #include "stage/guestdesk.h"
+#include "stage/turnsettings.h"
 #include "stage/waitestimate.h"
 #include "web/answers.h"
 
@@ -130,6 +131,7 @@ struct QueueBody
     std::vector<QString> owners;     // the phone of each hole
     QSet<QString> devices;           // the phones that own any
     std::shared_ptr<const std::string> none;
+    std::optional<double> free; // seconds until the queue has been sung, when known
 
     std::shared_ptr<const std::string> forDevice(const QString& device) const
     {
@@ -148,8 +150,10 @@ struct QueueBody
 
 struct PreparedQueue
 {
-    quint64 stamp = 0;   // the desk's changes() it shows
-    quint64 version = 0; // grows with each build that shows something else
+    quint64 stamp = 0;          // the desk's changes() it shows
+    qint64 builtMs = 0;         // when, by the clock's elapsedMs()
+    std::optional<double> free; // seconds from then until the queue has been sung, when known
+    quint64 version = 0;        // grows with each build that shows something else
     std::shared_ptr<const QueueBody> body;
 };
 
@@ -226,6 +230,8 @@ void writeEntry(JsonWriter& out, const QueueEntry& entry, bool withId)
     out.raw(",\"mine\":").mine(entry.device);
     out.raw(",\"key\":").number(entry.keyTempo.key);
     out.raw(",\"tempo\":").number(entry.keyTempo.tempo);
+    if (entry.held)
+        out.raw(",\"held\":true");
 }
 
 HttpResponse jsonAnswer(const std::string& text)
@@ -239,6 +245,7 @@ struct RoomFeed::State
 {
     GuestDesk* const desk;
     const QueueLengths lengths;
+    const Clock& clock;
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -255,7 +262,10 @@ struct RoomFeed::State
     ChangeWatchers watchers;              // the live channels
     std::unique_ptr<LengthReader> reader; // the builder's
 
-    State(GuestDesk* desk, QueueLengths lengths) : desk(desk), lengths(std::move(lengths)) {}
+    State(GuestDesk* desk, QueueLengths lengths, const Clock& clock)
+        : desk(desk), lengths(std::move(lengths)), clock(clock)
+    {
+    }
 
     void poke()
     {
@@ -318,12 +328,19 @@ QueueBody RoomFeed::State::json()
 
     // The wait: what is left of the song playing, then each song ahead, each at its tempo, and the time
     // signals that fire before a song starts; unknown from the first song of unknown length on.
+    // A held song is passed over: it delays nobody and has no wait of its own.
     QList<SongAhead> ahead;
+    QList<qsizetype> aheadOf; // each entry's place in ahead; -1 for a held one
     qsizetype i = 0;
     for (const QList<QueueEntry>* part : {&room->waiting, &room->accepted}) {
-        for (const QueueEntry& entry : *part)
-            ahead.append({length(aheadKeys[i++]), entry.keyTempo.tempo});
+        for (const QueueEntry& entry : *part) {
+            const std::optional<double> seconds = length(aheadKeys[i++]);
+            aheadOf.append(entry.held ? -1 : ahead.size());
+            if (!entry.held)
+                ahead.append({seconds, entry.keyTempo.tempo});
+        }
     }
+    ahead.append({0.0, 0}); // after the last: when the queue has been sung
     std::optional<double> left = 0.0;
     if (position) {
         // Over no reservation it is the intro that plays.
@@ -345,6 +362,10 @@ QueueBody RoomFeed::State::json()
             signalLengths.append({signalsAhead[s].in, total / count});
     }
     const QList<std::optional<double>> waits = estimateWaits(left, tempo, ahead, signalLengths);
+    if (desk) {
+        if (const auto minutes = minutesToClosing(clock.now(), desk->closing()))
+            out.raw(",\"closing\":").string(closingNoticeText(*minutes));
+    }
 
     out.raw(",\"waiting\":[");
     i = 0;
@@ -355,14 +376,16 @@ QueueBody RoomFeed::State::json()
             writeEntry(out, entry, true);
             if (part == &room->accepted)
                 out.raw(",\"accepted\":true");
-            if (waits.value(i))
-                out.raw(",\"wait\":").number(qRound(*waits[i]));
+            if (const qsizetype place = aheadOf[i]; place >= 0 && waits.value(place))
+                out.raw(",\"wait\":").number(qRound(*waits[place]));
             out.raw("}");
             ++i;
         }
     }
     out.raw("]}");
-    return out.finish();
+    QueueBody body = out.finish();
+    body.free = waits.value(ahead.size() - 1);
+    return body;
 }
 
 void RoomFeed::State::build()
@@ -377,6 +400,8 @@ void RoomFeed::State::build()
         const std::lock_guard lock(mutex);
         auto next = std::make_shared<PreparedQueue>();
         next->stamp = stamp;
+        next->builtMs = clock.elapsedMs();
+        next->free = body->free;
         const PreparedQueue* before = prepared.get();
         news = !before || *before->body->none != *body->none || before->body->owners != body->owners;
         next->version = before ? before->version + (news ? 1 : 0) : 1;
@@ -449,7 +474,8 @@ private:
 
 } // namespace
 
-RoomFeed::RoomFeed(GuestDesk* desk, QueueLengths lengths) : m(std::make_shared<State>(desk, std::move(lengths)))
+RoomFeed::RoomFeed(GuestDesk* desk, QueueLengths lengths, const Clock& clock)
+    : m(std::make_shared<State>(desk, std::move(lengths), clock))
 {
     if (!desk) {
         m->build();
@@ -484,6 +510,15 @@ HttpResponse RoomFeed::answer(const QString& device)
     later.later = std::make_shared<LaterAnswer>();
     m->waiting.push_back({now, device, later.later});
     return later;
+}
+
+std::optional<double> RoomFeed::secondsUntilFree() const
+{
+    const std::lock_guard lock(m->mutex);
+    if (!m->prepared || !m->prepared->free)
+        return std::nullopt;
+    const double since = double(m->clock.elapsedMs() - m->prepared->builtMs) / 1000;
+    return std::max(0.0, *m->prepared->free - since);
 }
 
 std::shared_ptr<LiveChannel> RoomFeed::channel(const QString& device)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/clock.h"
 #include "common/songnumber.h"
 #include "web/guestservice.h"
 
@@ -33,8 +34,8 @@ struct QueueLengths
 class RoomFeed
 {
 public:
-    // Without a desk the queue is empty.
-    RoomFeed(GuestDesk* desk, QueueLengths lengths);
+    // Without a desk the queue is empty. The clock tells the minutes left before closing.
+    RoomFeed(GuestDesk* desk, QueueLengths lengths, const Clock& clock = systemClock());
     ~RoomFeed();
     RoomFeed(const RoomFeed&) = delete;
     RoomFeed& operator=(const RoomFeed&) = delete;
@@ -43,6 +44,9 @@ public:
     HttpResponse answer(const QString& device);
     // The same JSON as the messages of a live channel, a new message at every change.
     std::shared_ptr<LiveChannel> channel(const QString& device);
+    // Seconds from now until every song of the last build has been sung (held ones aside), time
+    // signals included; none when a length is unknown.
+    std::optional<double> secondsUntilFree() const;
 
     struct State;
 

@@ -15,6 +15,7 @@ constexpr std::array Routes{
     Route{"POST", "/api/reserve", RouteAccess::Guest},
     Route{"POST", "/api/login", RouteAccess::Guest},
     Route{"POST", "/api/cancel", RouteAccess::Guest},
+    Route{"POST", "/api/hold", RouteAccess::Guest}, // "あとで歌う" and "戻る" of one's own song
     // The host's page is the login form until the PIN is given; logging in is open to every phone.
     Route{"GET", "/host", RouteAccess::Guest},
     Route{"POST", "/api/host/login", RouteAccess::Guest},

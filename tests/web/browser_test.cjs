@@ -84,7 +84,7 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     await page.waitForFunction(() => document.querySelectorAll("#waiting li button.cancel").length === 1);
     assert.match(await page.textContent("#playing li"), /サクラ咲く.*太郎/);
     assert.strictEqual(await page.getAttribute("#waiting li", "class"), "mine");
-    assert.deepStrictEqual(await waitingTexts(page), ["取消あなたの予約100001さくらはなこあと約4分"]);
+    assert.deepStrictEqual(await waitingTexts(page), ["取消あとで歌うあなたの予約100001さくらはなこあと約4分"]);
     assert.ok(!fs.existsSync(requestFile) || fs.statSync(requestFile).size === 0);
     await page.screenshot({ path: path.join(work, "phone-queue.png") });
 
@@ -106,12 +106,12 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     // The guest cancels the first of theirs (after the confirmation); the one after moves up.
     await page.click("nav button[data-tab=queue]");
     await page.waitForFunction(() => document.querySelectorAll("#waiting li button.cancel").length === 2);
-    assert.deepStrictEqual(await waitingTexts(page), ["取消あなたの予約100001さくらはなこあと約4分",
-                                                      "取消あなたの予約100004夜明けの歌はなこあと約8分"]);
+    assert.deepStrictEqual(await waitingTexts(page), ["取消あとで歌うあなたの予約100001さくらはなこあと約4分",
+                                                      "取消あとで歌うあなたの予約100004夜明けの歌はなこあと約8分"]);
     await page.click("#waiting li >> nth=0 >> button.cancel");
     await page.waitForFunction(() => document.querySelector("#message").textContent.includes("取り消しました"));
     await page.waitForFunction(() => document.querySelectorAll("#waiting li").length === 1);
-    assert.deepStrictEqual(await waitingTexts(page), ["取消あなたの予約100004夜明けの歌はなこあと約4分"]);
+    assert.deepStrictEqual(await waitingTexts(page), ["取消あとで歌うあなたの予約100004夜明けの歌はなこあと約4分"]);
     await page.screenshot({ path: path.join(work, "phone-cancelled.png") });
 
     // A refresh that fails says so and keeps the list; the next one clears the message.
@@ -135,6 +135,18 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     await page.waitForFunction(() => document.querySelectorAll("#waiting li button.cancel").length === 2);
     assert.match((await waitingTexts(page))[1], /サクラ咲く♯2 \/ 原曲テンポはなこ/);
     await page.screenshot({ path: path.join(work, "phone-key.png") });
+
+    // A break: the second song held is marked on every phone and has no wait; back, it waits again.
+    await page.click("#waiting li >> nth=1 >> button.hold");
+    await page.waitForFunction(() => document.querySelector("#waiting li:nth-child(2) button.hold").textContent === "戻る");
+    assert.match((await waitingTexts(page))[1], /サクラ咲く保留/);
+    assert.doesNotMatch((await waitingTexts(page))[1], /あと約/);
+    await other.click("nav button[data-tab=queue]");
+    await other.waitForFunction(() => document.querySelector("#waiting li:nth-child(2)").textContent.includes("保留"));
+    await page.screenshot({ path: path.join(work, "phone-held.png") });
+    await page.click("#waiting li >> nth=1 >> button.hold");
+    await page.waitForFunction(() => document.querySelector("#waiting li:nth-child(2) button.hold").textContent === "あとで歌う");
+    assert.match((await waitingTexts(page))[1], /サクラ咲く.*あと約/);
   } finally {
     await browser.close();
     server.stdin.end();
@@ -192,6 +204,7 @@ test("every phone sees the room live and the next singer's phone says so", async
     assert.strictEqual(await jiro.$eval("#turn", (turn) => turn.hidden), true);
     assert.strictEqual(await jiro.title(), "カラオケ予約");
     await hanako.screenshot({ path: path.join(work, "phone-next.png") });
+
     await command("next");
     await hanako.waitForFunction(() => document.querySelector("#turnText").textContent === "あなたの番です");
     assert.strictEqual(await hanako.textContent("#turn"), "あなたの番です100001 さくら");

@@ -8,6 +8,7 @@
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
 #include "stage/singerkeys.h"
+#include "stage/turnsettings.h"
 #include "support/appfolder.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
@@ -631,6 +632,57 @@ TEST_F(GuestServerTest, APhoneSeesAndCancelsOnlyItsOwnWaitingSongs)
         left.append(entry[u"number"_s].toString());
     EXPECT_EQ(left, (QStringList{u"100001"_s, u"100003"_s, u"100004"_s, u"100001"_s})); // the queue file republished
     EXPECT_EQ(mine.post("/api/cancel", cancelMine).status, 404);                        // gone already
+
+    // A break: only the phone that reserved a song holds it; held, it is passed over and has no wait.
+    const QJsonObject holdFirst{{u"id"_s, mine.get("/api/queue").json()[u"waiting"_s][0][u"id"_s]}, {u"held"_s, true}};
+    EXPECT_EQ(other.post("/api/hold", holdFirst).status, 403);
+    EXPECT_EQ(Client(port(), "127.0.0.3").post("/api/hold", holdFirst).status, 403); // no device
+    EXPECT_EQ(mine.post("/api/hold", QJsonObject{{u"id"_s, holdFirst[u"id"_s]}, {u"held"_s, u"yes"_s}}).status, 400);
+    ASSERT_EQ(mine.post("/api/hold", holdFirst).status, 200);
+    carryOut();
+    const QJsonArray held = mine.get("/api/queue").json()[u"waiting"_s].toArray();
+    const auto found =
+        std::find_if(held.begin(), held.end(), [&](const QJsonValue& e) { return e[u"id"_s] == holdFirst[u"id"_s]; });
+    ASSERT_NE(found, held.end());
+    EXPECT_TRUE((*found)[u"held"_s].toBool());
+    EXPECT_EQ((*found)[u"wait"_s], QJsonValue(QJsonValue::Undefined));
+    EXPECT_EQ(held[0][u"number"_s].toString(), u"100003"_s);
+    EXPECT_EQ(held[0][u"wait"_s].toInt(), 100); // the intro's 100 s, the held song not counted
+}
+
+// With a closing time, a phone's song that would end after it is refused, the phones count the minutes
+// down, and the keypad still reserves.
+TEST_F(GuestServerTest, APhonesSongThatWouldEndAfterClosingIsRefused)
+{
+    options.durationSeconds = [](const SongNumber&) -> std::optional<double> { return 240.0; };
+    options.videoSeconds = [](const QString&) -> std::optional<double> { return 60.0; }; // the intro
+    limitClock.set(QDateTime(QDate(2026, 3, 14), QTime(22, 50)));
+    ASSERT_TRUE(saveClosingTime(paths, QTime(23, 0)).isEmpty());
+    startServer();
+    test::FakePlayer main, second;
+    test::FakeClock clock;
+    clock.set(limitClock.now());
+    AppState state;
+    KaraokeSession session(main, second, state, paths, clock);
+    session.setQueueRecord(&record);
+    session.setGuestDesk(&desk);
+    session.start(); // the intro plays, its position not yet published: the queue starts now
+    Client phone(port(), "127.0.0.3");
+    ASSERT_EQ(phone.get("/").status, 200);
+    EXPECT_EQ(phone.get("/api/queue").json()[u"closing"_s].toString(), u"閉店まであと 10 分"_s);
+    ASSERT_EQ(phone.post("/api/reserve", reservation("100001", "a")).status, 200); // ends at 22:54
+    ASSERT_EQ(phone.get("/api/queue").json()[u"waiting"_s].toArray().size(), 1);   // the build that has it
+    const Reply late = phone.post("/api/reserve", reservation("100002", "a"));     // ends at 22:58
+    EXPECT_EQ(late.status, 200) << late.body;
+    ASSERT_EQ(phone.get("/api/queue").json()[u"waiting"_s].toArray().size(), 2);
+    const Reply refused = phone.post("/api/reserve", reservation("100003", "a")); // would end at 23:02
+    EXPECT_EQ(refused.status, 409);
+    EXPECT_EQ(refused.json()[u"error"_s].toString(), ClosingRefusalText);
+    session.entry().setText(u"100003"_s);
+    session.entry().DoCommand();
+    session.tmr_webcheck_Timer();
+    session.stage().catchUp();
+    EXPECT_EQ(phone.get("/api/queue").json()[u"waiting"_s].toArray().size(), 3);
 }
 
 // The waits count the playing song at its tempo and a time signal that fires while a waiting song plays.
