@@ -48,19 +48,6 @@ const QString GoneText = QStringLiteral("その予約はもう待っていませ
 const QString NotRunningText = QStringLiteral("カラオケが始まっていないため、今は予約できません。");
 const QString NoWebRootText = QStringLiteral("予約の受付先が設定されていません。お店の人に伝えてください。");
 
-HttpResponse json(int status, const QJsonObject& object)
-{
-    return {status,
-            "application/json; charset=utf-8",
-            QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(),
-            {}};
-}
-
-HttpResponse failure(int status, const QString& message)
-{
-    return json(status, QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}});
-}
-
 // Seconds as a 429 says them: at least one.
 int secondsUntil(qint64 leftMs)
 {
@@ -173,7 +160,7 @@ HttpResponse GuestService::handle(const HttpRequest& request)
     } else if (path == u"/api/live") {
         // A page of another site may open a WebSocket here too: its Origin tells it apart.
         if (!sameOrigin(request))
-            return failure(403, QStringLiteral("別のサイトからは接続できません。"));
+            return failureReply(403, QStringLiteral("別のサイトからは接続できません。"));
         response.live = m_feed->channel(caller.device);
     } else if (path == u"/api/keytempo") {
         response = usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
@@ -316,10 +303,10 @@ HttpResponse GuestService::songs(const QString& query, int page)
         list.append(QJsonObject{{QStringLiteral("number"), QString::number(song.number)},
                                 {QStringLiteral("title"), song.title}});
     }
-    return json(200, QJsonObject{{QStringLiteral("total"), qint64(found.size())},
-                                 {QStringLiteral("page"), page},
-                                 {QStringLiteral("pages"), pages},
-                                 {QStringLiteral("songs"), list}});
+    return jsonReply(200, QJsonObject{{QStringLiteral("total"), qint64(found.size())},
+                                      {QStringLiteral("page"), page},
+                                      {QStringLiteral("pages"), pages},
+                                      {QStringLiteral("songs"), list}});
 }
 
 namespace {
@@ -328,7 +315,7 @@ namespace {
 HttpResponse tooMany(qint64 waitMs, int limit, const QString& text)
 {
     const int seconds = secondsUntil(waitMs);
-    HttpResponse refused = failure(429, text.arg(limit).arg(seconds));
+    HttpResponse refused = failureReply(429, text.arg(limit).arg(seconds));
     refused.retryAfter = seconds;
     return refused;
 }
@@ -339,9 +326,9 @@ std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, cons
                                                 bool limited)
 {
     if (!sameOrigin(request))
-        return failure(403, QStringLiteral("別のサイトからの予約は受け付けません。"));
+        return failureReply(403, QStringLiteral("別のサイトからの予約は受け付けません。"));
     if (!QString::fromStdString(request.contentType).startsWith(u"application/json", Qt::CaseInsensitive))
-        return failure(415, QStringLiteral("JSON で送ってください。"));
+        return failureReply(415, QStringLiteral("JSON で送ってください。"));
     const qint64 now = m_clock.elapsedMs();
     if (const qint64 wait = m_failures.waitMs(caller.device, m_options.failuresPerMinute, now))
         return tooMany(wait, m_options.failuresPerMinute,
@@ -350,12 +337,12 @@ std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, cons
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
-        return failed(caller, failure(400, QStringLiteral("要求を読めませんでした。")));
+        return failed(caller, failureReply(400, QStringLiteral("要求を読めませんでした。")));
     *body = document.object();
     if (!m_karaokeRunning->load())
-        return failure(409, NotRunningText);
+        return failureReply(409, NotRunningText);
     if (!m_desk || !existingExchangeFile(m_paths, ExchangeFile::Request))
-        return failure(503, NoWebRootText);
+        return failureReply(503, NoWebRootText);
     const QString address = QString::fromStdString(request.client);
     if (const qint64 wait = m_floods.waitMs(address, m_options.addressActionsPerMinute, now))
         return tooMany(wait, m_options.addressActionsPerMinute,
@@ -400,7 +387,7 @@ HttpResponse GuestService::reserve(const HttpRequest& request, const Caller& cal
     // (and a script that sheds its cookies gets no more than that).
     if (!caller.issued) {
         if (const qint64 wait = newDeviceWait(request.client, false)) {
-            HttpResponse refused = failure(
+            HttpResponse refused = failureReply(
                 429, QStringLiteral("この Wi-Fi から新しくつながったスマートフォンが多いため、今は予約できません。"
                                     "%1分ほど待ってから、ページを開き直してください。")
                          .arg((secondsUntil(wait) + 59) / 60));
@@ -412,15 +399,15 @@ HttpResponse GuestService::reserve(const HttpRequest& request, const Caller& cal
     const std::optional<Song> song = number.isSongNumber() ? m_lookup.find(number) : std::nullopt;
     const QString name = guestName(body.value(QStringLiteral("name")).toString());
     if (m_hostAccess && m_hostAccess->isBlocked(caller.device))
-        return failure(403, QStringLiteral("このスマートフォンからは予約できません。お店の人に伝えてください。"));
+        return failureReply(403, QStringLiteral("このスマートフォンからは予約できません。お店の人に伝えてください。"));
     if (!song)
-        return failed(caller, failure(404, QStringLiteral("その曲番号はありません。")));
+        return failed(caller, failureReply(404, QStringLiteral("その曲番号はありません。")));
     // A key or tempo the guest chose; what they leave as usual is what they last sang the song at.
     std::optional<int> key, tempo;
     if (!chosenStep(body.value(QStringLiteral("key")), KeyTempo::MaxKey, 1, &key) ||
         !chosenStep(body.value(QStringLiteral("tempo")), KeyTempo::MaxTempo, KeyTempo::TempoStep, &tempo)) {
-        return failed(caller, failure(400, QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで"
-                                                          "（5%きざみ）で選んでください。")));
+        return failed(caller, failureReply(400, QStringLiteral("キーは♭6から♯6まで、テンポは-25%から+25%まで"
+                                                               "（5%きざみ）で選んでください。")));
     }
     // Recorded as the stage will queue it.
     RecordedReservation recorded = requestedReservation(number, name);
@@ -432,17 +419,17 @@ HttpResponse GuestService::reserve(const HttpRequest& request, const Caller& cal
     }
     recorded.device = caller.device;
     if (endsAfterClosing(number, recorded))
-        return failure(409, ClosingRefusalText);
+        return failureReply(409, ClosingRefusalText);
     if (m_record) {
         if (const QString error = m_record->accept(recorded); !error.isEmpty())
-            return failure(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
+            return failureReply(503, QStringLiteral("予約を記録できませんでした。お店の人に伝えてください。"));
     }
     counted(request, caller, true);
     rememberName(caller, recorded.user);
     m_desk->submitReservation(Cmd::Reserve{number, recorded.user, recorded.device, recorded.keyTempo}, song->title());
-    return json(200, QJsonObject{{QStringLiteral("ok"), true},
-                                 {QStringLiteral("message"),
-                                  QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title())}});
+    return jsonReply(200, QJsonObject{{QStringLiteral("ok"), true},
+                                      {QStringLiteral("message"),
+                                       QStringLiteral("予約しました: %1 %2").arg(number.text(), song->title())}});
 }
 
 // What the phone's own name last sang the song at, the original when nothing is remembered: the phone
@@ -459,7 +446,7 @@ HttpResponse GuestService::usualKeyTempo(const QString& number, const QString& n
         own = last && *last == user;
     }
     const KeyTempo usual = own ? rememberedKeyTempo(m_paths.singerKeys(), user, song).value_or(KeyTempo{}) : KeyTempo{};
-    return json(200, QJsonObject{{QStringLiteral("key"), usual.key}, {QStringLiteral("tempo"), usual.tempo}});
+    return jsonReply(200, QJsonObject{{QStringLiteral("key"), usual.key}, {QStringLiteral("tempo"), usual.tempo}});
 }
 
 HttpResponse GuestService::login(const HttpRequest& request, const Caller& caller)
@@ -469,12 +456,12 @@ HttpResponse GuestService::login(const HttpRequest& request, const Caller& calle
         return *refused;
     const QString name = guestName(body.value(QStringLiteral("name")).toString());
     if (name.isEmpty())
-        return failed(caller, failure(400, QStringLiteral("名前を入力してください。")));
+        return failed(caller, failureReply(400, QStringLiteral("名前を入力してください。")));
     counted(request, caller, true);
     rememberName(caller, name);
     m_desk->submit(Cmd::Login{name});
-    return json(200, QJsonObject{{QStringLiteral("ok"), true},
-                                 {QStringLiteral("message"), QStringLiteral("%1 さん、ようこそ").arg(name)}});
+    return jsonReply(200, QJsonObject{{QStringLiteral("ok"), true},
+                                      {QStringLiteral("message"), QStringLiteral("%1 さん、ようこそ").arg(name)}});
 }
 
 std::optional<HttpResponse> GuestService::ownWaiting(const Caller& caller, const QJsonObject& body,
@@ -482,17 +469,17 @@ std::optional<HttpResponse> GuestService::ownWaiting(const Caller& caller, const
 {
     // Every client of an address without a device is the same phone: none of them can tell its own.
     if (!caller.issued)
-        return failed(caller,
-                      failure(403, QStringLiteral("このスマートフォンは登録されていないため、予約を変えられません。"
-                                                  "ページを開き直してからどうぞ。")));
+        return failed(
+            caller, failureReply(403, QStringLiteral("このスマートフォンは登録されていないため、予約を変えられません。"
+                                                     "ページを開き直してからどうぞ。")));
     const quint64 id = body.value(QStringLiteral("id")).toString().toULongLong();
     const auto room = m_desk->snapshot();
     const auto found = std::find_if(room->waiting.cbegin(), room->waiting.cend(),
                                     [id](const QueueEntry& e) { return id && e.id == id; });
     if (found == room->waiting.cend())
-        return failed(caller, failure(404, GoneText));
+        return failed(caller, failureReply(404, GoneText));
     if (found->device != caller.device)
-        return failed(caller, failure(403, notYours));
+        return failed(caller, failureReply(403, notYours));
     *entry = *found;
     return std::nullopt;
 }
@@ -512,12 +499,12 @@ HttpResponse GuestService::cancel(const HttpRequest& request, const Caller& call
     QString error;
     if (m_record && !m_record->cancel(entry.id, &error)) {
         if (!error.isEmpty())
-            return failure(503, QStringLiteral("取り消しを記録できませんでした。お店の人に伝えてください。"));
-        return failed(caller, failure(404, GoneText));
+            return failureReply(503, QStringLiteral("取り消しを記録できませんでした。お店の人に伝えてください。"));
+        return failed(caller, failureReply(404, GoneText));
     }
     counted(request, caller, false);
     m_desk->submit(Cmd::CancelReservation{entry.id});
-    return json(
+    return jsonReply(
         200, QJsonObject{{QStringLiteral("ok"), true},
                          {QStringLiteral("message"), QStringLiteral("取り消しました: %1").arg(entry.number.text())}});
 }
@@ -533,10 +520,11 @@ HttpResponse GuestService::hold(const HttpRequest& request, const Caller& caller
         return *refused;
     const QJsonValue held = body.value(QStringLiteral("held"));
     if (!held.isBool())
-        return failed(caller, failure(400, QStringLiteral("要求を読めませんでした。")));
+        return failed(caller, failureReply(400, QStringLiteral("要求を読めませんでした。")));
     counted(request, caller, false);
     m_desk->submit(Cmd::Hold{entry.id, held.toBool()});
-    return json(200, QJsonObject{{QStringLiteral("ok"), true},
+    return jsonReply(200,
+                     QJsonObject{{QStringLiteral("ok"), true},
                                  {QStringLiteral("message"), (held.toBool() ? QStringLiteral("あとで歌います: %1 %2")
                                                                             : QStringLiteral("予約に戻しました: %1 %2"))
                                                                  .arg(entry.number.text(), entry.title)}});
