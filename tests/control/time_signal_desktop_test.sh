@@ -43,7 +43,16 @@ above 0.1 "$saturation" || fail "the time signal is not over the song (saturatio
 wait_for "grep -q 'the song resumes at' '$TMP/tarv.log'" 100 || fail "the song did not come back: $(tail -5 "$TMP/tarv.log")"
 position=$(sed -n 's/.*the song resumes at \([0-9.]*\) s.*/\1/p' "$TMP/tarv.log" | head -1)
 above "$position" 0 || fail "the song resumed at $position"
+sleep 2
+# The song's own video is drawn again: its colour bars, moving.
+import -window root "$TMP/after1.png"
 sleep 1
+import -window root "$TMP/after2.png"
+saturation=$(convert "$TMP/after2.png" -crop 1280x400+0+250 +repage -colorspace HSL -channel G -separate \
+    -format '%[fx:mean]' info:)
+above "$saturation" 0.2 || fail "the song's video is not on screen after the time signal (saturation $saturation)"
+moved=$(compare -metric AE -fuzz 5% "$TMP/after1.png" "$TMP/after2.png" null: 2>&1 || true)
+above "$moved" 1000 || fail "the song's video stands still after the time signal ($moved pixels changed)"
 running "$PROGRAM_PID" || fail "the program ended: $(tail -5 "$TMP/tarv.log")"
 end_tarv "a time signal over a song"
 echo "PASS (song resumed at ${position} s)"
