@@ -27,7 +27,7 @@ namespace {
 constexpr std::chrono::seconds PollInterval{2};
 
 // Bumped whenever the folding or the reading of titles changes, so an older cache is not used.
-constexpr QByteArrayView CacheFormat = "tarv-readings 1";
+constexpr QByteArrayView CacheFormat = "tarv-readings 2";
 
 struct FileStamp
 {
@@ -168,18 +168,30 @@ void SongCatalog::Private::update(std::stop_token stop)
     if (!content || content->size() > MaxRecordFileBytes)
         content = QByteArray();
     SongIndex index(parseSongRecords(*content));
-    install(index);
+    bool first = false;
+    {
+        const std::lock_guard lock(mutex);
+        first = !current;
+    }
+    // A changed list goes in whole, with its readings: until then the guests search the one before.
     if (index.songs().empty())
-        return;
+        return install(index);
 
     const QByteArray header = cacheHeader(QCryptographicHash::hash(*content, QCryptographicHash::Sha1).toHex(),
                                           qsizetype(index.songs().size()));
     const QString cache = readingsCacheFile(paths);
     std::optional<QStringList> readings = loadReadings(cache, header, qsizetype(index.songs().size()));
     if (!readings) {
+        // Only the very first table, with no readings cached, is searched by its text alone while
+        // MeCab reads its titles.
+        if (first)
+            install(index);
         readings = readTitles(index, stop);
-        if (!readings)
+        if (!readings) {
+            if (!stop.stop_requested()) // without MeCab, titles are searched by their text
+                install(index);
             return;
+        }
         if (const QString saveError = saveReadings(cache, header, *readings); !saveError.isEmpty())
             qCWarning(lcSearch).noquote() << "readings not cached:" << saveError;
     }
