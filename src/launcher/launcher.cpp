@@ -286,7 +286,7 @@ void Launcher::startGuestServer(QString notice)
                                         [guests] { guests->pump(); });
     auto hosts = std::make_shared<HostCheck>(m_paths);
     m_web->setHostCheck([hosts](const std::string& host) { return (*hosts)(host); });
-    m_web->setBackground(isSearch);
+    m_web->setBackground(isSearch, deviceOf);
     QString portProblem;
     const quint16 port = guestPort(m_paths, &portProblem);
     if (!portProblem.isEmpty()) {

@@ -1,13 +1,13 @@
 #include "web/webserver.h"
 
 #include "common/textfile.h"
+#include "web/fairqueue.h"
 
 #include <QFileInfo>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
@@ -51,6 +51,7 @@ struct WebServer::Impl
     std::function<void()> tick;
     std::function<bool(const std::string&)> hostAllowed;
     std::function<bool(const HttpRequest&)> background;
+    std::function<QString(const HttpRequest&)> deviceOf;
     WebServerLimits limits;
     // Before the io_context: sessions destroyed with it still release their counts.
     int open = 0;
@@ -60,7 +61,7 @@ struct WebServer::Impl
     std::optional<tcp::acceptor> acceptor;
     std::optional<asio::steady_timer> timer;
     std::thread thread;
-    std::optional<asio::thread_pool> worker;
+    std::optional<FairQueue> worker;
     quint16 port = 0;
 
     void accept();
@@ -195,7 +196,8 @@ private:
         if (!m_server.worker || !m_server.background || !m_server.background(request))
             return send(handle(m_server.handler, request), keepAlive, head);
         // The session is busy until the answer comes back to the server's thread, where it ends too.
-        asio::post(*m_server.worker, [self = shared_from_this(), request, keepAlive, head]() mutable {
+        const std::string device = m_server.deviceOf ? m_server.deviceOf(request).toStdString() : std::string();
+        m_server.worker->push(m_client, device, [self = shared_from_this(), request, keepAlive, head]() mutable {
             HttpResponse response = handle(self->m_server.handler, request);
             auto& io = self->m_server.io;
             asio::post(io, [self = std::move(self), response = std::move(response), keepAlive, head] {
@@ -352,9 +354,11 @@ void WebServer::setHostCheck(std::function<bool(const std::string& host)> allowe
     m->hostAllowed = std::move(allowed);
 }
 
-void WebServer::setBackground(std::function<bool(const HttpRequest&)> slow)
+void WebServer::setBackground(std::function<bool(const HttpRequest&)> slow,
+                              std::function<QString(const HttpRequest&)> deviceOf)
 {
     m->background = std::move(slow);
+    m->deviceOf = std::move(deviceOf);
 }
 
 WebServer::~WebServer()
@@ -387,8 +391,9 @@ QString WebServer::start(const QString& address, quint16 port)
     }
     m->port = m->acceptor->local_endpoint().port();
     m->timer.emplace(m->io);
-    // Searches take both cores; the server's own thread stays free for every other request.
-    m->worker.emplace(std::max(2u, std::thread::hardware_concurrency()));
+    // Searches take both cores, shared out fairly; the server's own thread stays free for every other
+    // request.
+    m->worker.emplace(int(std::max(2u, std::thread::hardware_concurrency())));
     m->accept();
     m->schedule();
     m->thread = std::thread([this] { m->io.run(); });
@@ -406,8 +411,9 @@ void WebServer::stop()
         return;
     m->io.stop();
     m->thread.join();
-    // Answers the worker still hands back wait in the stopped context, and go with it.
-    m->worker->join();
+    // Answers the workers still hand back wait in the stopped context, and go with it; the requests
+    // still waiting for a worker are dropped.
+    m->worker->stop();
 }
 
 quint16 guestPort(const AppPaths& paths, QString* problem)
