@@ -20,6 +20,29 @@ SearchColumn::SearchColumn(const QStringList& texts)
     index();
 }
 
+std::optional<SearchColumn> SearchColumn::fromLines(QStringView lines, qsizetype count)
+{
+    SearchColumn column;
+    column.m_text.resize(lines.size());
+    column.m_starts.reserve(size_t(count) + 1);
+    column.m_starts.push_back(0);
+    char16_t* out = reinterpret_cast<char16_t*>(column.m_text.data());
+    qsizetype size = 0;
+    for (QChar c : lines) {
+        if (c != u'\n')
+            out[size++] = c.unicode();
+        else if (column.size() < count)
+            column.m_starts.push_back(quint32(size));
+        else
+            return std::nullopt;
+    }
+    if (column.size() != count || (!lines.isEmpty() && lines.back() != u'\n'))
+        return std::nullopt;
+    column.m_text.truncate(size);
+    column.index();
+    return column;
+}
+
 void SearchColumn::reserve(qsizetype texts, qsizetype characters)
 {
     m_text.reserve(characters);
@@ -156,9 +179,16 @@ SongIndex::SongIndex(std::vector<CatalogSong> songs)
 
 SongIndex SongIndex::withReadings(const QStringList& foldedReadings) const
 {
+    if (foldedReadings.size() != qsizetype(songs().size()))
+        return *this;
+    return withReadings(std::make_shared<const SearchColumn>(foldedReadings));
+}
+
+SongIndex SongIndex::withReadings(std::shared_ptr<const SearchColumn> foldedReadings) const
+{
     SongIndex out = *this;
-    if (foldedReadings.size() == qsizetype(songs().size()))
-        out.m_readings = std::make_shared<const SearchColumn>(foldedReadings);
+    if (foldedReadings && foldedReadings->size() == qsizetype(songs().size()))
+        out.m_readings = std::move(foldedReadings);
     return out;
 }
 

@@ -25,12 +25,15 @@ class SearchColumn
 public:
     SearchColumn() = default;
     explicit SearchColumn(const QStringList& texts);
+    // Texts each ended by a line feed, as many as count; nullopt for another number of them.
+    static std::optional<SearchColumn> fromLines(QStringView lines, qsizetype count);
 
     // Texts one by one, then the index: reserve(), append() for each, index().
     void reserve(qsizetype texts, qsizetype characters);
     void append(QStringView text);
     void index();
 
+    qsizetype size() const { return m_starts.empty() ? 0 : qsizetype(m_starts.size()) - 1; }
     QStringView at(qsizetype i) const;
     // The positions of the texts that hold needle (not empty), in order.
     std::vector<quint32> find(QStringView needle) const;
@@ -58,6 +61,7 @@ public:
 
     // This index with the titles' readings, folded (foldForSearch), one per song.
     SongIndex withReadings(const QStringList& foldedReadings) const;
+    SongIndex withReadings(std::shared_ptr<const SearchColumn> foldedReadings) const;
 
     const std::vector<CatalogSong>& songs() const;
     bool hasReadings() const { return bool(m_readings); }

@@ -7,6 +7,7 @@
 #include "support/appfolder.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,33 @@ TEST(SongSearch, FindsTitlesByTextThenByReadingWhateverTheKanaWidthOrLongVowels)
         EXPECT_EQ(numbers(index, row.query), row.found) << row.query.toStdString();
     // Before the readings are read, titles are found by their text.
     EXPECT_EQ(numbers(titlesOnly, u"さくら"), (std::vector<qint64>{100003, 100005}));
+}
+
+TEST(SearchColumn, FindsExactlyTheTextsThatHoldTheNeedle)
+{
+    // Texts and needles from a few characters, so that pairs recur and share buckets: what the
+    // index finds is what looking at every text finds.
+    QRandomGenerator random(7);
+    const QString alphabet = QStringLiteral("abcさくら桜東京の");
+    const auto some = [&](int longest) {
+        QString text;
+        for (int i = int(random.bounded(longest)) + 1; i > 0; --i)
+            text += alphabet[qsizetype(random.bounded(quint32(alphabet.size())))];
+        return text;
+    };
+    QStringList texts{QString()};
+    for (int i = 0; i < 3000; ++i)
+        texts.append(some(12));
+    const SearchColumn column(texts);
+    for (int i = 0; i < 500; ++i) {
+        const QString needle = some(5);
+        std::vector<quint32> expected;
+        for (qsizetype t = 0; t < texts.size(); ++t) {
+            if (texts[t].contains(needle))
+                expected.push_back(quint32(t));
+        }
+        ASSERT_EQ(column.find(needle), expected) << needle.toStdString();
+    }
 }
 
 TEST(SearchText, LongVowelsFoldOneWay)
@@ -233,9 +261,13 @@ TEST_F(SongCatalogTest, ReadingsComeFromTheCacheUntilTheListChanges)
     EXPECT_NE(cache(), forged);
 
     // A cache that does not fit its list is read over, never trusted.
-    ASSERT_TRUE(saveFile(SongCatalog::readingsCacheFile(paths), "tarv-readings 1 0 3\nx\n").isEmpty());
-    SongCatalog restarted(paths);
-    EXPECT_EQ(settledSearch(restarted, u"とうきょう"), std::vector<qint64>{100002});
+    const QByteArray header = cache().left(cache().indexOf('\n') + 1);
+    for (const QByteArray& unfit : {QByteArray("tarv-readings 1 0 3\nx\ny\nz\n"), header + "x\ny\n",
+                                    header + "x\ny\nz\nw\n", header + "x\ny\nz\nw"}) {
+        ASSERT_TRUE(saveFile(SongCatalog::readingsCacheFile(paths), unfit).isEmpty());
+        SongCatalog restarted(paths);
+        EXPECT_EQ(settledSearch(restarted, u"とうきょう"), std::vector<qint64>{100002}) << unfit.toStdString();
+    }
 }
 
 TEST_F(SongCatalogTest, AChangedListIsNeverSearchedWithoutItsReadings)
