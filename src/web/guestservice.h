@@ -113,6 +113,10 @@ public:
     // record's write holds up no other guest. So is a queue asked for while the desk's last change is
     // being built. GET /api/live upgrades to a WebSocket that carries the phone's queue at every change.
     HttpResponse handle(const HttpRequest& request);
+    // The phone a search is counted for when the server's search workers are shared out: the device
+    // of a signed device cookie, else the anonymous phone of its address (so a cookie that does not
+    // verify buys no share of its own). Cheap and thread-safe: the server asks on its own thread.
+    QString searchDevice(const HttpRequest& request) const;
     // Drops what waits on the desk when karaoke mode has ended; makes the queue record's changes durable.
     void pump();
 
@@ -174,7 +178,7 @@ private:
     std::unique_ptr<SongCatalog> m_songs;              // songdb.txt, searched through its index
     HostAccess* m_hostAccess = nullptr;
     std::unique_ptr<HostService> m_host;
-    SongLookup m_lookup; // the song list, as the keypad reserves from it (under m_actionMutex)
+    SongLookup m_lookup;                    // the song list, as the keypad reserves from it (under m_actionMutex)
     std::unique_ptr<RoomFeed> m_feed;       // the queue as the phones read it
     std::atomic<bool> m_syncQueued = false; // a sync of the queue record waits for the action thread
     // Last: it goes first, after running the actions still waiting, while everything they use is there.
