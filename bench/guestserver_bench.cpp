@@ -331,7 +331,7 @@ int main(int argc, char** argv)
     WebServerLimits limits;
     limits.tickInterval = std::chrono::milliseconds(1);
     WebServer server([&](const HttpRequest& r) { return service.handle(r); }, [&] { service.pump(); }, limits);
-    server.setBackground(isSearch);
+    server.setBackground(isSearch, [&](const HttpRequest& r) { return service.searchDevice(r); });
     if (const QString error = server.start(QStringLiteral("127.0.0.1"), 0); !error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;

@@ -319,7 +319,7 @@ void Launcher::startGuestServer(QString notice)
                                         [guests] { guests->pump(); });
     auto hosts = std::make_shared<HostCheck>(m_paths);
     m_web->setHostCheck([hosts](const std::string& host) { return (*hosts)(host); });
-    m_web->setBackground(isSearch);
+    m_web->setBackground(isSearch, [guests](const HttpRequest& request) { return guests->searchDevice(request); });
     QString portProblem;
     const quint16 port = guestPort(m_paths, &portProblem);
     if (!portProblem.isEmpty()) {

@@ -14,6 +14,7 @@
 #include <QLoggingCategory>
 
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -27,7 +28,7 @@ namespace {
 constexpr std::chrono::seconds PollInterval{2};
 
 // Bumped whenever the folding or the reading of titles changes, so an older cache is not used.
-constexpr QByteArrayView CacheFormat = "tarv-readings 1";
+constexpr QByteArrayView CacheFormat = "tarv-readings 2";
 
 struct FileStamp
 {
@@ -54,25 +55,17 @@ QByteArray cacheHeader(const QByteArray& contentHash, qsizetype count)
     return CacheFormat.toByteArray() + ' ' + contentHash + ' ' + QByteArray::number(count) + '\n';
 }
 
-std::optional<QStringList> loadReadings(const QString& path, const QByteArray& header, qsizetype count)
+std::shared_ptr<const SearchColumn> loadReadings(const QString& path, const QByteArray& header, qsizetype count)
 {
     // A line of a reading per title, for the largest song file.
     constexpr qint64 MaxCacheBytes = 64 * 1024 * 1024;
     QString error;
     const auto bytes = readFileBytes(path, MaxCacheBytes, &error);
-    if (!bytes)
-        return std::nullopt;
-    const QByteArray& content = *bytes;
-    if (!content.startsWith(header))
-        return std::nullopt;
-    QStringList readings;
-    readings.reserve(count);
-    qsizetype from = header.size();
-    for (qsizetype end; readings.size() < count && (end = content.indexOf('\n', from)) >= 0; from = end + 1)
-        readings.append(QString::fromUtf8(content.constData() + from, end - from));
-    if (readings.size() != count || from != content.size())
-        return std::nullopt;
-    return readings;
+    if (!bytes || !bytes->startsWith(header))
+        return nullptr;
+    const QString lines = QString::fromUtf8(QByteArrayView(*bytes).sliced(header.size()));
+    std::optional<SearchColumn> readings = SearchColumn::fromLines(lines, count);
+    return readings ? std::make_shared<const SearchColumn>(std::move(*readings)) : nullptr;
 }
 
 QString saveReadings(const QString& path, const QByteArray& header, const QStringList& readings)
@@ -167,22 +160,38 @@ void SongCatalog::Private::update(std::stop_token stop)
         qCWarning(lcSearch).noquote() << "songdb.txt not read:" << error;
     if (!content || content->size() > MaxRecordFileBytes)
         content = QByteArray();
-    SongIndex index(parseSongRecords(*content));
-    install(index);
-    if (index.songs().empty())
-        return;
-
-    const QByteArray header = cacheHeader(QCryptographicHash::hash(*content, QCryptographicHash::Sha1).toHex(),
-                                          qsizetype(index.songs().size()));
-    const QString cache = readingsCacheFile(paths);
-    std::optional<QStringList> readings = loadReadings(cache, header, qsizetype(index.songs().size()));
-    if (!readings) {
-        readings = readTitles(index, stop);
-        if (!readings)
-            return;
-        if (const QString saveError = saveReadings(cache, header, *readings); !saveError.isEmpty())
-            qCWarning(lcSearch).noquote() << "readings not cached:" << saveError;
+    std::vector<CatalogSong> songs = parseSongRecords(*content);
+    bool first = false;
+    {
+        const std::lock_guard lock(mutex);
+        first = !current;
     }
+    // A changed list goes in whole, with its readings: until then the guests search the one before.
+    if (songs.empty())
+        return install(SongIndex());
+
+    // The cached readings are read while the titles are indexed.
+    const qsizetype count = qsizetype(songs.size());
+    const QByteArray header = cacheHeader(QCryptographicHash::hash(*content, QCryptographicHash::Sha1).toHex(), count);
+    const QString cache = readingsCacheFile(paths);
+    std::future<std::shared_ptr<const SearchColumn>> cached =
+        std::async(std::launch::async, [&] { return loadReadings(cache, header, count); });
+    const SongIndex index(std::move(songs));
+    if (std::shared_ptr<const SearchColumn> readings = cached.get())
+        return install(index.withReadings(std::move(readings)));
+
+    // Only the very first table, with no readings cached, is searched by its text alone while MeCab
+    // reads its titles.
+    if (first)
+        install(index);
+    const std::optional<QStringList> readings = readTitles(index, stop);
+    if (!readings) {
+        if (!stop.stop_requested()) // without MeCab, titles are searched by their text
+            install(index);
+        return;
+    }
+    if (const QString saveError = saveReadings(cache, header, *readings); !saveError.isEmpty())
+        qCWarning(lcSearch).noquote() << "readings not cached:" << saveError;
     install(index.withReadings(*readings));
 }
 

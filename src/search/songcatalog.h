@@ -12,9 +12,10 @@ namespace tarv {
 
 // The songs the guests search, read once from the web song file (songdb.txt) and kept in memory,
 // shared by every request. A worker thread of its own rewrites songdb.txt when the song list is newer,
-// reads it into a new index, and then adds the titles' readings, from the cache in db/ when it was
-// made for the same file content, otherwise from MeCab (then cached). Until the readings are there,
-// titles are searched by their text alone. Thread-safe.
+// reads it into a new index with the titles' readings, from the cache in db/ when it was made for the
+// same file content, otherwise from MeCab (then cached). A new index replaces the one before only once
+// it has its readings; the very first, without a cache, is searched by its titles' text alone until
+// MeCab has read them. Thread-safe.
 class SongCatalog
 {
 public:

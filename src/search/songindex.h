@@ -17,32 +17,42 @@ struct CatalogSong
     QString title;
 };
 
-// Texts searched for a part of them, one per song, held in one buffer so that a search is one pass
-// of a substring search over it rather than one call per song.
+// Texts searched for a part of them, one per song, held in one buffer with an index of the texts
+// that hold each character and each pair of characters, so that a search reads only the texts that
+// hold the rarest pair of what is searched for, not every text.
 class SearchColumn
 {
 public:
     SearchColumn() = default;
     explicit SearchColumn(const QStringList& texts);
+    // Texts each ended by a line feed, as many as count; nullopt for another number of them.
+    static std::optional<SearchColumn> fromLines(QStringView lines, qsizetype count);
 
+    // Texts one by one, then the index: reserve(), append() for each, index().
     void reserve(qsizetype texts, qsizetype characters);
     void append(QStringView text);
+    void index();
 
+    qsizetype size() const { return m_starts.empty() ? 0 : qsizetype(m_starts.size()) - 1; }
     QStringView at(qsizetype i) const;
-    // Sets bit in hits[i] for each text i that holds needle (not empty)...
-    void mark(QStringView needle, std::vector<quint8>& hits, quint8 bit) const;
-    // ... or that begins with prefix.
-    void markPrefixed(QStringView prefix, std::vector<quint8>& hits, quint8 bit) const;
-
-    static constexpr char16_t Separator = u'\n'; // never in a folded text
+    // The positions of the texts that hold needle (not empty), in order.
+    std::vector<quint32> find(QStringView needle) const;
 
 private:
-    QString m_text;                  // each text preceded by Separator
-    std::vector<qsizetype> m_starts; // where each text's separator is
+    quint32 bucket(char16_t first, char16_t second) const;
+
+    QString m_text;                // the texts one after another
+    std::vector<quint32> m_starts; // where each text begins, and the end
+    // Texts by the characters and pairs they hold, hashed into buckets: the texts of bucket b are
+    // m_postings[m_buckets[b]] up to m_postings[m_buckets[b + 1]], in order, each once.
+    int m_shift = 32;
+    std::vector<quint32> m_buckets;
+    std::vector<quint32> m_postings;
 };
 
 // The songs the guests search, with their folded titles and, once read, the folded readings of the
-// titles. Immutable: a change makes a new index, so a search holds its own and needs no lock.
+// titles. Immutable: a change makes a new index, so a search holds its own and needs no lock. A search
+// reads only the titles that may hold what is searched for.
 class SongIndex
 {
 public:
@@ -51,6 +61,7 @@ public:
 
     // This index with the titles' readings, folded (foldForSearch), one per song.
     SongIndex withReadings(const QStringList& foldedReadings) const;
+    SongIndex withReadings(std::shared_ptr<const SearchColumn> foldedReadings) const;
 
     const std::vector<CatalogSong>& songs() const;
     bool hasReadings() const { return bool(m_readings); }
@@ -59,7 +70,7 @@ public:
 
     // The positions of the songs that match a typed text: those whose title holds it (or, for
     // digits, whose number begins with them) in list order, then those whose reading alone holds
-    // it. Every song for a text that folds to nothing.
+    // it. Typed in romaji, the kana it spells match too. Every song for a text that folds to nothing.
     std::vector<qsizetype> search(QStringView query) const;
 
 private:

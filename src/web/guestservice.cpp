@@ -232,6 +232,17 @@ GuestService::Caller GuestService::identify(const HttpRequest& request)
     return {AnonymousPrefix + QString::fromStdString(request.client)};
 }
 
+QString GuestService::searchDevice(const HttpRequest& request) const
+{
+    // Only signed cookies: a phone with a cookie of before they were signed searches as its address
+    // until its next action or page re-issues it one.
+    for (const QString& value : sentDeviceCookies(request.cookie)) {
+        if (const auto id = m_cookies.verify(value))
+            return *id;
+    }
+    return AnonymousPrefix + QString::fromStdString(request.client);
+}
+
 bool GuestService::reissue(const QString& id)
 {
     const qint64 now = m_clock.elapsedMs();

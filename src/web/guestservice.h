@@ -115,6 +115,10 @@ public:
     // record's write holds up no other guest. So is a queue asked for while the desk's last change is
     // being built. GET /api/live upgrades to a WebSocket that carries the phone's queue at every change.
     HttpResponse handle(const HttpRequest& request);
+    // The phone a search is counted for when the server's search workers are shared out: the device
+    // of a signed device cookie, else the anonymous phone of its address (so a cookie that does not
+    // verify buys no share of its own). Cheap and thread-safe: the server asks on its own thread.
+    QString searchDevice(const HttpRequest& request) const;
     // Drops what waits on the desk when karaoke mode has ended; makes the queue record's changes durable.
     void pump();
 

@@ -1,6 +1,7 @@
 #include "web/webserver.h"
 
 #include "common/textfile.h"
+#include "web/fairqueue.h"
 #include "web/serverconnection.h"
 
 #include <QFileInfo>
@@ -8,7 +9,6 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
@@ -69,6 +69,7 @@ struct WebServer::Impl
     std::function<void()> tick;
     std::function<bool(const std::string&)> hostAllowed;
     std::function<bool(const HttpRequest&)> background;
+    std::function<QString(const HttpRequest&)> deviceOf;
     WebServerLimits limits;
     // Before the io_context: sessions destroyed with it still release their counts.
     ConnectionTable connections;
@@ -77,7 +78,7 @@ struct WebServer::Impl
     std::optional<tcp::acceptor> acceptor;
     std::optional<asio::steady_timer> timer;
     std::thread thread;
-    std::optional<asio::thread_pool> worker;
+    std::optional<FairQueue> worker;
     // After the io_context: the sessions that wait for a later answer go before it does.
     std::set<std::shared_ptr<Session>> answering;
     quint16 port = 0;
@@ -212,7 +213,8 @@ private:
         if (!m_server.worker || !m_server.background || !m_server.background(request))
             return deliver(handle(m_server.handler, request), keepAlive, head);
         // The session is busy until the answer comes back to the server's thread, where it ends too.
-        asio::post(*m_server.worker, [self = shared_from_this(), request, keepAlive, head]() mutable {
+        const std::string device = m_server.deviceOf ? m_server.deviceOf(request).toStdString() : std::string();
+        m_server.worker->push(client(), device, [self = shared_from_this(), request, keepAlive, head]() mutable {
             HttpResponse response = handle(self->m_server.handler, request);
             auto& io = self->m_server.io;
             asio::post(io, [self = std::move(self), response = std::move(response), keepAlive, head]() mutable {
@@ -402,9 +404,11 @@ void WebServer::setHostCheck(std::function<bool(const std::string& host)> allowe
     m->hostAllowed = std::move(allowed);
 }
 
-void WebServer::setBackground(std::function<bool(const HttpRequest&)> slow)
+void WebServer::setBackground(std::function<bool(const HttpRequest&)> slow,
+                              std::function<QString(const HttpRequest&)> deviceOf)
 {
     m->background = std::move(slow);
+    m->deviceOf = std::move(deviceOf);
 }
 
 WebServer::~WebServer()
@@ -437,8 +441,9 @@ QString WebServer::start(const QString& address, quint16 port)
     }
     m->port = m->acceptor->local_endpoint().port();
     m->timer.emplace(m->io);
-    // Searches take both cores; the server's own thread stays free for every other request.
-    m->worker.emplace(std::max(2u, std::thread::hardware_concurrency()));
+    // Searches take both cores, shared out fairly; the server's own thread stays free for every other
+    // request.
+    m->worker.emplace(int(std::max(2u, std::thread::hardware_concurrency())));
     m->accept();
     m->schedule();
     m->thread = std::thread([this] { m->io.run(); });
@@ -456,10 +461,11 @@ void WebServer::stop()
         return;
     m->io.stop();
     m->thread.join();
-    // Answers the worker still hands back wait in the stopped context, and go with it; those given
-    // later from elsewhere go where they are given.
+    // Answers the workers still hand back wait in the stopped context, and go with it; the requests
+    // still waiting for a worker are dropped; answers given later from elsewhere go where they are
+    // given.
     m->link->cut();
-    m->worker->join();
+    m->worker->stop();
 }
 
 quint16 guestPort(const AppPaths& paths, QString* problem)

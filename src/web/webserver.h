@@ -35,7 +35,7 @@ struct WebServerLimits
 
 // An HTTP/1.1 server on its own thread. Each request goes to the handler and each tick to the tick
 // callback, both on the server's thread, one at a time; the requests that setBackground() picks go
-// to the handler on a worker thread instead (so the handler must allow two calls at once), and the
+// to the handler on a worker thread instead (so the handler must allow several calls at once), and the
 // server's thread goes on serving others meanwhile. An answer the handler gives later
 // (HttpResponse::later) is waited for the same way, and one that is a live channel
 // (HttpResponse::live) turns the connection into a WebSocket. One I/O thread is enough for a room of
@@ -53,8 +53,11 @@ public:
     // Which Host headers are served (without it, any): a request for another name, as a page on
     // another site that resolves its name to this PC would send, is answered 421. Set before start().
     void setHostCheck(std::function<bool(const std::string& host)> allowed);
-    // Which requests are handled on the worker thread (slow ones: a search). Set before start().
-    void setBackground(std::function<bool(const HttpRequest&)> slow);
+    // Which requests are handled on the worker threads (slow ones: a search), and which device each
+    // comes from. The workers take them in turns by address and, within an address, by device, so
+    // that no address or phone holds them up for the others. Set before start().
+    void setBackground(std::function<bool(const HttpRequest&)> slow,
+                       std::function<QString(const HttpRequest&)> deviceOf = {});
 
     // Listens on the address (IPv4, "0.0.0.0" for all) and port (0 for any free one) and starts the
     // thread. Returns why it could not listen, or an empty text.

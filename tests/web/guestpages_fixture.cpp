@@ -87,7 +87,7 @@ int main(int argc, char** argv)
     const auto serve = [&](quint16 port) {
         server = std::make_unique<WebServer>([&](const HttpRequest& request) { return service.handle(request); },
                                              [&] { service.pump(); });
-        server->setBackground(isSearch);
+        server->setBackground(isSearch, [&](const HttpRequest& request) { return service.searchDevice(request); });
         return server->start(QStringLiteral("127.0.0.1"), port);
     };
     error = serve(0);

@@ -194,7 +194,7 @@ protected:
                                              [this] { service->pump(); }, limits);
         auto hosts = std::make_shared<HostCheck>(paths);
         server->setHostCheck([hosts](const std::string& host) { return (*hosts)(host); });
-        server->setBackground(isSearch);
+        server->setBackground(isSearch, [this](const HttpRequest& r) { return service->searchDevice(r); });
         ASSERT_EQ(server->start(QStringLiteral("127.0.0.1"), 0), QString());
     }
 
@@ -831,7 +831,12 @@ TEST_F(GuestServerTest, AForgedDeviceCookieIsNoDevice)
         }
         EXPECT_EQ(phone.post("/api/reserve", reservation("100002", "f")).status, 200);
         EXPECT_EQ(desk.snapshot()->accepted.constLast().device, u"address:127.0.0.4"_s);
+        // Nor does it buy its own share of the search workers.
+        HttpRequest search{"GET", "/api/songs?q=a", {}, {}, {}, phone.cookie, {}, "127.0.0.4"};
+        EXPECT_EQ(service->searchDevice(search).toStdString(), "address:127.0.0.4");
     }
+    HttpRequest search{"GET", "/api/songs?q=a", {}, {}, {}, "other=1; " + real.cookie, {}, "127.0.0.4"};
+    EXPECT_EQ(service->searchDevice(search).toStdString(), real.device().toStdString());
     Client last(port(), "127.0.0.4");
     last.cookie = "tarv_device=" + std::string(96, 'b');
     EXPECT_EQ(last.post("/api/reserve", reservation("100002", "f")).status, 429);
