@@ -176,7 +176,17 @@ HttpResponse GuestService::handle(const HttpRequest& request)
             },
             caller.setCookie);
     }
-    // The host's login sets its own cookie; a phone's cookie of before is re-issued another time.
+    if (response.later && !caller.setCookie.empty()) {
+        // A queue answered once its build is done carries the re-issued cookie too.
+        auto given = std::make_shared<LaterAnswer>();
+        response.later->onGiven([given, cookie = caller.setCookie](HttpResponse later) {
+            if (later.setCookie.empty())
+                later.setCookie = cookie;
+            given->give(std::move(later));
+        });
+        response.later = std::move(given);
+    }
+    // A phone's cookie of before is re-issued another time.
     if (response.setCookie.empty())
         response.setCookie = caller.setCookie;
     return response;
