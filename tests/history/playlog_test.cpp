@@ -28,9 +28,14 @@ namespace {
 struct Recorder : PlayEvents
 {
     void started(const PlayRecord& play) override { starts.push_back(play); }
-    void ended(quint64 id, int seconds) override { ends.emplace_back(id, seconds); }
+    void ended(quint64 id, int seconds, std::optional<KeyTempo> endedAt) override
+    {
+        ends.emplace_back(id, seconds);
+        endKeys.push_back(endedAt);
+    }
     std::vector<PlayRecord> starts;
     std::vector<std::pair<quint64, int>> ends;
+    std::vector<std::optional<KeyTempo>> endKeys;
 };
 
 // A line as the log closes it: the body, a tab, its CRC-32 in hex.
@@ -112,6 +117,8 @@ TEST_F(PlayLogTest, ReadsWholeLinesAndLeavesOutEveryOther)
         {"id 0", sealed("2026-03-14T21:05:09+09:00\tstart\t0\t100001\tGuest\t\t0\t0"), {}, {}, 1},
         {"a kind of another version", sealed("2026-03-14T21:05:09+09:00\tpause\t1\t30") + End1, {}, {{1, 243}}, 1},
         {"a negative length", sealed("2026-03-14T21:09:12+09:00\tend\t1\t-3"), {}, {}, 1},
+        {"an end with the key it ended at", sealed("2026-03-14T21:09:12+09:00\tend\t1\t243\t-2\t5"), {}, {{1, 243}}, 0},
+        {"an end with a key and no tempo", sealed("2026-03-14T21:09:12+09:00\tend\t1\t243\t-2"), {}, {}, 1},
         {"key beyond the range is clamped",
          sealed("2026-03-14T21:05:09+09:00\tstart\t9\t100001\tGuest\t\t12\t-90"),
          {9},
