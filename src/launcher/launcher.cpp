@@ -332,6 +332,7 @@ void Launcher::startGuestServer(QString notice)
     m_guests = std::make_unique<GuestService>(m_paths, m_karaokeRunning, std::move(options));
     m_guests->setQueueRecord(m_record.get());
     m_guests->setGuestDesk(m_desk.get());
+    m_guests->setHistory(m_history.get(), m_favourites.get());
     m_guests->setHostAccess(m_host.get());
     GuestService* guests = m_guests.get();
     m_web = std::make_unique<WebServer>([guests](const HttpRequest& request) { return guests->handle(request); },
