@@ -227,9 +227,12 @@ void PlayCounts::started(const PlayRecord& play)
     for (const qsizetype list : {open.userList, open.deviceList}) {
         if (list < 0)
             continue;
-        // Trimmed in batches; a snapshot looks at the newest HistorySize only.
+        // Trimmed in batches, in a list that never grows past its first room (a log of thousands of
+        // phones keeps each one's few kilobytes); a snapshot looks at the newest HistorySize only.
         QList<HistoryItem>& items = m_histories[list];
-        if (items.size() >= 2 * PlaySnapshot::HistorySize)
+        if (items.capacity() < HistoryRoom)
+            items.reserve(HistoryRoom);
+        if (items.size() >= HistoryRoom)
             items.remove(0, items.size() - PlaySnapshot::HistorySize + 1);
         items.append(item);
     }

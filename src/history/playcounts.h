@@ -134,6 +134,9 @@ private:
         qsizetype deviceList;
     };
 
+    // The room of each history list: the newest HistorySize and a few more before a trim.
+    static constexpr qsizetype HistoryRoom = PlaySnapshot::HistorySize + PlaySnapshot::HistorySize / 4;
+
     qsizetype listOf(QHash<QString, qsizetype>& lists, const QString& key);
     void setEnd(qsizetype list, quint64 id, int seconds, const std::optional<KeyTempo>& endedAt);
 

@@ -111,6 +111,7 @@ bool Launcher::start()
             qCWarning(lcLauncher).noquote() << "play log not read:" << problem;
         if (const QString problem = favourites->load(); !problem.isEmpty())
             qCWarning(lcLauncher).noquote() << "favourites not read:" << problem;
+        releaseFreedMemory(); // the files read go back to the system
     });
     auto* syncLog = new QTimer(this);
     connect(syncLog, &QTimer::timeout, this, [this] { m_history->syncIfDue(); });
