@@ -289,6 +289,28 @@ TEST_F(Playback, StopWithSongsWaitingAndWithNone)
     EXPECT_EQ(queueFileBytes(), QByteArray());
 }
 
+// What the play log is told: each reserved song once as it starts and once as it ends, with how far
+// it got and the key it was left at; a second end (karaoke mode ending after a stop) tells nothing.
+TEST_F(Playback, EachSongIsToldOnceAsItStartsAndOnceAsItEnds)
+{
+    QStringList told;
+    QObject::connect(&stage, &Stage::songStarted,
+                     [&](const Reservation& entry) { told << u"start "_s + entry.number.text() + u' ' + entry.user; });
+    QObject::connect(&stage, &Stage::songEnded, [&](int seconds, KeyTempo at) {
+        told << u"end %1 %2"_s.arg(seconds).arg(at.key);
+    });
+    run(u"100002"_s, u"ユキ"_s);
+    run(u"100001"_s);
+    main.advance(75);
+    run(Cmd::Key{2});
+    main.finish();
+    run(u"000003"_s); // the next song, once this one has played out
+    main.advance(30);
+    run(u"000009"_s); // stopped
+    stage.endPlay();
+    EXPECT_EQ(told, (QStringList{u"start 100002 ユキ"_s, u"end 180 2"_s, u"start 100001 Guest"_s, u"end 30 0"_s}));
+}
+
 TEST_F(Playback, SingAgainLimitIsStrict)
 {
     playSomething();
