@@ -62,7 +62,7 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     await page.click("#find");
     await page.waitForFunction(() => document.querySelectorAll("#results li").length === 2);
     const titles = await page.$$eval("#results li", (items) => items.map((li) => li.textContent));
-    assert.deepStrictEqual(titles, ["100001さくら", "100002サクラ咲く"]);
+    assert.deepStrictEqual(titles, ["☆100001さくら", "☆100002サクラ咲く"]);
 
     // A title that is markup is shown as text and runs nothing.
     await page.fill("#query", "img");
