@@ -238,7 +238,7 @@ void PlayCounts::started(const PlayRecord& play)
         m_open.pop_front();
 }
 
-void PlayCounts::setSeconds(qsizetype list, quint64 id, int seconds)
+void PlayCounts::setEnd(qsizetype list, quint64 id, int seconds, const std::optional<KeyTempo>& endedAt)
 {
     if (list < 0)
         return;
@@ -246,12 +246,14 @@ void PlayCounts::setSeconds(qsizetype list, quint64 id, int seconds)
     for (qsizetype i = items.size() - 1; i >= 0; --i) {
         if (items.at(i).id == id) {
             items[i].seconds = seconds;
+            if (endedAt)
+                items[i].keyTempo = *endedAt; // the key it was sung at: where the singer left it
             return;
         }
     }
 }
 
-void PlayCounts::ended(quint64 id, int seconds)
+void PlayCounts::ended(quint64 id, int seconds, std::optional<KeyTempo> endedAt)
 {
     const auto found = std::find_if(m_open.rbegin(), m_open.rend(), [id](const Open& open) { return open.id == id; });
     if (found == m_open.rend())
@@ -270,8 +272,8 @@ void PlayCounts::ended(quint64 id, int seconds)
             break;
         }
     }
-    setSeconds(open.userList, id, seconds);
-    setSeconds(open.deviceList, id, seconds);
+    setEnd(open.userList, id, seconds, endedAt);
+    setEnd(open.deviceList, id, seconds, endedAt);
 }
 
 void PlayCounts::setSessionStart(qint64 start)

@@ -108,7 +108,7 @@ public:
     explicit PlayCounts(const QDateTime& now);
 
     void started(const PlayRecord& play) override;
-    void ended(quint64 id, int seconds) override;
+    void ended(quint64 id, int seconds, std::optional<KeyTempo> endedAt) override;
 
     // Tonight counts the plays from start on (seconds since the epoch).
     void setSessionStart(qint64 start);
@@ -135,7 +135,7 @@ private:
     };
 
     qsizetype listOf(QHash<QString, qsizetype>& lists, const QString& key);
-    void setSeconds(qsizetype list, quint64 id, int seconds);
+    void setEnd(qsizetype list, quint64 id, int seconds, const std::optional<KeyTempo>& endedAt);
 
     SongCounts m_allTime;
     SongCounts m_monthly;

@@ -78,12 +78,12 @@ quint64 PlayHistory::songStarted(const PlayStart& start)
     return play->id;
 }
 
-void PlayHistory::songEnded(quint64 id, int seconds)
+void PlayHistory::songEnded(quint64 id, int seconds, KeyTempo endedAt)
 {
     const std::lock_guard lock(d->mutex);
     d->loadLocked();
-    d->log.appendEnd(id, seconds);
-    d->counts.ended(id, seconds);
+    d->log.appendEnd(id, seconds, endedAt);
+    d->counts.ended(id, seconds, endedAt.clamped());
     d->publishLocked();
 }
 

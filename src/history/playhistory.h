@@ -27,8 +27,8 @@ public:
     // A song began to play: logged and counted. Returns the play's id for songEnded(); 0 for a
     // number that is no song number (the intro, a time signal), which is not logged.
     quint64 songStarted(const PlayStart& start);
-    // The play of id ended after it played seconds.
-    void songEnded(quint64 id, int seconds);
+    // The play of id ended after it played seconds, at the key and tempo the singer left it at.
+    void songEnded(quint64 id, int seconds, KeyTempo endedAt = {});
     // Tonight's ranking counts the plays from start on (the karaoke session's start); until set,
     // from the construction on.
     void setSessionStart(const QDateTime& start);

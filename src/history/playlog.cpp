@@ -205,9 +205,16 @@ private:
             return false;
         if (fields[1] == EndKind) {
             const auto seconds = digits(fields[3], MaxSecondsDigits);
-            if (count != 4 || !seconds || !parseTime(fields[0]))
+            if ((count != 4 && count != 6) || !seconds || !parseTime(fields[0]))
                 return false;
-            m_events.ended(*id, int(*seconds));
+            std::optional<KeyTempo> endedAt;
+            if (count == 6) {
+                const auto key = signedStep(fields[4]), tempo = signedStep(fields[5]);
+                if (!key || !tempo)
+                    return false;
+                endedAt = KeyTempo{*key, *tempo}.clamped();
+            }
+            m_events.ended(*id, int(*seconds), endedAt);
             return true;
         }
         if (fields[1] != StartKind || count != 8)
@@ -451,13 +458,15 @@ std::optional<PlayRecord> PlayLog::appendStart(const PlayStart& start)
     return play;
 }
 
-bool PlayLog::appendEnd(quint64 id, int seconds)
+bool PlayLog::appendEnd(quint64 id, int seconds, KeyTempo endedAt)
 {
     if (id == 0)
         return false;
     const QByteArray tab("\t");
+    endedAt = endedAt.clamped();
     return d->append(closedLine(timeText(d->clock.now()) + tab + EndKind.toByteArray() + tab + QByteArray::number(id) +
-                                tab + QByteArray::number(std::clamp(seconds, 0, 999'999'999))));
+                                tab + QByteArray::number(std::clamp(seconds, 0, 999'999'999)) + tab +
+                                QByteArray::number(endedAt.key) + tab + QByteArray::number(endedAt.tempo)));
 }
 
 bool PlayLog::syncIfDue()

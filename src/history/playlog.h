@@ -48,8 +48,9 @@ class PlayEvents
 public:
     virtual ~PlayEvents() = default;
     virtual void started(const PlayRecord& play) = 0;
-    // How long a play lasted; an id that no start named is for the receiver to ignore.
-    virtual void ended(quint64 id, int seconds) = 0;
+    // How long a play lasted, and the key and tempo it ended at when the singer changed them (none
+    // in a line of before they were logged); an id that no start named is for the receiver to ignore.
+    virtual void ended(quint64 id, int seconds, std::optional<KeyTempo> endedAt) = 0;
 };
 
 struct PlayLogReport
@@ -64,9 +65,10 @@ struct PlayLogReport
 // only ever appended to. UTF-8, fields separated by tabs, each line closed by the CRC-32 of what
 // precedes it (8 hex digits), so a line a crash tore or the disk damaged is known and left out:
 //   2026-03-14T21:05:09+09:00 start ID NUMBER USER DEVICE KEY TEMPO CRC
-//   2026-03-14T21:09:12+09:00 end ID SECONDS CRC
+//   2026-03-14T21:09:12+09:00 end ID SECONDS KEY TEMPO CRC
 // The time is local with its offset; names are stored names (no tab or line end) and the device is
-// empty for none. Appends are written at once and synced at most once a second (syncIfDue(),
+// empty for none; an end's key and tempo are those the song ended at (an end of only ID SECONDS is
+// read too). Appends are written at once and synced at most once a second (syncIfDue(),
 // called by a timer, syncs what is left). Past the rotation size the file is renamed to
 // playlog-YYYYMMDD-HHMMSS.txt and kept, and a new one begun.
 // Not thread-safe: PlayHistory serialises its calls.
@@ -92,8 +94,8 @@ public:
     // the write failed (error() says why), so that its end and the counts still work; nullopt for
     // a number that is no song number (the intro, a time signal).
     std::optional<PlayRecord> appendStart(const PlayStart& start);
-    // Appends the end of a play. False when it could not be written.
-    bool appendEnd(quint64 id, int seconds);
+    // Appends the end of a play, at the key and tempo it ended at. False when it could not be written.
+    bool appendEnd(quint64 id, int seconds, KeyTempo endedAt = {});
 
     // Syncs what was appended once the last sync is a second old. True when it synced.
     bool syncIfDue();

@@ -2,7 +2,9 @@
 
 #include "control/controlwindow.h"
 #include "control/karaokesession.h"
+#include "history/playhistory.h"
 #include "player/playerview.h"
+#include "stage/stage.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -47,6 +49,17 @@ void KaraokeMode::load()
     m_session->setTimeSignalSource(m_timeSignals);
     m_session->setQueueRecord(m_record);
     m_session->setGuestDesk(m_desk);
+    if (m_history) {
+        m_history->setSessionStart(m_clock.now()); // tonight's ranking counts from here
+        Stage& stage = m_session->stage();
+        connect(&stage, &Stage::songStarted, this, [this](const Reservation& entry) {
+            m_playId = m_history->songStarted({entry.number, entry.user, entry.device, entry.keyTempo});
+        });
+        connect(&stage, &Stage::songEnded, this, [this](int seconds, KeyTempo endedAt) {
+            if (const quint64 id = std::exchange(m_playId, 0))
+                m_history->songEnded(id, seconds, endedAt);
+        });
+    }
     if (m_guestUrl)
         m_control->setGuestUrl(m_guestUrl());
     m_control->setSession(m_session.get());
@@ -89,6 +102,7 @@ void KaraokeMode::end()
     if (!m_control)
         return;
     m_control->setSession(nullptr);
+    m_session->stage().endPlay(); // the song playing, if any, is logged as over
     m_session.reset();
     m_control.reset();
     emit ended();

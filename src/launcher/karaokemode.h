@@ -16,6 +16,7 @@ class Clock;
 class ControlWindow;
 class KaraokeSession;
 class GuestDesk;
+class PlayHistory;
 class QueueRecord;
 class StageWindow;
 class TimeSignalSource;
@@ -39,6 +40,8 @@ public:
     void setQueueRecord(QueueRecord* record) { m_record = record; }
     // The guest server's desk each new session takes requests from.
     void setGuestDesk(GuestDesk* desk) { m_desk = desk; }
+    // Where each song that plays is logged and counted; each new session is a night of its own.
+    void setPlayHistory(PlayHistory* history) { m_history = history; }
     // The screen the karaoke window covers, asked at each opening and whenever a screen goes away.
     void setScreenChooser(std::function<QScreen*()> chooser) { m_chooseScreen = std::move(chooser); }
     // Moves the karaoke window, when it is open, to the screen the chooser names.
@@ -68,6 +71,8 @@ private:
     TimeSignalSource* m_timeSignals = nullptr;
     QueueRecord* m_record = nullptr;
     GuestDesk* m_desk = nullptr;
+    PlayHistory* m_history = nullptr;
+    quint64 m_playId = 0; // the play log's id of the song playing
     std::function<QString()> m_guestUrl;
     std::function<QScreen*()> m_chooseScreen;
     std::unique_ptr<ControlWindow> m_control;

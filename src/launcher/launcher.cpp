@@ -1,6 +1,8 @@
 #include "launcher/launcher.h"
 
 #include "dialogs/windows.h"
+#include "history/favourites.h"
+#include "history/playhistory.h"
 #include "launcher/closingdialog.h"
 #include "launcher/karaokemode.h"
 #include "launcher/karaokescreen.h"
@@ -70,6 +72,8 @@ Launcher::~Launcher()
 {
     m_web.reset();
     m_karaoke.reset(); // the karaoke windows go before the main window they read
+    if (m_historyLoad.joinable())
+        m_historyLoad.join();
     if (m_record)
         m_record->clear(); // a normal end: nothing waits for the next start
 }
@@ -97,6 +101,21 @@ bool Launcher::start()
     m_karaoke->setQueueRecord(m_record.get());
     m_desk = std::make_unique<GuestDesk>();
     m_karaoke->setGuestDesk(m_desk.get());
+    m_history = std::make_unique<PlayHistory>(m_paths, m_clock);
+    m_favourites = std::make_unique<Favourites>(Favourites::file(m_paths));
+    // The log of a year of parties takes a moment: it is read while the window comes up, and a song
+    // that starts meanwhile waits for it.
+    m_historyLoad = std::thread([history = m_history.get(), favourites = m_favourites.get()] {
+        const PlayLogReport read = history->load();
+        for (const QString& problem : read.problems)
+            qCWarning(lcLauncher).noquote() << "play log not read:" << problem;
+        if (const QString problem = favourites->load(); !problem.isEmpty())
+            qCWarning(lcLauncher).noquote() << "favourites not read:" << problem;
+    });
+    auto* syncLog = new QTimer(this);
+    connect(syncLog, &QTimer::timeout, this, [this] { m_history->syncIfDue(); });
+    syncLog->start(PlayLog::SyncEveryMs);
+    m_karaoke->setPlayHistory(m_history.get());
     m_host = std::make_unique<HostAccess>(m_paths, m_clock);
     startGuestServer(report.recovery.isEmpty() || report.notice.isEmpty() ? report.notice + report.recovery
                                                                           : report.notice + u'\n' + report.recovery);
@@ -313,6 +332,7 @@ void Launcher::startGuestServer(QString notice)
     m_guests = std::make_unique<GuestService>(m_paths, m_karaokeRunning, std::move(options));
     m_guests->setQueueRecord(m_record.get());
     m_guests->setGuestDesk(m_desk.get());
+    m_guests->setHistory(m_history.get(), m_favourites.get());
     m_guests->setHostAccess(m_host.get());
     GuestService* guests = m_guests.get();
     m_web = std::make_unique<WebServer>([guests](const HttpRequest& request) { return guests->handle(request); },

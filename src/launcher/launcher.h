@@ -13,12 +13,14 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 
 class QScreen;
 
 namespace tarv {
 
 class ConnectionWindow;
+class Favourites;
 class GuestDesk;
 class GuestService;
 class HostAccess;
@@ -27,6 +29,7 @@ class KaraokeMode;
 class LibraryWindow;
 class MpvPlayer;
 class MainWindow;
+class PlayHistory;
 class QueueRecord;
 class TimeSignals;
 class TimeSignalWindow;
@@ -89,6 +92,10 @@ private:
     // Every reservation waiting, for the next start after a crash; outlives everything that writes it.
     std::unique_ptr<QueueRecord> m_record;
     std::unique_ptr<GuestDesk> m_desk; // between the guest server and the karaoke session
+    // What the room sang, logged by the stage and read by the phones; outlives both.
+    std::unique_ptr<PlayHistory> m_history;
+    std::unique_ptr<Favourites> m_favourites;
+    std::thread m_historyLoad; // reads the play log once at start
     // The library window's preview, shown by its view; outlives the window, a child of the main window.
     std::unique_ptr<MpvPlayer> m_preview;
     std::unique_ptr<MainWindow> m_main;

@@ -3,6 +3,7 @@
 #include "common/cp932.h"
 #include "common/textfile.h"
 #include "library/entryrules.h"
+#include "library/registrationdates.h"
 
 #include <QFileInfo>
 #include <QVarLengthArray>
@@ -182,6 +183,7 @@ bool Registration::mayDeleteSource(const QString& path, qint64 number)
 void Registration::list(const Settled& entry)
 {
     m_songs->append(entry.number, entry.rawTitle);
+    m_unnoted.append(entry.number);
     m_nextUntaken.insert(entry.number, entry.number + 1);
     m_videoSizes.changed(entry.number);
 }
@@ -189,12 +191,20 @@ void Registration::list(const Settled& entry)
 QString Registration::writeList()
 {
     m_songs->order();
-    return rewriteSongTable(paths().songList(), *m_songs);
+    const QString error = rewriteSongTable(paths().songList(), *m_songs);
+    if (error.isEmpty()) {
+        // The day of each song listed, for the guests' new songs; without it, its video's day counts.
+        if (const QString noted = noteRegistered(paths(), std::exchange(m_unnoted, {}), m_clock.now().date());
+            !noted.isEmpty())
+            log().addLine(QStringLiteral("--- Error: %1: %2 ---").arg(registeredFile(paths()), noted));
+    }
+    return error;
 }
 
 void Registration::unlist(const QSet<qint64>& numbers)
 {
     m_songs->filter([&numbers](const SongTable::Entry& e) { return !numbers.contains(e.number); });
+    m_unnoted.removeIf([&numbers](qint64 number) { return numbers.contains(number); });
     for (qint64 number : numbers) {
         m_nextUntaken.remove(number);
         m_videoSizes.changed(number);

@@ -70,6 +70,8 @@ private:
     // free (shortened as runs of taken numbers are walked), so a free number is found in amortised
     // constant time.
     QHash<qint64, qint64> m_nextUntaken;
+    // Listed since the list was last written: their registration day is noted once it is.
+    QList<qint64> m_unnoted;
 };
 
 } // namespace tarv

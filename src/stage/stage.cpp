@@ -237,9 +237,11 @@ bool Stage::startPlayback(const Reservation& entry)
     m_main.play();
     m_playing = entry;
     m_turnEnded = false;
+    m_playEnded = false;
     m_paused = false;
     m_songKeyTempo = {};
     setSongKeyTempo({m_main.key(), m_main.tempo()});
+    emit songStarted(entry);
     return true;
 }
 

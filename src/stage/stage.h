@@ -164,6 +164,8 @@ public:
     // Shows the stage with a problem in red: something the operator must know and that karaoke
     // goes on without.
     void sayProblem(const QString& text);
+    // Karaoke mode ends: the song playing, if any, is over (songEnded()).
+    void endPlay();
 
 signals:
     // Shown from a post or a click until tmr_visible hides it; shown without taking the focus.
@@ -184,6 +186,11 @@ signals:
     void fadeStarted();
     // A song or a time signal is about to start playing.
     void playbackStarting();
+    // A reserved song began to play (not the intro, not a time signal); songEnded() follows once, when
+    // it is over: stopped, played out, passed over or left when karaoke mode ends. seconds is how far
+    // it got, endedAt the key and tempo the singer left it at.
+    void songStarted(const tarv::Reservation& entry);
+    void songEnded(int seconds, tarv::KeyTempo endedAt);
 
 private:
     struct Post
@@ -277,6 +284,7 @@ private:
     std::optional<quint64> m_lockedNext; // the next song, first in the queue; none while none can be
     QList<SungSong> m_sung;              // the turns sung so far
     bool m_turnEnded = true;             // the song playing was counted (or not) already
+    bool m_playEnded = true;             // songEnded() was said for the song playing
     struct UnsavedKeyTempo
     {
         QString user;

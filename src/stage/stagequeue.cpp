@@ -70,12 +70,23 @@ void Stage::setQueueOrder(QueueOrder order)
 
 void Stage::endTurn()
 {
+    endPlay();
     if (!m_playing || m_turnEnded)
         return;
     // Stopped, or at its end (where the player stays until the next song is loaded).
     if (m_main.mediaPath() == m_paths.video(m_playing->number.text()) && m_main.position() >= TurnMinimumSeconds)
         m_sung.append({m_playing->user, m_playing->pinned});
     m_turnEnded = true;
+}
+
+void Stage::endPlay()
+{
+    if (!m_playing || m_playEnded)
+        return;
+    m_playEnded = true;
+    // Read while the song is still loaded: stopped where it was, or at its end.
+    const bool loaded = m_main.mediaPath() == m_paths.video(m_playing->number.text());
+    emit songEnded(loaded ? int(std::max(0.0, m_main.position())) : 0, m_songKeyTempo);
 }
 
 namespace {

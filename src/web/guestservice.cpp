@@ -10,6 +10,7 @@
 #include "stage/turnsettings.h"
 #include "web/answers.h"
 #include "web/hostaccess.h"
+#include "web/historyservice.h"
 #include "web/hostservice.h"
 #include "web/roomfeed.h"
 #include "web/routes.h"
@@ -84,7 +85,8 @@ bool chosenStep(const QJsonValue& value, int limit, int step, std::optional<int>
 
 bool isSearch(const HttpRequest& request)
 {
-    return request.target.starts_with("/api/songs");
+    return request.target.starts_with("/api/songs") || request.target.starts_with("/api/new") ||
+           request.target.starts_with("/api/initial");
 }
 
 QString guestName(QStringView name)
@@ -139,7 +141,7 @@ HttpResponse GuestService::handle(const HttpRequest& request)
     const QUrlQuery query(url);
     if (path == u"/api/songs")
         return songs(query.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded),
-                     query.queryItemValue(QStringLiteral("page")).toInt());
+                     query.queryItemValue(QStringLiteral("page")).toInt(), nameOf(searchDevice(request)));
     const Caller caller = identify(request);
     HttpResponse response;
     if (path.startsWith(u"/host") || path.startsWith(u"/api/host/")) {
@@ -162,6 +164,9 @@ HttpResponse GuestService::handle(const HttpRequest& request)
         if (!sameOrigin(request))
             return failureReply(403, QStringLiteral("別のサイトからは接続できません。"));
         response.live = m_feed->channel(caller.device);
+    } else if (route->method == "GET" && (path == u"/api/history" || path == u"/api/ranking" || path == u"/api/new" ||
+                                          path == u"/api/initial" || path == u"/api/favourites")) {
+        response = memory(path, query, caller);
     } else if (path == u"/api/keytempo") {
         response = usualKeyTempo(query.queryItemValue(QStringLiteral("number"), QUrl::FullyDecoded),
                                  query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded), caller);
@@ -172,6 +177,7 @@ HttpResponse GuestService::handle(const HttpRequest& request)
                 return path == u"/api/cancel"    ? cancel(request, caller)
                        : path == u"/api/hold"    ? hold(request, caller)
                        : path == u"/api/reserve" ? reserve(request, caller)
+                       : path == u"/api/favourite" ? favourite(request, caller)
                                                  : login(request, caller);
             },
             caller.setCookie);
@@ -310,7 +316,53 @@ HttpResponse GuestService::page(const HttpRequest& request)
     return response;
 }
 
-HttpResponse GuestService::songs(const QString& query, int page)
+void GuestService::setHistory(PlayHistory* history, Favourites* favourites)
+{
+    m_memory = history && favourites ? std::make_unique<HistoryService>(m_paths, *history, *favourites, *m_songs,
+                                                                         m_clock, m_options.pageSize)
+                                     : nullptr;
+}
+
+QString GuestService::nameOf(const QString& device)
+{
+    const std::lock_guard lock(m_deviceMutex);
+    const QString* name = m_names.find(device, m_clock.elapsedMs());
+    return name ? *name : QString();
+}
+
+HttpResponse GuestService::memory(const QString& path, const QUrlQuery& query, const Caller& caller)
+{
+    if (!m_memory)
+        return {404, "text/plain; charset=utf-8", "not found", {}};
+    const QString name = nameOf(caller.device);
+    if (path == u"/api/history")
+        return m_memory->history(caller.device, name);
+    if (path == u"/api/ranking")
+        return m_memory->ranking(query.queryItemValue(QStringLiteral("period")), name);
+    if (path == u"/api/new")
+        return m_memory->newSongs(name);
+    if (path == u"/api/initial")
+        return m_memory->initial(query.queryItemValue(QStringLiteral("kana"), QUrl::FullyDecoded),
+                                 query.queryItemValue(QStringLiteral("page")).toInt(), name);
+    return m_memory->favourites(name);
+}
+
+HttpResponse GuestService::favourite(const HttpRequest& request, const Caller& caller)
+{
+    QJsonObject body;
+    if (auto refused = admit(request, caller, &body, false))
+        return *refused;
+    if (!m_memory)
+        return failureReply(404, QStringLiteral("マイリストは使えません。"));
+    HttpResponse answer = m_memory->setFavourite(body, nameOf(caller.device));
+    if (answer.status == 200)
+        counted(request, caller, false);
+    else if (answer.status == 404)
+        return failed(caller, std::move(answer));
+    return answer;
+}
+
+HttpResponse GuestService::songs(const QString& query, int page, const QString& name)
 {
     m_songs->refresh();
     const auto index = m_songs->index();
@@ -321,8 +373,9 @@ HttpResponse GuestService::songs(const QString& query, int page)
     for (qsizetype i = qsizetype(page) * m_options.pageSize;
          i < qsizetype(found.size()) && i < qsizetype(page + 1) * m_options.pageSize; ++i) {
         const CatalogSong& song = index->songs()[size_t(found[size_t(i)])];
-        list.append(QJsonObject{{QStringLiteral("number"), QString::number(song.number)},
-                                {QStringLiteral("title"), song.title}});
+        list.append(m_memory ? m_memory->song(song.number, song.title, name)
+                             : QJsonObject{{QStringLiteral("number"), QString::number(song.number)},
+                                           {QStringLiteral("title"), song.title}});
     }
     return jsonReply(200, QJsonObject{{QStringLiteral("total"), qint64(found.size())},
                                       {QStringLiteral("page"), page},

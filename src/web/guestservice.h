@@ -10,6 +10,7 @@
 
 #include <QJsonObject>
 #include <QSet>
+#include <QUrlQuery>
 #include <QString>
 
 #include <atomic>
@@ -23,11 +24,14 @@
 
 namespace tarv {
 
+class Favourites;
 class GuestDesk;
+class HistoryService;
 class HostAccess;
 class HostService;
 class LaterAnswer;
 class LiveChannel;
+class PlayHistory;
 class QueueRecord;
 class RoomFeed;
 class SerialWorker;
@@ -106,6 +110,10 @@ public:
     // starts (none: requests are refused).
     void setGuestDesk(GuestDesk* desk);
 
+    // What the room sang and each name's favourites, for the phones' history, rankings and マイリスト;
+    // set before the server starts (none: those routes are not found).
+    void setHistory(PlayHistory* history, Favourites* favourites);
+
     // The host's PIN, cookies and stopped phones, for the host's routes; set before the server starts
     // (none: no route of the host answers), after the record and the desk.
     void setHostAccess(HostAccess* access);
@@ -140,7 +148,11 @@ private:
     // counted as issued when it may.
     qint64 newDeviceWait(const std::string& client, bool issue);
     HttpResponse page(const HttpRequest& request);
-    HttpResponse songs(const QString& query, int page);
+    HttpResponse songs(const QString& query, int page, const QString& name);
+    // The name a phone last logged in or reserved under; empty for none.
+    QString nameOf(const QString& device);
+    HttpResponse memory(const QString& path, const QUrlQuery& query, const Caller& caller);
+    HttpResponse favourite(const HttpRequest& request, const Caller& caller);
     HttpResponse usualKeyTempo(const QString& number, const QString& name, const Caller& caller);
     HttpResponse reserve(const HttpRequest& request, const Caller& caller);
     HttpResponse login(const HttpRequest& request, const Caller& caller);
@@ -185,6 +197,7 @@ private:
     std::unique_ptr<SongCatalog> m_songs;              // songdb.txt, searched through its index
     HostAccess* m_hostAccess = nullptr;
     std::unique_ptr<HostService> m_host;
+    std::unique_ptr<HistoryService> m_memory;
     SongLookup m_lookup;                    // the song list, as the keypad reserves from it (under m_actionMutex)
     std::unique_ptr<RoomFeed> m_feed;       // the queue as the phones read it
     std::atomic<bool> m_syncQueued = false; // a sync of the queue record waits for the action thread
@@ -192,7 +205,7 @@ private:
     std::unique_ptr<SerialWorker> m_actions;
 };
 
-// The requests worth the server's worker thread: the song search.
+// The requests worth the server's worker thread: the song search, and the lists made from the catalog.
 bool isSearch(const HttpRequest& request);
 
 // A guest's name as it is sent on: trimmed, characters without a CP932 form replaced by "?" and "$" by

@@ -16,6 +16,13 @@ constexpr std::array Routes{
     Route{"POST", "/api/login", RouteAccess::Guest},
     Route{"POST", "/api/cancel", RouteAccess::Guest},
     Route{"POST", "/api/hold", RouteAccess::Guest}, // "あとで歌う" and "戻る" of one's own song
+    // The room's memory: the phone's and its name's songs, the rankings, new songs, songs by first sound.
+    Route{"GET", "/api/history", RouteAccess::Guest},
+    Route{"GET", "/api/ranking", RouteAccess::Guest},
+    Route{"GET", "/api/new", RouteAccess::Guest},
+    Route{"GET", "/api/initial", RouteAccess::Guest},
+    Route{"GET", "/api/favourites", RouteAccess::Guest},
+    Route{"POST", "/api/favourite", RouteAccess::Guest},
     // The host's page is the login form until the PIN is given; logging in is open to every phone.
     Route{"GET", "/host", RouteAccess::Guest},
     Route{"POST", "/api/host/login", RouteAccess::Guest},

@@ -38,12 +38,12 @@ protected:
     }
     // A song sung now for so many seconds.
     void sing(qint64 number, int seconds, const QString& user = u"ユキ"_s, const QString& device = u"phone-a"_s,
-              KeyTempo keyTempo = {})
+              KeyTempo keyTempo = {}, std::optional<KeyTempo> endedAt = {})
     {
         const quint64 id = history->songStarted({SongNumber(number), user, device, keyTempo});
         ASSERT_NE(id, 0u);
         clock.advanceMs(seconds * 1000);
-        history->songEnded(id, seconds);
+        history->songEnded(id, seconds, endedAt.value_or(keyTempo));
     }
     std::vector<qint64> numbers(const std::vector<HistoryItem>& items)
     {
@@ -143,7 +143,7 @@ TEST_F(PlayHistoryTest, EachPhoneAndNameHasItsSongsNewestFirstAfterARestartToo)
 {
     sing(100001, 200, u"ユキ"_s, u"phone-a"_s, {2, -5});
     sing(100002, 200, u"ハル"_s, u"phone-a"_s);
-    sing(100003, 200, u"ユキ"_s, u"phone-b"_s, {-1, 10});
+    sing(100003, 200, u"ユキ"_s, u"phone-b"_s, {1, 10}, KeyTempo{-1, 10}); // the singer took it down twice
     sing(100004, 200, u"Guest"_s, u"phone-c"_s);
     sing(100005, 200, u"ユキ"_s, QString());
     history->songStarted({SongNumber(100006), u"ユキ"_s, u"phone-a"_s}); // the program ends while it plays
@@ -152,7 +152,7 @@ TEST_F(PlayHistoryTest, EachPhoneAndNameHasItsSongsNewestFirstAfterARestartToo)
         const auto mine = snapshot->history(u"phone-a"_s, u"ユキ"_s);
         EXPECT_EQ(numbers(mine), (std::vector<qint64>{100006, 100005, 100003, 100002, 100001})) << run;
         ASSERT_EQ(mine.size(), 5u);
-        EXPECT_EQ(mine[2].keyTempo, (KeyTempo{-1, 10}));
+        EXPECT_EQ(mine[2].keyTempo, (KeyTempo{-1, 10})) << "the key it ended at";
         EXPECT_EQ(mine[4].keyTempo, (KeyTempo{2, -5}));
         EXPECT_EQ(mine[4].seconds, 200);
         EXPECT_EQ(mine[0].seconds, -1) << "no end";
