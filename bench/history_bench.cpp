@@ -77,7 +77,7 @@ void logPlays(const AppPaths& paths, test::FakeClock& clock, int plays, QRandomG
     struct : PlayEvents
     {
         void started(const PlayRecord&) override {}
-        void ended(quint64, int) override {}
+        void ended(quint64, int, std::optional<KeyTempo>) override {}
     } ignored;
     log.read(ignored);
     for (int i = 0; i < plays; ++i) {

@@ -350,7 +350,7 @@ HttpResponse GuestService::memory(const QString& path, const QUrlQuery& query, c
 HttpResponse GuestService::favourite(const HttpRequest& request, const Caller& caller)
 {
     QJsonObject body;
-    if (auto refused = admit(request, caller, &body, false))
+    if (auto refused = admit(request, caller, &body, false, false))
         return *refused;
     if (!m_memory)
         return failureReply(404, QStringLiteral("マイリストは使えません。"));
@@ -397,7 +397,7 @@ HttpResponse tooMany(qint64 waitMs, int limit, const QString& text)
 } // namespace
 
 std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, const Caller& caller, QJsonObject* body,
-                                                bool limited)
+                                                bool limited, bool ofTheRoom)
 {
     if (!sameOrigin(request))
         return failureReply(403, QStringLiteral("別のサイトからの予約は受け付けません。"));
@@ -413,9 +413,9 @@ std::optional<HttpResponse> GuestService::admit(const HttpRequest& request, cons
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return failed(caller, failureReply(400, QStringLiteral("要求を読めませんでした。")));
     *body = document.object();
-    if (!m_karaokeRunning->load())
+    if (ofTheRoom && !m_karaokeRunning->load())
         return failureReply(409, NotRunningText);
-    if (!m_desk || !existingExchangeFile(m_paths, ExchangeFile::Request))
+    if (ofTheRoom && (!m_desk || !existingExchangeFile(m_paths, ExchangeFile::Request)))
         return failureReply(503, NoWebRootText);
     const QString address = QString::fromStdString(request.client);
     if (const qint64 wait = m_floods.waitMs(address, m_options.addressActionsPerMinute, now))

@@ -165,9 +165,10 @@ private:
     // Runs action on the action thread; the answer, given then, carries the caller's re-issued cookie.
     HttpResponse later(std::function<HttpResponse()> action, std::string setCookie);
     // The checks every action shares: the refusal, or nullopt with the request's JSON object in body.
-    // A limited action (a reservation, a login) is checked against its phone's limit too.
+    // A limited action (a reservation, a login) is checked against its phone's limit too; an action of
+    // the room (not a star of マイリスト) only while karaoke mode runs with its exchange folder.
     std::optional<HttpResponse> admit(const HttpRequest& request, const Caller& caller, QJsonObject* body,
-                                      bool limited);
+                                      bool limited, bool ofTheRoom = true);
     // An action done: it counts against its address's flood limit, a limited one against its phone's too.
     void counted(const HttpRequest& request, const Caller& caller, bool limited);
     // An action refused as the phone's mistake: it counts against that phone's failures.

@@ -115,10 +115,7 @@ HttpResponse HistoryService::ranking(const QString& asked, const QString& name) 
     }
     if (!chosen)
         return failureReply(400, QStringLiteral("期間は tonight、month、all のどれかです。"));
-    auto snapshot = m_history.snapshot();
-    // A month with no play yet ranks nothing, though the counts are of the month before.
-    if (const int month = monthKey(m_clock.now().date()); month > snapshot->month())
-        snapshot = snapshot->inMonth(month);
+    const auto snapshot = m_history.snapshot();
     const auto all = songs();
     QJsonArray list;
     int rank = 0, shownRank = 0, lastCount = -1;
