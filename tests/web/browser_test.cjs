@@ -62,7 +62,7 @@ test("a guest finds, reserves and sees the queue on a phone", async () => {
     await page.click("#find");
     await page.waitForFunction(() => document.querySelectorAll("#results li").length === 2);
     const titles = await page.$$eval("#results li", (items) => items.map((li) => li.textContent));
-    assert.deepStrictEqual(titles, ["100001さくら", "100002サクラ咲く"]);
+    assert.deepStrictEqual(titles, ["☆100001さくら", "☆100002サクラ咲く"]);
 
     // A title that is markup is shown as text and runs nothing.
     await page.fill("#query", "img");
@@ -218,6 +218,60 @@ test("every phone sees the room live and the next singer's phone says so", async
     since = Date.now();
     await command("keypad 100002");
     await jiroSees("100002サクラ咲く", since);
+  } finally {
+    await browser.close();
+    server.stdin.end();
+    await new Promise((resolve) => server.on("exit", resolve));
+  }
+});
+
+// The room's memory on the fixture's play log: a star needs a name, then marks the song in every list;
+// tonight's ranking counts the song playing; 頭文字 lists the songs by the first sound of their reading;
+// a phone whose name the server does not know yet logs in by itself for the name's マイリスト.
+test("stars, tonight's ranking and 頭文字 on a phone", async () => {
+  const { server, port } = await startServer();
+  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
+  try {
+    const phone = async () => {
+      const context = await browser.newContext({
+        viewport: { width: 360, height: 740 }, isMobile: true, hasTouch: true, locale: "ja-JP" });
+      const page = await context.newPage();
+      page.on("dialog", (dialog) => dialog.accept());
+      await page.goto(`http://127.0.0.1:${port}/`);
+      return page;
+    };
+    const texts = (page, list) => page.$$eval(list + " li", (items) => items.map((li) => li.textContent));
+    const page = await phone();
+    await page.fill("#query", "さくら");
+    await page.click("#find");
+    await page.waitForFunction(() => document.querySelectorAll("#results li").length === 2);
+    await page.click("#results li >> nth=0 >> button.star");
+    await page.waitForFunction(() => document.querySelector("#message").textContent.includes("ログイン"));
+    assert.deepStrictEqual(await texts(page, "#results"), ["☆100001さくら", "☆100002サクラ咲く"]);
+
+    await page.fill("#name", "はなこ");
+    await page.click("#login");
+    await page.waitForFunction(() => document.querySelector("#message").textContent.includes("ようこそ"));
+    await page.click("#results li >> nth=0 >> button.star");
+    await page.waitForFunction(() => document.querySelector("#results button.star").textContent === "★");
+
+    await page.click("nav button[data-tab=initial]");
+    await page.click('#kanaRows button:text-is("さ")');
+    await page.click('#kanas button:text-is("さ")');
+    await page.waitForFunction(() => document.querySelectorAll("#initialList li").length === 2);
+    assert.deepStrictEqual(await texts(page, "#initialList"), ["★100001さくら", "☆100002サクラ咲く"]);
+    await page.screenshot({ path: path.join(work, "phone-initial.png") });
+
+    await page.click("nav button[data-tab=ranking]");
+    await page.waitForFunction(() => document.querySelectorAll("#rankingList li.song").length === 1);
+    assert.deepStrictEqual(await texts(page, "#rankingList"), ["☆1位100002サクラ咲く1回"]);
+
+    const other = await phone();
+    await other.fill("#name", "はなこ");
+    await other.click("nav button[data-tab=favourites]");
+    await other.waitForFunction(() => document.querySelectorAll("#favouritesList li.song").length === 1);
+    assert.deepStrictEqual(await texts(other, "#favouritesList"), ["★100001さくら"]);
+    assert.strictEqual(await other.textContent("#favouritesNote"), "");
   } finally {
     await browser.close();
     server.stdin.end();

@@ -1,6 +1,8 @@
 // The guest server over a small application folder made in DIR, with a karaoke session behind it (on
 // fake players: サクラ咲く, reserved by 太郎, plays and never ends; every song is 4 minutes long), for
 // the browser test: prints "port N" once it listens, and serves until its standard input closes.
+// The songs that play are logged in DIR's play log and counted for the phones' history and rankings,
+// as karaoke mode does; the names' favourites are kept in DIR/db.
 // Lines on its standard input, each answered by "done" and the line once carried out:
 //   keypad NNNNNN   the number typed at the stage's keypad
 //   next            the song playing ends (the next one starts)
@@ -9,8 +11,11 @@
 #include "common/savefile.h"
 #include "control/karaokesession.h"
 #include "exchange/exchange.h"
+#include "history/favourites.h"
+#include "history/playhistory.h"
 #include "stage/guestdesk.h"
 #include "stage/queuerecord.h"
+#include "stage/stage.h"
 #include "support/fakeclock.h"
 #include "support/fakeplayer.h"
 #include "web/guestservice.h"
@@ -24,6 +29,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 using namespace tarv;
 
@@ -64,6 +70,17 @@ int main(int argc, char** argv)
     QueueRecord record(paths.queueRecord());
     GuestDesk desk;
     KaraokeSession session(main, second, state, paths, clock);
+    PlayHistory history(paths, clock);
+    Favourites favourites(Favourites::file(paths));
+    history.setSessionStart(clock.now());
+    quint64 playId = 0;
+    QObject::connect(&session.stage(), &Stage::songStarted, [&](const Reservation& entry) {
+        playId = history.songStarted({entry.number, entry.user, entry.device, entry.keyTempo});
+    });
+    QObject::connect(&session.stage(), &Stage::songEnded, [&](int seconds, KeyTempo endedAt) {
+        if (const quint64 id = std::exchange(playId, 0))
+            history.songEnded(id, seconds, endedAt);
+    });
     session.setQueueRecord(&record);
     session.setGuestDesk(&desk);
     session.start();
@@ -80,6 +97,7 @@ int main(int argc, char** argv)
     GuestService service(paths, std::make_shared<std::atomic<bool>>(true), options);
     service.setQueueRecord(&record);
     service.setGuestDesk(&desk);
+    service.setHistory(&history, &favourites);
     HostAccess host(paths);
     host.pin(); // made now and kept in db/hostpin.txt, as the connection window shows it
     service.setHostAccess(&host);
