@@ -206,7 +206,8 @@ private:
     std::unique_ptr<SerialWorker> m_actions;
 };
 
-// The requests worth the server's worker thread: the song search, and the lists made from the catalog.
+// The requests worth the server's worker threads: the song search, and the lists of the room's memory,
+// which read the catalog too.
 bool isSearch(const HttpRequest& request);
 
 // A guest's name as it is sent on: trimmed, characters without a CP932 form replaced by "?" and "$" by
