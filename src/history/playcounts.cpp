@@ -55,11 +55,12 @@ bool isNamed(const QString& user)
 
 } // namespace
 
-SongCounts::SongCounts() : m_counts(SongSlots, 0) {}
+SongCounts::SongCounts() = default;
 
 int SongCounts::count(qint64 number) const
 {
-    return m_counts[size_t(number - FirstSongNumber)];
+    const size_t at = size_t(number - FirstSongNumber);
+    return at < m_counts.size() ? m_counts[at] : 0;
 }
 
 void SongCounts::rise(size_t at)
@@ -76,7 +77,13 @@ void SongCounts::fall(size_t at)
 
 void SongCounts::add(qint64 number)
 {
-    const int before = m_counts[size_t(number - FirstSongNumber)]++;
+    // Grown as far as the numbers sung reach: a library numbered from 100001 holds a count a song.
+    const size_t at = size_t(number - FirstSongNumber);
+    if (at >= SongSlots)
+        return;
+    if (at >= m_counts.size())
+        m_counts.resize(std::max(at + 1, std::min(SongSlots, m_counts.size() * 2)), 0);
+    const int before = m_counts[at]++;
     if (m_unsure)
         return;
     const RankedSong song{number, before + 1};
@@ -102,7 +109,10 @@ void SongCounts::add(qint64 number)
 
 void SongCounts::remove(qint64 number)
 {
-    qint32& count = m_counts[size_t(number - FirstSongNumber)];
+    const size_t slot = size_t(number - FirstSongNumber);
+    if (slot >= m_counts.size())
+        return;
+    qint32& count = m_counts[slot];
     if (count == 0)
         return;
     --count;
@@ -123,7 +133,7 @@ void SongCounts::remove(qint64 number)
 
 void SongCounts::clear()
 {
-    std::fill(m_counts.begin(), m_counts.end(), 0);
+    std::vector<qint32>().swap(m_counts);
     m_best.clear();
     m_unsure = false;
 }
