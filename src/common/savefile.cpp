@@ -340,6 +340,41 @@ void syncFolder(const QString& folder)
     }
 }
 
+int openForAppending(const QString& path, qint64* size, bool* endsLine, QString* error)
+{
+    // Read too, for its last byte.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    if (fd < 0) {
+        *error = fileErrorText(errno);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("通常のファイルではない（デバイスやパイプなど）ので書き込みません");
+        return -1;
+    }
+    char last = '\n';
+    *size = st.st_size;
+    *endsLine = st.st_size == 0 || (::pread(fd, &last, 1, st.st_size - 1) == 1 && last == '\n');
+    return fd;
+}
+
+int writeAll(int fd, QByteArrayView bytes, qsizetype* written)
+{
+    *written = 0;
+    while (*written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + *written, size_t(bytes.size() - *written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        *written += n;
+    }
+    return 0;
+}
+
 QString fileErrorText(int error)
 {
     switch (error) {

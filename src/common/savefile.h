@@ -83,6 +83,16 @@ void syncFolder(const QString& folder);
 // A system error number in words a person understands.
 QString fileErrorText(int error);
 
+// A file that is only ever appended to (a log), opened to append without waiting, so that a pipe or a
+// device in its place is refused. The descriptor, or -1 with the reason in *error; *size is the
+// file's size and *endsLine whether it is empty or ends with a line end (a crash may have torn its
+// last line, and the next one then starts on a line of its own).
+int openForAppending(const QString& path, qint64* size, bool* endsLine, QString* error);
+
+// Writes all of bytes to fd (again after an interrupted or short write). 0 when all was written,
+// otherwise the error number (ENOSPC for a write that took nothing); *written is what was.
+int writeAll(int fd, QByteArrayView bytes, qsizetype* written);
+
 // Whether a file name is one of SaveFile's temporary files.
 bool isSaveTemporaryName(const QString& fileName);
 

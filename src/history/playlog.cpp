@@ -14,10 +14,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <zlib.h>
@@ -311,25 +309,12 @@ bool PlayLog::Private::open()
 {
     const QString path = currentFile(paths);
     QDir().mkpath(paths.dbDir());
-    // Without waiting, so that a pipe in the file's place is refused rather than waited on; read too,
-    // for its last byte.
-    const int opened = ::open(QFile::encodeName(path).constData(),
-                              O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
-    if (opened < 0) {
-        fail(QStringLiteral("%1: %2").arg(path, fileErrorText(errno)));
+    QString reason;
+    fd = openForAppending(path, &size, &atLineStart, &reason);
+    if (fd < 0) {
+        fail(QStringLiteral("%1: %2").arg(path, reason));
         return false;
     }
-    struct stat st;
-    if (::fstat(opened, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(opened);
-        fail(QStringLiteral("%1: 通常のファイルではない（デバイスやパイプなど）ので書き込みません").arg(path));
-        return false;
-    }
-    fd = opened;
-    size = st.st_size;
-    char last = '\n';
-    // A crash may have torn the last line: the next one starts on a line of its own.
-    atLineStart = size == 0 || (::pread(fd, &last, 1, size - 1) == 1 && last == '\n');
     if (size == 0)
         syncFolder(paths.dbDir());
     return true;
@@ -373,19 +358,12 @@ bool PlayLog::Private::append(const QByteArray& line)
         return false;
     const QByteArray out = atLineStart ? line : '\n' + line;
     qsizetype written = 0;
-    while (written < out.size()) {
-        const ssize_t n = ::write(fd, out.constData() + written, size_t(out.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int failure = n < 0 ? errno : ENOSPC;
-            size += written;
-            // Part of a line may be there: the next one starts on a line of its own.
-            atLineStart = atLineStart && written == 0;
-            fail(QStringLiteral("%1: %2").arg(currentFile(paths), fileErrorText(failure)));
-            return false;
-        }
-        written += n;
+    if (const int failure = writeAll(fd, out, &written)) {
+        size += written;
+        // Part of a line may be there: the next one starts on a line of its own.
+        atLineStart = atLineStart && written == 0;
+        fail(QStringLiteral("%1: %2").arg(currentFile(paths), fileErrorText(failure)));
+        return false;
     }
     size += written;
     atLineStart = true;

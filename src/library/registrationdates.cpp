@@ -9,9 +9,6 @@
 #include <QHash>
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarv {
@@ -56,33 +53,19 @@ QString noteRegistered(const AppPaths& paths, const QList<qint64>& numbers, cons
         lines += QByteArray::number(number).rightJustified(6, '0') + '\t' + date.toString(Qt::ISODate).toLatin1() + '\n';
     const QString path = registeredFile(paths);
     QDir().mkpath(paths.dbDir());
-    // Without waiting, so that a pipe in the file's place is refused rather than waited on.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK,
-                          0644);
-    if (fd < 0)
-        return fileErrorText(errno);
+    qint64 size = 0;
+    bool endsLine = true;
     QString error;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = QStringLiteral("通常のファイルではありません");
-    } else {
-        // A line a crash tore is left out when read; the line after it starts on a line of its own.
-        char last = '\n';
-        if (st.st_size > 0 && (::pread(fd, &last, 1, st.st_size - 1) != 1 || last != '\n'))
-            lines.prepend('\n');
-        for (qsizetype written = 0; written < lines.size();) {
-            const ssize_t n = ::write(fd, lines.constData() + written, size_t(lines.size() - written));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                error = fileErrorText(n < 0 ? errno : ENOSPC);
-                break;
-            }
-            written += n;
-        }
-    }
+    const int fd = openForAppending(path, &size, &endsLine, &error);
+    if (fd < 0)
+        return error;
+    // A line a crash tore is left out when read; the line after it starts on a line of its own.
+    if (!endsLine)
+        lines.prepend('\n');
+    qsizetype written = 0;
+    const int failure = writeAll(fd, lines, &written);
     ::close(fd);
-    return error;
+    return failure ? fileErrorText(failure) : QString();
 }
 
 std::vector<RegisteredSong> songsRegisteredSince(const AppPaths& paths, const std::vector<qint64>& numbers,

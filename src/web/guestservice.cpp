@@ -359,7 +359,8 @@ HttpResponse GuestService::favourite(const HttpRequest& request, const Caller& c
         return *refused;
     if (!m_memory)
         return failureReply(404, QStringLiteral("マイリストは使えません。"));
-    HttpResponse answer = m_memory->setFavourite(body, nameOf(caller.device));
+    HttpResponse answer = m_memory->setFavourite(reservedNumber(body.value(QStringLiteral("number"))),
+                                                 body.value(QStringLiteral("on")).toBool(), nameOf(caller.device));
     if (answer.status == 200)
         counted(request, caller, false);
     else if (answer.status == 404)

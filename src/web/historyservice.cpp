@@ -9,8 +9,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 
-#include <algorithm>
-
 namespace tarv {
 
 namespace {
@@ -35,13 +33,6 @@ QString timeText(qint64 secondsSinceEpoch)
     return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
 }
 
-// Exactly six digits.
-SongNumber strictNumber(const QString& text)
-{
-    if (text.size() != 6 || !std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
-        return {};
-    return SongNumber::fromText(text);
-}
 
 } // namespace
 
@@ -198,15 +189,13 @@ HttpResponse HistoryService::favourites(const QString& name) const
     return jsonReply(200, QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("songs"), list}});
 }
 
-HttpResponse HistoryService::setFavourite(const QJsonObject& body, const QString& name)
+HttpResponse HistoryService::setFavourite(const SongNumber& number, bool on, const QString& name)
 {
     if (name.isEmpty() || name == GuestUser)
         return failureReply(409, QStringLiteral("マイリストを使うには、お名前を入れて「ログイン」してください。"));
-    const SongNumber number = strictNumber(body.value(QStringLiteral("number")).toString());
     const auto all = songs();
     if (!number.isSongNumber() || !all->positions.contains(number.value()))
         return failureReply(404, QStringLiteral("その曲番号の曲はありません。"));
-    const bool on = body.value(QStringLiteral("on")).toBool();
     if (const QString error = m_favourites.set(name, number, on); !error.isEmpty())
         return failureReply(503, error);
     return jsonReply(200, QJsonObject{{QStringLiteral("ok"), true},

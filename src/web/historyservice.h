@@ -40,8 +40,8 @@ public:
     HttpResponse newSongs(const QString& name);
     HttpResponse initial(const QString& kana, int page, const QString& name);
     HttpResponse favourites(const QString& name) const;
-    // Stars a song for the name, or takes its star away; body holds "number" and "on".
-    HttpResponse setFavourite(const QJsonObject& body, const QString& name);
+    // Stars a song for the name (on), or takes its star away.
+    HttpResponse setFavourite(const SongNumber& number, bool on, const QString& name);
 
     // A song as every list shows it: its number, title and whether the name starred it.
     QJsonObject song(qint64 number, const QString& title, const QString& name) const;
