@@ -96,10 +96,15 @@ TEST(HeapLimits, WhatASongFreedGoesBackToTheSystem)
         // Small ones leave holes between the blocks that live on, given back once asked.
         {"a demuxer's packets", 48 << 10, true},
     };
+    // What stays is the pages the small survivors sit on (one 64-byte block per 48 kB pins a 4 kB
+    // page: up to 16 MB of the 192), and nothing of the rest; an allocator that keeps what was freed
+    // keeps about all of it.
+    constexpr std::size_t Taken = std::size_t(192) << 20;
+    constexpr double MostKeptMb = 24;
     std::vector<void*> survivors;
     for (const Row& row : rows) {
-        const double growth = growthAfterASong(row.blockSize, std::size_t(192) << 20, row.release, survivors);
-        EXPECT_LT(growth, 12) << row.what << ": 192 MB taken and freed, " << growth << " MB kept";
+        const double growth = growthAfterASong(row.blockSize, Taken, row.release, survivors);
+        EXPECT_LT(growth, MostKeptMb) << row.what << ": 192 MB taken and freed, " << growth << " MB kept";
     }
     for (void* block : survivors)
         std::free(block);
