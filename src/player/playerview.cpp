@@ -7,7 +7,7 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QOpenGLWidget>
+#include <QOpenGLWindow>
 #include <QPainter>
 #include <QPalette>
 #include <QWindow>
@@ -37,14 +37,18 @@ template <typename Surface> void watchFrames(mpv_render_context* render, Surface
         surface);
 }
 
-// Draws one player's video through mpv's render API.
-class VideoSurface : public QOpenGLWidget
+// Draws one player's video through mpv's render API, into a window of its own straight onto its
+// back buffer: the karaoke window around it stays a plain raster window, with no frame buffer of
+// the video's size and no OpenGL composition of the whole screen (each a full-screen picture
+// held in memory). Mouse presses go through it to the view, and it never takes the focus.
+class VideoSurface : public QOpenGLWindow
 {
 public:
-    VideoSurface(MpvPlayer& player, QWidget* parent) : QOpenGLWidget(parent), m_player(player)
+    explicit VideoSurface(MpvPlayer& player) : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate), m_player(player)
     {
-        setFocusPolicy(Qt::NoFocus);
-        connect(&m_player, &MpvPlayer::mediaChanged, this, qOverload<>(&QWidget::update));
+        setFlag(Qt::WindowDoesNotAcceptFocus);
+        setFlag(Qt::WindowTransparentForInput);
+        connect(&m_player, &MpvPlayer::mediaChanged, this, qOverload<>(&QPaintDeviceWindow::update));
     }
 
     ~VideoSurface() override
@@ -77,7 +81,6 @@ void* VideoSurface::procAddress(void*, const char* name)
 
 void VideoSurface::initializeGL()
 {
-    // Qt calls this again for a new GL context (after the widget moved to another window).
     if (m_render || !m_player.mpvHandle())
         return;
 
@@ -119,8 +122,7 @@ void VideoSurface::frameReady()
     m_updateQueued = false;
     if (!m_render || !(mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME))
         return;
-    QWindow* window = this->window()->windowHandle();
-    if (isVisible() && window && window->isExposed()) {
+    if (isExposed()) {
         update();
         return;
     }
@@ -146,7 +148,7 @@ void VideoSurface::paintGL()
         gl->glClear(GL_COLOR_BUFFER_BIT);
         return;
     }
-    const qreal ratio = devicePixelRatioF();
+    const qreal ratio = devicePixelRatio();
     mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()), static_cast<int>(width() * ratio),
                        static_cast<int>(height() * ratio), 0};
     int flipY = 1;
@@ -293,6 +295,12 @@ std::unique_ptr<MpvPlayer> PlayerView::makePlayer(MpvPlayer::Sound sound, std::o
 PlayerView::PlayerView(Output output, QWidget* parent) : QWidget(parent), m_output(output)
 {
     setFocusPolicy(Qt::NoFocus);
+    if (m_output == Output::Screen) {
+        // The video's window is stacked with the view's siblings, so that those raised over it
+        // stay above it.
+        setAttribute(Qt::WA_DontCreateNativeAncestors);
+        setAttribute(Qt::WA_NativeWindow);
+    }
     setAutoFillBackground(true);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
@@ -331,10 +339,16 @@ void PlayerView::makeSurface()
 {
     if (m_surface || !m_player)
         return;
-    if (m_output == Output::Screen)
-        m_surface = new VideoSurface(*m_player, this);
-    else
+    if (m_output == Output::Screen) {
+        m_video = new VideoSurface(*m_player);
+        m_surface = QWidget::createWindowContainer(m_video, this, Qt::WindowDoesNotAcceptFocus);
+        m_surface->setFocusPolicy(Qt::NoFocus);
+        // A native container holds the video's window inside the view's own; otherwise it would go
+        // into the karaoke window's, above every overlay.
+        m_surface->setAttribute(Qt::WA_NativeWindow);
+    } else {
         m_surface = new SoftwareSurface(*m_player, this);
+    }
     m_surface->setGeometry(rect());
     m_surface->show();
 }
@@ -351,6 +365,7 @@ void PlayerView::dropIdleSurface()
         return;
     delete m_surface;
     m_surface = nullptr;
+    m_video = nullptr;
 }
 
 void PlayerView::showEvent(QShowEvent* event)
@@ -372,13 +387,14 @@ void PlayerView::detach()
     disconnect(m_mediaChanged);
     delete m_surface;
     m_surface = nullptr;
+    m_video = nullptr;
     m_player = nullptr;
 }
 
 QImage PlayerView::grabFrame()
 {
-    if (m_output == Output::Screen && m_surface)
-        return static_cast<VideoSurface*>(m_surface)->grabFramebuffer();
+    if (m_video)
+        return m_video->grabFramebuffer();
     return grab().toImage();
 }
 

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QWidget>
 
+class QOpenGLWindow;
+
 #include <memory>
 #include <optional>
 
@@ -15,10 +17,13 @@ namespace tarv {
 // setPlayer() and only draws. Either may go first: a player that goes detaches itself from its
 // view (which turns black), and a view that goes frees its renderer before the player's core.
 //
-// Output::Screen draws the video with OpenGL through mpv's render API. Output::Software does the
-// same without OpenGL, through mpv's software renderer into an image (slower, for displays that
-// offer no OpenGL). Output::Headless shows a black widget: window tests on Qt's offscreen
-// platform, where an OpenGL widget cannot be shown, still drive a real (headless) player.
+// Output::Screen draws the video with OpenGL through mpv's render API, in a window of its own
+// inside the view's own native window. Qt gives the view's siblings native windows too, so those
+// raised over it (the karaoke window's strip, badge and cards) stay above the video.
+// Output::Software does the same without OpenGL, through mpv's software renderer into an image
+// (slower, for displays that offer no OpenGL).
+// Output::Headless shows a black widget: window tests on Qt's offscreen platform, where no OpenGL
+// window can be shown, still drive a real (headless) player.
 // makePlayer() gives a player that views of that output can show.
 //
 // A view hidden while its player has nothing open frees its drawing surface until it is shown
@@ -77,6 +82,7 @@ private:
     QMetaObject::Connection m_playerGone;
     QMetaObject::Connection m_mediaChanged;
     QWidget* m_surface = nullptr; // child widget that draws the video; none while headless
+    QOpenGLWindow* m_video = nullptr; // the window in m_surface that Output::Screen draws into
 };
 
 } // namespace tarv

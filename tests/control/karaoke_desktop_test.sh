@@ -3,7 +3,7 @@
 # with a window manager (openbox), driven by X keystrokes and looked at in screenshots.
 #  1. F1, then three reservations typed with no gap between keys: all three reach the published
 #     queue file, in order.
-#  2. A screenshot shows the stage strip over the top of a playing video.
+#  2. Screenshots show the stage strip over the top of a playing video, and the key badge under it.
 #  3. Without OpenGL (indirect GLX) the program starts karaoke mode and stays up; its idle screen
 #     shows the guest pages' address as a QR code that decodes to the served port.
 #  4. A request another program writes into the request file is taken (the file becomes 0 bytes) and
@@ -39,6 +39,14 @@ share=$(colour_share "$TMP/shot.png" 1280x120+0+0 'rgb(16,16,24)')
 above "$share" 0.5 || fail "the strip is not on screen (background share $share)"
 light=$(brightness "$TMP/shot.png" 1280x300+0+400)
 above "$light" 0.15 || fail "no video under the strip (brightness $light)"
+# The key badge is drawn over the video too: once a song plays, "+" raises its key and the badge's
+# dark box shows under the strip's right end.
+badge_shown() {
+    xdotool key KP_Add
+    import -window root "$TMP/badge.png"
+    above "$(colour_share "$TMP/badge.png" 100x40+1150+205 'rgb(13,13,20)')" 0.5
+}
+wait_for badge_shown 30 || fail "no key badge over the video"
 
 # 4. A web request: written whole (then renamed), as a web script should.
 REQUEST="$TMP/app/www/cgi-bin/tarv/tarvadd.txt"

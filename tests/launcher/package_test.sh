@@ -15,7 +15,7 @@ for f in bin/tarv applications/$ID.desktop metainfo/$ID.metainfo.xml icons/hicol
     icons/hicolor/48x48/apps/$ID.png doc/tarv/guide.md doc/tarv/keypad-card.html; do
     grep -Eqx "./usr/(share/)?$f" "$TMP/contents" || fail "the package lacks $f"
 done
-for p in libqt6widgets6 libqt6openglwidgets6 libmpv2 fonts-noto-cjk; do
+for p in libqt6widgets6 libqt6opengl6 libmpv2 fonts-noto-cjk; do
     dpkg-deb --field "$DEB" Depends | grep -Eq "(^|, )$p( |,|$)" || fail "Depends lacks $p"
 done
 ROOT=$TMP/root
