@@ -365,7 +365,6 @@ void PlayerView::dropIdleSurface()
         return;
     delete m_surface;
     m_surface = nullptr;
-    m_video = nullptr;
 }
 
 void PlayerView::showEvent(QShowEvent* event)
@@ -387,7 +386,6 @@ void PlayerView::detach()
     disconnect(m_mediaChanged);
     delete m_surface;
     m_surface = nullptr;
-    m_video = nullptr;
     m_player = nullptr;
 }
 

@@ -3,9 +3,9 @@
 #include "player/mpvplayer.h"
 
 #include <QImage>
+#include <QOpenGLWindow>
+#include <QPointer>
 #include <QWidget>
-
-class QOpenGLWindow;
 
 #include <memory>
 #include <optional>
@@ -82,7 +82,7 @@ private:
     QMetaObject::Connection m_playerGone;
     QMetaObject::Connection m_mediaChanged;
     QWidget* m_surface = nullptr; // child widget that draws the video; none while headless
-    QOpenGLWindow* m_video = nullptr; // the window in m_surface that Output::Screen draws into
+    QPointer<QOpenGLWindow> m_video; // the window in m_surface that Output::Screen draws into; goes with it
 };
 
 } // namespace tarv
