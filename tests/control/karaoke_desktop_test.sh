@@ -43,10 +43,10 @@ above "$light" 0.15 || fail "no video under the strip (brightness $light)"
 # dark box shows under the strip's right end.
 badge_shown() {
     xdotool key KP_Add
-    import -window root "$TMP/badge.png"
+    import -window root -crop 100x40+1150+205 "$TMP/badge.png"
     above "$(colour_share "$TMP/badge.png" 100x40+1150+205 'rgb(13,13,20)')" 0.5
 }
-wait_for badge_shown 30 || fail "no key badge over the video"
+wait_for badge_shown 60 || fail "no key badge over the video"
 
 # 4. A web request: written whole (then renamed), as a web script should.
 REQUEST="$TMP/app/www/cgi-bin/tarv/tarvadd.txt"
